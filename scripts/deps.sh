@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages kestrel needs, when any is missing.
+# Usage: scripts/deps.sh [extra-package ...]
+set -euo pipefail
+
+packages=(cmake g++ make libarchive-dev libbz2-dev libgtest-dev "$@")
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update
+"${sudo_cmd[@]}" apt-get install -y "${missing[@]}"

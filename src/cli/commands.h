@@ -1,0 +1,135 @@
+// The command objects of kestrel.
+//
+// kestrel <command> [options] [args ...] builds exactly one of these, feeds
+// it the leading switches, runs it and exits with its result (-1 reaches the
+// shell as 255).
+//
+//   Command
+//   ├── CommandUsage            (fallback)
+//   ├── CommandVersion          version
+//   ├── CommandValidate         validate
+//   └── CommandWithDirectory    -d/--directory
+//       ├── CommandOptions      options
+//       └── CommandWithOptions  -o/--options
+//           ├── CommandSpace    space
+//           ├── CommandList     list      (-a/--all)
+//           └── CommandInstall  install   (-l/--log, -b/--backup)
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class Tic;
+
+// The first line of every usage text.
+extern const char kBanner[];
+
+class Command {
+ public:
+  using ArgIterator = std::vector<std::string>::iterator;
+
+  virtual ~Command() = default;
+  // Prints the command's usage text on standard error.
+  virtual void usage();
+  // Performs the command: 0 on success, -1 on failure.
+  virtual int run();
+  // Offered the word at |it|; true when the word was consumed. A handler
+  // with a value erases its switch and leaves |it| on the value, which the
+  // argument loop then erases.
+  virtual bool handle_arg(ArgIterator& it);
+
+  // Feeds the leading words of |args| to handle_arg until one is refused;
+  // that word and everything after it stay positional.
+  void parse_args();
+
+  std::vector<std::string> args;
+
+ protected:
+  // Prints the banner and |line| (a complete usage line) on standard error.
+  static void print_usage(const char* line);
+  // The switch pattern: when the word at |it| is |short_form| or |long_form|,
+  // erases it and copies the following word (if any) into |value|.
+  bool take_switch(ArgIterator& it, const char* short_form, const char* long_form, std::string& value);
+};
+
+class CommandUsage : public Command {
+ public:
+  void usage() override;
+  int run() override;
+};
+
+class CommandVersion : public Command {
+ public:
+  void usage() override;
+  int run() override;
+};
+
+class CommandValidate : public Command {
+ public:
+  void usage() override;
+  int run() override;
+};
+
+class CommandWithDirectory : public Command {
+ public:
+  bool handle_arg(ArgIterator& it) override;
+
+  std::string directory;
+};
+
+// Per option: the file that stands for it and whether that file is present.
+struct ControlMapEntry {
+  std::string control_file;
+  bool available = false;
+};
+using ControlMap = std::map<std::string, ControlMapEntry>;
+
+class CommandOptions : public CommandWithDirectory {
+ public:
+  void usage() override;
+  int run() override;
+
+  // Fills |control| from the set's options and descriptions; always true.
+  bool tic_options(Tic& tic, ControlMap& control);
+  // True when some file of |option| lacks its data in the set.
+  bool missing_files(Tic& tic, const std::string& option);
+};
+
+class CommandWithOptions : public CommandWithDirectory {
+ public:
+  bool handle_arg(ArgIterator& it) override;
+
+  // The option-selection text exactly as typed; empty selects nothing.
+  std::string options;
+};
+
+class CommandSpace : public CommandWithOptions {
+ public:
+  void usage() override;
+  int run() override;
+};
+
+class CommandList : public CommandWithOptions {
+ public:
+  void usage() override;
+  int run() override;
+  bool handle_arg(ArgIterator& it) override;
+
+  bool all = false;
+};
+
+class CommandInstall : public CommandWithOptions {
+ public:
+  void usage() override;
+  int run() override;
+  bool handle_arg(ArgIterator& it) override;
+
+  std::string backup_dir;
+  std::string log_file;
+};
+
+// Builds the command named by argv[1] (compared without regard to case),
+// with its leading switches handled; CommandUsage when there is none.
+std::unique_ptr<Command> make_command(int argc, char** argv);

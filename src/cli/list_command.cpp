@@ -1,0 +1,3 @@
+#include "cli/commands.h"
+
+int CommandList::run() { return -1; }

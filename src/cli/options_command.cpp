@@ -1,0 +1,3 @@
+#include "cli/commands.h"
+
+int CommandOptions::run() { return -1; }

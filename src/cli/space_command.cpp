@@ -1,0 +1,3 @@
+#include "cli/commands.h"
+
+int CommandSpace::run() { return -1; }

@@ -1,0 +1,3 @@
+#include "cli/commands.h"
+
+int CommandValidate::run() { return -1; }

@@ -1,0 +1,71 @@
+// File descriptors: ownership and whole-buffer transfers.
+//
+// Every descriptor the program opens is held by a UniqueFd so that no path
+// out of a function leaks it. The read/write helpers retry interrupted and
+// partial transfers, so a "short" result always means end of file or error.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes the held descriptor (if any) and takes ownership of |fd|.
+  void reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// Reads until |size| bytes have arrived, end of file, or an error.
+// Returns the number of bytes read, or -1 when the first read failed.
+ssize_t read_full(int fd, void* buffer, size_t size);
+
+// Like read_full, at an absolute offset; the descriptor's position is not used.
+ssize_t pread_full(int fd, void* buffer, size_t size, uint64_t offset);
+
+// Writes all |size| bytes unless an error occurs. Returns the number of bytes
+// written, or -1 when nothing could be written.
+ssize_t write_full(int fd, const void* buffer, size_t size);
+ssize_t pwrite_full(int fd, const void* buffer, size_t size, uint64_t offset);
+
+// Seeks to |offset| from the start of the file and reports whether the
+// position reached is exactly |offset| (offsets above 2^63 never are).
+bool seek_exact(int fd, uint64_t offset);
+
+// Sequential reads from a descriptor through an 8192-byte buffer, for the
+// many small records of a table of contents.
+class FdReader {
+ public:
+  explicit FdReader(int fd) : fd_(fd) {}
+  // Positions the descriptor at |offset| and drops any buffered bytes.
+  bool seek(uint64_t offset);
+  // True when exactly |size| bytes were read.
+  bool read_exact(void* out, size_t size);
+
+ private:
+  int fd_;
+  unsigned char buffer_[8192];
+  size_t start_ = 0;
+  size_t end_ = 0;
+};

@@ -1,0 +1,17 @@
+// Start-up and shutdown of the services the entry point prepares before a
+// command runs: the cryptographic provider environment and the locale
+// library's character tables. kestrel's commands use neither; the entry
+// point still brackets every command with them so the order of start-up and
+// shutdown stays fixed.
+#pragma once
+
+struct ProviderError {
+  int code = 0;
+};
+
+// Initialises the provider environment; the result is not checked.
+int crypto_provider_initialise(ProviderError& error, const char* client_label);
+// Finalises it before the process exits.
+void crypto_provider_finalise();
+// Prepares the character-function tables of the locale library.
+void locale_initialise_tables();

@@ -1,0 +1,9 @@
+#include "tic/error.h"
+
+#include <errno.h>
+
+long long ERROR = 0;
+
+void record_error(unsigned step) {
+  ERROR = static_cast<long long>(static_cast<int>(static_cast<unsigned>(errno) | (step << 8)));
+}

@@ -1,0 +1,98 @@
+#include "tic/tic.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "tic/error.h"
+
+namespace {
+
+constexpr unsigned kStepLoadToc = 0x607;
+constexpr unsigned kStepSeekData = 0x60f;
+
+struct FreeDeleter {
+  void operator()(char* p) const { free(p); }
+};
+using MallocText = std::unique_ptr<char, FreeDeleter>;
+
+}  // namespace
+
+Tic::Tic(const char* path, bool verbose, const unsigned char* key, int key_length)
+    : log_stream(stderr),
+      path_(nullptr),
+      verbose_(verbose),
+      key_(key),
+      key_length_(key_length),
+      product_name_("tarnvale") {
+  if (path != nullptr) open(path);
+}
+
+Tic::~Tic() = default;
+
+int Tic::open(const char* path) {
+  path_ = path;
+  if (path == nullptr) return -1;
+  descriptor_.reset(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!descriptor_.valid()) return -1;
+  if (read_toc(false) == -1) {
+    descriptor_.reset();
+    return -1;
+  }
+  return 0;
+}
+
+int Tic::read_toc(bool force) {
+  if (!descriptor_.valid()) return -1;
+  if (!force && !toc_.file_map.empty()) return 0;
+  TicHeader header;
+  if (pread_full(descriptor_.get(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return -1;
+  const bool swap = header.is_opposite_endian();
+  if (swap) header.swap_endian();
+  return toc_.read(descriptor_.get(), header, swap) ? 0 : -1;
+}
+
+const TicTocEntry* Tic::find_file(const std::string& name) const {
+  auto found = toc_.file_map.find(name);
+  return found == toc_.file_map.end() ? nullptr : &found->second;
+}
+
+int Tic::seek_file(const std::string& name) {
+  if (read_toc(false) == -1) {
+    record_error(kStepLoadToc);
+    return -1;
+  }
+  const TicTocEntry* entry = find_file(name);
+  if (entry == nullptr || entry->data_offset == 0) return -1;
+  if (!seek_exact(descriptor_.get(), entry->data_offset)) {
+    record_error(kStepSeekData);
+    return -1;
+  }
+  return descriptor_.get();
+}
+
+bool Tic::compressing_me(const std::string& path) const {
+  if (path_ == nullptr) return false;
+  MallocText mine(realpath(path_, nullptr));
+  MallocText theirs(realpath(path.c_str(), nullptr));
+  if (!mine || !theirs) return false;
+  return strncmp(mine.get(), theirs.get(), 1024) == 0;
+}
+
+void Tic::compression_progress(const std::string& name, unsigned long long, unsigned long, unsigned long long,
+                               unsigned long long) {
+  if (!verbose_) return;
+  printf("Compressing %s\n", name.c_str());
+  fflush(stdout);
+}
+
+void Tic::extraction_progress(const std::string& name, unsigned long long, unsigned long, unsigned long long,
+                              unsigned long long) {
+  if (!verbose_) return;
+  printf("Extracting %s\n", name.c_str());
+  fflush(stdout);
+}

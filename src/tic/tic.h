@@ -1,0 +1,101 @@
+// One TIC archive file.
+//
+// File layout:
+//   0                 header (104 bytes, written last by the builder)
+//   104               one stored stream per file, back to back
+//   version_offset    version stamp block
+//   toc_offset        entry table, then option table, then string table
+//
+// A Tic owns its read-only descriptor and its table of contents. The key and
+// the path are borrowed: the caller's storage must outlive the object.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/fd.h"
+#include "tic/header.h"
+#include "tic/toc.h"
+
+struct a_tic_support;
+struct a_dir_scan_info;
+struct archive;
+
+class Tic {
+ public:
+  // Stores the arguments and opens |path| as open() does, silently; a null
+  // or unopenable path leaves an object that is not open.
+  Tic(const char* path, bool verbose, const unsigned char* key, int key_length);
+  virtual ~Tic();
+  Tic(const Tic&) = delete;
+  Tic& operator=(const Tic&) = delete;
+
+  // Whole-archive integrity check: 0 when the header's MAC matches.
+  virtual int validate() const;
+  // Loads the table of contents; 0 on success or when already loaded.
+  virtual int read_toc(bool force);
+  // The descriptor positioned at the first stored byte of |name|'s stream,
+  // or -1 (also when the entry has no stream here).
+  virtual int seek_file(const std::string& name);
+  // Per-file hooks of the builder and of extraction; the base versions print
+  // "Compressing %s" / "Extracting %s" when verbose.
+  virtual void compression_progress(const std::string& name, unsigned long long size, unsigned long mode,
+                                    unsigned long long done, unsigned long long total);
+  virtual void extraction_progress(const std::string& name, unsigned long long size, unsigned long mode,
+                                   unsigned long long done, unsigned long long total);
+
+  // For an object that is not open: opens |path| read-only and loads the
+  // table of contents. 0, or -1 (and closed again) on failure.
+  int open(const char* path);
+
+  void set_verbose(bool verbose) { verbose_ = verbose; }
+  void set_encryption_key(const unsigned char* key, int length) {
+    key_ = key;
+    key_length_ = length;
+  }
+  void set_product_name(const std::string& name) { product_name_ = name; }
+  const std::string& product_name() const { return product_name_; }
+  const char* path() const { return path_; }
+  int descriptor() const { return descriptor_.get(); }
+  bool has_key() const { return key_ != nullptr && key_length_ >= 1; }
+
+  TicToc& get_toc() { return toc_; }
+  const TicToc& get_toc() const { return toc_; }
+
+  // The entry stored under exactly |name|, or null; does not load the table.
+  const TicTocEntry* find_file(const std::string& name) const;
+
+  // True when |path| and the archive's own path resolve to the same file.
+  bool compressing_me(const std::string& path) const;
+
+  // Integrity and encryption.
+  int validate_mac() const;
+  int compute_mac(long long offset, unsigned char* out, unsigned int out_length) const;
+  void init_encryption(a_tic_support* support) const;
+
+  // Extraction of the files selected by |options| below the current directory.
+  int extract(const std::string& options, const std::string& backup_dir);
+
+  // Listing and sizing.
+  int list(TicToc& out, const std::string& options, bool all);
+  unsigned long long bytes_required(const std::string& options);
+  int list();
+
+  // Writing.
+  int write_dbversion(TicHeader& header);
+  int compress(const a_dir_scan_info* scan, bool all);
+  int archive_file_contents(const std::string& path, struct archive* writer);
+  int write_toc(bool all);
+
+  // Stream for per-file log lines; standard error unless replaced.
+  FILE* log_stream;
+
+ protected:
+  const char* path_;
+  UniqueFd descriptor_;
+  bool verbose_;
+  const unsigned char* key_;
+  int key_length_;
+  std::string product_name_;
+  TicToc toc_;
+};

@@ -1,0 +1,76 @@
+#include "support/archive_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "platform/fd.h"
+#include "tic/byte_order.h"
+
+namespace {
+
+void must(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(what);
+}
+
+}  // namespace
+
+TicHeader write_test_archive(const std::string& path, TicToc& toc, bool all,
+                             const std::map<std::string, std::string>& payloads) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644));
+  must(fd.valid(), "open archive");
+  const std::vector<unsigned char> zero(TicHeader::kSize, 0);
+  must(write_full(fd.get(), zero.data(), zero.size()) == static_cast<ssize_t>(zero.size()), "reserve header");
+  for (const auto& [name, bytes] : payloads) {
+    auto found = toc.file_map.find(name);
+    must(found != toc.file_map.end(), "payload without entry");
+    found->second.data_offset = static_cast<uint64_t>(::lseek(fd.get(), 0, SEEK_CUR));
+    found->second.stored_length = bytes.size();
+    must(write_full(fd.get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "payload");
+  }
+  TicHeader header;
+  must(toc.write(fd.get(), header, all), "write tables");
+  must(pwrite_full(fd.get(), &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header), "header");
+  return header;
+}
+
+void swap_archive_byte_order(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR));
+  must(fd.valid(), "open archive");
+  TicHeader header;
+  must(pread_full(fd.get(), &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header), "header");
+  for (uint64_t i = 0; i < header.entry_count; ++i) {
+    TicTocEntry entry;
+    const uint64_t at = header.toc_offset + i * sizeof entry;
+    must(pread_full(fd.get(), &entry, sizeof entry, at) == static_cast<ssize_t>(sizeof entry), "entry");
+    entry.swap_endian();
+    must(pwrite_full(fd.get(), &entry, sizeof entry, at) == static_cast<ssize_t>(sizeof entry), "entry");
+  }
+  for (uint64_t i = 0; i < header.option_count; ++i) {
+    TicOption option;
+    const uint64_t at = header.option_offset + i * sizeof option;
+    must(pread_full(fd.get(), &option, sizeof option, at) == static_cast<ssize_t>(sizeof option), "option");
+    option.swap_endian();
+    must(pwrite_full(fd.get(), &option, sizeof option, at) == static_cast<ssize_t>(sizeof option), "option");
+  }
+  uint64_t at = header.string_offset;
+  for (uint64_t i = 0; i < header.string_count; ++i) {
+    uint32_t length;
+    must(pread_full(fd.get(), &length, sizeof length, at) == static_cast<ssize_t>(sizeof length), "string");
+    const uint32_t swapped = reverse_bytes(length);
+    must(pwrite_full(fd.get(), &swapped, sizeof swapped, at) == static_cast<ssize_t>(sizeof swapped), "string");
+    at += sizeof length + length;
+  }
+  header.swap_endian();
+  must(pwrite_full(fd.get(), &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header), "header");
+}
+
+TicTocEntry make_entry(unsigned long long mask, unsigned long long data_offset, unsigned long long file_size) {
+  TicTocEntry entry;
+  entry.mask = mask;
+  entry.data_offset = data_offset;
+  entry.file_size = file_size;
+  return entry;
+}

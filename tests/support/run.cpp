@@ -1,0 +1,80 @@
+#include "support/run.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace {
+
+std::string slurp(FILE* f) {
+  std::string text;
+  rewind(f);
+  char buffer[8192];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  return text;
+}
+
+struct File {
+  FILE* f = tmpfile();
+  ~File() {
+    if (f) fclose(f);
+  }
+};
+
+}  // namespace
+
+RunResult run_program(const std::string& executable, const std::vector<std::string>& argv,
+                      const RunOptions& options) {
+  File out, err;
+  if (!out.f || !err.f) throw std::runtime_error("tmpfile failed");
+
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry = *e;
+    bool drop = false;
+    for (const std::string& name : options.unset_env)
+      if (entry.compare(0, name.size() + 1, name + "=") == 0) drop = true;
+    for (const std::string& extra : options.extra_env)
+      if (entry.compare(0, extra.find('=') + 1, extra, 0, extra.find('=') + 1) == 0) drop = true;
+    if (!drop) env_text.push_back(entry);
+  }
+  for (const std::string& extra : options.extra_env) env_text.push_back(extra);
+
+  std::vector<char*> child_argv, child_env;
+  for (const std::string& a : argv) child_argv.push_back(const_cast<char*>(a.c_str()));
+  child_argv.push_back(nullptr);
+  for (const std::string& e : env_text) child_env.push_back(const_cast<char*>(e.c_str()));
+  child_env.push_back(nullptr);
+
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    dup2(fileno(out.f), 1);
+    dup2(fileno(err.f), 2);
+    execve(executable.c_str(), child_argv.data(), child_env.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0) {
+  }
+  RunResult result;
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.out = slurp(out.f);
+  result.err = slurp(err.f);
+  return result;
+}
+
+RunResult run_kestrel(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv{"kestrel"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(KESTREL_BIN, argv, options);
+}

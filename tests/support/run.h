@@ -1,0 +1,25 @@
+// Runs a program as a child process and captures what it leaves behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when the child did not exit normally
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::string cwd;                     // empty: the test's own directory
+  std::vector<std::string> extra_env;  // NAME=VALUE pairs added to the environment
+  std::vector<std::string> unset_env;  // names removed from the environment
+};
+
+// Runs |executable| with |argv| as its complete argument vector (argv[0]
+// included) and waits for it.
+RunResult run_program(const std::string& executable, const std::vector<std::string>& argv,
+                      const RunOptions& options = {});
+
+// Runs the kestrel binary under test: argv[0] is "kestrel", then |args|.
+RunResult run_kestrel(const std::vector<std::string>& args, const RunOptions& options = {});
