@@ -1,3 +1,13 @@
-#include "cli/commands.h"
+#include <stdio.h>
 
-int CommandSpace::run() { return -1; }
+#include "cli/commands.h"
+#include "tic/multi_tic.h"
+
+// Prints the bytes the selected files occupy once installed: the plain sum
+// of their sizes. The install directory plays no part; unreadable archives
+// give 0. The status is always 0.
+int CommandSpace::run() {
+  MultiTic set(args, false, nullptr, 0);
+  printf("%llu\n", set.bytes_required(options));
+  return 0;
+}
