@@ -24,6 +24,7 @@ hyperfine --warmup 2 --runs "$runs" -N \
   "$k space -o * ${set_files[*]}" \
   "$k options ${set_files[*]}"
 
+set -f  # the option text "*" is not a file pattern
 for cmd in "list -o *" "space -o *" "options"; do
   # shellcheck disable=SC2086
   rss=$( { /usr/bin/time -f %M "$k" $cmd "${set_files[@]}" >/dev/null; } 2>&1 )

@@ -1,0 +1,28 @@
+// The list file: the text form of a table of contents.
+//
+// One line per file, fields separated by ";" (no quoting, no escapes; a
+// carriage return before "\n" stays part of the last field):
+//   name ; options ; control options ; aux_a ; aux_b ; aux_c
+// Options are expressions joined by "|" that define new options in order of
+// first appearance; numbers are read like strtoull with base 0 (0x.. hex,
+// 0.. octal, else decimal). Columns after the sixth are ignored.
+#pragma once
+
+#include <istream>
+#include <string>
+#include <vector>
+
+class CVSRow {
+ public:
+  // Reads one line and splits it at ";". A ";" ending the line adds no
+  // empty field; two in a row give an empty one.
+  void readNextRow(std::istream& in);
+
+  size_t size() const { return fields_.size(); }
+  const std::string& operator[](size_t index) const { return fields_[index]; }
+
+ private:
+  std::vector<std::string> fields_;
+};
+
+std::istream& operator>>(std::istream& in, CVSRow& row);
