@@ -1,0 +1,44 @@
+// The install command's progress line and per-file log lines.
+//
+// One line on standard output, rewritten in place for every file:
+//   "%3d%% %s" (percent of the bytes to install, file name), cut at 79
+//   characters, padded with blanks to the previous line's length, ended by
+//   a carriage return. The last line is blanked out and ended by "\n".
+// The same text goes to standard output whether or not it is a terminal.
+#pragma once
+
+#include <string>
+
+#include "tic/multi_tic.h"
+
+struct a_progress_reporter {
+  unsigned long long total = 0;  // bytes that stand for 100 percent
+  unsigned long long done = 0;   // bytes reported so far
+  int last_width = 0;            // length of the last line printed
+
+  a_progress_reporter() = default;
+  a_progress_reporter(const a_progress_reporter&) = delete;
+  a_progress_reporter& operator=(const a_progress_reporter&) = delete;
+  // Blanks out and ends the last progress line, if one was printed.
+  ~a_progress_reporter();
+
+  // Adds |bytes| and rewrites the line with |name|. A total of 0 shows 100
+  // percent; sizes beyond the total show as more than 100.
+  void display_progress(const std::string& name, unsigned long long bytes);
+};
+
+// The ten-letter text of a file mode, as "ls -l" shows it (-rw-r--r--).
+// Returns a static buffer that the next call overwrites.
+const char* file_mode_text(unsigned long mode);
+
+// The install command's archive set: drives the progress line and writes one
+// log line "mode size name" per file to log_stream (none when it is null).
+class KestrelTic : public MultiTic {
+ public:
+  using MultiTic::MultiTic;
+
+  void extraction_progress(const std::string& name, unsigned long long size, unsigned long mode,
+                           unsigned long long done, unsigned long long total) override;
+
+  a_progress_reporter* progress = nullptr;
+};
