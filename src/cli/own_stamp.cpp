@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-// The entries in the order every stamp of the product uses. Each piece is
+// The entries in the order the product's executables carry them. Each piece is
 // its own literal so that no "\0" can run into a following digit. The
 // literal's own terminator is the block's final NUL.
 __attribute__((used)) const char __DBVersionInfo_kestrel[] =
