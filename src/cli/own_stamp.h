@@ -1,0 +1,11 @@
+// kestrel's own version stamp block, built into the executable.
+#pragma once
+
+#include <cstddef>
+
+// The block, filled at build time: marker, entries, closing NUL, the 8 data
+// bytes of extension "A" and a final NUL. It lives in the program's read-only
+// data, which stripping leaves in place, so `kestrel version MODULE <kestrel>`
+// finds it in any copy of the executable.
+constexpr size_t kOwnStampSize = 499;
+extern const char __DBVersionInfo_kestrel[];
