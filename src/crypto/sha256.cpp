@@ -45,11 +45,11 @@ inline uint32_t majority(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | 
 
 // One round with the working variables passed by role, so that eight
 // consecutive rounds rotate the roles instead of moving the values.
-#define SHA256_ROUND(a, b, c, d, e, f, g, h, i)                             \
-  do {                                                                      \
+#define SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                          \
+  do {                                                                                   \
     const uint32_t t1 = h + big_sigma1(e) + choose(e, f, g) + kRoundConstants[i] + w[i]; \
-    d += t1;                                                                \
-    h = t1 + big_sigma0(a) + majority(a, b, c);                             \
+    d += t1;                                                                             \
+    h = t1 + big_sigma0(a) + majority(a, b, c);                                          \
   } while (0)
 
 // Runs the compression function over |blocks| consecutive 64-byte blocks.
