@@ -8,6 +8,7 @@
 
 #include "platform/fd.h"
 #include "tic/byte_order.h"
+#include "tic/tic.h"
 
 namespace {
 
@@ -34,6 +35,23 @@ TicHeader write_test_archive(const std::string& path, TicToc& toc, bool all,
   must(toc.write(fd.get(), header, all), "write tables");
   must(pwrite_full(fd.get(), &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header), "header");
   return header;
+}
+
+void write_test_archive_mac(const std::string& path, const std::string& key) {
+  TicHeader header;
+  {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY));
+    must(fd.valid(), "open archive");
+    must(pread_full(fd.get(), &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header), "header");
+  }
+  if (header.is_opposite_endian()) header.swap_endian();
+  const Tic tic(path.c_str(), false, reinterpret_cast<const unsigned char*>(key.data()),
+                static_cast<int>(key.size()));
+  unsigned char mac[sizeof header.mac];
+  must(tic.compute_mac(static_cast<long long>(header.toc_offset), mac, sizeof mac) == 0, "compute MAC");
+  UniqueFd fd(::open(path.c_str(), O_WRONLY));
+  must(fd.valid(), "open archive");
+  must(pwrite_full(fd.get(), mac, sizeof mac, 0) == static_cast<ssize_t>(sizeof mac), "write MAC");
 }
 
 void swap_archive_byte_order(const std::string& path) {

@@ -15,6 +15,13 @@
 TicHeader write_test_archive(const std::string& path, TicToc& toc, bool all,
                              const std::map<std::string, std::string>& payloads = {});
 
+// Gives the archive at |path| its whole-archive MAC, as the builder does once
+// the tables are written: HMAC-SHA-256 with |key| (empty: no key) over the
+// bytes from toc_offset to the end, stored in the header's first 32 bytes.
+// Reads toc_offset in either byte order, so an archive already rewritten in
+// the other order gets the MAC its own machine would have given it.
+void write_test_archive_mac(const std::string& path, const std::string& key);
+
 // Rewrites a native-order archive in the other byte order: every numeric
 // field of the header, the entry and option records and the string lengths.
 void swap_archive_byte_order(const std::string& path);

@@ -1,0 +1,147 @@
+#include "crypto/sha256.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kRoundConstants[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+constexpr uint32_t kInitialState[8] = {
+    0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
+};
+
+// A message of 2^64 bits or more cannot have its length encoded.
+constexpr uint64_t kMaxMessageBytes = (uint64_t{1} << 61) - 1;
+
+inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+inline uint32_t load_be32(const unsigned char* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+inline void store_be32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 24);
+  p[1] = static_cast<unsigned char>(v >> 16);
+  p[2] = static_cast<unsigned char>(v >> 8);
+  p[3] = static_cast<unsigned char>(v);
+}
+
+inline uint32_t big_sigma0(uint32_t x) { return rotr(x, 2) ^ rotr(x, 13) ^ rotr(x, 22); }
+inline uint32_t big_sigma1(uint32_t x) { return rotr(x, 6) ^ rotr(x, 11) ^ rotr(x, 25); }
+inline uint32_t small_sigma0(uint32_t x) { return rotr(x, 7) ^ rotr(x, 18) ^ (x >> 3); }
+inline uint32_t small_sigma1(uint32_t x) { return rotr(x, 17) ^ rotr(x, 19) ^ (x >> 10); }
+inline uint32_t choose(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
+inline uint32_t majority(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (z & (x | y)); }
+
+// One round with the working variables passed by role, so that eight
+// consecutive rounds rotate the roles instead of moving the values.
+#define SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                          \
+  do {                                                                                   \
+    const uint32_t t1 = h + big_sigma1(e) + choose(e, f, g) + kRoundConstants[i] + w[i]; \
+    d += t1;                                                                             \
+    h = t1 + big_sigma0(a) + majority(a, b, c);                                          \
+  } while (0)
+
+// Runs the compression function over |blocks| consecutive 64-byte blocks.
+void compress(uint32_t state[8], const unsigned char* data, size_t blocks) {
+  uint32_t w[64];
+  while (blocks-- > 0) {
+    for (int i = 0; i < 16; ++i) w[i] = load_be32(data + 4 * i);
+    for (int i = 16; i < 64; ++i) w[i] = small_sigma1(w[i - 2]) + w[i - 7] + small_sigma0(w[i - 15]) + w[i - 16];
+
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int i = 0; i < 64; i += 8) {
+      SHA256_ROUND(a, b, c, d, e, f, g, h, i);
+      SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1);
+      SHA256_ROUND(g, h, a, b, c, d, e, f, i + 2);
+      SHA256_ROUND(f, g, h, a, b, c, d, e, i + 3);
+      SHA256_ROUND(e, f, g, h, a, b, c, d, i + 4);
+      SHA256_ROUND(d, e, f, g, h, a, b, c, i + 5);
+      SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6);
+      SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7);
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+    data += UT_SHA256_BLOCK_LENGTH;
+  }
+}
+
+#undef SHA256_ROUND
+
+}  // namespace
+
+int UT_SHA256_Init(UT_SHA256_CTX* ctx) {
+  if (ctx == nullptr) return 0;
+  std::memcpy(ctx->state, kInitialState, sizeof ctx->state);
+  ctx->length = 0;
+  ctx->used = 0;
+  return 1;
+}
+
+int UT_SHA256_Update(UT_SHA256_CTX* ctx, const void* data, size_t length) {
+  if (ctx == nullptr || (data == nullptr && length != 0)) return 0;
+  if (length > kMaxMessageBytes - ctx->length) return 0;
+  ctx->length += length;
+  const auto* in = static_cast<const unsigned char*>(data);
+
+  if (ctx->used != 0) {
+    const size_t take = std::min<size_t>(length, UT_SHA256_BLOCK_LENGTH - ctx->used);
+    std::memcpy(ctx->block + ctx->used, in, take);
+    ctx->used += static_cast<uint32_t>(take);
+    in += take;
+    length -= take;
+    if (ctx->used < UT_SHA256_BLOCK_LENGTH) return 1;
+    compress(ctx->state, ctx->block, 1);
+    ctx->used = 0;
+  }
+  // Whole blocks are hashed straight from the caller's buffer.
+  const size_t blocks = length / UT_SHA256_BLOCK_LENGTH;
+  if (blocks != 0) {
+    compress(ctx->state, in, blocks);
+    in += blocks * UT_SHA256_BLOCK_LENGTH;
+    length -= blocks * UT_SHA256_BLOCK_LENGTH;
+  }
+  if (length != 0) {
+    std::memcpy(ctx->block, in, length);
+    ctx->used = static_cast<uint32_t>(length);
+  }
+  return 1;
+}
+
+int UT_SHA256_Final(UT_SHA256_CTX* ctx, unsigned char* digest) {
+  if (ctx == nullptr || digest == nullptr) return 0;
+  // Padding: one 1 bit, zeros up to 56 bytes into a block, then the message
+  // length in bits as a big-endian 64-bit number.
+  const uint64_t bits = ctx->length * 8;
+  ctx->block[ctx->used++] = 0x80;
+  if (ctx->used > UT_SHA256_BLOCK_LENGTH - 8) {
+    std::memset(ctx->block + ctx->used, 0, UT_SHA256_BLOCK_LENGTH - ctx->used);
+    compress(ctx->state, ctx->block, 1);
+    ctx->used = 0;
+  }
+  std::memset(ctx->block + ctx->used, 0, UT_SHA256_BLOCK_LENGTH - 8 - ctx->used);
+  store_be32(ctx->block + 56, static_cast<uint32_t>(bits >> 32));
+  store_be32(ctx->block + 60, static_cast<uint32_t>(bits));
+  compress(ctx->state, ctx->block, 1);
+  for (int i = 0; i < 8; ++i) store_be32(digest + 4 * i, ctx->state[i]);
+  // Nothing of the message stays behind in the context.
+  std::memset(ctx, 0, sizeof *ctx);
+  return 1;
+}
