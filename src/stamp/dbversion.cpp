@@ -205,9 +205,7 @@ an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsig
     carried = kCarry;
   }
 
-  const uint64_t file_offset = window_offset + key_start;
-  if (file_offset > UINT32_MAX) return kInfoNotFound;
-  info->file_offset = static_cast<uint32_t>(file_offset);
+  info->file_offset = window_offset + key_start;
 
   size_t held = length - key_start;
   if (held > kStampDataSize) held = kStampDataSize;

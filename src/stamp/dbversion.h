@@ -48,8 +48,9 @@ struct dbversion_info {
   dbversion_arg args[kStampMaxArgs];
   uint32_t num_exts;
   dbversion_ext exts[kStampMaxExts];
-  // File offset of the first key byte, just after the marker.
-  uint32_t file_offset;
+  // File offset of the first key byte, just after the marker. 64-bit: in an
+  // archive the block follows the streams, so it can lie beyond 4 GiB.
+  uint64_t file_offset;
   // Number of bytes held in |data|.
   uint32_t data_length;
   // Length from the first key through the end of the last extension's data,
@@ -68,10 +69,6 @@ enum an_info_found : unsigned { kInfoNotFound = 0, kInfoFound = 1 };
 // that is followed by "MODULE". With |follow_links| 0 a symbolic link is never
 // read. Every problem (missing file, no block, malformed block, more than 100
 // entries) is "not found"; nothing is printed.
-//
-// The record keeps the block's offset in 32 bits: a block whose first key
-// byte lies at or beyond 4 GiB cannot be recorded and is reported not found,
-// since blanking it through a truncated offset would damage other bytes.
 an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsigned follow_links);
 
 // Clears |info| and parses a block held in memory: |bytes| start at the first
