@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 
 #include "crypto/record_transform.h"
 #include "crypto/sha256.h"
@@ -28,3 +29,24 @@ struct a_tic_support {
   UT_SHA256_CTX hash;
   unsigned char mac[32];
 };
+
+struct archive;
+
+// libarchive client callbacks; the client data is the stream's a_tic_support.
+// They return libarchive's statuses: ARCHIVE_OK, or ARCHIVE_FATAL with a
+// message left on the handle (never printed).
+
+// Starts the stream's HMAC with the archive key.
+int tic_open(struct archive* a, void* client_data);
+
+// Reads the next block of at most 8192 stored bytes (count bounds it), adds
+// it to the HMAC and, with a key, decrypts it in place. 0 at the end.
+ssize_t tic_read(struct archive* a, void* client_data, const void** buffer);
+
+// Finishes the HMAC into mac.
+int tic_close(struct archive* a, void* client_data);
+
+// Encrypts one block (at most 8192 bytes; a last block is zero-padded to a
+// multiple of 8), writes it and adds it to the HMAC. Returns the number of
+// stored bytes written, padding included.
+ssize_t tic_write(struct archive* a, void* client_data, const void* buffer, size_t length);

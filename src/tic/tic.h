@@ -98,4 +98,10 @@ class Tic {
   int key_length_;
   std::string product_name_;
   TicToc toc_;
+
+ private:
+  // Extracts one selected file through a fresh libarchive reader and checks
+  // its MAC; false (with ERROR set) when any step fails.
+  bool extract_file(const std::string& name, const TicTocEntry& entry, const std::string& backup_dir,
+                    unsigned long long done, unsigned long long total);
 };

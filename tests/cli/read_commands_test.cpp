@@ -1,5 +1,6 @@
 // The read-only commands through the real binary: list, space and options.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/archive_writer.h"
 #include "support/run.h"
@@ -153,6 +154,82 @@ TEST(OptionsCommand, PrintsALoneNewlineWhenNothingCouldBeRead) {
   ProductArchives p;
   expect_output(p.kestrel({"options", "missing.tic"}), "\n");
   expect_output(p.kestrel({"options"}), "\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Genuine archives (MAC under the product key) in a fresh directory.
+struct GenuineArchives {
+  TempDir dir;
+
+  GenuineArchives() {
+    for (const char* name : {"one.tic", "two.tic"}) {
+      TicToc toc;
+      toc.file_map[std::string("file-of-") + name] = make_entry(toc.options.option_mask("o"), 0, 3);
+      write_test_archive(dir / name, toc, true, {{std::string("file-of-") + name, "abc"}});
+      write_test_archive_mac(dir / name, product_key());
+    }
+  }
+
+  RunResult validate(std::vector<std::string> names, unsigned timeout = 60) const {
+    names.insert(names.begin(), "validate");
+    RunOptions options;
+    options.cwd = dir.path();
+    options.timeout_seconds = timeout;
+    return run_kestrel(names, options);
+  }
+};
+
+void expect_status(const RunResult& r, int status) {
+  EXPECT_EQ(r.status, status);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(ValidateCommand, GenuineArchivesPass) {
+  GenuineArchives g;
+  expect_status(g.validate({"one.tic", "two.tic"}), 0);
+  expect_status(g.validate({}), 0);
+}
+
+TEST(ValidateCommand, MissingUnreadableOrTamperedArchivesFail) {
+  GenuineArchives g;
+  write_file(g.dir / "junk.tic", std::string(50, 'j'));
+  expect_status(g.validate({"one.tic", "missing.tic"}), 255);
+  expect_status(g.validate({"junk.tic"}), 255);
+
+  std::string bytes = read_file(g.dir / "two.tic");
+  bytes[bytes.size() - 1] ^= 1;  // the last byte of the string table
+  write_file(g.dir / "two.tic", bytes);
+  expect_status(g.validate({"one.tic", "two.tic"}), 255);
+}
+
+TEST(ValidateCommand, ArchivesMadeWithAnotherKeyFail) {
+  GenuineArchives g;
+  write_test_archive_mac(g.dir / "one.tic", "not the product key");
+  expect_status(g.validate({"one.tic"}), 255);
+}
+
+TEST(ValidateCommand, StopsAtTheFirstBadArchive) {
+  GenuineArchives g;
+  // Opening a FIFO with no writer blocks: validate must never get that far.
+  ASSERT_EQ(mkfifo((g.dir / "fifo.tic").c_str(), 0644), 0);
+  expect_status(g.validate({"one.tic", "missing.tic", "fifo.tic"}, 10), 255);
+}
+
+TEST(ValidateCommand, TakesNoSwitches) {
+  GenuineArchives g;
+  ASSERT_EQ(mkdir((g.dir / "sub").c_str(), 0755), 0);
+  expect_status(g.validate({"-d", "sub", "one.tic"}), 255);
+}
+
+TEST(ValidateCommand, GenuineArchivesOfTheOtherByteOrderPass) {
+  GenuineArchives g;
+  swap_archive_byte_order(g.dir / "one.tic");
+  write_test_archive_mac(g.dir / "one.tic", product_key());
+  expect_status(g.validate({"one.tic", "two.tic"}), 0);
 }
 
 }  // namespace

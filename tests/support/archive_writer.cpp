@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "crypto/archive_key.h"
 #include "platform/fd.h"
 #include "tic/byte_order.h"
 #include "tic/tic.h"
@@ -52,6 +53,12 @@ void write_test_archive_mac(const std::string& path, const std::string& key) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY));
   must(fd.valid(), "open archive");
   must(pwrite_full(fd.get(), mac, sizeof mac, 0) == static_cast<ssize_t>(sizeof mac), "write MAC");
+}
+
+std::string product_key() {
+  char key[kArchiveKeyBufferSize];
+  __Xk(key, sizeof key);
+  return key;
 }
 
 void swap_archive_byte_order(const std::string& path) {

@@ -22,6 +22,9 @@ TicHeader write_test_archive(const std::string& path, TicToc& toc, bool all,
 // the other order gets the MAC its own machine would have given it.
 void write_test_archive_mac(const std::string& path, const std::string& key);
 
+// The product's built-in archive key, the one kestrel install and validate use.
+std::string product_key();
+
 // Rewrites a native-order archive in the other byte order: every numeric
 // field of the header, the entry and option records and the string lengths.
 void swap_archive_byte_order(const std::string& path);

@@ -60,6 +60,8 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     dup2(fileno(out.f), 1);
     dup2(fileno(err.f), 2);
+    // A hung command must fail the test, not stall the suite.
+    alarm(options.timeout_seconds);
     execve(executable.c_str(), child_argv.data(), child_env.data());
     _exit(127);
   }

@@ -5,7 +5,7 @@
 #include <vector>
 
 struct RunResult {
-  int status = -1;  // exit status, or -1 when the child did not exit normally
+  int status = -1;  // exit status, or -1 when the child did not exit normally (killed, timed out)
   std::string out;
   std::string err;
 };
@@ -14,6 +14,7 @@ struct RunOptions {
   std::string cwd;                     // empty: the test's own directory
   std::vector<std::string> extra_env;  // NAME=VALUE pairs added to the environment
   std::vector<std::string> unset_env;  // names removed from the environment
+  unsigned timeout_seconds = 60;       // the child is killed after this long
 };
 
 // Runs |executable| with |argv| as its complete argument vector (argv[0]

@@ -1,0 +1,100 @@
+#include "tic/stream_support.h"
+
+#include <archive.h>
+#include <errno.h>
+#include <string.h>
+
+#include "crypto/hmac.h"
+#include "platform/fd.h"
+
+namespace {
+
+a_tic_support* support_of(void* client_data) { return static_cast<a_tic_support*>(client_data); }
+
+}  // namespace
+
+int tic_open(struct archive* a, void* client_data) {
+  a_tic_support* s = support_of(client_data);
+  switch (hmac_begin(&s->hash, s->encryption.key, s->encryption.key_length)) {
+    case HmacStatus::kOk:
+      return ARCHIVE_OK;
+    case HmacStatus::kInitFailed:
+      archive_set_error(a, errno, "Error initializing hash");
+      return ARCHIVE_FATAL;
+    default:
+      archive_set_error(a, errno, "Error adding inner pad to hash");
+      return ARCHIVE_FATAL;
+  }
+}
+
+ssize_t tic_read(struct archive* a, void* client_data, const void** buffer) {
+  a_tic_support* s = support_of(client_data);
+  const size_t wanted = s->count < sizeof s->buffer ? static_cast<size_t>(s->count) : sizeof s->buffer;
+  memset(s->buffer, 0, sizeof s->buffer);
+  const ssize_t got = read_full(s->descriptor, s->buffer, wanted);
+  if (got < 0) {
+    archive_set_error(a, errno, "Error reading TIC, fd %d", s->descriptor);
+    s->count -= static_cast<uint64_t>(got);
+    return got;
+  }
+  if (hmac_add(&s->hash, s->buffer, static_cast<size_t>(got)) != HmacStatus::kOk) {
+    archive_set_error(a, errno, "Error adding data to hash");
+    return ARCHIVE_FATAL;
+  }
+  // Stored streams are whole 8-byte records; the zeroed tail of a short last
+  // block is transformed with it and never handed on.
+  if (s->encryption.direction != 0) __Ins_Mangle_Record(&s->encryption, s->buffer, sizeof s->buffer);
+  s->count -= static_cast<uint64_t>(got);
+  *buffer = s->buffer;
+  return got;
+}
+
+int tic_close(struct archive* a, void* client_data) {
+  a_tic_support* s = support_of(client_data);
+  const char* failure = nullptr;
+  switch (hmac_finish(&s->hash, s->encryption.key, s->encryption.key_length, s->mac)) {
+    case HmacStatus::kOk: return ARCHIVE_OK;
+    case HmacStatus::kInnerDigestFailed: failure = "Could not get inner MAC"; break;
+    case HmacStatus::kOuterInitFailed: failure = "Could not initialize hash"; break;
+    case HmacStatus::kOuterPadFailed: failure = "Could not update hash with outer pad"; break;
+    case HmacStatus::kInnerMacFailed: failure = "Could not update hash with inner MAC"; break;
+    default: failure = "Could not get final MAC"; break;
+  }
+  archive_set_error(a, errno, "%s", failure);
+  return ARCHIVE_FATAL;
+}
+
+ssize_t tic_write(struct archive* a, void* client_data, const void* buffer, size_t length) {
+  a_tic_support* s = support_of(client_data);
+  const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+  size_t to_write = length;
+  unsigned char record[a_tic_support::kBufferSize];
+  if (s->encryption.direction != 0) {
+    if (length > sizeof record) {
+      archive_set_error(a, -1, "write size too big, %d", static_cast<int>(length));
+      return ARCHIVE_FATAL;
+    }
+    // Encrypted streams are whole 8-byte records: zero-pad the last block.
+    memcpy(record, buffer, length);
+    to_write = (length + 7) & ~static_cast<size_t>(7);
+    memset(record + length, 0, to_write - length);
+    __Ins_Mangle_Record(&s->encryption, record, static_cast<unsigned>(to_write));
+    bytes = record;
+  }
+  const ssize_t written = write_full(s->descriptor, bytes, to_write);
+  if (written != static_cast<ssize_t>(to_write)) {
+    // A short write (a full disk) leaves the stream unusable: the transform's
+    // chain has already moved past the bytes that did not land.
+    archive_set_error(a, errno, "Error writing TIC, fd %d", s->descriptor);
+    if (written > 0) s->count += static_cast<uint64_t>(written);
+    return ARCHIVE_FATAL;
+  }
+  if (hmac_add(&s->hash, bytes, to_write) != HmacStatus::kOk) {
+    archive_set_error(a, errno, "Error adding data to hash");
+    return ARCHIVE_FATAL;
+  }
+  s->count += to_write;
+  // The padded last block reports more than libarchive handed over; the
+  // stored length counts the padding.
+  return written;
+}
