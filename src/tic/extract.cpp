@@ -1,0 +1,161 @@
+#include "tic/extract.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "crypto/hmac.h"
+#include "platform/fd.h"
+#include "tic/backup.h"
+#include "tic/error.h"
+#include "tic/stream_support.h"
+#include "tic/tic.h"
+
+namespace {
+
+constexpr unsigned kStepLoadToc = 0x591;
+constexpr unsigned kStepReaderNew = 0x5c2;
+constexpr unsigned kStepBzip2 = 0x5c3;
+constexpr unsigned kStepTar = 0x5c4;
+constexpr unsigned kStepOpen = 0x5c6;
+constexpr unsigned kStepHeader = 0x5c8;
+constexpr unsigned kStepBackupMove = 0x5d3;
+constexpr unsigned kStepBackupMarker = 0x5d8;
+constexpr unsigned kStepWrite = 0x5db;
+constexpr unsigned kStepTail = 0x5e3;
+constexpr unsigned kStepClose = 0x5e6;
+constexpr unsigned kStepLeftOver = 0x5e8;
+constexpr unsigned kStepMac = 0x5e9;
+
+// Files land only inside the install directory: no absolute names and no
+// ".." elements, whatever the archive says.
+constexpr int kExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS;
+
+using Reader = std::unique_ptr<struct archive, int (*)(struct archive*)>;
+
+// Records a failed step of one file; the file's result.
+bool fail(unsigned step) {
+  record_error(step);
+  return false;
+}
+
+// True for a relative name without empty, "." or ".." elements.
+bool is_plain_relative(const std::string& name) {
+  if (name.empty() || name[0] == '/') return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string element = name.substr(start, end - start);
+    if (element == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// Moves what |name| replaces into the backup tree, or marks it as new there.
+bool back_up(const std::string& name, const std::string& backup_dir) {
+  char backup_path[1024];
+  snprintf(backup_path, sizeof backup_path, "%s/%s", backup_dir.c_str(), name.c_str());
+  struct stat st;
+  if (stat(name.c_str(), &st) != 0) {
+    char text[1024];
+    snprintf(text, sizeof text, "created as %s\n", name.c_str());
+    return write_backup_marker(backup_path, text) == 0 || fail(kStepBackupMarker);
+  }
+  return move_into_backup(name, backup_path) == 0 || fail(kStepBackupMove);
+}
+
+}  // namespace
+
+bool TicExtractSorter::operator()(const std::string& a, const std::string& b) const {
+  auto first = toc_.file_map.find(a);
+  auto second = toc_.file_map.find(b);
+  if (first == toc_.file_map.end() || second == toc_.file_map.end()) return false;
+  if (first->second.data_offset != second->second.data_offset)
+    return first->second.data_offset < second->second.data_offset;
+  return a < b;
+}
+
+int Tic::extract(const std::string& options, const std::string& backup_dir) {
+  if (read_toc(false) == -1) {
+    record_error(kStepLoadToc);
+    return -1;
+  }
+  const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
+  std::vector<std::string> selected;
+  unsigned long long total = 0;
+  for (const auto& [name, entry] : toc_.file_map) {
+    if (entry.data_offset == 0 || (entry.mask & mask) == 0) continue;
+    selected.push_back(name);
+    total += entry.file_size;
+  }
+  std::sort(selected.begin(), selected.end(), TicExtractSorter(toc_));
+
+  unsigned long long done = 0;
+  for (const std::string& name : selected) {
+    const TicTocEntry* entry = find_file(name);
+    if (entry == nullptr) continue;
+    if (extract_file(name, *entry, backup_dir, done, total)) done += entry->file_size;
+    if (ERROR != 0) return -1;
+  }
+  return 0;
+}
+
+bool Tic::extract_file(const std::string& name, const TicTocEntry& entry, const std::string& backup_dir,
+                       unsigned long long done, unsigned long long total) {
+  a_tic_support support{};
+  support.descriptor = seek_file(name);
+  support.count = entry.stored_length;
+  support.encryption.direction = ENCRYPT_READING;
+  init_encryption(&support);
+
+  Reader reader(archive_read_new(), archive_read_free);
+  struct archive* a = reader.get();
+  if (a == nullptr) return fail(kStepReaderNew);
+  if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK) return fail(kStepBzip2);
+  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return fail(kStepTar);
+  if (archive_read_open(a, &support, tic_open, tic_read, tic_close) != ARCHIVE_OK)
+    return fail(kStepOpen);
+  struct archive_entry* tar_entry = nullptr;
+  if (archive_read_next_header(a, &tar_entry) != ARCHIVE_OK) return fail(kStepHeader);
+
+  extraction_progress(name, entry.file_size, archive_entry_mode(tar_entry), done, total);
+
+  // The stream must hold exactly the file its entry names, as a plain
+  // relative path; a hard link could reach outside the install directory.
+  const char* pathname = archive_entry_pathname(tar_entry);
+  if (pathname == nullptr || name != pathname || !is_plain_relative(name) ||
+      archive_entry_hardlink(tar_entry) != nullptr) {
+    errno = EPERM;
+    return fail(kStepWrite);
+  }
+  if (!backup_dir.empty() && !back_up(name, backup_dir)) return false;
+  if (archive_read_extract(a, tar_entry, kExtractFlags) != ARCHIVE_OK) return fail(kStepWrite);
+
+  // libarchive need not have read the stream to its end: take up to one more
+  // block so the MAC covers every stored byte.
+  if (support.count >= 1 && support.count <= a_tic_support::kBufferSize) {
+    unsigned char tail[a_tic_support::kBufferSize] = {};
+    const ssize_t got = read_full(support.descriptor, tail, static_cast<size_t>(support.count));
+    if (got < 0) return fail(kStepTail);
+    if (hmac_add(&support.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk)
+      return fail(kStepTail);
+    support.count -= static_cast<uint64_t>(got);
+  }
+  if (archive_read_close(a) != ARCHIVE_OK) return fail(kStepClose);
+  if (support.count != 0) return fail(kStepLeftOver);
+  if (memcmp(support.mac, entry.mac, sizeof support.mac) != 0) {
+    errno = 0;
+    return fail(kStepMac);
+  }
+  return true;
+}
