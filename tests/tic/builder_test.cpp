@@ -69,6 +69,7 @@ class Builder : public testing::Test {
     return tic.compress(&scan, all);
   }
 
+  // A Tic borrows its path: keep the string alive as long as the object.
   std::string archive(const std::string& name) const { return tmp / name; }
 
   TempDir tmp;
@@ -275,7 +276,8 @@ class RecordingTic : public Tic {
 };
 
 TEST_F(Builder, ProgressHookGetsEachFileWithTheSumOfThoseBefore) {
-  RecordingTic tic(archive("progress.tic").c_str(), false, nullptr, 0);
+  const std::string path = archive("progress.tic");
+  RecordingTic tic(path.c_str(), false, nullptr, 0);
   ASSERT_EQ(build(tic, scan_tree()), 0);
   ASSERT_EQ(tic.calls.size(), 6u);
   unsigned long long done = 0;
@@ -293,7 +295,8 @@ TEST_F(Builder, ProgressHookGetsEachFileWithTheSumOfThoseBefore) {
   EXPECT_EQ(tic.calls[4].size, 9u) << "a link's size is its target's length";
 
   testing::internal::CaptureStdout();
-  Tic verbose(archive("verbose.tic").c_str(), true, nullptr, 0);
+  const std::string verbose_path = archive("verbose.tic");
+  Tic verbose(verbose_path.c_str(), true, nullptr, 0);
   ASSERT_EQ(build(verbose, scan_tree()), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Compressing #ctl\nCompressing bin/tool\nCompressing doc/readme\nCompressing empty\n"
