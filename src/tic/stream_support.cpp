@@ -93,8 +93,9 @@ ssize_t tic_write(struct archive* a, void* client_data, const void* buffer, size
     archive_set_error(a, errno, "Error adding data to hash");
     return ARCHIVE_FATAL;
   }
+  // The stored length counts the padding, but libarchive is told only of
+  // the bytes it handed over: it fails a close whose last write reports more
+  // ("write overrun").
   s->count += to_write;
-  // The padded last block reports more than libarchive handed over; the
-  // stored length counts the padding.
-  return written;
+  return static_cast<ssize_t>(length);
 }

@@ -47,6 +47,7 @@ ssize_t tic_read(struct archive* a, void* client_data, const void** buffer);
 int tic_close(struct archive* a, void* client_data);
 
 // Encrypts one block (at most 8192 bytes; a last block is zero-padded to a
-// multiple of 8), writes it and adds it to the HMAC. Returns the number of
-// stored bytes written, padding included.
+// multiple of 8), writes it and adds it to the HMAC. count grows by the
+// stored bytes, padding included; the result is |length|, the bytes of
+// libarchive's block that were consumed.
 ssize_t tic_write(struct archive* a, void* client_data, const void* buffer, size_t length);

@@ -80,3 +80,9 @@ RunResult run_kestrel(const std::vector<std::string>& args, const RunOptions& op
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(KESTREL_BIN, argv, options);
 }
+
+RunResult run_tictool(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv{"tictool"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(TICTOOL_BIN, argv, options);
+}

@@ -22,5 +22,8 @@ struct RunOptions {
 RunResult run_program(const std::string& executable, const std::vector<std::string>& argv,
                       const RunOptions& options = {});
 
+// Runs the tictool binary under test: argv[0] is "tictool", then |args|.
+RunResult run_tictool(const std::vector<std::string>& args, const RunOptions& options = {});
+
 // Runs the kestrel binary under test: argv[0] is "kestrel", then |args|.
 RunResult run_kestrel(const std::vector<std::string>& args, const RunOptions& options = {});

@@ -1,6 +1,7 @@
 #include "support/temp_dir.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -48,4 +49,16 @@ std::string read_file(const std::string& path) {
 bool file_exists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+std::string current_directory() { return std::filesystem::current_path().string(); }
+
+ScopedWorkingDirectory::ScopedWorkingDirectory(const std::string& path) : saved_(current_directory()) {
+  if (chdir(path.c_str()) != 0) throw std::runtime_error("cannot change into " + path);
+}
+
+ScopedWorkingDirectory::~ScopedWorkingDirectory() {
+  if (chdir(saved_.c_str()) != 0) {
+    // The saved directory is gone; later tests use absolute paths anyway.
+  }
 }

@@ -18,6 +18,21 @@ class TempDir {
   std::string path_;
 };
 
+// Changes into a directory for the lifetime of the object, then back.
+class ScopedWorkingDirectory {
+ public:
+  explicit ScopedWorkingDirectory(const std::string& path);
+  ~ScopedWorkingDirectory();
+  ScopedWorkingDirectory(const ScopedWorkingDirectory&) = delete;
+  ScopedWorkingDirectory& operator=(const ScopedWorkingDirectory&) = delete;
+
+ private:
+  std::string saved_;
+};
+
+// The working directory of the process.
+std::string current_directory();
+
 // Whole-file helpers for test data; parent directories are created.
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
