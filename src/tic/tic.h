@@ -48,6 +48,9 @@ class Tic {
   // table of contents. 0, or -1 (and closed again) on failure.
   int open(const char* path);
 
+  // Names the file of an object that is not open, without opening it: the
+  // archive the builder is about to create.
+  void set_path(const char* path) { path_ = path; }
   void set_verbose(bool verbose) { verbose_ = verbose; }
   void set_encryption_key(const unsigned char* key, int length) {
     key_ = key;

@@ -190,7 +190,7 @@ int run_build(const a_build_request& request) {
   const int key_length = request.use_key ? static_cast<int>(std::strlen(key)) : 0;
 
   BuildTic tic(nullptr, request.verbose, key_bytes, key_length);
-  tic.open(archive.c_str());  // names the file; an earlier archive there is read and then replaced
+  tic.set_path(archive.c_str());
   tic.set_product_name(request.product);
   if (!tic.get_toc().read(request.list_file.c_str())) {
     complain("cannot load list file %s", request.list_file.c_str());
