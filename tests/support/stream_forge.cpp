@@ -1,0 +1,65 @@
+#include "support/stream_forge.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "crypto/hmac.h"
+#include "crypto/record_transform.h"
+
+namespace {
+
+void must(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(what);
+}
+
+std::string compress_entry(const ForgedEntry& e) {
+  std::unique_ptr<struct archive, int (*)(struct archive*)> a(archive_write_new(), archive_write_free);
+  must(archive_write_add_filter_bzip2(a.get()) == ARCHIVE_OK, "bzip2");
+  must(archive_write_set_format_pax(a.get()) == ARCHIVE_OK, "pax");
+  must(archive_write_set_bytes_in_last_block(a.get(), 1) == ARCHIVE_OK, "last block");
+  std::vector<char> out(1 << 20);
+  size_t used = 0;
+  must(archive_write_open_memory(a.get(), out.data(), out.size(), &used) == ARCHIVE_OK, "open");
+  std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)> entry(archive_entry_new(),
+                                                                                archive_entry_free);
+  archive_entry_set_pathname(entry.get(), e.pathname.c_str());
+  archive_entry_set_mode(entry.get(), AE_IFREG | e.mode);
+  if (!e.hardlink.empty()) {
+    archive_entry_set_hardlink(entry.get(), e.hardlink.c_str());
+    archive_entry_set_size(entry.get(), 0);
+  } else {
+    archive_entry_set_size(entry.get(), static_cast<la_int64_t>(e.contents.size()));
+  }
+  must(archive_write_header(a.get(), entry.get()) == ARCHIVE_OK, "header");
+  if (e.hardlink.empty() && !e.contents.empty())
+    must(archive_write_data(a.get(), e.contents.data(), e.contents.size()) ==
+             static_cast<la_ssize_t>(e.contents.size()),
+         "data");
+  must(archive_write_close(a.get()) == ARCHIVE_OK, "close");
+  return std::string(out.data(), used);
+}
+
+}  // namespace
+
+ForgedStream forge_stream(const ForgedEntry& entry, const std::string& key) {
+  ForgedStream result;
+  result.stored = compress_entry(entry) + entry.trailer;
+  const auto* key_bytes = reinterpret_cast<const unsigned char*>(key.data());
+  const int key_length = static_cast<int>(key.size());
+  if (!key.empty()) {
+    result.stored.resize((result.stored.size() + 7) / 8 * 8, '\0');
+    an_encrypt_data state;
+    __Encrypt_init(&state, ENCRYPT_WRITING, key_bytes, key_length);
+    __Ins_Mangle_Record(&state, reinterpret_cast<unsigned char*>(&result.stored[0]),
+                        static_cast<unsigned>(result.stored.size()));
+  }
+  unsigned char mac[kHmacLength];
+  must(hmac_sha256(key_bytes, key_length, result.stored.data(), result.stored.size(), mac) == HmacStatus::kOk,
+       "mac");
+  result.mac.assign(reinterpret_cast<char*>(mac), sizeof mac);
+  return result;
+}
