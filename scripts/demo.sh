@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The demo: builds kestrel and tictool, turns the sample product into a set
+# of two archives, and runs every kestrel command on them, printing each
+# command line before its output. Everything it writes stays in build/demo.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+
+scripts/deps.sh
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j "$(nproc 2>/dev/null || echo 2)" --target kestrel tictool >/dev/null
+
+kestrel=$top/build/release/src/kestrel
+tictool=$top/build/release/tools/tictool/tictool
+demo=$top/build/demo
+rm -rf "$demo"
+mkdir -p "$demo/install"
+cd "$demo"
+
+# Prints the command line, runs it, and reports a non-zero exit status.
+show() {
+  printf '\n$'
+  printf ' %q' "$@"
+  printf '\n'
+  local status=0
+  "$@" || status=$?
+  [ "$status" -eq 0 ] || echo "(exit status $status)"
+}
+k() { show kestrel "$@"; }
+kestrel() { "$kestrel" "$@"; }
+tictool() { "$tictool" "$@"; }
+
+echo "== Building the sample product into a set of two archives =="
+show tictool build -C "$top/sample/tree" "$top/sample/server.list" server.tic \
+  '#server.ctl' bin/tarnserve etc lib share/doc/README share/doc/server.txt
+show tictool build -a -C "$top/sample/tree" "$top/sample/client.list" client.tic \
+  '#client.ctl' bin/tarnsql share/doc/client.txt
+show ls -l server.tic client.tic
+
+echo
+echo "== Reading the archives =="
+k validate server.tic client.tic
+k options server.tic client.tic
+k options client.tic
+k list -o 'server|docs' server.tic client.tic
+k list -a -o client client.tic
+k space -o '*' server.tic client.tic
+k space -o client client.tic
+
+echo
+echo "== Installing into build/demo/install =="
+k install -d install -l install.log -b backup -o '*' ../server.tic ../client.tic
+show cat install/install.log
+show find install -path install/backup -prune -o \( -type f -o -type l \) -print
+show ls -l install/bin install/lib
+show find install/backup -type f
+show cat install/backup/bin/tarnserve
+
+echo
+echo "== Installing again over the first installation, keeping a backup =="
+echo "local change" >> install/etc/tarnserve.conf
+k install -d install -l install.log -b backup-2 -o 'server|docs' ../server.tic ../client.tic
+show cat install/install.log
+show find install/backup-2 \( -type f -o -type l \) -print
+show tail -n 1 install/backup-2/etc/tarnserve.conf
+show cat install/backup-2/share/doc/README
+
+echo
+echo "== Version stamps =="
+k version BUILD_NUMBER server.tic
+k version module server.tic
+k version IDENT client.tic
+k version MODULE install/lib/libtarn.so.1
+k version MODULE "$kestrel"
+k version VERSION_MAJOR "$kestrel"
+show env TARNA_VERSION_INFO=1 "$kestrel" version BUILD_NUMBER "$kestrel"
+
+echo
+echo "== What fails =="
+k install
+k validate server.tic missing.tic
+k version MODULE "$top/README.md"
