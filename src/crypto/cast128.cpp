@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/cast128_sboxes.h"
+#include "platform/byte_order.h"
 
 namespace {
 
@@ -16,17 +17,6 @@ using cast128::kS7;
 using cast128::kS8;
 
 inline uint32_t rotl(uint32_t x, uint32_t n) { return (x << n) | (x >> ((32 - n) & 31)); }
-
-inline uint32_t load_be32(const unsigned char* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
-inline void store_be32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 24);
-  p[1] = static_cast<unsigned char>(v >> 16);
-  p[2] = static_cast<unsigned char>(v >> 8);
-  p[3] = static_cast<unsigned char>(v);
-}
 
 inline unsigned byte0(uint32_t v) { return v >> 24; }
 inline unsigned byte1(uint32_t v) { return (v >> 16) & 0xff; }

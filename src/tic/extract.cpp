@@ -15,6 +15,7 @@
 #include "crypto/hmac.h"
 #include "platform/fd.h"
 #include "tic/backup.h"
+#include "tic/entry_name.h"
 #include "tic/error.h"
 #include "tic/stream_support.h"
 #include "tic/tic.h"
@@ -45,20 +46,6 @@ using Reader = std::unique_ptr<struct archive, int (*)(struct archive*)>;
 bool fail(unsigned step) {
   record_error(step);
   return false;
-}
-
-// True for a relative name without empty, "." or ".." elements.
-bool is_plain_relative(const std::string& name) {
-  if (name.empty() || name[0] == '/') return false;
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find('/', start);
-    if (end == std::string::npos) end = name.size();
-    const std::string element = name.substr(start, end - start);
-    if (element == "..") return false;
-    start = end + 1;
-  }
-  return true;
 }
 
 // Moves what |name| replaces into the backup tree, or marks it as new there.
@@ -133,7 +120,7 @@ bool Tic::extract_file(const std::string& name, const TicTocEntry& entry, const 
   // The stream must hold exactly the file its entry names, as a plain
   // relative path; a hard link could reach outside the install directory.
   const char* pathname = archive_entry_pathname(tar_entry);
-  if (pathname == nullptr || name != pathname || !is_plain_relative(name) ||
+  if (pathname == nullptr || name != pathname || entry_name_problem(name) != nullptr ||
       archive_entry_hardlink(tar_entry) != nullptr) {
     errno = EPERM;
     return fail(kStepWrite);

@@ -1,6 +1,6 @@
 #include "tic/header.h"
 
-#include "tic/byte_order.h"
+#include "platform/byte_order.h"
 
 TicHeader::TicHeader()
     : mac{},

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "tic/byte_order.h"
+#include "platform/byte_order.h"
 #include "tic/toc.h"
 
 void TicOption::swap_endian() {

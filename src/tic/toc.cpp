@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/fd.h"
-#include "tic/byte_order.h"
+#include "platform/byte_order.h"
 
 void TicTocEntry::swap_endian() {
   reverse_in_place(data_offset);

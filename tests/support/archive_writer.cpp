@@ -8,7 +8,7 @@
 
 #include "crypto/archive_key.h"
 #include "platform/fd.h"
-#include "tic/byte_order.h"
+#include "platform/byte_order.h"
 #include "tic/tic.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include "crypto/archive_key.h"
 #include "platform/fd.h"
 #include "scan/dir_scan.h"
+#include "tic/entry_name.h"
 #include "tic/error.h"
 #include "tic/tic.h"
 
@@ -50,20 +51,6 @@ std::string tidy_path(std::string path) {
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
-}
-
-// Why |name| cannot be an entry name, or null. Entries are installed below
-// the install directory, so their names are relative and stay inside it.
-const char* entry_name_problem(const std::string& name) {
-  if (!name.empty() && name[0] == '/') return "absolute path";
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find('/', start);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0) return "\"..\" in path";
-    start = end + 1;
-  }
-  return nullptr;
 }
 
 bool check_entry_name(const std::string& name) {
