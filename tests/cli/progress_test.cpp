@@ -32,8 +32,8 @@ TEST(ProgressLine, CutAt79PaddedToThePreviousWidthAndPercentagesOfAnyTotal) {
 TEST(FileModeText, RendersTypeAndPermissionLetters) {
   const std::pair<unsigned long, const char*> cases[] = {
       {0100644, "-rw-r--r--"}, {040755, "drwxr-xr-x"}, {0104755, "-rwsr-xr-x"}, {0102644, "-rw-r-lr--"},
-      {041777, "drwxrwxrwt"},  {0120777, "lrwxrwxrwx"}, {020600, "lrw-------"},  {0140755, "srwxr-xr-x"},
-      {010644, "-rw-r--r--"},  {0107644, "-rwSr-lr-T"}, {0106711, "-rws--s--x"}};
+      {041777, "drwxrwxrwt"}, {0120777, "lrwxrwxrwx"}, {020600, "lrw-------"}, {0140755, "srwxr-xr-x"},
+      {010644, "-rw-r--r--"}, {0107644, "-rwSr-lr-T"}, {0106711, "-rws--s--x"}};
   for (const auto& [mode, text] : cases) EXPECT_STREQ(file_mode_text(mode), text) << std::oct << mode;
 }
 

@@ -18,8 +18,8 @@ TicOptions defined(const std::string& expression) {
 TEST(OptionMask, SelectionSkipsEmptyPiecesAndUnknownNamesAndTakesNamesExactly) {
   const TicOptions options = defined("a|b|a,b| a");
   const std::pair<const char*, unsigned long long> cases[] = {
-      {"", 0},   {"|", 0},  {"a||b|", 3}, {"|b", 2},         {"a|zzz", 1},
-      {"A", 0},  {"a,b", 4}, {" a", 8},    {"a ", 0}, {"*", kFullMask}, {"unknown|*|a", kFullMask}};
+      {"", 0}, {"|", 0}, {"a||b|", 3}, {"|b", 2}, {"a|zzz", 1}, {"A", 0}, {"a,b", 4}, {" a", 8}, {"a ", 0},
+      {"*", kFullMask}, {"unknown|*|a", kFullMask}};
   for (const auto& [expr, mask] : cases) EXPECT_EQ(options.option_mask(expr), mask) << '"' << expr << '"';
   EXPECT_EQ(options.option_map.size(), 4u) << "selection must not define options";
 }
