@@ -1,8 +1,8 @@
-// Archive sets: merging tables of contents, member order, positioning, and
-// the listing and sizing operations on a set.
+// Archive sets: merging tables of contents, members, positioning, listing and
+// sizing.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include "platform/fd.h"
 #include "support/archive_writer.h"
 #include "support/temp_dir.h"
 #include "tic/error.h"
@@ -10,195 +10,89 @@
 
 namespace {
 
-// Defines |names| (in order) in |toc| and returns their mask there.
-unsigned long long define(TicToc& toc, const std::string& names) { return toc.options.option_mask(names); }
+using Words = std::vector<uint64_t>;
 
-unsigned long long bit_of(const TicToc& toc, const std::string& name) {
-  return option_bit_value(toc.options.option_map.at(name).bit);
-}
-
-TEST(Merge, NumbersTheFirstTablesOptionsFirstThenEachNewOneInNameOrder) {
-  TicToc first, second, merged;
-  define(first, "x|b");
+TEST(Merge, RenumbersOptionsAndCombinesTheEntriesOfEveryTable) {
+  TicToc first, second, third, merged;
+  first.options.option_mask("x|b");
   first.options.description_map["b"] = "#b.ctl";
-  define(second, "z|b|a");
-  second.options.description_map["b"] = "other";
-  second.options.description_map["a"] = "#a.ctl";
+  second.options.option_mask("z|b|a");
+  second.options.description_map = {{"b", "other"}, {"a", "#a.ctl"}};
+  TicTocEntry& without_stream = first.file_map["f"] = make_entry(first.options.option_mask("x"));
+  without_stream.aux_a = 1, without_stream.aux_b = 4, without_stream.aux_c = 3;
+  TicTocEntry& stream = second.file_map["f"] = make_entry(second.options.option_mask("a|z"), 500, 42);
+  stream.control_mask = second.options.option_mask("b");
+  stream.stored_length = 9;
+  stream.aux_a = 2, stream.aux_b = 8, stream.aux_c = 6;
+  TicTocEntry& later_stream = third.file_map["f"] = make_entry(0, 900, 1);
+  later_stream.aux_a = 0, later_stream.aux_c = ~0ULL;  // neutral for OR and AND
+  for (const TicToc* table : {&first, &second, &third}) merged.merge(*table);
 
-  merged.merge(first);
-  merged.merge(second);
-  const auto& options = merged.options.option_map;
-  EXPECT_EQ(options.at("b").bit, 0u);
-  EXPECT_EQ(options.at("x").bit, 1u);
-  EXPECT_EQ(options.at("a").bit, 2u);
-  EXPECT_EQ(options.at("z").bit, 3u);
+  // The first table's options in name order, then each later table's new ones.
+  auto bit = [&](const char* name) { return merged.options.option_map.at(name).bit; };
+  EXPECT_EQ((Words{bit("b"), bit("x"), bit("a"), bit("z")}), (Words{0, 1, 2, 3}));
   EXPECT_EQ(merged.options.description_map.at("b"), "#b.ctl") << "a shared option keeps its first description";
   EXPECT_EQ(merged.options.description_map.at("a"), "#a.ctl");
-}
-
-TEST(Merge, RemapsMasksAndUnionsThemAcrossTables) {
-  TicToc first, second, merged;
-  define(first, "server|client");
-  define(second, "docs|client");
-  first.file_map["both"] = make_entry(define(first, "server"));
-  second.file_map["both"] = make_entry(define(second, "client|docs"));
-  TicTocEntry control = make_entry(0);
-  control.control_mask = define(second, "docs");
-  second.file_map["#docs.ctl"] = control;
-
-  merged.merge(first);
-  merged.merge(second);
-  EXPECT_EQ(merged.file_map.at("both").mask, bit_of(merged, "server") | bit_of(merged, "client") | bit_of(merged, "docs"));
-  EXPECT_EQ(merged.file_map.at("#docs.ctl").mask, 0u);
-  EXPECT_NE(merged.file_map.at("#docs.ctl").control_mask & bit_of(merged, "docs"), 0u);
-}
-
-TEST(Merge, StarOptionSelectsEveryBitOfTheIncomingMask) {
-  TicToc other, merged;
-  define(merged, "a|b");
-  define(other, "*");
-  other.file_map["f"] = make_entry(1);  // belongs to "*" only
-  merged.merge(other);
-  EXPECT_EQ(merged.file_map.at("f").mask, bit_of(merged, "*"));
-}
-
-TEST(Merge, TakesTheStreamFromTheFirstTableThatHasOne) {
-  TicToc without, with, later, merged;
-  without.file_map["f"] = make_entry(kFullMask);
-  TicTocEntry stream = make_entry(kFullMask, 500, 42);
-  stream.stored_length = 9;
-  stream.mac[0] = 0x5A;
-  with.file_map["f"] = stream;
-  later.file_map["f"] = make_entry(kFullMask, 900, 1);
-
-  merged.merge(without);
-  merged.merge(with);
-  merged.merge(later);
+  // Masks remapped and unioned; the first stream kept; aux_a and aux_b ORed, aux_c ANDed.
   const TicTocEntry& f = merged.file_map.at("f");
-  EXPECT_EQ(f.data_offset, 500u);
-  EXPECT_EQ(f.file_size, 42u);
-  EXPECT_EQ(f.stored_length, 9u);
-  EXPECT_EQ(f.mac[0], 0x5A);
+  EXPECT_EQ((Words{f.mask, f.control_mask, f.data_offset, f.file_size, f.stored_length, f.aux_a, f.aux_b, f.aux_c}),
+            (Words{0b1110, 0b0001, 500, 42, 9, 3, 12, 2}));
 }
 
-TEST(Merge, CarriedWordsAreOredAndAnded) {
-  TicToc first, second, merged;
-  TicTocEntry a = make_entry(0), b = make_entry(0);
-  a.aux_a = 1, a.aux_b = 4, a.aux_c = 3;
-  b.aux_a = 2, b.aux_b = 8, b.aux_c = 6;
-  first.file_map["f"] = a;
-  second.file_map["f"] = b;
-  merged.merge(first);
-  merged.merge(second);
-  EXPECT_EQ(merged.file_map.at("f").aux_a, 3u);
-  EXPECT_EQ(merged.file_map.at("f").aux_b, 12u);
-  EXPECT_EQ(merged.file_map.at("f").aux_c, 2u);
-}
-
-// Two archives on disk that share the option "client" and the file "shared".
-struct ArchiveSet {
+// a.tic (options client, server) and b.tic (options docs, client) share the
+// file "shared", whose stream only b.tic holds.
+struct ArchiveFiles {
   TempDir dir;
+  std::string a = dir / "a.tic", b = dir / "b.tic";
 
-  ArchiveSet() {
-    TicToc a;  // options: client, server
-    a.file_map["shared"] = make_entry(define(a, "client"));
-    a.file_map["only-a"] = make_entry(define(a, "server"));
-    write_test_archive(dir / "a.tic", a, true, {{"only-a", "AAAA"}});
-
-    TicToc b;  // options: client, docs
-    b.file_map["shared"] = make_entry(define(b, "docs|client"), 0, 6);
-    b.file_map["manual"] = make_entry(define(b, "docs"), 0, 10);
-    write_test_archive(dir / "b.tic", b, true, {{"shared", "SHARED"}, {"manual", "MANUALTEXT"}});
+  ArchiveFiles() {
+    TicToc ta, tb;
+    ta.file_map["shared"] = make_entry(ta.options.option_mask("client"));
+    ta.file_map["only-a"] = make_entry(ta.options.option_mask("server"), 0, 4);
+    ta.file_map["nodata"] = make_entry(ta.options.option_mask("server"));
+    write_test_archive(a, ta, true, {{"only-a", "AAAA"}});
+    tb.file_map["shared"] = make_entry(tb.options.option_mask("docs|client"), 0, 6);
+    tb.file_map["manual"] = make_entry(tb.options.option_mask("docs"), 0, 10);
+    write_test_archive(b, tb, true, {{"shared", "SHARED"}, {"manual", "MANUALTEXT"}});
   }
-  std::string path(const char* name) const { return dir / name; }
 };
 
-TEST(ArchiveSetMembers, AreVisitedInPathOrderWhateverTheListOrder) {
-  ArchiveSet files;
-  MultiTic set({files.path("b.tic"), files.path("a.tic"), files.path("b.tic")}, false, nullptr, 0);
+TEST(ArchiveSet, MergesMembersInPathOrderAndSeeksInTheOneHoldingTheStream) {
+  ArchiveFiles files;
+  MultiTic set({files.b, files.a, files.b}, false, nullptr, 0);
   EXPECT_EQ(set.members().size(), 2u) << "a repeated path gives one member";
   ASSERT_EQ(set.read_toc(false), 0);
-  const TicToc& toc = set.get_toc();
-  // a.tic merged first: its options take the low bit numbers.
-  EXPECT_EQ(toc.options.option_map.at("client").bit, 0u);
-  EXPECT_EQ(toc.options.option_map.at("server").bit, 1u);
-  EXPECT_EQ(toc.options.option_map.at("docs").bit, 2u);
-  EXPECT_EQ(toc.file_map.at("shared").mask, bit_of(toc, "client") | bit_of(toc, "docs"));
-}
-
-TEST(ArchiveSetMembers, SeekFindsTheMemberThatHoldsTheStream) {
-  ArchiveSet files;
-  MultiTic set({files.path("a.tic"), files.path("b.tic")}, false, nullptr, 0);
-  ASSERT_EQ(set.read_toc(false), 0);
+  EXPECT_EQ(set.get_toc().options.option_map.at("docs").bit, 2u) << "a.tic merged first";
   const int fd = set.seek_file("shared");
-  ASSERT_EQ(fd, set.members().at(files.path("b.tic"))->descriptor());
-  std::string bytes(6, '\0');
-  ASSERT_EQ(read_full(fd, bytes.data(), 6), 6);
-  EXPECT_EQ(bytes, "SHARED");
-  EXPECT_EQ(set.seek_file("absent"), -1);
+  EXPECT_EQ(fd, set.members().at(files.b)->descriptor());
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(set.get_toc().file_map.at("shared").data_offset));
+  EXPECT_EQ(set.seek_file("nodata"), -1);
 }
 
-TEST(ArchiveSetMembers, AnEmptySetReadsAndValidatesAsEmpty) {
-  MultiTic set({}, false, nullptr, 0);
-  EXPECT_EQ(set.read_toc(false), 0);
-  EXPECT_EQ(set.validate(), 0);
-  EXPECT_TRUE(set.get_toc().file_map.empty());
-  EXPECT_EQ(set.seek_file("x"), -1);
-}
-
-TEST(ArchiveSetMembers, AnUnreadableMemberStopsTheMergeWhereItSorts) {
-  ArchiveSet files;
-  MultiTic first_missing({files.path("0-missing.tic"), files.path("a.tic")}, false, nullptr, 0);
-  EXPECT_EQ(first_missing.read_toc(false), -1);
-  EXPECT_TRUE(first_missing.get_toc().file_map.empty());
-  EXPECT_EQ(first_missing.validate(), -1);
-
-  MultiTic last_missing({files.path("a.tic"), files.path("z-missing.tic")}, false, nullptr, 0);
+TEST(ArchiveSet, AnUnreadableMemberStopsTheMergeWhereItSortsAndSetsTheErrorWord) {
+  ArchiveFiles files;
+  MultiTic first_missing({files.dir / "0-missing.tic", files.a}, false, nullptr, 0);
+  ERROR = 0;
+  EXPECT_EQ(first_missing.bytes_required("*"), 0u);
+  EXPECT_NE(ERROR, 0);
+  MultiTic last_missing({files.a, files.dir / "z-missing.tic"}, false, nullptr, 0);
   EXPECT_EQ(last_missing.read_toc(false), -1);
   EXPECT_EQ(last_missing.get_toc().file_map.count("only-a"), 1u) << "members before it stay merged";
 }
 
-TEST(Listing, SelectsEntriesWithDataByMaskAndSumsTheirSizes) {
-  ArchiveSet files;
-  MultiTic set({files.path("a.tic"), files.path("b.tic")}, false, nullptr, 0);
-  EXPECT_EQ(set.bytes_required(""), 0u);
+TEST(Listing, SelectsByMaskAndSumsTheSizesOfEntriesWithData) {
+  ArchiveFiles files;
+  MultiTic set({files.a, files.b}, false, nullptr, 0);
+  ERROR = 0;
   EXPECT_EQ(set.bytes_required("docs"), 16u);
-  EXPECT_EQ(set.bytes_required("client||"), 6u);
-  EXPECT_EQ(set.bytes_required("unknown|*"), 16u) << "only-a has no recorded size";
-
+  EXPECT_EQ(set.bytes_required("unknown|*"), 20u);
   TicToc out;
-  EXPECT_EQ(set.list(out, "client", false), 0);
-  EXPECT_EQ(out.file_map.size(), 1u);
+  out.file_map["manual"] = make_entry(1, 7777, 1);  // an entry with data is never replaced
   EXPECT_EQ(set.list(out, "server", false), 0);
-  EXPECT_EQ(out.file_map.size(), 2u) << "a second list only adds";
-}
-
-TEST(Listing, AllAddsEntriesWithoutDataButNeverOverwritesOneWithData) {
-  TempDir dir;
-  TicToc toc;
-  toc.file_map["nodata"] = make_entry(1);
-  toc.file_map["data"] = make_entry(1, 0, 3);
-  toc.file_map["unselected"] = make_entry(0);
-  write_test_archive(dir / "t.tic", toc, true, {{"data", "xyz"}});
-  Tic tic((dir / "t.tic").c_str(), false, nullptr, 0);
-
-  TicToc out;
-  out.file_map["data"] = make_entry(1, 7777, 1);
-  EXPECT_EQ(tic.list(out, "*", true), 0);
-  EXPECT_EQ(out.file_map.size(), 2u);
-  EXPECT_EQ(out.file_map.at("data").data_offset, 7777u);
-  EXPECT_EQ(out.file_map.at("nodata").data_offset, 0u);
-}
-
-TEST(Listing, AnUnreadableTableSelectsNothingAndSetsTheErrorWord) {
-  TempDir dir;
-  MultiTic set({dir / "missing.tic"}, false, nullptr, 0);
-  TicToc out;
-  EXPECT_EQ(set.bytes_required("*"), 0u);
-  EXPECT_NE(ERROR, 0);
-  EXPECT_EQ(set.list(out, "*", true), 1);
-  EXPECT_TRUE(out.file_map.empty());
-  EXPECT_EQ(set.list(), -1);
+  EXPECT_EQ(out.file_map.size(), 2u) << "only-a added; nodata lacks data";
+  EXPECT_EQ(set.list(out, "*", true), 0);
+  EXPECT_EQ(out.file_map.size(), 4u);
+  EXPECT_EQ(out.file_map.at("manual").data_offset, 7777u);
 }
 
 }  // namespace
