@@ -8,8 +8,6 @@
 #include <cstring>
 #include <stdexcept>
 
-extern char** environ;
-
 namespace {
 
 std::string slurp(FILE* f) {
@@ -35,23 +33,9 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
   File out, err;
   if (!out.f || !err.f) throw std::runtime_error("tmpfile failed");
 
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
-    bool drop = false;
-    for (const std::string& name : options.unset_env)
-      if (entry.compare(0, name.size() + 1, name + "=") == 0) drop = true;
-    for (const std::string& extra : options.extra_env)
-      if (entry.compare(0, extra.find('=') + 1, extra, 0, extra.find('=') + 1) == 0) drop = true;
-    if (!drop) env_text.push_back(entry);
-  }
-  for (const std::string& extra : options.extra_env) env_text.push_back(extra);
-
-  std::vector<char*> child_argv, child_env;
+  std::vector<char*> child_argv;
   for (const std::string& a : argv) child_argv.push_back(const_cast<char*>(a.c_str()));
   child_argv.push_back(nullptr);
-  for (const std::string& e : env_text) child_env.push_back(const_cast<char*>(e.c_str()));
-  child_env.push_back(nullptr);
 
   fflush(nullptr);
   pid_t pid = fork();
@@ -60,9 +44,11 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     dup2(fileno(out.f), 1);
     dup2(fileno(err.f), 2);
+    for (const std::string& name : options.unset_env) unsetenv(name.c_str());
+    for (const std::string& extra : options.extra_env) putenv(const_cast<char*>(extra.c_str()));
     // A hung command must fail the test, not stall the suite.
     alarm(options.timeout_seconds);
-    execve(executable.c_str(), child_argv.data(), child_env.data());
+    execv(executable.c_str(), child_argv.data());
     _exit(127);
   }
   int wstatus = 0;
