@@ -1,5 +1,7 @@
 #include "scan/dir_scan.h"
 
+#include "platform/current_directory.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <sys/stat.h>
@@ -28,19 +30,6 @@ struct LineBuffer {
   LineBuffer& operator=(const LineBuffer&) = delete;
   ~LineBuffer() { free(text); }
 };
-
-// The current working directory, or false when it cannot be had.
-bool current_directory(std::string& out) {
-  std::string buffer(1024, '\0');
-  for (;;) {
-    if (getcwd(&buffer[0], buffer.size()) != nullptr) {
-      out.assign(buffer.c_str());
-      return true;
-    }
-    if (errno != ERANGE) return false;
-    buffer.resize(buffer.size() * 2);
-  }
-}
 
 // Changes back to the saved directory however the scan ends.
 class ReturnToDirectory {

@@ -71,12 +71,6 @@ struct EntryFree {
 };
 using Entry = std::unique_ptr<struct archive_entry, EntryFree>;
 
-// Records |step| and reports failure.
-bool fail(unsigned step) {
-  record_error(step);
-  return false;
-}
-
 Writer fail_writer(unsigned step) {
   record_error(step);
   return nullptr;
@@ -113,9 +107,9 @@ bool archive_one_file(Tic& tic, const std::string& path, TicTocEntry& toc_entry,
   const off_t data_offset = ::lseek(tic.descriptor(), 0, SEEK_CUR);
 
   Entry entry(archive_entry_new());
-  if (!entry) return fail(kStepEntry);
+  if (!entry) return record_failure(kStepEntry);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return fail(kStepEntry);
+  if (lstat(path.c_str(), &st) != 0) return record_failure(kStepEntry);
   archive_entry_copy_stat(entry.get(), &st);
   archive_entry_set_pathname(entry.get(), path.c_str());
 
@@ -124,19 +118,19 @@ bool archive_one_file(Tic& tic, const std::string& path, TicTocEntry& toc_entry,
     char target[kLinkTargetSize];
     const ssize_t n = readlink(path.c_str(), target, sizeof target);
     if (n >= static_cast<ssize_t>(sizeof target)) errno = ENAMETOOLONG;
-    if (n < 1 || n >= static_cast<ssize_t>(sizeof target)) return fail(kStepReadLink);
+    if (n < 1 || n >= static_cast<ssize_t>(sizeof target)) return record_failure(kStepReadLink);
     target[n] = '\0';
     archive_entry_set_symlink(entry.get(), target);
   }
 
-  if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK) return fail(kStepTarHeader);
+  if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK) return record_failure(kStepTarHeader);
 
   const unsigned long long size = static_cast<unsigned long long>(st.st_size);
   tic.compression_progress(path, size, archive_entry_mode(entry.get()), done, 0);
 
-  if (!is_link && tic.archive_file_contents(path, writer.get()) != 0) return fail(kStepContents);
+  if (!is_link && tic.archive_file_contents(path, writer.get()) != 0) return record_failure(kStepContents);
 
-  if (archive_write_free(writer.release()) != ARCHIVE_OK) return fail(kStepCloseWriter);
+  if (archive_write_free(writer.release()) != ARCHIVE_OK) return record_failure(kStepCloseWriter);
 
   std::memcpy(toc_entry.mac, support.mac, sizeof toc_entry.mac);
   toc_entry.data_offset = static_cast<uint64_t>(data_offset);

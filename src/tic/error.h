@@ -10,3 +10,6 @@ extern long long ERROR;
 
 // ERROR = errno | (step << 8), as a signed 32-bit value widened to 64 bits.
 void record_error(unsigned step);
+
+// record_error(step), then false: the result of a step that failed.
+bool record_failure(unsigned step);

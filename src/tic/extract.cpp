@@ -42,11 +42,6 @@ constexpr int kExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_
 
 using Reader = std::unique_ptr<struct archive, int (*)(struct archive*)>;
 
-// Records a failed step of one file; the file's result.
-bool fail(unsigned step) {
-  record_error(step);
-  return false;
-}
 
 // Moves what |name| replaces into the backup tree, or marks it as new there.
 bool back_up(const std::string& name, const std::string& backup_dir) {
@@ -56,9 +51,9 @@ bool back_up(const std::string& name, const std::string& backup_dir) {
   if (stat(name.c_str(), &st) != 0) {
     char text[1024];
     snprintf(text, sizeof text, "created as %s\n", name.c_str());
-    return write_backup_marker(backup_path, text) == 0 || fail(kStepBackupMarker);
+    return write_backup_marker(backup_path, text) == 0 || record_failure(kStepBackupMarker);
   }
-  return move_into_backup(name, backup_path) == 0 || fail(kStepBackupMove);
+  return move_into_backup(name, backup_path) == 0 || record_failure(kStepBackupMove);
 }
 
 }  // namespace
@@ -107,13 +102,13 @@ bool Tic::extract_file(const std::string& name, const TicTocEntry& entry, const 
 
   Reader reader(archive_read_new(), archive_read_free);
   struct archive* a = reader.get();
-  if (a == nullptr) return fail(kStepReaderNew);
-  if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK) return fail(kStepBzip2);
-  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return fail(kStepTar);
+  if (a == nullptr) return record_failure(kStepReaderNew);
+  if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK) return record_failure(kStepBzip2);
+  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return record_failure(kStepTar);
   if (archive_read_open(a, &support, tic_open, tic_read, tic_close) != ARCHIVE_OK)
-    return fail(kStepOpen);
+    return record_failure(kStepOpen);
   struct archive_entry* tar_entry = nullptr;
-  if (archive_read_next_header(a, &tar_entry) != ARCHIVE_OK) return fail(kStepHeader);
+  if (archive_read_next_header(a, &tar_entry) != ARCHIVE_OK) return record_failure(kStepHeader);
 
   extraction_progress(name, entry.file_size, archive_entry_mode(tar_entry), done, total);
 
@@ -123,26 +118,26 @@ bool Tic::extract_file(const std::string& name, const TicTocEntry& entry, const 
   if (pathname == nullptr || name != pathname || entry_name_problem(name) != nullptr ||
       archive_entry_hardlink(tar_entry) != nullptr) {
     errno = EPERM;
-    return fail(kStepWrite);
+    return record_failure(kStepWrite);
   }
   if (!backup_dir.empty() && !back_up(name, backup_dir)) return false;
-  if (archive_read_extract(a, tar_entry, kExtractFlags) != ARCHIVE_OK) return fail(kStepWrite);
+  if (archive_read_extract(a, tar_entry, kExtractFlags) != ARCHIVE_OK) return record_failure(kStepWrite);
 
   // libarchive need not have read the stream to its end: take up to one more
   // block so the MAC covers every stored byte.
   if (support.count >= 1 && support.count <= a_tic_support::kBufferSize) {
     unsigned char tail[a_tic_support::kBufferSize] = {};
     const ssize_t got = read_full(support.descriptor, tail, static_cast<size_t>(support.count));
-    if (got < 0) return fail(kStepTail);
+    if (got < 0) return record_failure(kStepTail);
     if (hmac_add(&support.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk)
-      return fail(kStepTail);
+      return record_failure(kStepTail);
     support.count -= static_cast<uint64_t>(got);
   }
-  if (archive_read_close(a) != ARCHIVE_OK) return fail(kStepClose);
-  if (support.count != 0) return fail(kStepLeftOver);
+  if (archive_read_close(a) != ARCHIVE_OK) return record_failure(kStepClose);
+  if (support.count != 0) return record_failure(kStepLeftOver);
   if (memcmp(support.mac, entry.mac, sizeof support.mac) != 0) {
     errno = 0;
-    return fail(kStepMac);
+    return record_failure(kStepMac);
   }
   return true;
 }

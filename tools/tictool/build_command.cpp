@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/progress.h"
 #include "crypto/archive_key.h"
+#include "platform/current_directory.h"
 #include "platform/fd.h"
 #include "scan/dir_scan.h"
 #include "tic/entry_name.h"
@@ -31,15 +33,6 @@ void complain(const char* format, ...) {
   std::vfprintf(stderr, format, args);
   va_end(args);
   std::fputc('\n', stderr);
-}
-
-std::string working_directory() {
-  std::string buffer(1024, '\0');
-  while (getcwd(&buffer[0], buffer.size()) == nullptr) {
-    if (errno != ERANGE) return std::string();
-    buffer.resize(buffer.size() * 2);
-  }
-  return buffer.c_str();
 }
 
 // "./a/b/" -> "a/b": the spellings of one path that would otherwise give
@@ -73,32 +66,6 @@ bool check_list_file(const std::string& path) {
   return false;
 }
 
-// One line, rewritten in place: percent of the bytes to archive and the
-// file being compressed. Only ever drawn on a terminal.
-class ProgressLine {
- public:
-  explicit ProgressLine(unsigned long long total) : total_(total) {}
-  ~ProgressLine() {
-    if (width_ > 0) std::printf("%-*s\r", width_, "");
-    std::fflush(stdout);
-  }
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
-
-  void show(const std::string& name, unsigned long long done) {
-    const unsigned long long percent = total_ == 0 ? 100 : done * 100 / total_;
-    char line[80];
-    std::snprintf(line, sizeof line, "%3llu%% %s", percent, name.c_str());
-    std::printf("%-*s\r", width_, line);
-    std::fflush(stdout);
-    width_ = static_cast<int>(std::strlen(line));
-  }
-
- private:
-  unsigned long long total_;
-  int width_ = 0;
-};
-
 // The archive being built: counts the files it has begun, for naming the one
 // that failed, and draws the progress line when there is one.
 class BuildTic : public Tic {
@@ -108,12 +75,12 @@ class BuildTic : public Tic {
   void compression_progress(const std::string& name, unsigned long long size, unsigned long mode,
                             unsigned long long done, unsigned long long total) override {
     ++files_begun;
-    if (progress != nullptr) progress->show(name, done);
+    if (progress != nullptr) progress->display_progress(name, size);
     Tic::compression_progress(name, size, mode, done, total);
   }
 
   size_t files_begun = 0;
-  ProgressLine* progress = nullptr;
+  a_progress_reporter* progress = nullptr;
 };
 
 // The steps of a build that fail because of one input file rather than the
@@ -163,8 +130,8 @@ int run_build(const a_build_request& request) {
   // in another directory.
   std::string archive = request.archive;
   if (archive.empty() || archive[0] != '/') {
-    const std::string here = working_directory();
-    if (here.empty()) {
+    std::string here;
+    if (!current_directory(here)) {
       complain("cannot tell the current directory: %s", std::strerror(errno));
       return kFailure;
     }
@@ -249,8 +216,12 @@ int run_build(const a_build_request& request) {
 
   int result;
   {
-    std::unique_ptr<ProgressLine> progress;
-    if (!request.verbose && isatty(STDOUT_FILENO)) progress = std::make_unique<ProgressLine>(total);
+    // The same line install draws, on a terminal only.
+    std::unique_ptr<a_progress_reporter> progress;
+    if (!request.verbose && isatty(STDOUT_FILENO)) {
+      progress = std::make_unique<a_progress_reporter>();
+      progress->total = total;
+    }
     tic.progress = progress.get();
     result = tic.compress(&scan, request.all);
     tic.progress = nullptr;
