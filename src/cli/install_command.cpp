@@ -2,11 +2,10 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <memory>
-
 #include "cli/commands.h"
-#include "cli/progress.h"
+#include "cli/kestrel_tic.h"
 #include "crypto/archive_key.h"
+#include "platform/unique.h"
 
 // Installs the selected files into the install directory. Every archive is
 // checked before anything is written; the log ends with "ok" exactly when
@@ -20,7 +19,7 @@ int CommandInstall::run() {
   // all resolved inside the install directory from here on.
   if (!directory.empty() && chdir(directory.c_str()) != 0) return -1;
 
-  std::unique_ptr<FILE, int (*)(FILE*)> log(nullptr, fclose);
+  Unique<FILE, fclose> log;
   if (!log_file.empty()) {
     log.reset(fopen(log_file.c_str(), "w"));
     if (!log) return -1;
@@ -30,9 +29,8 @@ int CommandInstall::run() {
   // The reporter outlives the archive set: its closing line comes last.
   a_progress_reporter reporter;
   {
-    char key[kArchiveKeyBufferSize];
-    __Xk(key, sizeof key);
-    KestrelTic set(args, true, reinterpret_cast<const unsigned char*>(key), static_cast<int>(strlen(key)));
+    const ArchiveKey key;
+    KestrelTic set(args, true, key.bytes(), key.length());
     set.log_stream = log.get();
     if (set.validate() == 0) {
       reporter.total = set.bytes_required(options);
@@ -45,7 +43,6 @@ int CommandInstall::run() {
     log.reset();
     set.log_stream = nullptr;
     set.progress = nullptr;
-    explicit_bzero(key, sizeof key);
   }
   return result;
 }

@@ -1,5 +1,3 @@
-#include <string.h>
-
 #include "cli/commands.h"
 #include "crypto/archive_key.h"
 #include "tic/tic.h"
@@ -8,19 +6,14 @@
 // and its integrity code must match the product's key. Stops at the first
 // archive that fails; prints nothing either way.
 int CommandValidate::run() {
-  char key[kArchiveKeyBufferSize];
-  __Xk(key, sizeof key);
-  const auto* key_bytes = reinterpret_cast<const unsigned char*>(key);
-  const int key_length = static_cast<int>(strlen(key));
-
+  const ArchiveKey key;
   int result = 0;
   for (const std::string& name : args) {
-    Tic tic(nullptr, false, key_bytes, key_length);
+    Tic tic(nullptr, false, key.bytes(), key.length());
     if (tic.open(name.c_str()) != 0 || tic.validate() != 0) {
       result = -1;
       break;
     }
   }
-  explicit_bzero(key, sizeof key);
   return result;
 }

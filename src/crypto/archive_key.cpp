@@ -1,5 +1,7 @@
 #include "crypto/archive_key.h"
 
+#include <string.h>
+
 #include <cstring>
 
 namespace {
@@ -72,3 +74,10 @@ void __Xk(char* buffer, unsigned int size) {
   }
   buffer[size - 1] = '\0';
 }
+
+ArchiveKey::ArchiveKey() {
+  __Xk(buffer_, sizeof buffer_);
+  length_ = static_cast<int>(std::strlen(buffer_));
+}
+
+ArchiveKey::~ArchiveKey() { explicit_bzero(buffer_, sizeof buffer_); }

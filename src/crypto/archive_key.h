@@ -19,3 +19,22 @@ extern const unsigned char* obfuscated_key;
 // out, then sets buffer[size - 1] to zero. The result is at most size - 1
 // bytes long. Does nothing when |size| is 0.
 void __Xk(char* buffer, unsigned int size);
+
+// The product's archive key for as long as a command needs it: built with
+// __Xk into a buffer of kArchiveKeyBufferSize bytes when constructed, wiped
+// when destroyed. Lent to the archive objects as bytes and length.
+class ArchiveKey {
+ public:
+  ArchiveKey();
+  ~ArchiveKey();
+  ArchiveKey(const ArchiveKey&) = delete;
+  ArchiveKey& operator=(const ArchiveKey&) = delete;
+
+  const unsigned char* bytes() const { return reinterpret_cast<const unsigned char*>(buffer_); }
+  // The length of the key's text; 0 would mean no key.
+  int length() const { return length_; }
+
+ private:
+  char buffer_[kArchiveKeyBufferSize];
+  int length_;
+};

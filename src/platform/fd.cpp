@@ -10,11 +10,17 @@ void UniqueFd::reset(int fd) {
   fd_ = fd;
 }
 
-ssize_t read_full(int fd, void* buffer, size_t size) {
-  auto* out = static_cast<unsigned char*>(buffer);
+namespace {
+
+// The one transfer loop: calls |step(done)|, which moves bytes starting
+// |done| bytes into the buffer, until |size| bytes have moved, a step moves
+// nothing (end of file) or a step fails for a reason other than an
+// interruption. The bytes moved, or -1 when the first step failed.
+template <typename Step>
+ssize_t transfer_all(size_t size, Step step) {
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::read(fd, out + done, size - done);
+    const ssize_t n = step(done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return done == 0 ? -1 : static_cast<ssize_t>(done);
@@ -25,55 +31,38 @@ ssize_t read_full(int fd, void* buffer, size_t size) {
   return static_cast<ssize_t>(done);
 }
 
-ssize_t pread_full(int fd, void* buffer, size_t size, uint64_t offset) {
-  if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+bool offset_fits(uint64_t offset) { return offset <= static_cast<uint64_t>(INT64_MAX); }
+
+}  // namespace
+
+ssize_t read_full(int fd, void* buffer, size_t size) {
   auto* out = static_cast<unsigned char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done == 0 ? -1 : static_cast<ssize_t>(done);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
+  return transfer_all(size, [&](size_t done) { return ::read(fd, out + done, size - done); });
+}
+
+ssize_t pread_full(int fd, void* buffer, size_t size, uint64_t offset) {
+  if (!offset_fits(offset)) return -1;
+  auto* out = static_cast<unsigned char*>(buffer);
+  return transfer_all(size, [&](size_t done) {
+    return ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+  });
 }
 
 ssize_t write_full(int fd, const void* buffer, size_t size) {
   const auto* in = static_cast<const unsigned char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd, in + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done == 0 ? -1 : static_cast<ssize_t>(done);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
+  return transfer_all(size, [&](size_t done) { return ::write(fd, in + done, size - done); });
 }
 
 ssize_t pwrite_full(int fd, const void* buffer, size_t size, uint64_t offset) {
-  if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+  if (!offset_fits(offset)) return -1;
   const auto* in = static_cast<const unsigned char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::pwrite(fd, in + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done == 0 ? -1 : static_cast<ssize_t>(done);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
+  return transfer_all(size, [&](size_t done) {
+    return ::pwrite(fd, in + done, size - done, static_cast<off_t>(offset + done));
+  });
 }
 
 bool seek_exact(int fd, uint64_t offset) {
-  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (!offset_fits(offset)) return false;
   off_t reached = ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
   return reached >= 0 && static_cast<uint64_t>(reached) == offset;
 }

@@ -10,6 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// The size of every buffer that archive data passes through: the blocks the
+// stream callbacks hand to libarchive and take from it, the chunks files and
+// archives are read in, and the reader of the tables.
+constexpr size_t kIoBlockSize = 8192;
+
 class UniqueFd {
  public:
   UniqueFd() = default;
@@ -53,7 +58,7 @@ ssize_t pwrite_full(int fd, const void* buffer, size_t size, uint64_t offset);
 // position reached is exactly |offset| (offsets above 2^63 never are).
 bool seek_exact(int fd, uint64_t offset);
 
-// Sequential reads from a descriptor through an 8192-byte buffer, for the
+// Sequential reads from a descriptor through one kIoBlockSize buffer, for the
 // many small records of a table of contents.
 class FdReader {
  public:
@@ -65,7 +70,7 @@ class FdReader {
 
  private:
   int fd_;
-  unsigned char buffer_[8192];
+  unsigned char buffer_[kIoBlockSize];
   size_t start_ = 0;
   size_t end_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "scan/dir_scan.h"
 
 #include "platform/current_directory.h"
+#include "platform/unique.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -9,27 +10,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <utility>
 
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-
-struct FileCloser {
-  void operator()(FILE* f) const { fclose(f); }
-};
-
-// getline's growing buffer.
-struct LineBuffer {
-  char* text = nullptr;
-  size_t capacity = 0;
-  LineBuffer() = default;
-  LineBuffer(const LineBuffer&) = delete;
-  LineBuffer& operator=(const LineBuffer&) = delete;
-  ~LineBuffer() { free(text); }
-};
 
 // Changes back to the saved directory however the scan ends.
 class ReturnToDirectory {
@@ -88,7 +72,7 @@ int a_dir_scan_info::apply_element_rule(const std::string& path, bool in_tree) {
 }
 
 int a_dir_scan_info::scan_dir(const std::string& dir) {
-  std::unique_ptr<DIR, DirCloser> stream(opendir(dir.c_str()));
+  Unique<DIR, closedir> stream(opendir(dir.c_str()));
   if (!stream) return -1;
   while (const struct dirent* member = readdir(stream.get())) {
     const std::string path = dir == "." ? std::string(member->d_name) : dir + "/" + member->d_name;
@@ -159,14 +143,10 @@ void a_dir_scan_info::add_file(const std::string& path, std::unique_ptr<dbversio
 }
 
 int a_dir_scan_info::load_from_file(const std::string& list) {
-  std::unique_ptr<FILE, FileCloser> in(fopen(list.c_str(), "r"));
+  std::ifstream in(list);
   if (!in) return -1;
-  LineBuffer line;
-  ssize_t length;
-  while ((length = getline(&line.text, &line.capacity, in.get())) != -1) {
-    if (length > 0 && line.text[length - 1] == '\n') --length;
-    process_file(std::string(line.text, static_cast<size_t>(length)));
-  }
+  std::string line;
+  while (std::getline(in, line)) process_file(line);
   return 0;
 }
 

@@ -19,11 +19,11 @@ namespace {
 static_assert(sizeof kStampMarker == kStampMarkerLength + 1);
 static_assert(sizeof kStampFirstKey == kStampFirstKeyLength + 1);
 
-// The search reads the file in 8192-byte pieces. A marker and its "MODULE"
+// The search reads the file in kIoBlockSize pieces. A marker and its "MODULE"
 // are 22 bytes, so the last 21 bytes of a window that held no match are
 // carried into the next one: a marker cut by a read boundary is then found
 // whole in the next window.
-constexpr size_t kReadSize = 8192;
+constexpr size_t kReadSize = kIoBlockSize;
 constexpr size_t kMatchLength = kStampMarkerLength + kStampFirstKeyLength;
 constexpr size_t kCarry = kMatchLength - 1;
 
@@ -319,24 +319,4 @@ unsigned __Zap_dbversion_info(const char* path, const dbversion_info* info, cons
   if (!changed) return 1;
   const ssize_t put = pwrite_full(fd.get(), buffer, held, info->file_offset);
   return put >= 0 && static_cast<size_t>(put) >= held ? 1 : 0;
-}
-
-unsigned __Get_version_numbers(const char* path, int* major, int* minor, int* patch, int* build) {
-  dbversion_info info;
-  if (__Get_dbversion_info(path, &info, 1) != kInfoFound) return 0;
-  static const char* const kKeys[4] = {"VERSION_MAJOR", "VERSION_MINOR", "VERSION_PATCH", "BUILD_NUMBER"};
-  const char* values[4] = {nullptr, nullptr, nullptr, nullptr};
-  for (uint32_t i = 0; i < info.num_args; ++i) {
-    for (int k = 0; k < 4; ++k) {
-      if (strcasecmp(info.args[i].name, kKeys[k]) == 0) values[k] = info.args[i].value;
-    }
-  }
-  for (const char* value : values) {
-    if (value == nullptr) return 0;
-  }
-  int* const outs[4] = {major, minor, patch, build};
-  for (int k = 0; k < 4; ++k) {
-    if (outs[k] != nullptr) *outs[k] = std::atoi(values[k]);
-  }
-  return 1;
 }

@@ -102,9 +102,3 @@ void __Clone_dbversion_info(const dbversion_info* from, dbversion_info* to);
 // __Get_dbversion_info. The block keeps its length and positions, so it still
 // parses. 1 on success (also when there was nothing to change), 0 on failure.
 unsigned __Zap_dbversion_info(const char* path, const dbversion_info* info, const char* key, const char* ext_ids);
-
-// Reads the stamp of the file at |path| (links followed) and converts
-// VERSION_MAJOR, VERSION_MINOR, VERSION_PATCH and BUILD_NUMBER with atoi.
-// When a key occurs twice the later entry wins. 1 when the stamp was found
-// and holds all four keys (the outputs are then set), else 0.
-unsigned __Get_version_numbers(const char* path, int* major, int* minor, int* patch, int* build);

@@ -1,7 +1,6 @@
-// The archive builder's version stamp block.
+// The archive builder's version stamp block, composed in memory.
 //
-// The block is appended at the archive file's current position, between the
-// last stream and the table of contents, with these entries in this order:
+// Entries, in this order:
 //
 //   MODULE         product name of the archive
 //   VERSION_MAJOR  VERSION_MINOR  VERSION_PATCH  BUILD_NUMBER  (the header's)
@@ -15,17 +14,13 @@
 //   IDENT          "<product>/<maj>.<min>.<patch>/P/<machine>/<os>/<build>/OPT/<date>"
 //
 // The archive's block carries no extensions.
-#include <time.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/fd.h"
+#include "stamp/dbversion_writer.h"
+
 #include "platform/system_info.h"
-#include "stamp/dbversion.h"
-#include "tic/tic.h"
 
 namespace {
 
@@ -70,8 +65,7 @@ class StampText {
 
 }  // namespace
 
-int Tic::write_dbversion(TicHeader& header) {
-  const time_t now = time(nullptr);
+size_t compose_archive_stamp(const a_stamp_version& version, time_t now, char (&block)[kStampDataSize]) {
   struct tm local;
   std::memset(&local, 0, sizeof local);
   localtime_r(&now, &local);
@@ -88,14 +82,13 @@ int Tic::write_dbversion(TicHeader& header) {
   GetOSProcessorArchitecture(kernel);
   const char* platform = std::getenv("PLATFORM");
 
-  char block[kStampDataSize];
   StampText out(block, sizeof block);
   out.text(kStampMarker);
-  out.entry("MODULE", product_name_.c_str());
-  out.entry("VERSION_MAJOR", header.major);
-  out.entry("VERSION_MINOR", header.minor);
-  out.entry("VERSION_PATCH", header.patch);
-  out.entry("BUILD_NUMBER", header.build);
+  out.entry("MODULE", version.product.c_str());
+  out.entry("VERSION_MAJOR", version.major);
+  out.entry("VERSION_MINOR", version.minor);
+  out.entry("VERSION_PATCH", version.patch);
+  out.entry("BUILD_NUMBER", version.build);
   out.entry("PLATFORM", platform != nullptr ? platform : "");
   out.entry("DATE", date);
   out.entry("TIME", time_of_day);
@@ -111,28 +104,21 @@ int Tic::write_dbversion(TicHeader& header) {
   out.end_entry();
 
   out.text("IDENT=");
-  out.text(product_name_.c_str());
+  out.text(version.product.c_str());
   out.text("/");
-  out.number(header.major);
+  out.number(version.major);
   out.text(".");
-  out.number(header.minor);
+  out.number(version.minor);
   out.text(".");
-  out.number(header.patch);
+  out.number(version.patch);
   out.text("/P/");
   out.text(machine);
   out.text("/");
   out.text(os);
   out.text("/");
-  out.number(header.build);
+  out.number(version.build);
   out.text("/OPT/");
   out.text(ident_date);
   out.end_entry();
-
-  // Offsets and the written length are stored widened with sign, so a failed
-  // seek or write shows in the header as all ones.
-  const off_t position = ::lseek(descriptor_.get(), 0, SEEK_CUR);
-  header.version_offset = static_cast<uint64_t>(static_cast<int64_t>(position));
-  const ssize_t written = write_full(descriptor_.get(), block, out.block_length());
-  header.version_length = static_cast<uint64_t>(static_cast<int64_t>(written));
-  return written == static_cast<ssize_t>(out.block_length()) ? 0 : -1;
+  return out.block_length();
 }

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <memory>
+#include "platform/unique.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ int write_backup_marker(const char* path, const char* text) {
   const int made = make_directories(directory);
   if (made != 0) return made;
 
-  std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "w"), fclose);
+  Unique<FILE, fclose> file(fopen(path, "w"));
   if (!file) return errno;
   const size_t length = strlen(text);
   if (fwrite(text, 1, length, file.get()) != length) return errno != 0 ? errno : EIO;

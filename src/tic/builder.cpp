@@ -22,72 +22,53 @@
 #include <memory>
 
 #include "platform/fd.h"
+#include "platform/unique.h"
 #include "scan/dir_scan.h"
+#include "stamp/dbversion_writer.h"
 #include "tic/error.h"
 #include "tic/stream_support.h"
 #include "tic/tic.h"
 
 namespace {
 
-// Step codes stored in ERROR.
-constexpr unsigned kStepOpenArchive = 0x44a;
-constexpr unsigned kStepSeekFirstStream = 0x44d;
-constexpr unsigned kStepWriterNew = 0x473;
-constexpr unsigned kStepBzip2Filter = 0x474;
-constexpr unsigned kStepPaxFormat = 0x475;
-constexpr unsigned kStepBlockSize = 0x477;
-constexpr unsigned kStepLastBlockSize = 0x479;
-constexpr unsigned kStepWriterOpen = 0x47b;
-constexpr unsigned kStepEntry = 0x480;
-constexpr unsigned kStepReadLink = 0x486;
-constexpr unsigned kStepTarHeader = 0x48a;
-constexpr unsigned kStepContents = 0x491;
-constexpr unsigned kStepCloseWriter = 0x494;
-constexpr unsigned kStepFinish = 0x4ab;
-constexpr unsigned kStepOpenFile = 0x4bb;
-constexpr unsigned kStepReadFile = 0x4c3;
-constexpr unsigned kStepWriteData = 0x4c4;
-
-// The writer hands tic_write whole blocks of this size, and one last block
-// of whatever remains, unpadded: tic_write accepts no larger block.
-constexpr int kBlockSize = 8192;
-constexpr size_t kCopySize = 8192;
-constexpr size_t kLinkTargetSize = 8192;
+// The writer hands tic_write whole blocks of kIoBlockSize, and one last
+// block of whatever remains, unpadded: tic_write accepts no larger block.
+static_assert(kIoBlockSize <= INT32_MAX);
 
 // Product names whose archives carry the version 1.0.0 build 4716; the core
 // product is stamped under the name of the whole.
 constexpr char kNimbrel[] = "nimbrel";
 constexpr char kNimbrelCore[] = "nimbrel_core";
 
-struct WriterFree {
-  // Freeing closes the writer first, which flushes the compressor's last
-  // output through tic_write and finishes the MAC in tic_close.
-  void operator()(struct archive* a) const { archive_write_free(a); }
-};
-using Writer = std::unique_ptr<struct archive, WriterFree>;
+// Freeing a writer closes it first, which flushes the compressor's last
+// output through tic_write and finishes the MAC in tic_close.
+using Writer = Unique<struct archive, archive_write_free>;
+using Entry = Unique<struct archive_entry, archive_entry_free>;
 
-struct EntryFree {
-  void operator()(struct archive_entry* e) const { archive_entry_free(e); }
-};
-using Entry = std::unique_ptr<struct archive_entry, EntryFree>;
+// What libarchive said about a writer's failure, if anything.
+std::string writer_message(struct archive* a) {
+  const char* message = archive_error_string(a);
+  return message != nullptr ? message : "";
+}
 
-Writer fail_writer(unsigned step) {
-  record_error(step);
+Writer fail_writer(unsigned step, const std::string& archive) {
+  record_error(step, archive);
   return nullptr;
 }
 
-// A writer for one stream: bzip2, pax, 8192-byte blocks with an unpadded
+// A writer for one stream: bzip2, pax, kIoBlockSize blocks with an unpadded
 // last block, opened on |support| through the archive's callbacks.
-Writer open_stream_writer(a_tic_support* support) {
+Writer open_stream_writer(a_tic_support* support, const std::string& archive) {
   Writer writer(archive_write_new());
-  if (!writer) return fail_writer(kStepWriterNew);
+  if (!writer) return fail_writer(kStepWriterNew, archive);
   struct archive* a = writer.get();
-  if (archive_write_add_filter_bzip2(a) != ARCHIVE_OK) return fail_writer(kStepBzip2Filter);
-  if (archive_write_set_format_pax(a) != ARCHIVE_OK) return fail_writer(kStepPaxFormat);
-  if (archive_write_set_bytes_per_block(a, kBlockSize) != ARCHIVE_OK) return fail_writer(kStepBlockSize);
-  if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return fail_writer(kStepLastBlockSize);
+  if (archive_write_add_filter_bzip2(a) != ARCHIVE_OK) return fail_writer(kStepBzip2Filter, archive);
+  if (archive_write_set_format_pax(a) != ARCHIVE_OK) return fail_writer(kStepPaxFormat, archive);
+  if (archive_write_set_bytes_per_block(a, static_cast<int>(kIoBlockSize)) != ARCHIVE_OK)
+    return fail_writer(kStepBlockSize, archive);
+  if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return fail_writer(kStepLastBlockSize, archive);
   if (archive_write_open(a, support, tic_open, tic_write, tic_close) != ARCHIVE_OK)
-    return fail_writer(kStepWriterOpen);
+    return fail_writer(kStepWriterOpen, archive);
   return writer;
 }
 
@@ -101,36 +82,43 @@ bool archive_one_file(Tic& tic, const std::string& path, TicTocEntry& toc_entry,
   support.encryption.direction = tic.has_key() ? ENCRYPT_WRITING : ENCRYPT_NONE;
   tic.init_encryption(&support);
 
-  Writer writer = open_stream_writer(&support);
+  const std::string archive = tic.path() != nullptr ? tic.path() : "";
+  Writer writer = open_stream_writer(&support, archive);
   if (!writer) return false;
 
   const off_t data_offset = ::lseek(tic.descriptor(), 0, SEEK_CUR);
 
   Entry entry(archive_entry_new());
-  if (!entry) return record_failure(kStepEntry);
+  if (!entry) return record_failure(kStepTarEntry, path);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return record_failure(kStepEntry);
+  if (lstat(path.c_str(), &st) != 0) return record_failure(kStepTarEntry, path);
   archive_entry_copy_stat(entry.get(), &st);
   archive_entry_set_pathname(entry.get(), path.c_str());
 
   const bool is_link = S_ISLNK(st.st_mode);
   if (is_link) {
-    char target[kLinkTargetSize];
+    char target[kIoBlockSize];
     const ssize_t n = readlink(path.c_str(), target, sizeof target);
     if (n >= static_cast<ssize_t>(sizeof target)) errno = ENAMETOOLONG;
-    if (n < 1 || n >= static_cast<ssize_t>(sizeof target)) return record_failure(kStepReadLink);
+    if (n < 1 || n >= static_cast<ssize_t>(sizeof target)) return record_failure(kStepReadLink, path);
     target[n] = '\0';
     archive_entry_set_symlink(entry.get(), target);
   }
 
-  if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK) return record_failure(kStepTarHeader);
+  if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
+    return record_failure(kStepTarHeader, path, writer_message(writer.get()));
 
   const unsigned long long size = static_cast<unsigned long long>(st.st_size);
   tic.compression_progress(path, size, archive_entry_mode(entry.get()), done, 0);
 
-  if (!is_link && tic.archive_file_contents(path, writer.get()) != 0) return record_failure(kStepContents);
+  if (!is_link && tic.archive_file_contents(path, writer.get()) != 0) {
+    // Keep what the copy named: the input file, or the archive when the
+    // compressor's output could not be written.
+    const std::string subject = error_subject();
+    return record_failure(kStepContents, subject);
+  }
 
-  if (archive_write_free(writer.release()) != ARCHIVE_OK) return record_failure(kStepCloseWriter);
+  if (archive_write_free(writer.release()) != ARCHIVE_OK) return record_failure(kStepCloseWriter, archive);
 
   std::memcpy(toc_entry.mac, support.mac, sizeof toc_entry.mac);
   toc_entry.data_offset = static_cast<uint64_t>(data_offset);
@@ -143,14 +131,15 @@ bool archive_one_file(Tic& tic, const std::string& path, TicTocEntry& toc_entry,
 }  // namespace
 
 int Tic::compress(const a_dir_scan_info* scan, bool all) {
+  const std::string archive = path_ != nullptr ? path_ : "";
   descriptor_.reset(path_ == nullptr ? -1 : ::open(path_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!descriptor_.valid()) {
-    record_error(kStepOpenArchive);
+    record_error(kStepOpenArchive, archive);
     return 1;
   }
   // The header's place stays zero until everything else is written.
   if (::lseek(descriptor_.get(), TicHeader::kSize, SEEK_SET) != static_cast<off_t>(TicHeader::kSize)) {
-    record_error(kStepSeekFirstStream);
+    record_error(kStepSeekFirstStream, archive);
   } else {
     bool streams_written = true;
     unsigned long long done = 0;
@@ -160,7 +149,7 @@ int Tic::compress(const a_dir_scan_info* scan, bool all) {
       auto found = toc_.file_map.find(path);
       if (found == toc_.file_map.end()) {
         fprintf(stderr, "File not in toc: %s\n", path.c_str());
-        ERROR = -1;
+        record_error_word(kErrorNotInToc, path);
         streams_written = false;
         break;
       }
@@ -169,7 +158,7 @@ int Tic::compress(const a_dir_scan_info* scan, bool all) {
         break;
       }
     }
-    if (streams_written && write_toc(all) != 0) record_error(kStepFinish);
+    if (streams_written && write_toc(all) != 0) record_error(kStepFinish, archive);
   }
   descriptor_.reset();
   return ERROR != 0 ? 1 : 0;
@@ -178,20 +167,21 @@ int Tic::compress(const a_dir_scan_info* scan, bool all) {
 int Tic::archive_file_contents(const std::string& path, struct archive* writer) {
   UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.valid()) {
-    record_error(kStepOpenFile);
+    record_error(kStepOpenFile, path);
     return -1;
   }
-  char buffer[kCopySize];
+  char buffer[kIoBlockSize];
   for (;;) {
-    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    const ssize_t n = read_full(file.get(), buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
-      if (errno == EINTR) continue;
-      record_error(kStepReadFile);
+      record_error(kStepReadFile, path);
       break;
     }
     if (archive_write_data(writer, buffer, static_cast<size_t>(n)) != n) {
-      record_error(kStepWriteData);
+      // The compressor's output goes to the archive: a failure here is the
+      // archive's (a full disk), not the input file's.
+      record_error(kStepWriteData, path_ != nullptr ? path_ : "");
       break;
     }
   }
@@ -217,4 +207,23 @@ int Tic::write_toc(bool all) {
   if (compute_mac(static_cast<long long>(header.toc_offset), header.mac, sizeof header.mac) != 0) return -1;
   if (pwrite_full(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return -1;
   return 0;
+}
+
+int Tic::write_dbversion(TicHeader& header) {
+  a_stamp_version version;
+  version.product = product_name_;
+  version.major = header.major;
+  version.minor = header.minor;
+  version.patch = header.patch;
+  version.build = header.build;
+  char block[kStampDataSize];
+  const size_t length = compose_archive_stamp(version, time(nullptr), block);
+
+  // Offsets and the written length are stored widened with sign, so a failed
+  // seek or write shows in the header as all ones.
+  const off_t position = ::lseek(descriptor_.get(), 0, SEEK_CUR);
+  header.version_offset = static_cast<uint64_t>(static_cast<int64_t>(position));
+  const ssize_t written = write_full(descriptor_.get(), block, length);
+  header.version_length = static_cast<uint64_t>(static_cast<int64_t>(written));
+  return written == static_cast<ssize_t>(length) ? 0 : -1;
 }

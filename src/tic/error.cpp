@@ -1,14 +1,115 @@
 #include "tic/error.h"
 
 #include <errno.h>
+#include <string.h>
 
 long long ERROR = 0;
 
+namespace {
+
+std::string subject_of_error;
+std::string cause_of_error;
+
+struct a_step_phrase {
+  unsigned step;
+  const char* phrase;
+};
+
+// Phrases read as the cause of a failure when errno has nothing to add.
+constexpr a_step_phrase kPhrases[] = {
+    {kStepOpenArchive, "cannot create the archive"},
+    {kStepSeekFirstStream, "cannot seek past the header"},
+    {kStepWriterNew, "cannot create a stream writer"},
+    {kStepBzip2Filter, "cannot set up bzip2 compression"},
+    {kStepPaxFormat, "cannot set up the pax format"},
+    {kStepBlockSize, "cannot set the block size"},
+    {kStepLastBlockSize, "cannot set the last block size"},
+    {kStepWriterOpen, "cannot open the stream writer"},
+    {kStepTarEntry, "cannot read the file's status"},
+    {kStepReadLink, "cannot read the symbolic link"},
+    {kStepTarHeader, "cannot write the tar header"},
+    {kStepContents, "cannot copy the file's contents"},
+    {kStepCloseWriter, "cannot finish the stream"},
+    {kStepFinish, "cannot write the tables and the header"},
+    {kStepOpenFile, "cannot open the file"},
+    {kStepReadFile, "cannot read the file"},
+    {kStepWriteData, "cannot compress the file's data"},
+    {kStepExtractLoadToc, "cannot load the table of contents"},
+    {kStepReaderNew, "cannot create a stream reader"},
+    {kStepBzip2, "cannot set up bzip2 decompression"},
+    {kStepTar, "cannot set up the tar format"},
+    {kStepReaderOpen, "cannot open the stream"},
+    {kStepFirstHeader, "cannot read the stream's tar header"},
+    {kStepBackupMove, "cannot move the replaced file into the backup"},
+    {kStepBackupMarker, "cannot write the backup marker"},
+    {kStepWriteEntry, "cannot write the file"},
+    {kStepTail, "cannot read the end of the stream"},
+    {kStepReaderClose, "cannot finish reading the stream"},
+    {kStepLeftOver, "stream is longer than its data"},
+    {kStepMacMismatch, "stream does not match its MAC"},
+    {kStepSeekLoadToc, "cannot load the table of contents"},
+    {kStepSeekData, "cannot seek to the stream"},
+    {kStepListNames, "cannot load the table of contents"},
+    {kStepListInto, "cannot load the table of contents"},
+    {kStepBytesRequired, "cannot load the table of contents"},
+};
+
+}  // namespace
+
+unsigned error_step(long long word) { return static_cast<unsigned>(word >> 8) & 0xfff; }
+
+int error_errno(long long word) { return static_cast<int>(word & 0xff); }
+
+const char* step_phrase(unsigned step) {
+  for (const a_step_phrase& p : kPhrases) {
+    if (p.step == step) return p.phrase;
+  }
+  return nullptr;
+}
+
+std::string error_sentence(long long word) {
+  if (word == 0) return "no error";
+  if (word == kErrorNotInToc) return "file not in the table of contents";
+  const char* phrase = step_phrase(error_step(word));
+  std::string sentence = phrase != nullptr ? phrase : "failed at step " + std::to_string(error_step(word));
+  if (error_errno(word) != 0) sentence += std::string(": ") + strerror(error_errno(word));
+  return sentence;
+}
+
 void record_error(unsigned step) {
   ERROR = static_cast<long long>(static_cast<int>(static_cast<unsigned>(errno) | (step << 8)));
+  subject_of_error.clear();
+  cause_of_error.clear();
+}
+
+void record_error(unsigned step, const std::string& subject, const std::string& cause) {
+  record_error(step);
+  subject_of_error = subject;
+  cause_of_error = cause;
+}
+
+void record_error_word(long long word, const std::string& subject, const std::string& cause) {
+  ERROR = word;
+  subject_of_error = subject;
+  cause_of_error = cause;
 }
 
 bool record_failure(unsigned step) {
   record_error(step);
   return false;
+}
+
+bool record_failure(unsigned step, const std::string& subject, const std::string& cause) {
+  record_error(step, subject, cause);
+  return false;
+}
+
+const std::string& error_subject() { return subject_of_error; }
+
+std::string error_cause() {
+  if (!cause_of_error.empty()) return cause_of_error;
+  if (ERROR == kErrorNotInToc) return error_sentence(ERROR);
+  if (error_errno(ERROR) != 0) return strerror(error_errno(ERROR));
+  const char* phrase = step_phrase(error_step(ERROR));
+  return phrase != nullptr ? phrase : error_sentence(ERROR);
 }

@@ -14,6 +14,7 @@
 
 #include "crypto/hmac.h"
 #include "platform/fd.h"
+#include "platform/unique.h"
 #include "tic/backup.h"
 #include "tic/entry_name.h"
 #include "tic/error.h"
@@ -22,25 +23,11 @@
 
 namespace {
 
-constexpr unsigned kStepLoadToc = 0x591;
-constexpr unsigned kStepReaderNew = 0x5c2;
-constexpr unsigned kStepBzip2 = 0x5c3;
-constexpr unsigned kStepTar = 0x5c4;
-constexpr unsigned kStepOpen = 0x5c6;
-constexpr unsigned kStepHeader = 0x5c8;
-constexpr unsigned kStepBackupMove = 0x5d3;
-constexpr unsigned kStepBackupMarker = 0x5d8;
-constexpr unsigned kStepWrite = 0x5db;
-constexpr unsigned kStepTail = 0x5e3;
-constexpr unsigned kStepClose = 0x5e6;
-constexpr unsigned kStepLeftOver = 0x5e8;
-constexpr unsigned kStepMac = 0x5e9;
-
 // Files land only inside the install directory: no absolute names and no
 // ".." elements, whatever the archive says.
 constexpr int kExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS;
 
-using Reader = std::unique_ptr<struct archive, int (*)(struct archive*)>;
+using Reader = Unique<struct archive, archive_read_free>;
 
 
 // Moves what |name| replaces into the backup tree, or marks it as new there.
@@ -69,7 +56,7 @@ bool TicExtractSorter::operator()(const std::string& a, const std::string& b) co
 
 int Tic::extract(const std::string& options, const std::string& backup_dir) {
   if (read_toc(false) == -1) {
-    record_error(kStepLoadToc);
+    record_error(kStepExtractLoadToc);
     return -1;
   }
   const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
@@ -100,15 +87,15 @@ bool Tic::extract_file(const std::string& name, const TicTocEntry& entry, const 
   support.encryption.direction = ENCRYPT_READING;
   init_encryption(&support);
 
-  Reader reader(archive_read_new(), archive_read_free);
+  Reader reader(archive_read_new());
   struct archive* a = reader.get();
   if (a == nullptr) return record_failure(kStepReaderNew);
   if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK) return record_failure(kStepBzip2);
   if (archive_read_support_format_tar(a) != ARCHIVE_OK) return record_failure(kStepTar);
   if (archive_read_open(a, &support, tic_open, tic_read, tic_close) != ARCHIVE_OK)
-    return record_failure(kStepOpen);
+    return record_failure(kStepReaderOpen);
   struct archive_entry* tar_entry = nullptr;
-  if (archive_read_next_header(a, &tar_entry) != ARCHIVE_OK) return record_failure(kStepHeader);
+  if (archive_read_next_header(a, &tar_entry) != ARCHIVE_OK) return record_failure(kStepFirstHeader);
 
   extraction_progress(name, entry.file_size, archive_entry_mode(tar_entry), done, total);
 
@@ -118,26 +105,26 @@ bool Tic::extract_file(const std::string& name, const TicTocEntry& entry, const 
   if (pathname == nullptr || name != pathname || entry_name_problem(name) != nullptr ||
       archive_entry_hardlink(tar_entry) != nullptr) {
     errno = EPERM;
-    return record_failure(kStepWrite);
+    return record_failure(kStepWriteEntry);
   }
   if (!backup_dir.empty() && !back_up(name, backup_dir)) return false;
-  if (archive_read_extract(a, tar_entry, kExtractFlags) != ARCHIVE_OK) return record_failure(kStepWrite);
+  if (archive_read_extract(a, tar_entry, kExtractFlags) != ARCHIVE_OK) return record_failure(kStepWriteEntry);
 
   // libarchive need not have read the stream to its end: take up to one more
   // block so the MAC covers every stored byte.
-  if (support.count >= 1 && support.count <= a_tic_support::kBufferSize) {
-    unsigned char tail[a_tic_support::kBufferSize] = {};
+  if (support.count >= 1 && support.count <= kIoBlockSize) {
+    unsigned char tail[kIoBlockSize] = {};
     const ssize_t got = read_full(support.descriptor, tail, static_cast<size_t>(support.count));
     if (got < 0) return record_failure(kStepTail);
     if (hmac_add(&support.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk)
       return record_failure(kStepTail);
     support.count -= static_cast<uint64_t>(got);
   }
-  if (archive_read_close(a) != ARCHIVE_OK) return record_failure(kStepClose);
+  if (archive_read_close(a) != ARCHIVE_OK) return record_failure(kStepReaderClose);
   if (support.count != 0) return record_failure(kStepLeftOver);
   if (memcmp(support.mac, entry.mac, sizeof support.mac) != 0) {
     errno = 0;
-    return record_failure(kStepMac);
+    return record_failure(kStepMacMismatch);
   }
   return true;
 }

@@ -10,12 +10,6 @@
 #include "tic/stream_support.h"
 #include "tic/tic.h"
 
-namespace {
-
-constexpr size_t kChunkSize = 8192;
-
-}  // namespace
-
 // HMAC-SHA-256 of the archive file from |offset| to its end. The file is read
 // on a descriptor of its own, so the object's descriptor keeps its position.
 // A read error ends the data as the end of the file does.
@@ -30,7 +24,7 @@ int Tic::compute_mac(long long offset, unsigned char* out, unsigned int out_leng
 
   UT_SHA256_CTX hash;
   if (hmac_begin(&hash, key_, key_length_) != HmacStatus::kOk) return -1;
-  unsigned char chunk[kChunkSize];
+  unsigned char chunk[kIoBlockSize];
   for (;;) {
     const ssize_t n = read_full(fd.get(), chunk, sizeof chunk);
     if (n <= 0) break;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "tic/split.h"
 #include "tic/toc.h"
 
 void CVSRow::readNextRow(std::istream& in) {
@@ -30,10 +31,18 @@ unsigned long long number_of(const std::string& field) { return std::strtoull(fi
 
 bool TicToc::read(const char* path) {
   std::ifstream in(path);
+  if (!in) {
+    // A list that cannot be opened is an empty list.
+    file_map.clear();
+    options.option_map.clear();
+    return true;
+  }
+  return read(in);
+}
+
+bool TicToc::read(std::istream& in) {
   file_map.clear();
   options.option_map.clear();
-  if (!in) return true;  // a list that cannot be opened is an empty list
-
   CVSRow row;
   while (in >> row) {
     if (row.size() < kColumns) {

@@ -5,14 +5,6 @@
 #include "tic/error.h"
 #include "tic/tic.h"
 
-namespace {
-
-constexpr unsigned kStepListInto = 0x631;
-constexpr unsigned kStepBytesRequired = 0x64e;
-constexpr unsigned kStepListNames = 0x61d;
-
-}  // namespace
-
 int Tic::list(TicToc& out, const std::string& options, bool all) {
   if (read_toc(false) == -1) {
     record_error(kStepListInto);

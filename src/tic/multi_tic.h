@@ -29,8 +29,6 @@ class MultiTic : public Tic {
   // positioned at it; -1 when none does.
   int seek_file(const std::string& name) override;
 
-  const std::map<std::string, std::unique_ptr<Tic>>& members() const { return members_; }
-
  private:
   // Path -> member; each member's path points at its key here.
   std::map<std::string, std::unique_ptr<Tic>> members_;

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/byte_order.h"
-#include "tic/toc.h"
+#include "tic/split.h"
 
 void TicOption::swap_endian() {
   reverse_in_place(name_index);

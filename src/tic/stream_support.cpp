@@ -68,7 +68,7 @@ ssize_t tic_write(struct archive* a, void* client_data, const void* buffer, size
   a_tic_support* s = support_of(client_data);
   const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
   size_t to_write = length;
-  unsigned char record[a_tic_support::kBufferSize];
+  unsigned char record[kIoBlockSize];
   if (s->encryption.direction != 0) {
     if (length > sizeof record) {
       archive_set_error(a, -1, "write size too big, %d", static_cast<int>(length));

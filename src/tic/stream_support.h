@@ -14,16 +14,15 @@
 
 #include "crypto/record_transform.h"
 #include "crypto/sha256.h"
+#include "platform/fd.h"
 
 struct a_tic_support {
-  static constexpr size_t kBufferSize = 8192;
-
   // Reading: positioned at the stream's first stored byte. Writing: at the
   // end of the stored bytes written so far.
   int descriptor;
   an_encrypt_data encryption;
   // The block handed to libarchive when reading.
-  unsigned char buffer[kBufferSize];
+  unsigned char buffer[kIoBlockSize];
   // Reading: stored bytes not read yet. Writing: stored bytes written so far.
   uint64_t count;
   UT_SHA256_CTX hash;
@@ -39,14 +38,14 @@ struct archive;
 // Starts the stream's HMAC with the archive key.
 int tic_open(struct archive* a, void* client_data);
 
-// Reads the next block of at most 8192 stored bytes (count bounds it), adds
+// Reads the next block of at most kIoBlockSize stored bytes (count bounds it), adds
 // it to the HMAC and, with a key, decrypts it in place. 0 at the end.
 ssize_t tic_read(struct archive* a, void* client_data, const void** buffer);
 
 // Finishes the HMAC into mac.
 int tic_close(struct archive* a, void* client_data);
 
-// Encrypts one block (at most 8192 bytes; a last block is zero-padded to a
+// Encrypts one block (at most kIoBlockSize bytes; a last block is zero-padded to a
 // multiple of 8), writes it and adds it to the HMAC. count grows by the
 // stored bytes, padding included; the result is |length|, the bytes of
 // libarchive's block that were consumed.

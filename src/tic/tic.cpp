@@ -6,19 +6,12 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <memory>
-
+#include "platform/unique.h"
 #include "tic/error.h"
 
 namespace {
 
-constexpr unsigned kStepLoadToc = 0x607;
-constexpr unsigned kStepSeekData = 0x60f;
-
-struct FreeDeleter {
-  void operator()(char* p) const { free(p); }
-};
-using MallocText = std::unique_ptr<char, FreeDeleter>;
+using MallocText = Unique<char, free>;
 
 }  // namespace
 
@@ -63,7 +56,7 @@ const TicTocEntry* Tic::find_file(const std::string& name) const {
 
 int Tic::seek_file(const std::string& name) {
   if (read_toc(false) == -1) {
-    record_error(kStepLoadToc);
+    record_error(kStepSeekLoadToc);
     return -1;
   }
   const TicTocEntry* entry = find_file(name);

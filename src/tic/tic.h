@@ -57,7 +57,6 @@ class Tic {
     key_length_ = length;
   }
   void set_product_name(const std::string& name) { product_name_ = name; }
-  const std::string& product_name() const { return product_name_; }
   const char* path() const { return path_; }
   int descriptor() const { return descriptor_.get(); }
   bool has_key() const { return key_ != nullptr && key_length_ >= 1; }

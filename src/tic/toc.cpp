@@ -19,22 +19,6 @@ void TicTocEntry::swap_endian() {
   reverse_in_place(name_index);
 }
 
-bool split(const std::string& text, const std::string& separator, std::vector<std::string>& out) {
-  if (separator.empty()) {
-    out.push_back(text);
-    return true;
-  }
-  std::string::size_type start = 0;
-  for (;;) {
-    std::string::size_type at = text.find(separator, start);
-    if (at == std::string::npos) break;
-    out.push_back(text.substr(start, at - start));
-    start = at + separator.size();
-  }
-  out.push_back(text.substr(start));
-  return true;
-}
-
 namespace {
 
 bool read_strings(FdReader& in, const TicHeader& header, bool swap, std::vector<std::string>& strings) {

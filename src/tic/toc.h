@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <istream>
 #include <map>
 #include <string>
 #include <vector>
@@ -79,13 +80,10 @@ class TicToc {
   // Loads a list file (the text form). A file that cannot be opened reads as
   // an empty list.
   bool read(const char* path);
+  // Loads the text form from |in|: the list reader without the file.
+  bool read(std::istream& in);
 
   // Adds |other| into this table: its new options get this table's next bit
   // numbers and every mask is remapped into this numbering.
   bool merge(const TicToc& other);
 };
-
-// Appends the pieces of |text| cut at every |separator| to |out|; an empty
-// separator appends |text| whole. The remainder after the last separator is
-// appended even when empty. Always true.
-bool split(const std::string& text, const std::string& separator, std::vector<std::string>& out);

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/progress.h"
+#include "cli/kestrel_tic.h"
 
 namespace {
 

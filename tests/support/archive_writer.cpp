@@ -56,9 +56,8 @@ void write_test_archive_mac(const std::string& path, const std::string& key) {
 }
 
 std::string product_key() {
-  char key[kArchiveKeyBufferSize];
-  __Xk(key, sizeof key);
-  return key;
+  const ArchiveKey key;
+  return std::string(reinterpret_cast<const char*>(key.bytes()), static_cast<size_t>(key.length()));
 }
 
 void swap_archive_byte_order(const std::string& path) {

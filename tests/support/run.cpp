@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/unique.h"
+
 namespace {
 
 std::string slurp(FILE* f) {
@@ -20,10 +22,8 @@ std::string slurp(FILE* f) {
 }
 
 struct File {
-  FILE* f = tmpfile();
-  ~File() {
-    if (f) fclose(f);
-  }
+  Unique<FILE, fclose> owned{tmpfile()};
+  FILE* f = owned.get();
 };
 
 }  // namespace

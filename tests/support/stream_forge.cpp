@@ -9,6 +9,7 @@
 
 #include "crypto/hmac.h"
 #include "crypto/record_transform.h"
+#include "platform/unique.h"
 
 namespace {
 
@@ -17,15 +18,14 @@ void must(bool ok, const char* what) {
 }
 
 std::string compress_entry(const ForgedEntry& e) {
-  std::unique_ptr<struct archive, int (*)(struct archive*)> a(archive_write_new(), archive_write_free);
+  Unique<struct archive, archive_write_free> a(archive_write_new());
   must(archive_write_add_filter_bzip2(a.get()) == ARCHIVE_OK, "bzip2");
   must(archive_write_set_format_pax(a.get()) == ARCHIVE_OK, "pax");
   must(archive_write_set_bytes_in_last_block(a.get(), 1) == ARCHIVE_OK, "last block");
   std::vector<char> out(1 << 20);
   size_t used = 0;
   must(archive_write_open_memory(a.get(), out.data(), out.size(), &used) == ARCHIVE_OK, "open");
-  std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)> entry(archive_entry_new(),
-                                                                                archive_entry_free);
+  Unique<struct archive_entry, archive_entry_free> entry(archive_entry_new());
   archive_entry_set_pathname(entry.get(), e.pathname.c_str());
   archive_entry_set_mode(entry.get(), AE_IFREG | e.mode);
   if (!e.hardlink.empty()) {

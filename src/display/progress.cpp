@@ -1,4 +1,4 @@
-#include "cli/progress.h"
+#include "display/progress.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -40,13 +40,4 @@ const char* file_mode_text(unsigned long mode) {
   text[9] = (mode & 0x1) ? ((mode & 0x200) ? 't' : 'x') : ((mode & 0x200) ? 'T' : '-');
   text[10] = '\0';
   return text;
-}
-
-void KestrelTic::extraction_progress(const std::string& name, unsigned long long size, unsigned long mode,
-                                     unsigned long long, unsigned long long) {
-  if (progress != nullptr) progress->display_progress(name, size);
-  if (log_stream != nullptr) {
-    fprintf(log_stream, "%s %10llu %s\n", file_mode_text(mode), size, name.c_str());
-    fflush(log_stream);
-  }
 }

@@ -1,4 +1,5 @@
-// The install command's progress line and per-file log lines.
+// The progress line that kestrel install and tictool build draw, and the
+// mode text of the install log.
 //
 // One line on standard output, rewritten in place for every file:
 //   "%3d%% %s" (percent of the bytes to install, file name), cut at 79
@@ -8,8 +9,6 @@
 #pragma once
 
 #include <string>
-
-#include "tic/multi_tic.h"
 
 struct a_progress_reporter {
   unsigned long long total = 0;  // bytes that stand for 100 percent
@@ -30,15 +29,3 @@ struct a_progress_reporter {
 // The ten-letter text of a file mode, as "ls -l" shows it (-rw-r--r--).
 // Returns a static buffer that the next call overwrites.
 const char* file_mode_text(unsigned long mode);
-
-// The install command's archive set: drives the progress line and writes one
-// log line "mode size name" per file to log_stream (none when it is null).
-class KestrelTic : public MultiTic {
- public:
-  using MultiTic::MultiTic;
-
-  void extraction_progress(const std::string& name, unsigned long long size, unsigned long mode,
-                           unsigned long long done, unsigned long long total) override;
-
-  a_progress_reporter* progress = nullptr;
-};

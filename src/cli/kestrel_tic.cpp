@@ -1,0 +1,12 @@
+#include "cli/kestrel_tic.h"
+
+#include <stdio.h>
+
+void KestrelTic::extraction_progress(const std::string& name, unsigned long long size, unsigned long mode,
+                                     unsigned long long, unsigned long long) {
+  if (progress != nullptr) progress->display_progress(name, size);
+  if (log_stream != nullptr) {
+    fprintf(log_stream, "%s %10llu %s\n", file_mode_text(mode), size, name.c_str());
+    fflush(log_stream);
+  }
+}
