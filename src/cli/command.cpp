@@ -2,6 +2,8 @@
 #include <strings.h>
 
 #include "cli/commands.h"
+#include "tic/error.h"
+#include "tic/multi_tic.h"
 
 const char kBanner[] = "Tarnvale Install Utility Version 17.0.11.7254";
 
@@ -102,4 +104,36 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
   }
   command->parse_args();
   return command;
+}
+
+namespace {
+
+std::string printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) c = '?';
+  }
+  return out;
+}
+
+}  // namespace
+
+void complain(const char* command, const std::string& subject, const std::string& cause) {
+  fprintf(stderr, "kestrel: %s: %s: %s\n", command, printable(subject).c_str(), printable(cause).c_str());
+}
+
+void complain_recorded(const char* command, const std::string& fallback) {
+  complain(command, error_subject().empty() ? fallback : error_subject(), error_cause());
+}
+
+std::string archive_problem(const Tic& member, int result) {
+  if (!member.open_problem().empty()) return member.open_problem();
+  if (member.descriptor() < 0) return "not open";
+  return result == -1 ? "cannot compute the archive's MAC" : "archive does not match its MAC";
+}
+
+void complain_unreadable(const char* command, const MultiTic& set) {
+  const Tic* member = set.failed_member();
+  if (member != nullptr && member->path() != nullptr) complain(command, member->path(), archive_problem(*member, -1));
 }

@@ -133,3 +133,22 @@ class CommandInstall : public CommandWithOptions {
 // Builds the command named by argv[1] (compared without regard to case),
 // with its leading switches handled; CommandUsage when there is none.
 std::unique_ptr<Command> make_command(int argc, char** argv);
+
+// Says why a command failed, as one line on standard error:
+//   kestrel: <command>: <subject>: <cause>
+// Archive contents (names, libarchive's words) can hold anything, so control
+// characters are shown as "?" and the line stays one line.
+void complain(const char* command, const std::string& subject, const std::string& cause);
+
+// complain() about the failure the archive module recorded last, naming
+// |fallback| when the failure names nothing.
+void complain_recorded(const char* command, const std::string& fallback);
+
+// Why |member| of a set cannot be used: its open problem, or what its
+// integrity check |result| (nonzero) says.
+std::string archive_problem(const Tic& member, int result);
+
+// For the commands that report whatever the set could read (list, space,
+// options): one line for the archive that stopped the reading, if any.
+class MultiTic;
+void complain_unreadable(const char* command, const MultiTic& set);

@@ -46,7 +46,8 @@ bool CommandOptions::missing_files(Tic& tic, const std::string& option) {
 
 // One line of "name number " pairs in option-name order; the number tells
 // whether the option is named (1|8), available (2) and complete (4).
-// Whatever the set could read is reported; the status is always 0.
+// Whatever the set could read is reported, and an archive that stopped the
+// reading is named on standard error; the status is always 0.
 int CommandOptions::run() {
   ControlMap control;
   MultiTic set(args, false, nullptr, 0);
@@ -62,5 +63,6 @@ int CommandOptions::run() {
     printf("%s %d ", name.c_str(), number);
   }
   printf("\n");
+  complain_unreadable("options", set);
   return 0;
 }

@@ -1,19 +1,29 @@
 #include "cli/commands.h"
 #include "crypto/archive_key.h"
+#include "tic/error.h"
 #include "tic/tic.h"
 
-// Checks each archive in turn: it must open, its table of contents must load
-// and its integrity code must match the product's key. Stops at the first
-// archive that fails; prints nothing either way.
+// Checks each archive in turn: it must open, its table of contents must load,
+// its integrity code must match the product's key, and so must every
+// stream's. Stops at the first archive that fails and says why on standard
+// error; standard output stays empty either way.
 int CommandValidate::run() {
   const ArchiveKey key;
-  int result = 0;
   for (const std::string& name : args) {
     Tic tic(nullptr, false, key.bytes(), key.length());
-    if (tic.open(name.c_str()) != 0 || tic.validate() != 0) {
-      result = -1;
-      break;
+    if (tic.open(name.c_str()) != 0) {
+      complain("validate", name, tic.open_problem());
+      return -1;
+    }
+    const int valid = tic.validate();
+    if (valid != 0) {
+      complain("validate", name, archive_problem(tic, valid));
+      return -1;
+    }
+    if (tic.validate_streams() != 0) {
+      complain("validate", name, error_subject() + ": " + error_cause());
+      return -1;
     }
   }
-  return result;
+  return 0;
 }

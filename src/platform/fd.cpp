@@ -1,6 +1,8 @@
 #include "platform/fd.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -34,6 +36,27 @@ ssize_t transfer_all(size_t size, Step step) {
 bool offset_fits(uint64_t offset) { return offset <= static_cast<uint64_t>(INT64_MAX); }
 
 }  // namespace
+
+int open_regular_file(const char* path, std::string& why) {
+  // Non-blocking, so that opening a FIFO with no writer returns at once.
+  UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0) {
+    why = std::strerror(errno);
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    why = "not a regular file";
+    return -1;
+  }
+  const int flags = fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    why = std::strerror(errno);
+    return -1;
+  }
+  why.clear();
+  return fd.release();
+}
 
 ssize_t read_full(int fd, void* buffer, size_t size) {
   auto* out = static_cast<unsigned char*>(buffer);

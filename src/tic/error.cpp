@@ -40,6 +40,12 @@ constexpr a_step_phrase kPhrases[] = {
     {kStepTar, "cannot set up the tar format"},
     {kStepReaderOpen, "cannot open the stream"},
     {kStepFirstHeader, "cannot read the stream's tar header"},
+    {kStepEntryCheck, "stream does not hold the file its entry names"},
+    {kStepParent, "cannot reach the file's directory"},
+    {kStepReadData, "cannot decode the file's data"},
+    {kStepCommit, "cannot put the file in place"},
+    {kStepSpace, "cannot check the install directory"},
+    {kStepSync, "cannot flush the installed files to disk"},
     {kStepBackupMove, "cannot move the replaced file into the backup"},
     {kStepBackupMarker, "cannot write the backup marker"},
     {kStepWriteEntry, "cannot write the file"},
@@ -112,4 +118,25 @@ std::string error_cause() {
   if (error_errno(ERROR) != 0) return strerror(error_errno(ERROR));
   const char* phrase = step_phrase(error_step(ERROR));
   return phrase != nullptr ? phrase : error_sentence(ERROR);
+}
+
+bool a_failure::set(unsigned failed_step, const std::string& why) {
+  if (step == 0) {
+    error = errno;
+    step = failed_step;
+    cause = why;
+  }
+  return false;
+}
+
+void a_failure::publish(const std::string& subject) const {
+  const auto word = static_cast<long long>(static_cast<int>(static_cast<unsigned>(error) | (step << 8)));
+  record_error_word(word, subject, cause);
+}
+
+std::string a_failure::text() const {
+  if (!cause.empty()) return cause;
+  if (error != 0) return strerror(error);
+  const char* phrase = step_phrase(step);
+  return phrase != nullptr ? phrase : "failed";
 }

@@ -37,18 +37,24 @@ enum a_step : unsigned {
   kStepWriteData = 0x4c4,          // handing its data to the compressor
   // Extraction (Tic::extract).
   kStepExtractLoadToc = 0x591,     // loading the table of contents
+  kStepSpace = 0x5b0,              // checking the install directory before writing
+  kStepSync = 0x5b1,               // flushing the installed files to disk
   kStepReaderNew = 0x5c2,          // creating a stream reader
   kStepBzip2 = 0x5c3,              // its bzip2 filter
   kStepTar = 0x5c4,                // its tar format
   kStepReaderOpen = 0x5c6,         // opening it
   kStepFirstHeader = 0x5c8,        // the stream's first tar header
+  kStepEntryCheck = 0x5ca,         // the stream's entry is not what the table names
+  kStepParent = 0x5cc,             // reaching the directory that holds the file
   kStepBackupMove = 0x5d3,         // moving a replaced object into the backup
   kStepBackupMarker = 0x5d8,       // writing a "created as" marker
-  kStepWriteEntry = 0x5db,         // writing the file
+  kStepWriteEntry = 0x5db,         // writing the file (under its temporary name)
+  kStepReadData = 0x5dc,           // decoding the file's data
   kStepTail = 0x5e3,               // reading the rest of the stored stream
   kStepReaderClose = 0x5e6,        // closing the reader
   kStepLeftOver = 0x5e8,           // stored bytes left over
   kStepMacMismatch = 0x5e9,        // the stream's MAC differs from its entry's
+  kStepCommit = 0x5ea,             // putting the file in place
   // Positioning (Tic::seek_file).
   kStepSeekLoadToc = 0x607,        // loading the table of contents
   kStepSeekData = 0x60f,           // the seek to an entry's stream
@@ -95,3 +101,21 @@ bool record_failure(unsigned step, const std::string& subject, const std::string
 // its step's phrase.
 const std::string& error_subject();
 std::string error_cause();
+
+// A failure kept aside until the thread that owns ERROR publishes it: a
+// worker decoding a stream records here, the committer publishes the
+// failure of the file it stops at.
+struct a_failure {
+  unsigned step = 0;  // 0: no failure
+  int error = 0;      // errno when the step failed
+  std::string cause;  // why, where errno cannot say it
+
+  bool failed() const { return step != 0; }
+  // Keeps the first failure only; takes errno now. Returns false, the
+  // result of a step that failed.
+  bool set(unsigned failed_step, const std::string& why = std::string());
+  // Publishes the failure as the module's ERROR, about |subject|.
+  void publish(const std::string& subject) const;
+  // The cause a message shows, as error_cause() does for ERROR.
+  std::string text() const;
+};

@@ -1,130 +1,362 @@
-#include "tic/extract.h"
-
-#include <archive.h>
-#include <archive_entry.h>
+// Extraction: the selected files of an archive (or set) written below the
+// current directory, the install directory.
+//
+// Every file goes through two stages:
+//   prepare  (on a worker thread) decode the file's stream into a temporary
+//            in its final directory and check the stream against its MAC;
+//   commit   (on the calling thread, strictly in extraction order) call the
+//            progress hook, back up what the file replaces, rename the
+//            temporary into place.
+// Workers decode ahead of the committer, so several cores share the work,
+// while everything anyone sees (the progress line, the log, the backup tree,
+// which files are in place when one fails) comes from the commits in order
+// and is the same for any number of workers. A file that fails leaves its
+// old version in place; the files after it are never committed.
 #include <errno.h>
-#include <stdio.h>
-#include <string.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "crypto/hmac.h"
 #include "platform/fd.h"
-#include "platform/unique.h"
-#include "tic/backup.h"
+#include "platform/ordered_jobs.h"
+#include "tic/backup_tree.h"
 #include "tic/entry_name.h"
 #include "tic/error.h"
-#include "tic/stream_support.h"
+#include "tic/install_directory.h"
+#include "tic/stream_decoder.h"
 #include "tic/tic.h"
 
 namespace {
 
-// Files land only inside the install directory: no absolute names and no
-// ".." elements, whatever the archive says.
-constexpr int kExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS;
+// How far the workers may run ahead of the committer, in files per worker.
+constexpr size_t kLookAheadPerWorker = 4;
 
-using Reader = Unique<struct archive, archive_read_free>;
-
-
-// Moves what |name| replaces into the backup tree, or marks it as new there.
-bool back_up(const std::string& name, const std::string& backup_dir) {
-  char backup_path[1024];
-  snprintf(backup_path, sizeof backup_path, "%s/%s", backup_dir.c_str(), name.c_str());
-  struct stat st;
-  if (stat(name.c_str(), &st) != 0) {
-    char text[1024];
-    snprintf(text, sizeof text, "created as %s\n", name.c_str());
-    return write_backup_marker(backup_path, text) == 0 || record_failure(kStepBackupMarker);
+// Only these are installed: regular files, directories and symbolic links.
+const char* refused_type(unsigned long mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG:
+    case S_IFDIR:
+    case S_IFLNK: return nullptr;
+    case S_IFCHR: return "refusing to create a character device";
+    case S_IFBLK: return "refusing to create a block device";
+    case S_IFIFO: return "refusing to create a FIFO";
+    case S_IFSOCK: return "refusing to create a socket";
+    default: return "refusing to create a file of unknown type";
   }
-  return move_into_backup(name, backup_path) == 0 || record_failure(kStepBackupMove);
+}
+
+// The last element of |name|.
+std::string base_of(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// Why the stream's tar entry may not be installed as |name|, or empty.
+std::string entry_problem(const std::string& name, const a_stream_entry& entry) {
+  if (entry.pathname != name) return "stream holds " + entry.pathname + " instead";
+  if (const char* problem = entry_name_problem(name)) return problem;
+  if (entry.hard_link) return "refusing to create a hard link";
+  if (const char* refused = refused_type(entry.mode)) return refused;
+  if (base_of(name).compare(0, std::strlen(InstallDirectory::kTemporaryPrefix),
+                            InstallDirectory::kTemporaryPrefix) == 0)
+    return "name reserved for temporaries";
+  return "";
+}
+
+// One file of an extraction.
+struct an_extract_job {
+  a_stream_ref ref;
+  // The earlier file in extraction order whose name leads to this one ("a"
+  // for "a/x"), or -1: this file is prepared only once that one is in place,
+  // so that it meets the path as a one-by-one extraction would.
+  long long depends_on = -1;
+
+  // Filled by prepare.
+  bool header_read = false;
+  a_stream_entry entry;
+  a_place place;
+  std::string temporary;  // empty when none exists
+  a_failure failure;
+};
+
+class an_extraction {
+ public:
+  an_extraction(Tic& tic, InstallDirectory& install, BackupTree* backup, std::vector<an_extract_job>& jobs,
+                const unsigned char* key, int key_length, unsigned long long total)
+      : tic_(tic), install_(install), backup_(backup), jobs_(jobs), key_(key), key_length_(key_length),
+        total_(total) {}
+
+  void prepare(an_extract_job& job, const a_job_turn& turn);
+  bool commit(an_extract_job& job);
+  void discard(an_extract_job& job) { remove_temporary(job); }
+
+ private:
+  bool decode(an_extract_job& job, StreamDecoder& decoder, const a_job_turn& turn);
+  bool put_in_place(an_extract_job& job);
+  void remove_temporary(an_extract_job& job);
+  bool fail(an_extract_job& job);
+
+  Tic& tic_;
+  InstallDirectory& install_;
+  BackupTree* backup_;
+  std::vector<an_extract_job>& jobs_;
+  const unsigned char* key_;
+  int key_length_;
+  unsigned long long total_;
+  unsigned long long done_ = 0;
+};
+
+void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn) {
+  if (job.depends_on >= 0 && !turn.wait_for_commit(static_cast<size_t>(job.depends_on))) return;
+  StreamDecoder decoder(key_, key_length_);
+  if (!decoder.open(job.ref.descriptor, job.ref.entry->data_offset, job.ref.entry->stored_length)) {
+    job.failure = decoder.failure();
+    return;
+  }
+  job.header_read = true;
+  job.entry = decoder.entry();
+  const std::string problem = entry_problem(job.ref.name, job.entry);
+  if (!problem.empty()) {
+    errno = 0;
+    job.failure.set(kStepEntryCheck, problem);
+    return;
+  }
+  if (!install_.place_of(job.ref.name, job.place, job.failure)) return;
+  if (!decode(job, decoder, turn)) {
+    remove_temporary(job);
+    return;
+  }
+  if (!decoder.finish(job.ref.entry->mac)) {
+    job.failure = decoder.failure();
+    remove_temporary(job);
+  }
+}
+
+// Writes the entry under a temporary name (a directory is made at commit).
+bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_job_turn& turn) {
+  if (job.entry.is_directory()) return true;
+  job.temporary = install_.temporary_name();
+  if (job.entry.is_symlink()) {
+    if (symlinkat(job.entry.link_target.c_str(), job.place.fd(), job.temporary.c_str()) == 0) return true;
+    job.temporary.clear();
+    return job.failure.set(kStepWriteEntry);
+  }
+  // As a fresh file gets it: the permission bits under the umask, without
+  // set-user-ID, set-group-ID and sticky bits.
+  const mode_t mode = static_cast<mode_t>(job.entry.mode & 0777);
+  UniqueFd file(openat(job.place.fd(), job.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       mode));
+  if (!file.valid()) {
+    job.temporary.clear();
+    return job.failure.set(kStepWriteEntry);
+  }
+  char buffer[4 * kIoBlockSize];
+  for (;;) {
+    if (turn.cancelled()) return job.failure.set(kStepWriteEntry, "extraction stopped");
+    const ssize_t got = decoder.read(buffer, sizeof buffer);
+    if (got < 0) return job.failure.set(decoder.failure().step, decoder.failure().cause);
+    if (got == 0) break;
+    if (write_full(file.get(), buffer, static_cast<size_t>(got)) != got) return job.failure.set(kStepWriteEntry);
+  }
+  // Some file systems report a full disk only when the file is closed.
+  if (::close(file.release()) != 0) return job.failure.set(kStepWriteEntry);
+  return true;
+}
+
+void an_extraction::remove_temporary(an_extract_job& job) {
+  if (job.temporary.empty()) return;
+  unlinkat(job.place.fd(), job.temporary.c_str(), 0);
+  job.temporary.clear();
+}
+
+bool an_extraction::fail(an_extract_job& job) {
+  remove_temporary(job);
+  job.failure.publish(job.ref.name);
+  return false;
+}
+
+bool an_extraction::commit(an_extract_job& job) {
+  const TicTocEntry& entry = *job.ref.entry;
+  // A stream whose header could not be read fails before the file is
+  // announced; any later failure after it, as when the file is written.
+  if (!job.header_read) return fail(job);
+  tic_.extraction_progress(job.ref.name, entry.file_size, job.entry.mode, done_, total_);
+  if (job.failure.failed()) return fail(job);
+
+  // The directory may have been moved away (into the backup) after the file
+  // was prepared: then it is prepared again, where its path now leads.
+  if (!install_.still_in_place(job.place)) {
+    remove_temporary(job);
+    an_extract_job fresh;
+    fresh.ref = job.ref;
+    fresh.depends_on = job.depends_on;
+    job = std::move(fresh);
+    struct a_now : a_job_turn {
+      bool cancelled() const override { return false; }
+      bool wait_for_commit(size_t) const override { return true; }
+    } now;
+    prepare(job, now);
+    if (job.failure.failed()) return fail(job);
+  }
+  if (backup_ != nullptr && !backup_->back_up(job.ref.name, job.place, job.entry.is_directory(), job.failure))
+    return fail(job);
+  if (!put_in_place(job)) return fail(job);
+  done_ += entry.file_size;
+  return true;
+}
+
+bool an_extraction::put_in_place(an_extract_job& job) {
+  const int dir = job.place.fd();
+  const char* base = job.place.base.c_str();
+  if (job.entry.is_directory()) {
+    struct stat st;
+    if (fstatat(dir, base, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (S_ISDIR(st.st_mode)) return true;
+      if (unlinkat(dir, base, 0) != 0) return job.failure.set(kStepCommit);
+    }
+    if (mkdirat(dir, base, static_cast<mode_t>(job.entry.mode & 0777)) == 0) return true;
+    return job.failure.set(kStepCommit);
+  }
+  if (renameat(dir, job.temporary.c_str(), dir, base) == 0) {
+    job.temporary.clear();
+    return true;
+  }
+  // An empty directory in the way gives way, as it would to a fresh file.
+  if ((errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST) && unlinkat(dir, base, AT_REMOVEDIR) == 0 &&
+      renameat(dir, job.temporary.c_str(), dir, base) == 0) {
+    job.temporary.clear();
+    return true;
+  }
+  if (errno == ENOTEMPTY || errno == EEXIST) errno = EISDIR;
+  return job.failure.set(kStepCommit);
+}
+
+// For each job, the latest earlier job whose name is a directory on its path.
+void find_dependencies(std::vector<an_extract_job>& jobs) {
+  std::unordered_map<std::string, size_t> position;
+  position.reserve(jobs.size());
+  for (size_t i = 0; i < jobs.size(); ++i) position.emplace(jobs[i].ref.name, i);
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const std::string& name = jobs[i].ref.name;
+    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+      auto found = position.find(name.substr(0, slash));
+      if (found != position.end() && found->second < i)
+        jobs[i].depends_on = std::max(jobs[i].depends_on, static_cast<long long>(found->second));
+    }
+  }
 }
 
 }  // namespace
 
-bool TicExtractSorter::operator()(const std::string& a, const std::string& b) const {
-  auto first = toc_.file_map.find(a);
-  auto second = toc_.file_map.find(b);
-  if (first == toc_.file_map.end() || second == toc_.file_map.end()) return false;
-  if (first->second.data_offset != second->second.data_offset)
-    return first->second.data_offset < second->second.data_offset;
-  return a < b;
+void Tic::locate_streams(std::vector<a_stream_ref>& refs) {
+  for (a_stream_ref& ref : refs) ref.descriptor = descriptor_.get();
 }
 
-int Tic::extract(const std::string& options, const std::string& backup_dir) {
-  if (read_toc(false) == -1) {
-    record_error(kStepExtractLoadToc);
-    return -1;
-  }
+int Tic::selected_streams(const std::string& options, std::vector<a_stream_ref>& out) {
+  if (read_toc(false) == -1) return -1;
   const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
-  std::vector<std::string> selected;
-  unsigned long long total = 0;
+  out.clear();
   for (const auto& [name, entry] : toc_.file_map) {
     if (entry.data_offset == 0 || (entry.mask & mask) == 0) continue;
-    selected.push_back(name);
-    total += entry.file_size;
+    out.push_back({name, &entry, -1});
   }
-  std::sort(selected.begin(), selected.end(), TicExtractSorter(toc_));
-
-  unsigned long long done = 0;
-  for (const std::string& name : selected) {
-    const TicTocEntry* entry = find_file(name);
-    if (entry == nullptr) continue;
-    if (extract_file(name, *entry, backup_dir, done, total)) done += entry->file_size;
-    if (ERROR != 0) return -1;
-  }
+  locate_streams(out);
+  // In the order the streams lie, so that the reads of one archive only move
+  // forward; the first streams of the members of a set all lie at 104, and
+  // equal offsets go by name.
+  std::stable_sort(out.begin(), out.end(), [](const a_stream_ref& a, const a_stream_ref& b) {
+    return a.entry->data_offset < b.entry->data_offset;
+  });
   return 0;
 }
 
-bool Tic::extract_file(const std::string& name, const TicTocEntry& entry, const std::string& backup_dir,
-                       unsigned long long done, unsigned long long total) {
-  a_tic_support support{};
-  support.descriptor = seek_file(name);
-  support.count = entry.stored_length;
-  support.encryption.direction = ENCRYPT_READING;
-  init_encryption(&support);
-
-  Reader reader(archive_read_new());
-  struct archive* a = reader.get();
-  if (a == nullptr) return record_failure(kStepReaderNew);
-  if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK) return record_failure(kStepBzip2);
-  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return record_failure(kStepTar);
-  if (archive_read_open(a, &support, tic_open, tic_read, tic_close) != ARCHIVE_OK)
-    return record_failure(kStepReaderOpen);
-  struct archive_entry* tar_entry = nullptr;
-  if (archive_read_next_header(a, &tar_entry) != ARCHIVE_OK) return record_failure(kStepFirstHeader);
-
-  extraction_progress(name, entry.file_size, archive_entry_mode(tar_entry), done, total);
-
-  // The stream must hold exactly the file its entry names, as a plain
-  // relative path; a hard link could reach outside the install directory.
-  const char* pathname = archive_entry_pathname(tar_entry);
-  if (pathname == nullptr || name != pathname || entry_name_problem(name) != nullptr ||
-      archive_entry_hardlink(tar_entry) != nullptr) {
-    errno = EPERM;
-    return record_failure(kStepWriteEntry);
+int Tic::check_room(const std::string& options, bool backup, const std::string& directory_name) {
+  std::vector<a_stream_ref> refs;
+  if (selected_streams(options, refs) != 0) {
+    record_error(kStepExtractLoadToc);
+    return -1;
   }
-  if (!backup_dir.empty() && !back_up(name, backup_dir)) return false;
-  if (archive_read_extract(a, tar_entry, kExtractFlags) != ARCHIVE_OK) return record_failure(kStepWriteEntry);
+  if (refs.empty()) return 0;
+  if (access(".", W_OK) != 0) {
+    record_error(kStepSpace, directory_name);
+    return -1;
+  }
+  struct statvfs fs;
+  if (statvfs(".", &fs) != 0) {
+    record_error(kStepSpace, directory_name);
+    return -1;
+  }
+  // Each file takes whole blocks.
+  const unsigned long long block = fs.f_frsize != 0 ? fs.f_frsize : 512;
+  const unsigned long long available = static_cast<unsigned long long>(fs.f_bavail) * block;
+  unsigned long long needed = 0;
+  for (const a_stream_ref& ref : refs) needed += (ref.entry->file_size + block - 1) / block * block;
+  if (needed <= available) return 0;
+  // Files replaced without a backup give their room back.
+  unsigned long long freed = 0;
+  if (!backup) {
+    for (const a_stream_ref& ref : refs) {
+      struct stat st;
+      if (fstatat(AT_FDCWD, ref.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+        freed += (static_cast<unsigned long long>(st.st_size) + block - 1) / block * block;
+    }
+  }
+  if (needed <= available + freed) return 0;
+  errno = ENOSPC;
+  record_error(kStepSpace, directory_name,
+               "not enough space: " + std::to_string(needed - freed) + " bytes needed, " + std::to_string(available) +
+                   " available");
+  return -1;
+}
 
-  // libarchive need not have read the stream to its end: take up to one more
-  // block so the MAC covers every stored byte.
-  if (support.count >= 1 && support.count <= kIoBlockSize) {
-    unsigned char tail[kIoBlockSize] = {};
-    const ssize_t got = read_full(support.descriptor, tail, static_cast<size_t>(support.count));
-    if (got < 0) return record_failure(kStepTail);
-    if (hmac_add(&support.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk)
-      return record_failure(kStepTail);
-    support.count -= static_cast<uint64_t>(got);
+int Tic::extract(const std::string& options, const std::string& backup_dir) {
+  std::vector<a_stream_ref> refs;
+  if (selected_streams(options, refs) != 0) {
+    record_error(kStepExtractLoadToc);
+    return -1;
   }
-  if (archive_read_close(a) != ARCHIVE_OK) return record_failure(kStepReaderClose);
-  if (support.count != 0) return record_failure(kStepLeftOver);
-  if (memcmp(support.mac, entry.mac, sizeof support.mac) != 0) {
-    errno = 0;
-    return record_failure(kStepMacMismatch);
+  if (refs.empty()) return 0;
+
+  std::vector<an_extract_job> jobs(refs.size());
+  unsigned long long total = 0;
+  for (size_t i = 0; i < refs.size(); ++i) {
+    jobs[i].ref = std::move(refs[i]);
+    total += jobs[i].ref.entry->file_size;
   }
-  return true;
+  find_dependencies(jobs);
+
+  a_failure failure;
+  InstallDirectory install;
+  if (!install.open(".", false, failure)) {
+    failure.publish(".");
+    return -1;
+  }
+  std::unique_ptr<BackupTree> backup;
+  if (!backup_dir.empty()) backup = std::make_unique<BackupTree>(install, backup_dir);
+
+  an_extraction extraction(*this, install, backup.get(), jobs, has_key() ? key_ : nullptr,
+                           has_key() ? key_length_ : 0, total);
+  const size_t committed = run_ordered_jobs(
+      jobs.size(), jobs_, kLookAheadPerWorker * jobs_,
+      [&](size_t i, const a_job_turn& turn) { extraction.prepare(jobs[i], turn); },
+      [&](size_t i) { return extraction.commit(jobs[i]) && ERROR == 0; },
+      [&](size_t i) { extraction.discard(jobs[i]); });
+  if (committed < jobs.size()) {
+    install.remove_empty_created_directories();
+    return -1;
+  }
+  // "ok" in the log promises that the installed files are on disk.
+  if (!install.sync(failure) || (backup && !backup->sync(failure))) {
+    failure.publish(".");
+    return -1;
+  }
+  return 0;
 }

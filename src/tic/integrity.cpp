@@ -1,12 +1,17 @@
 // The whole-archive integrity code and the per-stream encryption set-up.
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "crypto/hmac.h"
 #include "crypto/record_transform.h"
 #include "platform/fd.h"
+#include "tic/error.h"
 #include "tic/stream_support.h"
 #include "tic/tic.h"
 
@@ -58,4 +63,93 @@ void Tic::init_encryption(a_tic_support* support) const {
   } else {
     support->encryption.direction = ENCRYPT_NONE;
   }
+}
+
+namespace {
+
+// One stream of the archive while its code is computed.
+struct a_stream_range {
+  uint64_t start;
+  uint64_t end;
+  const std::string* name;
+  const TicTocEntry* entry;
+  UT_SHA256_CTX hash;
+};
+
+}  // namespace
+
+// One pass over the streams in the order they lie: each block read feeds
+// the code of every stream it belongs to, so the archive is read once however
+// the streams are laid out (a damaged table may let streams overlap).
+int Tic::validate_streams() {
+  if (read_toc(false) == -1) {
+    record_error(kStepExtractLoadToc, path_ != nullptr ? path_ : "");
+    return -1;
+  }
+  struct stat st;
+  if (fstat(descriptor_.get(), &st) != 0) {
+    record_error(kStepTail, path_ != nullptr ? path_ : "");
+    return -1;
+  }
+  const auto file_size = static_cast<uint64_t>(st.st_size);
+  std::vector<a_stream_range> ranges;
+  for (const auto& [name, entry] : toc_.file_map) {
+    if (entry.data_offset == 0) continue;
+    if (entry.data_offset < TicHeader::kSize || entry.stored_length > file_size ||
+        entry.data_offset > file_size - entry.stored_length) {
+      errno = 0;
+      record_error(kStepSeekData, name, "stream lies outside the archive");
+      return -1;
+    }
+    ranges.push_back({entry.data_offset, entry.data_offset + entry.stored_length, &name, &entry, {}});
+  }
+  std::stable_sort(ranges.begin(), ranges.end(),
+                   [](const a_stream_range& a, const a_stream_range& b) { return a.start < b.start; });
+
+  std::vector<a_stream_range*> open;  // streams begun and not yet finished
+  size_t next = 0;
+  uint64_t position = ranges.empty() ? 0 : ranges.front().start;
+  unsigned char block[kIoBlockSize];
+  while (next < ranges.size() || !open.empty()) {
+    if (open.empty() && ranges[next].start > position) position = ranges[next].start;  // a gap
+    // Every stream has at least its start in the archive, so the block never
+    // runs past the last byte of a stream being read.
+    uint64_t until = position + sizeof block;
+    for (const a_stream_range* r : open) until = std::min(until, r->end);
+    if (next < ranges.size() && ranges[next].start > position) until = std::min(until, ranges[next].start);
+    while (next < ranges.size() && ranges[next].start == position) {
+      a_stream_range& r = ranges[next++];
+      if (hmac_begin(&r.hash, key_, key_length_) != HmacStatus::kOk) {
+        record_error(kStepTail, *r.name);
+        return -1;
+      }
+      open.push_back(&r);
+      until = std::min(until, r.end);
+    }
+    const size_t length = static_cast<size_t>(until - position);
+    if (length > 0) {
+      if (pread_full(descriptor_.get(), block, length, position) != static_cast<ssize_t>(length)) {
+        record_error(kStepTail, *open.front()->name);
+        return -1;
+      }
+      for (a_stream_range* r : open) hmac_add(&r->hash, block, length);
+    }
+    position = until;
+    for (auto it = open.begin(); it != open.end();) {
+      a_stream_range* r = *it;
+      if (r->end != position) {
+        ++it;
+        continue;
+      }
+      unsigned char mac[kHmacLength];
+      errno = 0;
+      if (hmac_finish(&r->hash, key_, key_length_, mac) != HmacStatus::kOk ||
+          std::memcmp(mac, r->entry->mac, sizeof mac) != 0) {
+        record_error(kStepMacMismatch, *r->name);
+        return -1;
+      }
+      it = open.erase(it);
+    }
+  }
+  return 0;
 }

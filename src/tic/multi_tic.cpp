@@ -14,9 +14,13 @@ MultiTic::~MultiTic() {
 }
 
 int MultiTic::validate() const {
+  failed_member_ = nullptr;
   for (const auto& member : members_) {
     int result = member.second->validate();
-    if (result != 0) return result;
+    if (result != 0) {
+      failed_member_ = member.second.get();
+      return result;
+    }
   }
   return 0;
 }
@@ -24,9 +28,13 @@ int MultiTic::validate() const {
 int MultiTic::read_toc(bool force) {
   if (!force && !toc_.file_map.empty()) return 0;
   if (force) toc_ = TicToc();
+  failed_member_ = nullptr;
   for (auto& member : members_) {
     int result = member.second->read_toc(force);
-    if (result != 0) return result;
+    if (result != 0) {
+      failed_member_ = member.second.get();
+      return result;
+    }
     toc_.merge(member.second->get_toc());
   }
   return 0;
@@ -38,4 +46,27 @@ int MultiTic::seek_file(const std::string& name) {
     if (descriptor != -1) return descriptor;
   }
   return -1;
+}
+
+void MultiTic::locate_streams(std::vector<a_stream_ref>& refs) {
+  // Each member's names and |refs| are both in byte-wise order: one walk
+  // down each member's table finds the supplier of every stream without a
+  // lookup per name.
+  struct a_cursor {
+    std::map<std::string, TicTocEntry>::const_iterator at, end;
+    int descriptor;
+  };
+  std::vector<a_cursor> cursors;
+  for (const auto& member : members_) {
+    const TicToc& toc = member.second->get_toc();
+    cursors.push_back({toc.file_map.begin(), toc.file_map.end(), member.second->descriptor()});
+  }
+  for (a_stream_ref& ref : refs) {
+    ref.descriptor = -1;
+    for (a_cursor& c : cursors) {
+      while (c.at != c.end && c.at->first < ref.name) ++c.at;
+      if (ref.descriptor == -1 && c.at != c.end && c.at->first == ref.name && c.at->second.data_offset != 0)
+        ref.descriptor = c.descriptor;
+    }
+  }
 }

@@ -29,7 +29,16 @@ class MultiTic : public Tic {
   // positioned at it; -1 when none does.
   int seek_file(const std::string& name) override;
 
+  // The member whose failure ended the last validate or read_toc, or null.
+  const Tic* failed_member() const { return failed_member_; }
+
+ protected:
+  // The members in path order, walked beside the merged names: the first
+  // member that has a stream for a name supplies it.
+  void locate_streams(std::vector<a_stream_ref>& refs) override;
+
  private:
   // Path -> member; each member's path points at its key here.
   std::map<std::string, std::unique_ptr<Tic>> members_;
+  mutable const Tic* failed_member_ = nullptr;
 };

@@ -31,7 +31,7 @@ ssize_t tic_read(struct archive* a, void* client_data, const void** buffer) {
   a_tic_support* s = support_of(client_data);
   const size_t wanted = s->count < sizeof s->buffer ? static_cast<size_t>(s->count) : sizeof s->buffer;
   memset(s->buffer, 0, sizeof s->buffer);
-  const ssize_t got = read_full(s->descriptor, s->buffer, wanted);
+  const ssize_t got = pread_full(s->descriptor, s->buffer, wanted, s->position);
   if (got < 0) {
     archive_set_error(a, errno, "Error reading TIC, fd %d", s->descriptor);
     s->count -= static_cast<uint64_t>(got);
@@ -41,10 +41,15 @@ ssize_t tic_read(struct archive* a, void* client_data, const void** buffer) {
     archive_set_error(a, errno, "Error adding data to hash");
     return ARCHIVE_FATAL;
   }
-  // Stored streams are whole 8-byte records; the zeroed tail of a short last
-  // block is transformed with it and never handed on.
-  if (s->encryption.direction != 0) __Ins_Mangle_Record(&s->encryption, s->buffer, sizeof s->buffer);
+  // Stored streams are whole 8-byte records. Only a stream's last block is
+  // short, so only the records read need the transform: the zeroed rest of
+  // the buffer is never handed on, and the chain is not used after it.
+  if (s->encryption.direction != 0) {
+    const size_t records = (static_cast<size_t>(got) + 7) & ~static_cast<size_t>(7);
+    __Ins_Mangle_Record(&s->encryption, s->buffer, static_cast<unsigned>(records));
+  }
   s->count -= static_cast<uint64_t>(got);
+  s->position += static_cast<uint64_t>(got);
   *buffer = s->buffer;
   return got;
 }

@@ -17,9 +17,12 @@
 #include "platform/fd.h"
 
 struct a_tic_support {
-  // Reading: positioned at the stream's first stored byte. Writing: at the
-  // end of the stored bytes written so far.
+  // Reading: the archive, read at |position| (never through its own file
+  // position, so that several streams of one archive can be read at once).
+  // Writing: positioned at the end of the stored bytes written so far.
   int descriptor;
+  // Reading: the offset of the next stored byte.
+  uint64_t position;
   an_encrypt_data encryption;
   // The block handed to libarchive when reading.
   unsigned char buffer[kIoBlockSize];
@@ -38,8 +41,9 @@ struct archive;
 // Starts the stream's HMAC with the archive key.
 int tic_open(struct archive* a, void* client_data);
 
-// Reads the next block of at most kIoBlockSize stored bytes (count bounds it), adds
-// it to the HMAC and, with a key, decrypts it in place. 0 at the end.
+// Reads the next block of at most kIoBlockSize stored bytes (count bounds it)
+// at |position|, adds it to the HMAC and, with a key, decrypts it in place.
+// 0 at the end.
 ssize_t tic_read(struct archive* a, void* client_data, const void** buffer);
 
 // Finishes the HMAC into mac.

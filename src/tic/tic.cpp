@@ -29,11 +29,15 @@ Tic::~Tic() = default;
 
 int Tic::open(const char* path) {
   path_ = path;
-  if (path == nullptr) return -1;
-  descriptor_.reset(::open(path, O_RDONLY | O_CLOEXEC));
+  if (path == nullptr) {
+    open_problem_ = "no archive named";
+    return -1;
+  }
+  descriptor_.reset(open_regular_file(path, open_problem_));
   if (!descriptor_.valid()) return -1;
   if (read_toc(false) == -1) {
     descriptor_.reset();
+    open_problem_ = "cannot read the table of contents";
     return -1;
   }
   return 0;

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/fd.h"
 #include "tic/header.h"
@@ -20,6 +21,15 @@
 struct a_tic_support;
 struct a_dir_scan_info;
 struct archive;
+
+// One selected file whose stream an operation reads: its name, its entry in
+// the archive's (or set's) table of contents, and the descriptor of the
+// archive that holds the stream.
+struct a_stream_ref {
+  std::string name;
+  const TicTocEntry* entry = nullptr;
+  int descriptor = -1;
+};
 
 class Tic {
  public:
@@ -45,8 +55,13 @@ class Tic {
                                    unsigned long long done, unsigned long long total);
 
   // For an object that is not open: opens |path| read-only and loads the
-  // table of contents. 0, or -1 (and closed again) on failure.
+  // table of contents. 0, or -1 (and closed again) on failure; only a
+  // regular file (or a symbolic link to one) is opened, so a FIFO or a
+  // device never blocks or streams forever.
   int open(const char* path);
+  // Why the archive is not open: the system's reason, "not a regular file"
+  // or "cannot read the table of contents"; empty when it is open.
+  const std::string& open_problem() const { return open_problem_; }
 
   // Names the file of an object that is not open, without opening it: the
   // archive the builder is about to create.
@@ -76,7 +91,28 @@ class Tic {
   void init_encryption(a_tic_support* support) const;
 
   // Extraction of the files selected by |options| below the current directory.
+  // Each file is decoded into a temporary in its final directory, checked
+  // against its MAC, backed up, and renamed into place; set_jobs(n) decodes
+  // up to n files at once, committing them in order all the same.
   int extract(const std::string& options, const std::string& backup_dir);
+  void set_jobs(unsigned jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
+  unsigned jobs() const { return jobs_; }
+
+  // Before an extraction writes anything: the current directory must be
+  // writable and its file system must have room for the selected files
+  // (less what they replace, when nothing is backed up). 0, or -1 with the
+  // failure recorded about |directory_name|.
+  int check_room(const std::string& options, bool backup, const std::string& directory_name);
+
+  // The files selected by |options| that have a stream, in the order their
+  // streams lie (data offset, then name), each with the descriptor of the
+  // archive that holds it. -1 when the table of contents cannot be read.
+  int selected_streams(const std::string& options, std::vector<a_stream_ref>& out);
+
+  // Checks every stream of the archive against its entry's MAC, reading the
+  // streams in the order they lie. 0, or -1 with the failure recorded about
+  // the first file whose stream does not match.
+  int validate_streams();
 
   // Listing and sizing.
   int list(TicToc& out, const std::string& options, bool all);
@@ -93,6 +129,10 @@ class Tic {
   FILE* log_stream;
 
  protected:
+  // Fills the descriptor of each of |refs| (in name order): the archive
+  // holding the stream. A set finds the member that supplies each stream.
+  virtual void locate_streams(std::vector<a_stream_ref>& refs);
+
   const char* path_;
   UniqueFd descriptor_;
   bool verbose_;
@@ -100,10 +140,6 @@ class Tic {
   int key_length_;
   std::string product_name_;
   TicToc toc_;
-
- private:
-  // Extracts one selected file through a fresh libarchive reader and checks
-  // its MAC; false (with ERROR set) when any step fails.
-  bool extract_file(const std::string& name, const TicTocEntry& entry, const std::string& backup_dir,
-                    unsigned long long done, unsigned long long total);
+  std::string open_problem_;
+  unsigned jobs_ = 1;
 };

@@ -17,7 +17,12 @@ const std::string kInstallUsage =
 
 // t.tic holds "f" with data and "g" without, both of option "a", so what list
 // prints shows how its switches were read. A word taken as an archive name
-// sorts before t.tic and cannot be read: the output is then empty.
+// sorts before t.tic and cannot be read: the output is then empty, and the
+// word is named on standard error.
+std::string unreadable(const std::string& archive) {
+  return "kestrel: list: " + archive + ": No such file or directory\n";
+}
+
 TEST(CommandLine, CommandWordsAndLeadingSwitches) {
   TempDir dir;
   TicToc toc;
@@ -32,10 +37,10 @@ TEST(CommandLine, CommandWordsAndLeadingSwitches) {
       {{"list", "--directory", "x", "--options", "a", "--all", "t.tic"}, 0, "f\ng\n", ""},
       {{"list", "-o", "b", "-o", "a", "t.tic"}, 0, "f\n", ""},  // the later value wins
       {{"list", "-o", "a", "-o", "-a", "t.tic"}, 0, "", ""},     // "-a" is the value, not the all flag
-      {{"list", "-d", "-o", "a", "t.tic"}, 0, "", ""},           // -o is the directory, "a" an archive
-      {{"list", "t.tic", "-o", "a"}, 0, "", ""},                 // after the first archive, all positional
-      {{"list", "-D", "x", "-o", "a", "t.tic"}, 0, "", ""},      // switch names are case-sensitive
-      {{"list", "--options=a", "t.tic"}, 0, "", ""},
+      {{"list", "-d", "-o", "a", "t.tic"}, 0, "", unreadable("a")},  // -o is the directory, "a" an archive
+      {{"list", "t.tic", "-o", "a"}, 0, "", unreadable("-o")},       // after the first archive, all positional
+      {{"list", "-D", "x", "-o", "a", "t.tic"}, 0, "", unreadable("-D")},  // switch names are case-sensitive
+      {{"list", "--options=a", "t.tic"}, 0, "", unreadable("--options=a")},
   };
   for (const auto& c : cases) {
     const RunResult r = run_kestrel(c.args, {dir.path(), {}, {}});

@@ -35,11 +35,14 @@ class ReadCommands : public testing::Test {
     add(main, "Zebra", "docs", 1);
     add(main, "nomask", "", 1000);
     main.options.option_map[""].bit = 4;
-    write_test_archive(dir / "main.tic", main, true,
-                       {{"bin/server", "S"}, {"bin/client", "C"}, {"Zebra", "Z"}, {"nomask", "N"}});
+    const std::map<std::string, std::string> main_streams{
+        {"bin/server", "S"}, {"bin/client", "C"}, {"Zebra", "Z"}, {"nomask", "N"}};
+    seal_test_streams(main, main_streams, product_key());
+    write_test_archive(dir / "main.tic", main, true, main_streams);
     TicToc extra;
     add(extra, "lib/client.so", "client", 4000);
     add(extra, "zeta.ctl", "", 0, "Zeta");
+    seal_test_streams(extra, {{"lib/client.so", "L"}}, product_key());
     write_test_archive(dir / "extra.tic", extra, false, {{"lib/client.so", "L"}});
     for (const char* name : {"main.tic", "extra.tic"}) write_test_archive_mac(dir / name, product_key());
     std::string bytes = read_file(dir / "main.tic");
@@ -49,13 +52,12 @@ class ReadCommands : public testing::Test {
     EXPECT_EQ(mkfifo((dir / "fifo.tic").c_str(), 0644), 0);
   }
 
-  struct Case { std::vector<std::string> args; std::string out; int status = 0; };
+  struct Case { std::vector<std::string> args; std::string out; int status = 0; std::string err = ""; };
 
   void expect_runs(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
       const RunResult r = run_kestrel(c.args, {dir.path(), {}, {}, 10});
-      EXPECT_EQ(std::tie(r.status, r.out, r.err), std::make_tuple(c.status, c.out, std::string()))
-          << testing::PrintToString(c.args);
+      EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(c.status, c.out, c.err)) << testing::PrintToString(c.args);
     }
   }
 
@@ -82,16 +84,21 @@ TEST_F(ReadCommands, OptionsReportsAvailabilityAndCompleteness) {
   expect_runs({
       {{"options", "main.tic"}, " 0 client 11 docs 9 server 15 tools 15 \n"},
       {{"options", "-d", "ignored", "main.tic", "extra.tic"}, " 0 Zeta 9 client 15 docs 9 server 15 tools 15 \n"},
-      {{"options", "missing.tic"}, "\n"},
+      {{"options", "missing.tic"}, "\n", 0, "kestrel: options: missing.tic: No such file or directory\n"},
+      {{"options", "fifo.tic"}, "\n", 0, "kestrel: options: fifo.tic: not a regular file\n"},
   });
 }
 
 TEST_F(ReadCommands, ValidateStopsAtTheFirstBadArchive) {
   expect_runs({
       {{"validate", "main.tic", "extra.tic"}, ""},
-      {{"validate", "main.tic", "missing.tic", "fifo.tic"}, "", 255},
-      {{"validate", "main.tic", "tampered.tic"}, "", 255},
-      {{"validate", "-d", "main.tic"}, "", 255},  // "-d" is an archive name here
+      {{"validate", "main.tic", "missing.tic", "fifo.tic"}, "", 255,
+       "kestrel: validate: missing.tic: No such file or directory\n"},
+      {{"validate", "fifo.tic"}, "", 255, "kestrel: validate: fifo.tic: not a regular file\n"},
+      {{"validate", "/dev/zero"}, "", 255, "kestrel: validate: /dev/zero: not a regular file\n"},
+      {{"validate", "."}, "", 255, "kestrel: validate: .: not a regular file\n"},
+      {{"validate", "main.tic", "tampered.tic"}, "", 255, "kestrel: validate: tampered.tic: archive does not match its MAC\n"},
+      {{"validate", "-d", "main.tic"}, "", 255, "kestrel: validate: -d: No such file or directory\n"},  // an archive name here
   });
 }
 

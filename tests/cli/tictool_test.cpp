@@ -45,7 +45,8 @@ TEST(TictoolBuild, TheSampleProductBuildsIntoASetThatKestrelReads) {
                 "etc/tarnserve.conf\nlib/libtarn.so\nlib/libtarn.so.1\n");
   expect_result(run_kestrel({"options", "client.tic"}, here), 0, "client 11 docs 15 server 11 \n");
   expect_result(run_kestrel({"version", "MODULE", "client.tic"}, here), 0, "nimbrel\n");
-  expect_result(run_kestrel({"validate", "server.tic"}, here), 255);
+  expect_result(run_kestrel({"validate", "server.tic"}, here), 255, "",
+                "kestrel: validate: server.tic: archive does not match its MAC\n");
 }
 
 TEST(TictoolBuild, EveryBadInputGivesOneLineStatusOneAndNoArchive) {

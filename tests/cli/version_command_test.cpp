@@ -16,7 +16,7 @@ namespace {
 using namespace std::string_literals;
 using Words = std::vector<std::string>;
 
-TEST(VersionCommand, PrintsOneValueOrNothing) {
+TEST(VersionCommand, PrintsOneValueOrSaysWhyNot) {
   const std::string usage = "Tarnvale Install Utility Version 17.0.11.7254\nusage: version <parameter> <file>\n";
   const std::string info_line = "UNAME=SunOS 5.10 Generic X86\n";  // the fifteenth text of the program's own stamp
   TempDir dir;
@@ -27,8 +27,13 @@ TEST(VersionCommand, PrintsOneValueOrNothing) {
   // TARNA_VERSION_INFO, whatever its value, prints before the command runs.
   const struct { Words args; int status; std::string out, err = ""; Words env = {}; } cases[] = {
       {{"version", "build_number", dir / "link", "ignored"}, 0, "4716\n"},  // the link is followed
-      {{"version", "HOST", lib}, 255, ""},
-      {{"version", "MODULE", "/dev/null"}, 255, ""},
+      {{"version", "HOST", lib}, 255, "", "kestrel: version: " + lib + ": no stamp entry HOST\n"},
+      {{"version", "MODULE", "/dev/null"}, 255, "", "kestrel: version: /dev/null: not a regular file\n"},
+      {{"version", "MODULE", "/dev/zero"}, 255, "", "kestrel: version: /dev/zero: not a regular file\n"},
+      {{"version", "MODULE", dir / "none"}, 255, "", "kestrel: version: " + dir / "none" + ": No such file or directory\n"},
+      {{"version", "MODULE", KESTREL_BIN "/.."}, 255, "", "kestrel: version: " KESTREL_BIN "/..: Not a directory\n"},
+      {{"version", "BUILD_NUMBER", dir.path()}, 255, "", "kestrel: version: " + dir.path() + ": not a regular file\n"},
+      {{"version", "VERSION_CLASS", SAMPLE_DIR "/README"}, 255, "", "kestrel: version: " SAMPLE_DIR "/README: no version stamp\n"},
       {{"version", "IDENT"}, 255, "", usage},
       {{"version", "MODULE", stripped}, 0, info_line + "kestrel\n", "", {"TARNA_VERSION_INFO=1"}},  // stripped
       {{"version"}, 255, info_line, usage, {"TARNA_VERSION_INFO="}},

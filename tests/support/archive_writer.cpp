@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crypto/archive_key.h"
+#include "crypto/hmac.h"
 #include "platform/fd.h"
 #include "platform/byte_order.h"
 #include "tic/tic.h"
@@ -36,6 +37,14 @@ TicHeader write_test_archive(const std::string& path, TicToc& toc, bool all,
   must(toc.write(fd.get(), header, all), "write tables");
   must(pwrite_full(fd.get(), &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header), "header");
   return header;
+}
+
+void seal_test_streams(TicToc& toc, const std::map<std::string, std::string>& payloads, const std::string& key) {
+  for (const auto& [name, bytes] : payloads) {
+    must(hmac_sha256(reinterpret_cast<const unsigned char*>(key.data()), static_cast<int>(key.size()), bytes.data(),
+                     bytes.size(), toc.file_map.at(name).mac) == HmacStatus::kOk,
+         "stream MAC");
+  }
 }
 
 void write_test_archive_mac(const std::string& path, const std::string& key) {

@@ -15,6 +15,10 @@
 TicHeader write_test_archive(const std::string& path, TicToc& toc, bool all,
                              const std::map<std::string, std::string>& payloads = {});
 
+// Gives each entry of |toc| named in |payloads| the MAC of its payload under
+// |key|, as the builder gives each stream its own.
+void seal_test_streams(TicToc& toc, const std::map<std::string, std::string>& payloads, const std::string& key);
+
 // Gives the archive at |path| its whole-archive MAC, as the builder does once
 // the tables are written: HMAC-SHA-256 with |key| (empty: no key) over the
 // bytes from toc_offset to the end, stored in the header's first 32 bytes.

@@ -1,5 +1,6 @@
 #include "support/run.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -52,6 +53,10 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
     _exit(127);
   }
   int wstatus = 0;
+  if (options.kill_after_ms != 0) {
+    usleep(options.kill_after_ms * 1000);
+    kill(pid, SIGKILL);
+  }
   while (waitpid(pid, &wstatus, 0) < 0) {
   }
   RunResult result;

@@ -3,6 +3,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "crypto/hmac.h"
 #include "crypto/record_transform.h"
 #include "platform/unique.h"
+#include "support/archive_writer.h"
 
 namespace {
 
@@ -22,20 +25,21 @@ std::string compress_entry(const ForgedEntry& e) {
   must(archive_write_add_filter_bzip2(a.get()) == ARCHIVE_OK, "bzip2");
   must(archive_write_set_format_pax(a.get()) == ARCHIVE_OK, "pax");
   must(archive_write_set_bytes_in_last_block(a.get(), 1) == ARCHIVE_OK, "last block");
-  std::vector<char> out(1 << 20);
+  std::vector<char> out(e.contents.size() + e.contents.size() / 8 + (1 << 16));
   size_t used = 0;
   must(archive_write_open_memory(a.get(), out.data(), out.size(), &used) == ARCHIVE_OK, "open");
   Unique<struct archive_entry, archive_entry_free> entry(archive_entry_new());
   archive_entry_set_pathname(entry.get(), e.pathname.c_str());
-  archive_entry_set_mode(entry.get(), AE_IFREG | e.mode);
+  archive_entry_set_mode(entry.get(), e.type | e.mode);
+  if (!e.symlink.empty()) archive_entry_set_symlink(entry.get(), e.symlink.c_str());
   if (!e.hardlink.empty()) {
     archive_entry_set_hardlink(entry.get(), e.hardlink.c_str());
     archive_entry_set_size(entry.get(), 0);
   } else {
-    archive_entry_set_size(entry.get(), static_cast<la_int64_t>(e.contents.size()));
+    archive_entry_set_size(entry.get(), e.type == AE_IFREG ? static_cast<la_int64_t>(e.contents.size()) : 0);
   }
   must(archive_write_header(a.get(), entry.get()) == ARCHIVE_OK, "header");
-  if (e.hardlink.empty() && !e.contents.empty())
+  if (e.hardlink.empty() && e.type == AE_IFREG && !e.contents.empty())
     must(archive_write_data(a.get(), e.contents.data(), e.contents.size()) ==
              static_cast<la_ssize_t>(e.contents.size()),
          "data");
@@ -62,4 +66,19 @@ ForgedStream forge_stream(const ForgedEntry& entry, const std::string& key) {
        "mac");
   result.mac.assign(reinterpret_cast<char*>(mac), sizeof mac);
   return result;
+}
+
+void write_forged_archive(const std::string& path, const std::vector<ForgedEntry>& entries, const std::string& key,
+                          const std::string& option) {
+  TicToc toc;
+  std::map<std::string, std::string> payloads;
+  for (const ForgedEntry& entry : entries) {
+    const ForgedStream stream = forge_stream(entry, key);
+    TicTocEntry& e = toc.file_map[entry.pathname] =
+        make_entry(toc.options.option_mask(option), 0, entry.contents.size());
+    std::copy(stream.mac.begin(), stream.mac.end(), e.mac);
+    payloads[entry.pathname] = stream.stored;
+  }
+  write_test_archive(path, toc, true, payloads);
+  write_test_archive_mac(path, key);
 }

@@ -4,13 +4,22 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 struct ForgedEntry {
+  ForgedEntry(std::string name, std::string data, unsigned permissions = 0644, std::string link = "",
+              std::string after = "")
+      : pathname(std::move(name)), contents(std::move(data)), mode(permissions), hardlink(std::move(link)),
+        trailer(std::move(after)) {}
+
   std::string pathname;
   std::string contents;
   unsigned mode = 0644;
   std::string hardlink;  // non-empty: a hard link to this name, no data
   std::string trailer;   // bytes appended after the compressed stream
+  unsigned type = 0100000;  // the file type bits: a regular file unless set
+  std::string symlink;      // the target, for a symbolic link
 };
 
 struct ForgedStream {
@@ -21,3 +30,9 @@ struct ForgedStream {
 // A bzip2-compressed pax stream holding |entry|, followed by its trailer,
 // encrypted with |key| (zero-padded to 8 bytes) when the key is not empty.
 ForgedStream forge_stream(const ForgedEntry& entry, const std::string& key);
+
+// Writes an archive at |path| whose entries are |entries| under their
+// pathnames, all of option |option|, with each stream's MAC and the
+// archive's under |key|. The streams lie in name order.
+void write_forged_archive(const std::string& path, const std::vector<ForgedEntry>& entries, const std::string& key,
+                          const std::string& option = "o");

@@ -1,0 +1,51 @@
+// The backup tree of an installation.
+//
+// Before extraction puts a file in place, whatever stood at its path is kept
+// at the same relative path below the backup directory: an existing object
+// is moved there (a file is first linked there, so that its path never stands
+// empty), and for a path that held nothing a marker file is written there
+// holding "created as NAME\n", so that the installation can be undone. A
+// directory entry leaves an existing directory where it is and writes no
+// marker.
+//
+// The backup directory is named relative to the install directory. Inside
+// the install directory it is reached under the same rules as the files (no
+// symbolic links on the way); a path outside it (absolute, or leading out
+// with "..") is the administrator's choice and is followed. It is created
+// when the first object is backed up. A backup path or marker text longer
+// than 1023 bytes fails that file rather than being cut, so that no two
+// backups share a path.
+#pragma once
+
+#include <string>
+
+#include "tic/install_directory.h"
+
+class BackupTree {
+ public:
+  BackupTree(InstallDirectory& install, const std::string& path);
+
+  // Backs up what stands at |place| in the install directory before |name|
+  // (a file, symbolic link or, with |directory_entry|, a directory) is put
+  // there. false on failure (kStepBackupMove or kStepBackupMarker).
+  bool back_up(const std::string& name, const a_place& place, bool directory_entry, a_failure& failure);
+
+  // Flushes the backup tree to disk, when it was opened.
+  bool sync(a_failure& failure);
+
+ private:
+  bool open_root(unsigned step, a_failure& failure);
+  bool write_marker(const std::string& name, a_failure& failure);
+  bool move_existing(const std::string& name, const a_place& place, bool is_directory, a_failure& failure);
+
+  InstallDirectory& install_;
+  std::string path_;
+  InstallDirectory tree_;
+  bool opened_ = false;
+};
+
+// The marker text for |name|.
+std::string backup_marker_text(const std::string& name);
+
+// The longest backup path and marker text that are kept whole.
+constexpr size_t kBackupPathLimit = 1023;

@@ -1,0 +1,237 @@
+#include "tic/install_directory.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/unique.h"
+
+namespace {
+
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Descriptors of visited directories kept open; a tree is extracted
+// directory by directory, so a few suffice.
+constexpr size_t kCacheLimit = 64;
+
+// The path elements of |path|, without empty and "." elements.
+std::vector<std::string> elements_of(const std::string& path) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start && path.compare(start, end - start, ".") != 0) out.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string join(const std::string& directory, const std::string& name) {
+  return directory.empty() ? name : directory + "/" + name;
+}
+
+// Why |name| in |parent| could not be opened as a directory, as a failure
+// about |path| (its path below the root).
+bool refuse(int parent, const std::string& name, const std::string& path, a_failure& failure) {
+  const int error = errno;
+  struct stat st;
+  if ((error == ELOOP || error == ENOTDIR) && fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode)) {
+    errno = ELOOP;
+    return failure.set(kStepParent, "refusing to write through symbolic link " + path);
+  }
+  errno = error;
+  return failure.set(kStepParent);
+}
+
+bool same_directory(int a, int b) {
+  struct stat sa, sb;
+  return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// The process that made a temporary, from its name; 0 when the name does not
+// say.
+pid_t maker_of(const char* name) {
+  const size_t prefix = std::strlen(InstallDirectory::kTemporaryPrefix);
+  if (std::strncmp(name, InstallDirectory::kTemporaryPrefix, prefix) != 0) return 0;
+  char* end = nullptr;
+  const long pid = std::strtol(name + prefix, &end, 10);
+  return end != name + prefix && *end == '-' && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+}  // namespace
+
+InstallDirectory::InstallDirectory()
+    : temporary_stem_(std::string(kTemporaryPrefix) + std::to_string(getpid()) + "-") {}
+InstallDirectory::~InstallDirectory() = default;
+
+bool InstallDirectory::open(const std::string& path, bool create, a_failure& failure) {
+  if (create) {
+    std::string partial;
+    for (size_t at = 0; at != std::string::npos;) {
+      at = path.find('/', at + 1);
+      partial = path.substr(0, at);
+      if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) break;
+    }
+  }
+  UniqueFd fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return failure.set(kStepParent);
+  root_ = std::make_shared<const UniqueFd>(std::move(fd));
+  sweep_temporaries(root_->get());
+  return true;
+}
+
+bool InstallDirectory::open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure) {
+  std::shared_ptr<const UniqueFd> fd = parent.directory(relative, true, failure);
+  if (!fd) return false;
+  root_ = fd;
+  return true;
+}
+
+void InstallDirectory::remember(const std::string& path, const std::shared_ptr<const UniqueFd>& fd) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (cache_.size() >= kCacheLimit) cache_.clear();
+  cache_.emplace(path, fd);
+}
+
+std::shared_ptr<const UniqueFd> InstallDirectory::directory(const std::string& path, bool create,
+                                                            a_failure& failure) {
+  const std::vector<std::string> elements = elements_of(path);
+  // Start from the deepest directory on the way that is cached.
+  size_t known = elements.size();
+  std::string walked;
+  std::shared_ptr<const UniqueFd> at;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (;; --known) {
+      walked.clear();
+      for (size_t i = 0; i < known; ++i) walked = join(walked, elements[i]);
+      auto found = cache_.find(walked);
+      if (found != cache_.end()) {
+        at = found->second;
+        break;
+      }
+      if (known == 0) break;
+    }
+  }
+  if (!at) at = root_;
+  for (size_t i = known; i < elements.size(); ++i) {
+    const std::string& name = elements[i];
+    walked = join(walked, name);
+    bool made = false;
+    int fd = openat(at->get(), name.c_str(), kDirectoryFlags);
+    if (fd < 0 && errno == ENOENT && create) {
+      if (mkdirat(at->get(), name.c_str(), 0777) == 0) {
+        made = true;
+      } else if (errno != EEXIST) {
+        failure.set(kStepParent);
+        return nullptr;
+      }
+      fd = openat(at->get(), name.c_str(), kDirectoryFlags);
+    }
+    if (fd < 0) {
+      refuse(at->get(), name, walked, failure);
+      return nullptr;
+    }
+    auto next = std::make_shared<const UniqueFd>(fd);
+    if (made) {
+      std::lock_guard<std::mutex> hold(lock_);
+      created_.push_back(walked);
+    } else {
+      sweep_temporaries(fd);
+    }
+    remember(walked, next);
+    at = std::move(next);
+  }
+  return at;
+}
+
+bool InstallDirectory::place_of(const std::string& name, a_place& place, a_failure& failure) {
+  std::vector<std::string> elements = elements_of(name);
+  if (elements.empty() || name.back() == '/' ||
+      (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0)) {
+    errno = EINVAL;
+    return failure.set(kStepParent, "not a file name");
+  }
+  place.base = elements.back();
+  elements.pop_back();
+  place.parent.clear();
+  for (const std::string& e : elements) place.parent = join(place.parent, e);
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    place.generation = generation_;
+  }
+  place.directory = directory(place.parent, true, failure);
+  return place.directory != nullptr;
+}
+
+bool InstallDirectory::still_in_place(const a_place& place) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (place.generation == generation_) return true;
+  }
+  a_failure ignored;
+  std::shared_ptr<const UniqueFd> now = directory(place.parent, false, ignored);
+  return now && same_directory(now->get(), place.fd());
+}
+
+void InstallDirectory::forget_directories() {
+  std::lock_guard<std::mutex> hold(lock_);
+  cache_.clear();
+  ++generation_;
+}
+
+std::string InstallDirectory::temporary_name() {
+  uint64_t n;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    n = next_temporary_++;
+  }
+  return temporary_stem_ + std::to_string(n);
+}
+
+void InstallDirectory::sweep_temporaries(int fd) {
+  const int listing = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  Unique<DIR, closedir> dir(fdopendir(listing));
+  if (!dir) {
+    ::close(listing);
+    return;
+  }
+  const pid_t me = getpid();
+  while (const struct dirent* member = readdir(dir.get())) {
+    const pid_t maker = maker_of(member->d_name);
+    if (maker == 0 || maker == me) continue;
+    if (kill(maker, 0) == 0 || errno != ESRCH) continue;  // its install may still run
+    unlinkat(fd, member->d_name, 0);
+  }
+}
+
+void InstallDirectory::remove_empty_created_directories() {
+  std::vector<std::string> created;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    created = created_;
+  }
+  // Longer paths first: a directory's members before the directory.
+  std::sort(created.begin(), created.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& path : created) {
+    const size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? "" : path.substr(0, slash);
+    a_failure ignored;
+    std::shared_ptr<const UniqueFd> fd = directory(parent, false, ignored);
+    if (fd) unlinkat(fd->get(), path.c_str() + (slash == std::string::npos ? 0 : slash + 1), AT_REMOVEDIR);
+  }
+}
+
+bool InstallDirectory::sync(a_failure& failure) {
+  return syncfs(root_->get()) == 0 || failure.set(kStepSync);
+}

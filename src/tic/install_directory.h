@@ -1,0 +1,106 @@
+// A directory that extraction writes into: the install directory, or the
+// backup tree beside it.
+//
+// Everything below the directory is reached from its own descriptor one path
+// element at a time, never through a symbolic link, whoever made the link:
+// an archive cannot write outside the directory by first installing a link
+// and then a file "through" it. The directory itself may be a symbolic link
+// (an administrator who wants the product on another disk points the install
+// directory there).
+//
+// Files are made under a temporary name in their final directory and put in
+// place with one rename, so a final path always holds either the old object
+// or the new one. Temporaries are named ".kestrel-tmp-<pid>-<n>"; when a
+// directory is first visited, temporaries of processes that no longer run
+// (killed installs) are removed.
+//
+// Directories are created as needed (mode 0777 under the umask); those this
+// object created are remembered so that a failed installation can take away
+// the ones that stayed empty. Descriptors of visited directories are cached;
+// all operations may be used from several threads at once.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/fd.h"
+#include "tic/error.h"
+
+// Where one name lies: the directory that holds it (an open descriptor,
+// shared with the cache) and its last path element.
+struct a_place {
+  std::shared_ptr<const UniqueFd> directory;
+  std::string parent;  // the directory's path below the root ("" for the root)
+  std::string base;    // the last element of the name
+  uint64_t generation = 0;
+
+  int fd() const { return directory->get(); }
+};
+
+class InstallDirectory {
+ public:
+  static constexpr const char* kTemporaryPrefix = ".kestrel-tmp-";
+
+  InstallDirectory();
+  ~InstallDirectory();
+  InstallDirectory(const InstallDirectory&) = delete;
+  InstallDirectory& operator=(const InstallDirectory&) = delete;
+
+  // Opens |path| as the root; with |create|, makes it and its missing
+  // parents first. |path| is followed wherever it leads.
+  bool open(const std::string& path, bool create, a_failure& failure);
+  // Opens |relative| below |parent| as the root, through |parent|'s rules
+  // (no symbolic links), creating what is missing.
+  bool open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure);
+
+  int descriptor() const { return root_->get(); }
+
+  // The place of |name|, a relative path below the root. Missing directories
+  // on the way are created; a symbolic link or a non-directory on the way
+  // fails (kStepParent). |name| must have a last element that is a name
+  // ("a/b", not "a/b/" or "a/.").
+  bool place_of(const std::string& name, a_place& place, a_failure& failure);
+
+  // True when |place|'s directory is still the one its path leads to: no
+  // directory on the way was moved away (into a backup) since it was found.
+  bool still_in_place(const a_place& place);
+
+  // After this process moved a directory away: the cached descriptors may
+  // lead elsewhere now, so they are dropped and every place found before
+  // must be checked with still_in_place.
+  void forget_directories();
+
+  // A temporary name unique in this process.
+  std::string temporary_name();
+
+  // Removes, deepest first, the directories this object created that are
+  // empty now.
+  void remove_empty_created_directories();
+
+  // Flushes the file system that holds the directory to disk.
+  bool sync(a_failure& failure);
+
+ private:
+  // The cached descriptor of |path| (a directory path below the root, ""
+  // for the root), opening what is on the way and, with |create|, making
+  // what is missing. Called with |lock_| not held.
+  std::shared_ptr<const UniqueFd> directory(const std::string& path, bool create, a_failure& failure);
+  // Removes temporaries of processes that are gone from the directory |fd|.
+  void sweep_temporaries(int fd);
+  void remember(const std::string& path, const std::shared_ptr<const UniqueFd>& fd);
+
+  std::shared_ptr<const UniqueFd> root_;
+  std::mutex lock_;
+  std::unordered_map<std::string, std::shared_ptr<const UniqueFd>> cache_;
+  std::vector<std::string> created_;
+  uint64_t generation_ = 0;
+  uint64_t next_temporary_ = 0;
+  std::string temporary_stem_;  // the prefix and this process's id
+};

@@ -1,0 +1,73 @@
+// Reading one stored stream of an archive: the tar entry at its start, the
+// entry's data, and the check of the stream against its MAC.
+//
+//   StreamDecoder decoder(key, key_length);
+//   decoder.open(descriptor, data_offset, stored_length);  // the tar header
+//   ... decoder.entry() ...
+//   while ((n = decoder.read(buffer, size)) > 0) ...      // the data
+//   decoder.finish(entry.mac);                             // every stored byte
+//                                                          // read and checked
+// Nothing that comes out of a stream can be trusted before finish() has
+// compared the stream with its MAC: callers keep what they make of it apart
+// (a temporary) until then. The stream is read with positioned reads, so
+// decoders of several streams of one archive can work at the same time.
+//
+// Failures are recorded in failure() (a step code of tic/error.h, errno, and
+// a cause where errno cannot say it); the decoder never touches ERROR.
+#pragma once
+
+#include <archive.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/unique.h"
+#include "tic/error.h"
+#include "tic/stream_support.h"
+
+// The tar entry at the start of a stream.
+struct a_stream_entry {
+  std::string pathname;
+  unsigned long mode = 0;  // file type and permission bits, as in st_mode
+  uint64_t size = 0;       // data bytes that follow the header
+  std::string link_target;  // of a symbolic link
+  bool hard_link = false;   // a hard link (never installed)
+
+  bool is_regular() const;
+  bool is_directory() const;
+  bool is_symlink() const;
+};
+
+class StreamDecoder {
+ public:
+  // |key| is the archive key (null or a length below 1: none); not copied.
+  StreamDecoder(const unsigned char* key, int key_length);
+  ~StreamDecoder();
+  StreamDecoder(const StreamDecoder&) = delete;
+  StreamDecoder& operator=(const StreamDecoder&) = delete;
+
+  // Starts reading the |stored_length| bytes at |offset| of |descriptor| and
+  // reads the first tar header. false on failure.
+  bool open(int descriptor, uint64_t offset, uint64_t stored_length);
+  const a_stream_entry& entry() const { return entry_; }
+
+  // Reads up to |size| bytes of the entry's data into |buffer|: the number
+  // read, 0 at the end of the data, -1 on failure.
+  ssize_t read(void* buffer, size_t size);
+
+  // Reads what is left of the stored stream (at most one more block: a
+  // longer remainder fails), finishes its HMAC and compares it with |mac|.
+  // false on failure, also when the stream does not match.
+  bool finish(const unsigned char* mac);
+
+  const a_failure& failure() const { return failure_; }
+
+ private:
+  // The reader's callbacks hold the address of |support_|, which therefore
+  // is declared first and outlives the reader.
+  a_tic_support support_;
+  Unique<struct archive, archive_read_free> reader_;
+  a_stream_entry entry_;
+  a_failure failure_;
+};

@@ -1,0 +1,120 @@
+// install with 1, 2 and 4 workers through the real binary: whatever the
+// number, the output, the log, the backup tree, the installed tree and the
+// point where a failing installation stops are the same.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "support/archive_writer.h"
+#include "support/run.h"
+#include "support/stream_forge.h"
+#include "support/temp_dir.h"
+#include "tic/tic.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSample = SAMPLE_DIR;
+
+// Everything an installation leaves below |root|: per path its type,
+// permission bits and contents (or link target).
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> out;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    struct stat st;
+    lstat(it->path().c_str(), &st);
+    std::string what = std::to_string(st.st_mode) + " ";
+    if (S_ISLNK(st.st_mode)) what += fs::read_symlink(it->path()).string();
+    if (S_ISREG(st.st_mode)) what += read_file(it->path());
+    out[fs::relative(it->path(), root).string()] = what;
+  }
+  return out;
+}
+
+struct Outcome {
+  RunResult run;
+  std::map<std::string, std::string> tree;
+  bool operator==(const Outcome& o) const {
+    return run.status == o.run.status && run.out == o.run.out && run.err == o.run.err && tree == o.tree;
+  }
+};
+
+// Installs |archives| into a fresh copy of |before| (path -> contents) with
+// |jobs| workers, a log and a backup tree inside the install directory.
+Outcome install_with(const TempDir& dir, const std::map<std::string, std::string>& before,
+                     const std::vector<std::string>& archives, const std::string& options, int jobs) {
+  const std::string target = dir / ("target-" + std::to_string(jobs));
+  fs::create_directories(target);
+  for (const auto& [name, bytes] : before) write_file(target + "/" + name, bytes);
+  std::vector<std::string> args{"install", "-d", target, "-l", "install.log", "-b", "backup", "-o", options};
+  for (const std::string& a : archives) args.push_back(dir / a);
+  Outcome o{run_kestrel(args, {dir.path(), {"KESTREL_JOBS=" + std::to_string(jobs)}, {}, 60}), snapshot(target)};
+  return o;
+}
+
+TEST(ParallelInstall, TheSampleSetInstallsTheSameWithAnyNumberOfWorkers) {
+  TempDir dir;
+  const RunOptions here{dir.path(), {}, {}};
+  ASSERT_EQ(run_tictool({"build", "-C", kSample + "/tree", kSample + "/server.list", "server.tic", "#server.ctl",
+                         "bin/tarnserve", "etc", "lib", "share/doc/README", "share/doc/server.txt"}, here).err, "");
+  ASSERT_EQ(run_tictool({"build", "-a", "-C", kSample + "/tree", kSample + "/client.list", "client.tic",
+                         "#client.ctl", "bin/tarnsql", "share/doc/client.txt"}, here).err, "");
+  const std::map<std::string, std::string> before{{"etc/tarnserve.conf", "edited"}, {"share/doc/README", "old"}};
+  const Outcome one = install_with(dir, before, {"server.tic", "client.tic"}, "*", 1);
+  EXPECT_EQ(one.run.status, 0) << one.run.err;
+  EXPECT_EQ(one.tree.at("backup/etc/tarnserve.conf").substr(one.tree.at("backup/etc/tarnserve.conf").find(' ')),
+            " edited");
+  for (const int jobs : {2, 4}) EXPECT_TRUE(install_with(dir, before, {"server.tic", "client.tic"}, "*", jobs) == one)
+      << jobs << " workers";
+}
+
+// Twelve files in two archives, the seventh of which fails its MAC: the six
+// before it are in place, the log names the seventh last, nothing after it
+// is installed, and directories made only for later files are gone.
+TEST(ParallelInstall, AFailureInTheMiddleStopsAtTheSameFile) {
+  TempDir dir;
+  std::mt19937 random(5);
+  std::vector<ForgedEntry> first, second;
+  for (int i = 0; i < 12; ++i) {
+    std::string bytes(20000 + 3000 * i, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    ForgedEntry e("dir" + std::to_string(i / 3) + "/file" + std::to_string(i), bytes);
+    (i % 2 == 0 ? first : second).push_back(e);
+  }
+  write_forged_archive(dir / "a.tic", first, product_key());
+  write_forged_archive(dir / "b.tic", second, product_key());
+  // The seventh file in extraction order: a.tic's streams interleave with
+  // b.tic's by offset, file6 is a.tic's fourth.
+  TicToc toc = Tic((dir / "a.tic").c_str(), false, nullptr, 0).get_toc();
+  std::map<std::string, std::string> streams;
+  const std::string bytes = read_file(dir / "a.tic");
+  for (const auto& [name, e] : toc.file_map) streams[name] = bytes.substr(e.data_offset, e.stored_length);
+  toc.file_map.at("dir2/file6").mac[5] ^= 1;
+  write_test_archive(dir / "a.tic", toc, true, streams);
+  write_test_archive_mac(dir / "a.tic", product_key());
+
+  const std::map<std::string, std::string> before{{"dir1/file4", "old four"}, {"dir3/file9", "old nine"}};
+  const Outcome one = install_with(dir, before, {"a.tic", "b.tic"}, "o", 1);
+  EXPECT_EQ(one.run.status, 255);
+  EXPECT_EQ(one.run.err, "kestrel: install: dir2/file6: stream does not match its MAC\n");
+  EXPECT_EQ(one.tree.count("dir2/file6"), 0u);
+  EXPECT_EQ(one.tree.count("dir3"), 1u) << "made before this installation, so it stays";
+  EXPECT_EQ(one.tree.count("dir3/file10"), 0u);
+  EXPECT_EQ(one.tree.at("dir3/file9").substr(one.tree.at("dir3/file9").find(' ')), " old nine");
+  for (const auto& [path, what] : one.tree) {
+    if (S_ISDIR(std::stoul(what))) {
+      const auto next = one.tree.upper_bound(path + "/");
+      EXPECT_TRUE(next != one.tree.end() && next->first.rfind(path + "/", 0) == 0) << path << " is left empty";
+    }
+  }
+  const std::string& log = one.tree.at("install.log");
+  EXPECT_EQ(log.substr(log.rfind('\n', log.size() - 2) + 1).substr(11), "     38000 dir2/file6\n");
+  for (const int jobs : {2, 4}) EXPECT_TRUE(install_with(dir, before, {"a.tic", "b.tic"}, "o", jobs) == one)
+      << jobs << " workers";
+}
+
+}  // namespace
