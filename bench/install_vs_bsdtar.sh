@@ -1,28 +1,34 @@
 #!/usr/bin/env bash
 # Times `kestrel install` against `bsdtar -xjf` of one .tar.bz2 of the same
-# tree, as whole commands, and reports each one's peak memory.
+# tree, as whole commands measured in the same run, and reports each one's
+# peak memory.
 #
-# Two payloads, copied under build/ so both tools read and write the same
-# disk:
+# Three payloads:
 #   large  about 100 MB of the machine's shared libraries (big files)
-#   small  /usr/include (about 8,000 small files)
+#   small  /usr/include (several thousand small files)
+#   tiny   100,000 files of a few dozen bytes in 1,000 directories
 # The archive for kestrel is built with tictool (the product key, so install
 # validates and decrypts as it does in the field); the tarball with
-# bsdtar -cjf. Both decompress bzip2 through libarchive; kestrel also
-# decrypts every stream, checks every stream's HMAC and starts a fresh
-# decompressor per file.
+# bsdtar -cjf. kestrel runs with KESTREL_JOBS=1 and with every processor;
+# with BEFORE=<kestrel binary> an earlier kestrel is timed beside them.
 #
-# Usage: bench/install_vs_bsdtar.sh [runs]      (default 5)
+# Usage: bench/install_vs_bsdtar.sh [runs] [payload ...]   (default 5, all)
+# BENCH_DIR=<dir> puts the trees and installs there (default build/bench-install;
+# /dev/shm measures without the disk).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
+shift || true
+payloads=("$@")
+[ ${#payloads[@]} -gt 0 ] || payloads=(large small tiny)
 
 scripts/deps.sh libarchive-tools hyperfine time
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
 kestrel=$PWD/build/release/src/kestrel
 tictool=$PWD/build/release/tools/tictool/tictool
-work=$PWD/build/bench-install
+cpus=$(nproc)
+work=${BENCH_DIR:-$PWD/build/bench-install}
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -42,20 +48,40 @@ make_small() {
   find "$1" -name '*;*' -exec rm -rf {} + 2>/dev/null || true
 }
 
+make_tiny() {
+  python3 - "$1" <<'PY'
+import os, random, sys
+random.seed(1)
+root = sys.argv[1]
+for d in range(1000):
+    os.makedirs(f"{root}/d{d:03d}", exist_ok=True)
+    for f in range(100):
+        with open(f"{root}/d{d:03d}/f{f:02d}.txt", "w") as out:
+            out.write(f"line {f} of d{d:03d}\n" * random.randint(0, 3))
+PY
+}
+
+# Peak resident memory of a command, in KiB.
+peak() {
+  /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>&1
+  cat "$work/peak"
+}
+
 report() {
   python3 - "$@" <<'PY'
 import json, sys
-name, path, kestrel_rss, bsdtar_rss = sys.argv[1:5]
+name, path, memory = sys.argv[1], sys.argv[2], sys.argv[3:]
 r = {x["command"]: x for x in json.load(open(path))["results"]}
-k, b = r["kestrel install"], r["bsdtar -xjf"]
-print(f"{name}: kestrel install {k['mean']:.3f} s ± {k['stddev']:.3f}, "
-      f"bsdtar -xjf {b['mean']:.3f} s ± {b['stddev']:.3f}: ratio {k['mean'] / b['mean']:.2f}; "
-      f"peak memory kestrel {int(kestrel_rss) // 1024} MiB, bsdtar {int(bsdtar_rss) // 1024} MiB")
+base = r["bsdtar -xjf"]["mean"]
+mem = dict(m.split("=") for m in memory)
+for command, x in r.items():
+    print(f"{name:6} {command:24} {x['mean']:7.3f} s ± {x['stddev']:.3f}  ratio {x['mean'] / base:5.2f}  "
+          f"peak {int(mem[command]) // 1024} MiB")
 PY
 }
 
 summary=()
-for payload in large small; do
+for payload in "${payloads[@]}"; do
   dir=$work/$payload
   mkdir -p "$dir/tree"
   "make_$payload" "$dir/tree"
@@ -67,16 +93,27 @@ for payload in large small; do
   ls -l "$dir/payload.tic" "$dir/payload.tar.bz2"
 
   cd "$dir"
+  commands=(-n "bsdtar -xjf" "bsdtar -xjf payload.tar.bz2 -C out"
+            -n "kestrel install, 1 job" "env KESTREL_JOBS=1 $kestrel install -d out -o all ../payload.tic"
+            -n "kestrel install, $cpus jobs" "env KESTREL_JOBS=$cpus $kestrel install -d out -o all ../payload.tic")
+  [ -z "${BEFORE:-}" ] || commands+=(-n "kestrel before" "$BEFORE install -d out -o all ../payload.tic")
   hyperfine -N --warmup 1 --runs "$runs" --export-json result.json \
-    --prepare "sh -c 'rm -rf out && mkdir out'" \
-    -n "kestrel install" "$kestrel install -d out -o all ../payload.tic" \
-    -n "bsdtar -xjf" "bsdtar -xjf payload.tar.bz2 -C out"
+    --prepare "sh -c 'rm -rf out && mkdir out'" "${commands[@]}"
+
+  memory=()
   rm -rf out && mkdir out
-  kestrel_rss=$( { /usr/bin/time -f %M "$kestrel" install -d out -o all ../payload.tic >/dev/null; } 2>&1 )
-  rm -rf out && mkdir out
-  bsdtar_rss=$( { /usr/bin/time -f %M bsdtar -xjf payload.tar.bz2 -C out; } 2>&1 )
+  memory+=("bsdtar -xjf=$(peak bsdtar -xjf payload.tar.bz2 -C out)")
+  for jobs in 1 "$cpus"; do
+    rm -rf out && mkdir out
+    name="kestrel install, $jobs job"; [ "$jobs" = 1 ] || name+=s
+    memory+=("$name=$(peak env KESTREL_JOBS=$jobs "$kestrel" install -d out -o all ../payload.tic)")
+  done
   diff -r --no-dereference tree out >/dev/null && echo "installed tree equals the source"
-  summary+=("$(report "$payload" result.json "$kestrel_rss" "$bsdtar_rss")")
+  if [ -n "${BEFORE:-}" ]; then
+    rm -rf out && mkdir out
+    memory+=("kestrel before=$(peak "$BEFORE" install -d out -o all ../payload.tic)")
+  fi
+  summary+=("$(report "$payload" result.json "${memory[@]}")")
   rm -rf out
   cd - >/dev/null
 done

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -71,9 +72,13 @@ std::string entry_problem(const std::string& name, const a_stream_entry& entry) 
   return "";
 }
 
-// One file of an extraction.
+// One file of an extraction while it is prepared and committed. Only the
+// files in flight have one: the slots are reused round the look-ahead window.
 struct an_extract_job {
-  a_stream_ref ref;
+  an_extract_job() = default;
+  an_extract_job(const a_stream_ref* file, long long after) : ref(file), depends_on(after) {}
+
+  const a_stream_ref* ref = nullptr;
   // The earlier file in extraction order whose name leads to this one ("a"
   // for "a/x"), or -1: this file is prepared only once that one is in place,
   // so that it meets the path as a one-by-one extraction would.
@@ -89,10 +94,9 @@ struct an_extract_job {
 
 class an_extraction {
  public:
-  an_extraction(Tic& tic, InstallDirectory& install, BackupTree* backup, std::vector<an_extract_job>& jobs,
-                const unsigned char* key, int key_length, unsigned long long total)
-      : tic_(tic), install_(install), backup_(backup), jobs_(jobs), key_(key), key_length_(key_length),
-        total_(total) {}
+  an_extraction(Tic& tic, InstallDirectory& install, BackupTree* backup, const unsigned char* key, int key_length,
+                unsigned long long total)
+      : tic_(tic), install_(install), backup_(backup), key_(key), key_length_(key_length), total_(total) {}
 
   void prepare(an_extract_job& job, const a_job_turn& turn);
   bool commit(an_extract_job& job);
@@ -107,7 +111,6 @@ class an_extraction {
   Tic& tic_;
   InstallDirectory& install_;
   BackupTree* backup_;
-  std::vector<an_extract_job>& jobs_;
   const unsigned char* key_;
   int key_length_;
   unsigned long long total_;
@@ -117,24 +120,24 @@ class an_extraction {
 void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn) {
   if (job.depends_on >= 0 && !turn.wait_for_commit(static_cast<size_t>(job.depends_on))) return;
   StreamDecoder decoder(key_, key_length_);
-  if (!decoder.open(job.ref.descriptor, job.ref.entry->data_offset, job.ref.entry->stored_length)) {
+  if (!decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length)) {
     job.failure = decoder.failure();
     return;
   }
   job.header_read = true;
   job.entry = decoder.entry();
-  const std::string problem = entry_problem(job.ref.name, job.entry);
+  const std::string problem = entry_problem(job.ref->name, job.entry);
   if (!problem.empty()) {
     errno = 0;
     job.failure.set(kStepEntryCheck, problem);
     return;
   }
-  if (!install_.place_of(job.ref.name, job.place, job.failure)) return;
+  if (!install_.place_of(job.ref->name, job.place, job.failure)) return;
   if (!decode(job, decoder, turn)) {
     remove_temporary(job);
     return;
   }
-  if (!decoder.finish(job.ref.entry->mac)) {
+  if (!decoder.finish(job.ref->entry->mac)) {
     job.failure = decoder.failure();
     remove_temporary(job);
   }
@@ -179,26 +182,23 @@ void an_extraction::remove_temporary(an_extract_job& job) {
 
 bool an_extraction::fail(an_extract_job& job) {
   remove_temporary(job);
-  job.failure.publish(job.ref.name);
+  job.failure.publish(job.ref->name);
   return false;
 }
 
 bool an_extraction::commit(an_extract_job& job) {
-  const TicTocEntry& entry = *job.ref.entry;
+  const TicTocEntry& entry = *job.ref->entry;
   // A stream whose header could not be read fails before the file is
   // announced; any later failure after it, as when the file is written.
   if (!job.header_read) return fail(job);
-  tic_.extraction_progress(job.ref.name, entry.file_size, job.entry.mode, done_, total_);
+  tic_.extraction_progress(job.ref->name, entry.file_size, job.entry.mode, done_, total_);
   if (job.failure.failed()) return fail(job);
 
   // The directory may have been moved away (into the backup) after the file
   // was prepared: then it is prepared again, where its path now leads.
   if (!install_.still_in_place(job.place)) {
     remove_temporary(job);
-    an_extract_job fresh;
-    fresh.ref = job.ref;
-    fresh.depends_on = job.depends_on;
-    job = std::move(fresh);
+    job = an_extract_job{job.ref, job.depends_on};
     struct a_now : a_job_turn {
       bool cancelled() const override { return false; }
       bool wait_for_commit(size_t) const override { return true; }
@@ -206,7 +206,7 @@ bool an_extraction::commit(an_extract_job& job) {
     prepare(job, now);
     if (job.failure.failed()) return fail(job);
   }
-  if (backup_ != nullptr && !backup_->back_up(job.ref.name, job.place, job.entry.is_directory(), job.failure))
+  if (backup_ != nullptr && !backup_->back_up(job.ref->name, job.place, job.entry.is_directory(), job.failure))
     return fail(job);
   if (!put_in_place(job)) return fail(job);
   done_ += entry.file_size;
@@ -239,19 +239,22 @@ bool an_extraction::put_in_place(an_extract_job& job) {
   return job.failure.set(kStepCommit);
 }
 
-// For each job, the latest earlier job whose name is a directory on its path.
-void find_dependencies(std::vector<an_extract_job>& jobs) {
-  std::unordered_map<std::string, size_t> position;
-  position.reserve(jobs.size());
-  for (size_t i = 0; i < jobs.size(); ++i) position.emplace(jobs[i].ref.name, i);
-  for (size_t i = 0; i < jobs.size(); ++i) {
-    const std::string& name = jobs[i].ref.name;
+// For each file, the latest earlier file whose name is a directory on its
+// path, or -1.
+std::vector<long long> find_dependencies(const std::vector<a_stream_ref>& refs) {
+  std::unordered_map<std::string_view, size_t> position;
+  position.reserve(refs.size());
+  for (size_t i = 0; i < refs.size(); ++i) position.emplace(refs[i].name, i);
+  std::vector<long long> depends_on(refs.size(), -1);
+  for (size_t i = 0; i < refs.size(); ++i) {
+    const std::string_view name = refs[i].name;
     for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
       auto found = position.find(name.substr(0, slash));
       if (found != position.end() && found->second < i)
-        jobs[i].depends_on = std::max(jobs[i].depends_on, static_cast<long long>(found->second));
+        depends_on[i] = std::max(depends_on[i], static_cast<long long>(found->second));
     }
   }
+  return depends_on;
 }
 
 }  // namespace
@@ -325,13 +328,12 @@ int Tic::extract(const std::string& options, const std::string& backup_dir) {
   }
   if (refs.empty()) return 0;
 
-  std::vector<an_extract_job> jobs(refs.size());
   unsigned long long total = 0;
-  for (size_t i = 0; i < refs.size(); ++i) {
-    jobs[i].ref = std::move(refs[i]);
-    total += jobs[i].ref.entry->file_size;
-  }
-  find_dependencies(jobs);
+  for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
+  const std::vector<long long> depends_on = find_dependencies(refs);
+  const size_t window = kLookAheadPerWorker * jobs_;
+  std::vector<an_extract_job> slots(jobs_ <= 1 ? 1 : std::min(window, refs.size()));
+  auto job = [&](size_t i) -> an_extract_job& { return slots[i % slots.size()]; };
 
   a_failure failure;
   InstallDirectory install;
@@ -342,14 +344,17 @@ int Tic::extract(const std::string& options, const std::string& backup_dir) {
   std::unique_ptr<BackupTree> backup;
   if (!backup_dir.empty()) backup = std::make_unique<BackupTree>(install, backup_dir);
 
-  an_extraction extraction(*this, install, backup.get(), jobs, has_key() ? key_ : nullptr,
-                           has_key() ? key_length_ : 0, total);
+  an_extraction extraction(*this, install, backup.get(), has_key() ? key_ : nullptr, has_key() ? key_length_ : 0,
+                           total);
   const size_t committed = run_ordered_jobs(
-      jobs.size(), jobs_, kLookAheadPerWorker * jobs_,
-      [&](size_t i, const a_job_turn& turn) { extraction.prepare(jobs[i], turn); },
-      [&](size_t i) { return extraction.commit(jobs[i]) && ERROR == 0; },
-      [&](size_t i) { extraction.discard(jobs[i]); });
-  if (committed < jobs.size()) {
+      refs.size(), jobs_, window,
+      [&](size_t i, const a_job_turn& turn) {
+        job(i) = an_extract_job{&refs[i], depends_on[i]};
+        extraction.prepare(job(i), turn);
+      },
+      [&](size_t i) { return extraction.commit(job(i)) && ERROR == 0; },
+      [&](size_t i) { extraction.discard(job(i)); });
+  if (committed < refs.size()) {
     install.remove_empty_created_directories();
     return -1;
   }
