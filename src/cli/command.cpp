@@ -88,6 +88,12 @@ void CommandRemove::usage() {
   print_usage("usage: remove [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n");
 }
 
+void CommandRestore::usage() { print_usage("usage: restore -b <backup_dir> [-d <install_dir>]\n"); }
+
+bool CommandRestore::handle_arg(ArgIterator& it) {
+  return take_switch(it, "-b", "--backup", backup_dir) || CommandWithDirectory::handle_arg(it);
+}
+
 std::unique_ptr<Command> make_command(int argc, char** argv) {
   std::unique_ptr<Command> command;
   if (argc >= 2) {
@@ -108,6 +114,8 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
       command = std::make_unique<CommandVerify>();
     else if (strcasecmp(word, "remove") == 0)
       command = std::make_unique<CommandRemove>();
+    else if (strcasecmp(word, "restore") == 0)
+      command = std::make_unique<CommandRestore>();
     if (command) command->args.assign(argv + 2, argv + argc);
   }
   if (!command) {

@@ -10,6 +10,7 @@
 //   ├── CommandValidate         validate
 //   └── CommandWithDirectory    -d/--directory
 //       ├── CommandOptions      options
+//       ├── CommandRestore      restore   (-b/--backup)
 //       └── CommandWithOptions  -o/--options
 //           ├── CommandSpace    space
 //           ├── CommandList     list      (-a/--all)
@@ -145,6 +146,16 @@ class CommandRemove : public CommandWithOptions {
  public:
   void usage() override;
   int run() override;
+};
+
+// Undoes an installation from its backup tree.
+class CommandRestore : public CommandWithDirectory {
+ public:
+  void usage() override;
+  int run() override;
+  bool handle_arg(ArgIterator& it) override;
+
+  std::string backup_dir;
 };
 
 // Builds the command named by argv[1] (compared without regard to case),

@@ -259,8 +259,8 @@ a_reach reach_directory(int root, const std::string& path, a_reached_directory& 
         out.link = walked;
         return a_reach::kThroughLink;
       }
-      if (error == ENOENT || (error == ENOTDIR && there)) return a_reach::kAbsent;
       errno = error;
+      if (error == ENOENT || (error == ENOTDIR && there)) return a_reach::kAbsent;
       failure.set(kStepParent);
       return a_reach::kFailed;
     }

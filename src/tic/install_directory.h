@@ -131,6 +131,7 @@ struct a_reached_directory {
 };
 
 // Opens the directory |path| below |root| ("" or "." for |root| itself).
+// With kAbsent, errno says why (ENOENT, ENOTDIR).
 a_reach reach_directory(int root, const std::string& path, a_reached_directory& out, a_failure& failure);
 
 // Opens the directory below |root| that holds |name|, which must have a last
