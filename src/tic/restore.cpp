@@ -264,7 +264,7 @@ bool BackupRestore::move_back_over(int directory, const std::string& base, a_rea
   return true;
 }
 
-bool BackupRestore::finish(a_failure& failure) {
+void BackupRestore::finish() {
   // The backup directory goes when nothing is left in it.
   if (inside_) {
     a_reached_directory at;
@@ -274,7 +274,4 @@ bool BackupRestore::finish(a_failure& failure) {
   } else {
     rmdir(path_.c_str());
   }
-  if (!install_.sync(failure)) return false;
-  if (syncfs(root_.get()) != 0) return failure.set(kStepSync);
-  return true;
 }

@@ -53,9 +53,8 @@ class BackupRestore {
   // stay in it and are added to |failures|, in path order.
   void restore(std::vector<a_restore_failure>& failures);
 
-  // Removes the backup directory when it is empty and flushes the install
-  // directory (and the backup tree) to disk.
-  bool finish(a_failure& failure);
+  // Removes the backup directory when it is empty.
+  void finish();
 
  private:
   void restore_members(int directory, const std::string& path, std::vector<a_restore_failure>& failures);
