@@ -186,10 +186,13 @@ void BackupRestore::restore_directory(int directory, const std::string& base, co
       break;
   }
   if (!failure.failed()) {
-    if (holds_other) {
-      move_back_over(directory, base, at, failure);
-    } else if (!holds_directory && !holds_marker(directory, base, name)) {
-      move_back(directory, base, name, failure);
+    // Markers below say it held files the installation created: it was
+    // there, as a directory, all along.
+    if (!holds_directory && !holds_marker(directory, base, name)) {
+      if (holds_other)
+        move_back_over(directory, base, at, failure);
+      else
+        move_back(directory, base, name, failure);
     } else {
       UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
       if (!tree.valid()) {

@@ -9,9 +9,9 @@
 //     installation replaced, moved back over what is there now;
 //   a directory whose path in the install directory holds a directory: the
 //     backups of objects below it, restored one by one;
-//   a directory whose path holds a file or a link: a directory the
-//     installation replaced as a whole, moved back as a whole; so is one
-//     whose path holds nothing, unless a marker lies below it.
+//   a directory whose path holds a file, a link or nothing, and below
+//     which no marker lies: a directory the installation replaced as a
+//     whole, moved back as a whole.
 // A file whose content happens to be exactly its own marker text cannot be
 // told from a marker: it is taken for one.
 //

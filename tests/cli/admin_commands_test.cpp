@@ -208,6 +208,23 @@ TEST(Remove, NeverThroughASymbolicLink) {
   EXPECT_EQ(read_file(dir / "outside/f"), "contents");
 }
 
+// A directory the installation made, replaced by a link since: the file
+// created in it is not removed through the link, and its marker stays.
+TEST(Restore, NeverThroughASymbolicLink) {
+  TempDir dir;
+  fs::create_directory(dir / "target");
+  write_forged_archive(dir / "f.tic", {{"d/f", "contents"}}, product_key());
+  ASSERT_EQ(run_kestrel({"install", "-d", "target", "-b", "backup", "-o", "o", "../f.tic"}, {dir.path(), {}, {}}).err,
+            "");
+  fs::rename(dir / "target/d", dir / "outside");
+  fs::create_directory_symlink(dir / "outside", dir / "target/d");
+  const RunResult r = run_kestrel({"restore", "-d", "target", "-b", "backup"}, {dir.path(), {}, {}});
+  EXPECT_EQ(std::tie(r.status, r.err),
+            std::make_tuple(255, std::string("kestrel: restore: d/f: refusing to write through symbolic link d\n")));
+  EXPECT_EQ(read_file(dir / "outside/f"), "contents");
+  EXPECT_EQ(read_file(dir / "target/backup/d/f"), "created as d/f\n");
+}
+
 TEST(Restore, AFirstInstallIsUndoneExactly) {
   Site s;
   write_mode(s.at("etc/tarnserve.conf"), "edited\n", 0600);
