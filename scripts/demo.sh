@@ -76,6 +76,22 @@ k version VERSION_MAJOR "$kestrel"
 show env TARNA_VERSION_INFO=1 "$kestrel" version BUILD_NUMBER "$kestrel"
 
 echo
+echo "== Checking, undoing and removing the installation =="
+k verify -d install -o '*' ../server.tic ../client.tic
+show sed -i 's/^/# /' install/share/doc/server.txt
+show chmod 700 install/bin/tarnsql
+show rm install/share/doc/client.txt
+k verify -d install -o '*' ../server.tic ../client.tic
+# Undoing the second installation brings back what it replaced: the docs
+# as the first one left them, and the local change to the configuration.
+k restore -d install -b backup-2
+show tail -n 1 install/etc/tarnserve.conf
+k verify -d install -o '*' ../server.tic ../client.tic
+# The changed configuration stays; so do the log and the first backup.
+k remove -d install -o '*' ../server.tic ../client.tic
+show find install -path 'install/backup/*' -prune -o -print
+
+echo
 echo "== What fails =="
 k install
 k validate server.tic missing.tic

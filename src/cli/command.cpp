@@ -80,6 +80,20 @@ bool CommandInstall::handle_arg(ArgIterator& it) {
          CommandWithOptions::handle_arg(it);
 }
 
+void CommandVerify::usage() {
+  print_usage("usage: verify [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n");
+}
+
+void CommandRemove::usage() {
+  print_usage("usage: remove [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n");
+}
+
+void CommandRestore::usage() { print_usage("usage: restore -b <backup_dir> [-d <install_dir>]\n"); }
+
+bool CommandRestore::handle_arg(ArgIterator& it) {
+  return take_switch(it, "-b", "--backup", backup_dir) || CommandWithDirectory::handle_arg(it);
+}
+
 std::unique_ptr<Command> make_command(int argc, char** argv) {
   std::unique_ptr<Command> command;
   if (argc >= 2) {
@@ -96,6 +110,12 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
       command = std::make_unique<CommandValidate>();
     else if (strcasecmp(word, "version") == 0)
       command = std::make_unique<CommandVersion>();
+    else if (strcasecmp(word, "verify") == 0)
+      command = std::make_unique<CommandVerify>();
+    else if (strcasecmp(word, "remove") == 0)
+      command = std::make_unique<CommandRemove>();
+    else if (strcasecmp(word, "restore") == 0)
+      command = std::make_unique<CommandRestore>();
     if (command) command->args.assign(argv + 2, argv + argc);
   }
   if (!command) {
@@ -106,8 +126,6 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
   return command;
 }
 
-namespace {
-
 std::string printable(const std::string& text) {
   std::string out = text;
   for (char& c : out) {
@@ -116,8 +134,6 @@ std::string printable(const std::string& text) {
   }
   return out;
 }
-
-}  // namespace
 
 void complain(const char* command, const std::string& subject, const std::string& cause) {
   fprintf(stderr, "kestrel: %s: %s: %s\n", command, printable(subject).c_str(), printable(cause).c_str());

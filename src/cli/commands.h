@@ -10,10 +10,13 @@
 //   ├── CommandValidate         validate
 //   └── CommandWithDirectory    -d/--directory
 //       ├── CommandOptions      options
+//       ├── CommandRestore      restore   (-b/--backup)
 //       └── CommandWithOptions  -o/--options
 //           ├── CommandSpace    space
 //           ├── CommandList     list      (-a/--all)
-//           └── CommandInstall  install   (-l/--log, -b/--backup)
+//           ├── CommandInstall  install   (-l/--log, -b/--backup)
+//           ├── CommandVerify   verify
+//           └── CommandRemove   remove
 #pragma once
 
 #include <map>
@@ -130,6 +133,31 @@ class CommandInstall : public CommandWithOptions {
   std::string log_file;
 };
 
+// Compares the installed files with the archives: one line per difference
+// on standard output.
+class CommandVerify : public CommandWithOptions {
+ public:
+  void usage() override;
+  int run() override;
+};
+
+// Removes the installed files that still match the archives.
+class CommandRemove : public CommandWithOptions {
+ public:
+  void usage() override;
+  int run() override;
+};
+
+// Undoes an installation from its backup tree.
+class CommandRestore : public CommandWithDirectory {
+ public:
+  void usage() override;
+  int run() override;
+  bool handle_arg(ArgIterator& it) override;
+
+  std::string backup_dir;
+};
+
 // Builds the command named by argv[1] (compared without regard to case),
 // with its leading switches handled; CommandUsage when there is none.
 std::unique_ptr<Command> make_command(int argc, char** argv);
@@ -139,6 +167,10 @@ std::unique_ptr<Command> make_command(int argc, char** argv);
 // Archive contents (names, libarchive's words) can hold anything, so control
 // characters are shown as "?" and the line stays one line.
 void complain(const char* command, const std::string& subject, const std::string& cause);
+
+// |text| with its control characters shown as "?", so that it prints as
+// part of one line.
+std::string printable(const std::string& text);
 
 // complain() about the failure the archive module recorded last, naming
 // |fallback| when the failure names nothing.

@@ -55,6 +55,11 @@ enum a_step : unsigned {
   kStepLeftOver = 0x5e8,           // stored bytes left over
   kStepMacMismatch = 0x5e9,        // the stream's MAC differs from its entry's
   kStepCommit = 0x5ea,             // putting the file in place
+  // The installed files compared, removed and restored (verify, remove,
+  // restore).
+  kStepReadInstalled = 0x5f0,      // reading an installed file
+  kStepRemoveInstalled = 0x5f1,    // removing an installed file
+  kStepRestore = 0x5f2,            // putting back an object of the backup tree
   // Positioning (Tic::seek_file).
   kStepSeekLoadToc = 0x607,        // loading the table of contents
   kStepSeekData = 0x60f,           // the seek to an entry's stream

@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -39,38 +38,6 @@ namespace {
 
 // How far the workers may run ahead of the committer, in files per worker.
 constexpr size_t kLookAheadPerWorker = 4;
-
-// Only these are installed: regular files, directories and symbolic links.
-const char* refused_type(unsigned long mode) {
-  switch (mode & S_IFMT) {
-    case S_IFREG:
-    case S_IFDIR:
-    case S_IFLNK: return nullptr;
-    case S_IFCHR: return "refusing to create a character device";
-    case S_IFBLK: return "refusing to create a block device";
-    case S_IFIFO: return "refusing to create a FIFO";
-    case S_IFSOCK: return "refusing to create a socket";
-    default: return "refusing to create a file of unknown type";
-  }
-}
-
-// The last element of |name|.
-std::string base_of(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
-// Why the stream's tar entry may not be installed as |name|, or empty.
-std::string entry_problem(const std::string& name, const a_stream_entry& entry) {
-  if (entry.pathname != name) return "stream holds " + entry.pathname + " instead";
-  if (const char* problem = entry_name_problem(name)) return problem;
-  if (entry.hard_link) return "refusing to create a hard link";
-  if (const char* refused = refused_type(entry.mode)) return refused;
-  if (base_of(name).compare(0, std::strlen(InstallDirectory::kTemporaryPrefix),
-                            InstallDirectory::kTemporaryPrefix) == 0)
-    return "name reserved for temporaries";
-  return "";
-}
 
 // One file of an extraction while it is prepared and committed. Only the
 // files in flight have one: the slots are reused round the look-ahead window.
@@ -126,7 +93,7 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn) {
   }
   job.header_read = true;
   job.entry = decoder.entry();
-  const std::string problem = entry_problem(job.ref->name, job.entry);
+  const std::string problem = stream_entry_problem(job.ref->name, job.entry);
   if (!problem.empty()) {
     errno = 0;
     job.failure.set(kStepEntryCheck, problem);

@@ -20,19 +20,6 @@ constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // directory by directory, so a few suffice.
 constexpr size_t kCacheLimit = 64;
 
-// The path elements of |path|, without empty and "." elements.
-std::vector<std::string> elements_of(const std::string& path) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start && path.compare(start, end - start, ".") != 0) out.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return out;
-}
-
 std::string join(const std::string& directory, const std::string& name) {
   return directory.empty() ? name : directory + "/" + name;
 }
@@ -66,7 +53,30 @@ pid_t maker_of(const char* name) {
   return end != name + prefix && *end == '-' && pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
 
+// A name whose last element is not a name ("a/", "a/.") cannot be a file.
+bool names_no_file(const std::string& name, const std::vector<std::string>& elements) {
+  return elements.empty() || name.back() == '/' || (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0);
+}
+
 }  // namespace
+
+std::vector<std::string> path_elements(const std::string& path) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start && path.compare(start, end - start, ".") != 0) out.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+bool is_abandoned_temporary(const char* name) {
+  const pid_t maker = maker_of(name);
+  if (maker == 0 || maker == getpid()) return false;
+  return kill(maker, 0) != 0 && errno == ESRCH;  // otherwise its install may still run
+}
 
 InstallDirectory::InstallDirectory()
     : temporary_stem_(std::string(kTemporaryPrefix) + std::to_string(getpid()) + "-") {}
@@ -103,7 +113,7 @@ void InstallDirectory::remember(const std::string& path, const std::shared_ptr<c
 
 std::shared_ptr<const UniqueFd> InstallDirectory::directory(const std::string& path, bool create,
                                                             a_failure& failure) {
-  const std::vector<std::string> elements = elements_of(path);
+  const std::vector<std::string> elements = path_elements(path);
   // Start from the deepest directory on the way that is cached.
   size_t known = elements.size();
   std::string walked;
@@ -154,9 +164,8 @@ std::shared_ptr<const UniqueFd> InstallDirectory::directory(const std::string& p
 }
 
 bool InstallDirectory::place_of(const std::string& name, a_place& place, a_failure& failure) {
-  std::vector<std::string> elements = elements_of(name);
-  if (elements.empty() || name.back() == '/' ||
-      (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0)) {
+  std::vector<std::string> elements = path_elements(name);
+  if (names_no_file(name, elements)) {
     errno = EINVAL;
     return failure.set(kStepParent, "not a file name");
   }
@@ -205,12 +214,8 @@ void InstallDirectory::sweep_temporaries(int fd) {
     ::close(listing);
     return;
   }
-  const pid_t me = getpid();
   while (const struct dirent* member = readdir(dir.get())) {
-    const pid_t maker = maker_of(member->d_name);
-    if (maker == 0 || maker == me) continue;
-    if (kill(maker, 0) == 0 || errno != ESRCH) continue;  // its install may still run
-    unlinkat(fd, member->d_name, 0);
+    if (is_abandoned_temporary(member->d_name)) unlinkat(fd, member->d_name, 0);
   }
 }
 
@@ -234,4 +239,69 @@ void InstallDirectory::remove_empty_created_directories() {
 
 bool InstallDirectory::sync(a_failure& failure) {
   return syncfs(root_->get()) == 0 || failure.set(kStepSync);
+}
+
+a_reach reach_directory(int root, const std::string& path, a_reached_directory& out, a_failure& failure) {
+  UniqueFd at(openat(root, ".", kDirectoryFlags));
+  if (!at.valid()) {
+    failure.set(kStepParent);
+    return a_reach::kFailed;
+  }
+  std::string walked;
+  for (const std::string& name : path_elements(path)) {
+    walked = join(walked, name);
+    UniqueFd next(openat(at.get(), name.c_str(), kDirectoryFlags));
+    if (!next.valid()) {
+      const int error = errno;
+      struct stat st;
+      const bool there = fstatat(at.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+      if (there && S_ISLNK(st.st_mode)) {
+        out.link = walked;
+        return a_reach::kThroughLink;
+      }
+      errno = error;
+      if (error == ENOENT || (error == ENOTDIR && there)) return a_reach::kAbsent;
+      failure.set(kStepParent);
+      return a_reach::kFailed;
+    }
+    at = std::move(next);
+  }
+  out.directory = std::move(at);
+  return a_reach::kReached;
+}
+
+a_reach reach_parent(int root, const std::string& name, a_reached_directory& out, a_failure& failure) {
+  std::vector<std::string> elements = path_elements(name);
+  if (names_no_file(name, elements)) {
+    errno = EINVAL;
+    failure.set(kStepParent, "not a file name");
+    return a_reach::kFailed;
+  }
+  std::string parent;
+  for (size_t i = 0; i + 1 < elements.size(); ++i) parent = join(parent, elements[i]);
+  out.base = elements.back();
+  return reach_directory(root, parent, out, failure);
+}
+
+void add_parent_directories(const std::string& name, std::set<std::string>& out) {
+  const std::vector<std::string> elements = path_elements(name);
+  std::string walked;
+  for (size_t i = 0; i + 1 < elements.size(); ++i) out.insert(walked = join(walked, elements[i]));
+}
+
+size_t remove_empty_directories(int root, const std::set<std::string>& paths) {
+  // More elements first: a directory's members before the directory.
+  std::vector<std::pair<size_t, const std::string*>> deepest_first;
+  for (const std::string& path : paths) deepest_first.emplace_back(path_elements(path).size(), &path);
+  std::stable_sort(deepest_first.begin(), deepest_first.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  size_t removed = 0;
+  for (const auto& [depth, path] : deepest_first) {
+    if (depth == 0) continue;  // the root itself
+    a_reached_directory parent;
+    a_failure ignored;
+    if (reach_parent(root, *path, parent, ignored) != a_reach::kReached) continue;
+    if (unlinkat(parent.directory.get(), parent.base.c_str(), AT_REMOVEDIR) == 0) ++removed;
+  }
+  return removed;
 }

@@ -104,3 +104,46 @@ class InstallDirectory {
   uint64_t next_temporary_ = 0;
   std::string temporary_stem_;  // the prefix and this process's id
 };
+
+// True when |name| is a temporary (kTemporaryPrefix) of a process that no
+// longer runs: what a killed install left, which nobody will rename.
+bool is_abandoned_temporary(const char* name);
+
+// The path elements of |path|, without empty and "." elements: "a//./b"
+// names the same place as "a/b".
+std::vector<std::string> path_elements(const std::string& path);
+
+// Reaching what already lies below a directory, for the commands that only
+// read or take away (verify, remove, restore): one element at a time from
+// the directory's descriptor, never following a symbolic link and never
+// creating anything, so that a link cannot lead them outside.
+enum class a_reach {
+  kReached,      // the directory was opened
+  kAbsent,       // an element on the way does not exist or is not a directory
+  kThroughLink,  // an element on the way is a symbolic link
+  kFailed,       // anything else (permissions, descriptors): see the failure
+};
+
+struct a_reached_directory {
+  UniqueFd directory;
+  std::string base;  // reach_parent: the last element of the name
+  std::string link;  // kThroughLink: the link's path below the root
+};
+
+// Opens the directory |path| below |root| ("" or "." for |root| itself).
+// With kAbsent, errno says why (ENOENT, ENOTDIR).
+a_reach reach_directory(int root, const std::string& path, a_reached_directory& out, a_failure& failure);
+
+// Opens the directory below |root| that holds |name|, which must have a last
+// element that is a name, as InstallDirectory::place_of requires.
+a_reach reach_parent(int root, const std::string& name, a_reached_directory& out, a_failure& failure);
+
+// The directories on the way to |name| ("a" and "a/b" for "a/b/c"), added
+// to |out|.
+void add_parent_directories(const std::string& name, std::set<std::string>& out);
+
+// Removes those of |paths| (directories below |root|) that are empty, the
+// deepest first, so that one emptied by the removal of another goes too.
+// Never |root| itself and never through a symbolic link; a directory that
+// is not empty, or not there, stays. The number removed.
+size_t remove_empty_directories(int root, const std::set<std::string>& paths);

@@ -1,0 +1,49 @@
+#include "cli/installed_comparison.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "cli/commands.h"
+#include "crypto/archive_key.h"
+#include "platform/ordered_jobs.h"
+#include "tic/error.h"
+#include "tic/multi_tic.h"
+
+int compare_with_install_directory(const char* command, const std::string& directory,
+                                   const std::vector<std::string>& archives, const std::string& options,
+                                   UniqueFd& root, std::vector<an_installed_file>& files) {
+  const std::string where = directory.empty() ? "." : directory;
+  // Relative archive names are resolved inside the install directory, as
+  // install resolves them.
+  if (!directory.empty() && chdir(directory.c_str()) != 0) {
+    complain(command, directory, strerror(errno));
+    return -1;
+  }
+  root.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root.valid()) {
+    complain(command, where, strerror(errno));
+    return -1;
+  }
+  std::string complaint;
+  const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
+  if (!complaint.empty()) fprintf(stderr, "kestrel: %s: %s\n", command, complaint.c_str());
+
+  const ArchiveKey key;
+  MultiTic set(archives, false, key.bytes(), key.length());
+  const int valid = set.validate();
+  if (valid != 0) {
+    const Tic* member = set.failed_member();
+    const bool named = member != nullptr && member->path() != nullptr;
+    complain(command, named ? member->path() : where,
+             member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC");
+    return -1;
+  }
+  if (compare_installed_files(set, options, root.get(), key.bytes(), key.length(), jobs, files) != 0) {
+    complain_recorded(command, where);
+    return -1;
+  }
+  return 0;
+}

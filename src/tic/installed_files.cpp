@@ -1,0 +1,243 @@
+#include "tic/installed_files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/fd.h"
+#include "platform/ordered_jobs.h"
+#include "tic/entry_name.h"
+#include "tic/install_directory.h"
+#include "tic/stream_decoder.h"
+#include "tic/tic.h"
+
+namespace {
+
+// How far the workers may run ahead of the committer, in files per worker.
+constexpr size_t kLookAheadPerWorker = 4;
+
+// The process umask, through which install's permission bits pass. Read by
+// setting it and setting it back, before any worker runs.
+mode_t process_umask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+struct a_compare_job {
+  a_stream_ref ref;
+  an_installed_file file;
+  a_failure stream_failure;
+};
+
+class a_comparison {
+ public:
+  a_comparison(int root, const unsigned char* key, int key_length, mode_t mask)
+      : root_(root), key_(key), key_length_(key_length), mask_(mask) {}
+
+  void run(a_compare_job& job, const a_job_turn& turn) const;
+
+ private:
+  // Looks at what lies at the file's path and notes how it differs from
+  // |entry|; a regular file whose bytes are still to be compared is left
+  // open in |content|.
+  void examine(an_installed_file& file, const a_stream_entry& entry, UniqueFd& content) const;
+  void examine_link(an_installed_file& file, int directory, const char* base, const std::string& target) const;
+  void examine_file(an_installed_file& file, int directory, const char* base, const a_stream_entry& entry,
+                    UniqueFd& content) const;
+  // Reads the stream's data beside the file's bytes; false when the stream
+  // fails (the failure is then the job's).
+  bool compare_content(a_compare_job& job, StreamDecoder& decoder, int content, const a_job_turn& turn) const;
+
+  int root_;
+  const unsigned char* key_;
+  int key_length_;
+  mode_t mask_;
+};
+
+void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
+  StreamDecoder decoder(key_, key_length_);
+  if (!decoder.open(job.ref.descriptor, job.ref.entry->data_offset, job.ref.entry->stored_length)) {
+    job.stream_failure = decoder.failure();
+    return;
+  }
+  const a_stream_entry& entry = decoder.entry();
+  const std::string problem = stream_entry_problem(job.ref.name, entry);
+  if (!problem.empty()) {
+    errno = 0;
+    job.stream_failure.set(kStepEntryCheck, problem);
+    return;
+  }
+  job.file.mode = entry.mode;
+  UniqueFd content;
+  examine(job.file, entry, content);
+  if (content.valid() && !compare_content(job, decoder, content.get(), turn)) return;
+  // The data not compared is still read: the whole stream must match its MAC.
+  if (!decoder.finish(job.ref.entry->mac)) job.stream_failure = decoder.failure();
+}
+
+void a_comparison::examine(an_installed_file& file, const a_stream_entry& entry, UniqueFd& content) const {
+  a_reached_directory at;
+  switch (reach_parent(root_, file.name, at, file.problem)) {
+    case a_reach::kFailed: return;
+    case a_reach::kThroughLink: file.link = at.link; [[fallthrough]];
+    case a_reach::kAbsent: file.differences |= kDifferenceMissing; return;
+    case a_reach::kReached: break;
+  }
+  const int directory = at.directory.get();
+  const char* base = at.base.c_str();
+  struct stat st;
+  if (fstatat(directory, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT)
+      file.differences |= kDifferenceMissing;
+    else
+      file.problem.set(kStepReadInstalled);
+    return;
+  }
+  file.device = st.st_dev;
+  file.inode = st.st_ino;
+  if ((st.st_mode & S_IFMT) != (entry.mode & S_IFMT)) {
+    file.differences |= kDifferenceType;
+  } else if (entry.is_symlink()) {
+    examine_link(file, directory, base, entry.link_target);
+  } else if (entry.is_regular()) {
+    examine_file(file, directory, base, entry, content);
+  }
+}
+
+void a_comparison::examine_link(an_installed_file& file, int directory, const char* base,
+                                const std::string& target) const {
+  // One byte more than the target: a longer link shows as longer.
+  std::string read(target.size() + 1, '\0');
+  const ssize_t got = readlinkat(directory, base, &read[0], read.size());
+  if (got < 0) {
+    if (errno == ENOENT)
+      file.differences |= kDifferenceMissing;
+    else if (errno == EINVAL)  // no longer a link
+      file.differences |= kDifferenceType;
+    else
+      file.problem.set(kStepReadInstalled);
+    return;
+  }
+  if (static_cast<size_t>(got) != target.size() || read.compare(0, target.size(), target) != 0)
+    file.differences |= kDifferenceTarget;
+}
+
+void a_comparison::examine_file(an_installed_file& file, int directory, const char* base,
+                                const a_stream_entry& entry, UniqueFd& content) const {
+  // Reading leaves the access time alone where the system lets the caller
+  // ask for that (the owner, or a privileged caller).
+  const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  UniqueFd fd(openat(directory, base, flags | O_NOATIME));
+  if (!fd.valid() && errno == EPERM) fd.reset(openat(directory, base, flags));
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0) {
+    if (errno == ENOENT)
+      file.differences |= kDifferenceMissing;
+    else if (errno == ELOOP)  // replaced by a link meanwhile
+      file.differences |= kDifferenceType;
+    else
+      file.problem.set(kStepReadInstalled);
+    return;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    file.differences |= kDifferenceType;
+    return;
+  }
+  file.device = st.st_dev;
+  file.inode = st.st_ino;
+  if ((st.st_mode & 07777) != (entry.mode & 0777 & ~mask_)) file.differences |= kDifferenceMode;
+  if (static_cast<uint64_t>(st.st_size) != entry.size)
+    file.differences |= kDifferenceContent;
+  else
+    content = std::move(fd);
+}
+
+bool a_comparison::compare_content(a_compare_job& job, StreamDecoder& decoder, int content,
+                                   const a_job_turn& turn) const {
+  unsigned char archived[kIoBlockSize];
+  unsigned char installed[kIoBlockSize];
+  for (;;) {
+    if (turn.cancelled()) return false;  // the job is thrown away
+    const ssize_t got = decoder.read(archived, sizeof archived);
+    if (got < 0) {
+      job.stream_failure = decoder.failure();
+      return false;
+    }
+    const ssize_t have = read_full(content, installed, got == 0 ? 1 : static_cast<size_t>(got));
+    if (have < 0) {
+      job.file.problem.set(kStepReadInstalled);
+      return true;
+    }
+    // At the end of the data the file must end too (it may have grown since
+    // its size was taken).
+    if (got == 0) {
+      if (have != 0) job.file.differences |= kDifferenceContent;
+      return true;
+    }
+    if (have != got || std::memcmp(archived, installed, static_cast<size_t>(got)) != 0) {
+      job.file.differences |= kDifferenceContent;
+      return true;
+    }
+  }
+}
+
+}  // namespace
+
+int compare_installed_files(Tic& set, const std::string& options, int root, const unsigned char* key,
+                            int key_length, unsigned jobs, std::vector<an_installed_file>& out) {
+  out.clear();
+  std::vector<a_stream_ref> refs;
+  if (set.selected_streams(options, refs) != 0) {
+    record_error(kStepExtractLoadToc);
+    return -1;
+  }
+  std::vector<a_compare_job> work(refs.size());
+  for (size_t i = 0; i < refs.size(); ++i) {
+    work[i].ref = std::move(refs[i]);
+    work[i].file.name = work[i].ref.name;
+  }
+  const a_comparison comparison(root, key, key_length, process_umask());
+  if (jobs < 1) jobs = 1;
+  const size_t committed = run_ordered_jobs(
+      work.size(), jobs, kLookAheadPerWorker * jobs,
+      [&](size_t i, const a_job_turn& turn) { comparison.run(work[i], turn); },
+      [&](size_t i) { return !work[i].stream_failure.failed(); }, [](size_t) {});
+  if (committed < work.size()) {
+    work[committed].stream_failure.publish(work[committed].ref.name);
+    return -1;
+  }
+  out.reserve(work.size());
+  for (a_compare_job& job : work) out.push_back(std::move(job.file));
+  std::sort(out.begin(), out.end(),
+            [](const an_installed_file& a, const an_installed_file& b) { return a.name < b.name; });
+  return 0;
+}
+
+a_removal remove_installed_file(int root, const an_installed_file& file, a_failure& failure) {
+  a_reached_directory at;
+  switch (reach_parent(root, file.name, at, failure)) {
+    case a_reach::kReached: break;
+    case a_reach::kAbsent: return a_removal::kGone;
+    case a_reach::kThroughLink:
+      errno = ELOOP;
+      failure.set(kStepRemoveInstalled, "refusing to remove through symbolic link " + at.link);
+      return a_removal::kFailed;
+    case a_reach::kFailed: return a_removal::kFailed;
+  }
+  struct stat st;
+  if (fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return a_removal::kGone;
+    failure.set(kStepRemoveInstalled);
+    return a_removal::kFailed;
+  }
+  if (st.st_dev != file.device || st.st_ino != file.inode || S_ISDIR(st.st_mode)) return a_removal::kReplaced;
+  if (unlinkat(at.directory.get(), at.base.c_str(), 0) == 0) return a_removal::kRemoved;
+  if (errno == ENOENT) return a_removal::kGone;
+  failure.set(kStepRemoveInstalled);
+  return a_removal::kFailed;
+}

@@ -1,0 +1,73 @@
+// The installed files compared with the archives they came from.
+//
+// The archives list every file they install, so they are the manifest of an
+// installation: each file an option text selects is looked up below the
+// install directory and compared with its stream as install would have put
+// it there: the file type, a regular file's bytes and permission bits (those
+// of the archive under the process umask, without set-user-ID, set-group-ID
+// and sticky bits), a symbolic link's target. A directory's permission bits
+// are not compared: install leaves a directory that is already there as it
+// is.
+//
+// Every selected stream is decoded and checked against its MAC whatever is
+// on disk: nothing is said about a file on the word of a stream that is not
+// genuine. Nothing below the install directory is changed, not even access
+// times where the system allows it; paths are followed without symbolic
+// links (reach_parent, tic/install_directory.h).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "tic/error.h"
+
+class Tic;
+
+// Ways an installed file differs from its stream, as bits.
+enum a_difference : unsigned {
+  // Nothing at the path, or the path leads through a symbolic link or
+  // something else that is not a directory.
+  kDifferenceMissing = 1u << 0,
+  kDifferenceType = 1u << 1,     // an object of another type
+  kDifferenceTarget = 1u << 2,   // a symbolic link to another target
+  kDifferenceContent = 1u << 3,  // a regular file with other bytes
+  kDifferenceMode = 1u << 4,     // a regular file with other permission bits
+};
+
+// One selected file as it is found below the install directory.
+struct an_installed_file {
+  std::string name;
+  unsigned long mode = 0;    // file type and permission bits of the archive's entry
+  unsigned differences = 0;  // a_difference bits
+  std::string link;          // with kDifferenceMissing: the symbolic link on the way, if any
+  dev_t device = 0;          // the object compared, when there was one
+  ino_t inode = 0;
+  // The installed object could not be read (permissions, I/O): it is then
+  // not compared.
+  a_failure problem;
+};
+
+// Compares every file |options| selects from |set| with what lies below the
+// directory |root|, decoding up to |jobs| streams at once; |key| is the
+// archive key. |out| gets one record per selected file, sorted by name.
+// 0, or -1 with the failure recorded (error.h) when the table of contents
+// cannot be read or a stream cannot be decoded, holds an entry install
+// would refuse, or does not match its MAC (the first such stream in stream
+// order).
+int compare_installed_files(Tic& set, const std::string& options, int root, const unsigned char* key,
+                            int key_length, unsigned jobs, std::vector<an_installed_file>& out);
+
+// How remove_installed_file ended.
+enum class a_removal {
+  kRemoved,
+  kGone,      // nothing is at the path any more
+  kReplaced,  // another object took the compared one's place: it stays
+  kFailed,    // see the failure
+};
+
+// Removes the installed object of |file| (a file or a symbolic link, found
+// equal to its stream) from below |root|, provided the object at its path is
+// still the one compared. A symbolic link on the way fails.
+a_removal remove_installed_file(int root, const an_installed_file& file, a_failure& failure);

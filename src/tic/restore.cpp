@@ -1,0 +1,280 @@
+#include "tic/restore.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "platform/unique.h"
+#include "tic/backup_tree.h"
+#include "tic/entry_name.h"
+
+namespace {
+
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+std::string join(const std::string& directory, const std::string& name) {
+  return directory.empty() ? name : directory + "/" + name;
+}
+
+bool same_object(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+bool is_temporary(const std::string& name) {
+  return name.compare(0, std::strlen(InstallDirectory::kTemporaryPrefix), InstallDirectory::kTemporaryPrefix) == 0;
+}
+
+// The names in |directory| but "." and "..", in byte-wise order.
+bool members_of(int directory, std::vector<std::string>& out) {
+  const int listing = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return false;
+  Unique<DIR, closedir> dir(fdopendir(listing));
+  if (!dir) {
+    ::close(listing);
+    return false;
+  }
+  errno = 0;
+  while (const struct dirent* member = readdir(dir.get())) {
+    if (std::strcmp(member->d_name, ".") != 0 && std::strcmp(member->d_name, "..") != 0)
+      out.emplace_back(member->d_name);
+    errno = 0;
+  }
+  if (errno != 0) return false;
+  std::sort(out.begin(), out.end());
+  return true;
+}
+
+// True when |base| in |directory| (described by |st|) is the marker of the
+// path |name|: "created as NAME\n", NAME naming that path as install names
+// it ("./a" and "a//b" are "a" and "a/b").
+bool is_marker(int directory, const std::string& base, const std::string& name, const struct stat& st) {
+  const std::string empty_marker = backup_marker_text("");
+  if (!S_ISREG(st.st_mode) || st.st_size < static_cast<off_t>(empty_marker.size()) ||
+      st.st_size > static_cast<off_t>(kBackupPathLimit))
+    return false;
+  UniqueFd fd(openat(directory, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  char text[kBackupPathLimit + 1];
+  const ssize_t got = read_full(fd.get(), text, sizeof text);
+  if (got != st.st_size) return false;
+  // The marker's text is the empty one's with the name before its "\n".
+  const size_t before = empty_marker.size() - 1;
+  if (std::memcmp(text, empty_marker.data(), before) != 0 || text[got - 1] != '\n') return false;
+  const std::string named(text + before, static_cast<size_t>(got) - empty_marker.size());
+  return !named.empty() && path_elements(named) == path_elements(name);
+}
+
+// True when a marker lies anywhere below |base| in |directory|, or when that
+// cannot be told (the tree is then restored member by member, which says
+// what is wrong).
+bool holds_marker(int directory, const std::string& base, const std::string& name) {
+  UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
+  std::vector<std::string> members;
+  if (!tree.valid() || !members_of(tree.get(), members)) return true;
+  for (const std::string& member : members) {
+    struct stat st;
+    if (fstatat(tree.get(), member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+    const std::string path = join(name, member);
+    if (S_ISDIR(st.st_mode) ? holds_marker(tree.get(), member, path) : is_marker(tree.get(), member, path, st))
+      return true;
+  }
+  return false;
+}
+
+// True when |ancestor| is |directory| or lies above it.
+bool lies_above(int ancestor, int directory) {
+  struct stat top;
+  if (fstat(ancestor, &top) != 0) return false;
+  UniqueFd at(openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  while (at.valid()) {
+    struct stat here, up_st;
+    if (fstat(at.get(), &here) != 0) return false;
+    if (same_object(here, top)) return true;
+    UniqueFd up(openat(at.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!up.valid() || fstat(up.get(), &up_st) != 0 || same_object(up_st, here)) return false;  // the top
+    at = std::move(up);
+  }
+  return false;
+}
+
+bool refuse_link(const std::string& link, const char* what, a_failure& failure) {
+  errno = ELOOP;
+  return failure.set(kStepRestore, std::string(what) + " symbolic link " + link);
+}
+
+}  // namespace
+
+BackupRestore::BackupRestore(InstallDirectory& install) : install_(install) {}
+
+bool BackupRestore::open(const std::string& path, a_failure& failure) {
+  path_ = path;
+  // As install names it: a relative path that does not lead out with ".."
+  // lies inside the install directory, anything else is followed.
+  inside_ = entry_name_problem(path) == nullptr;
+  if (inside_) {
+    a_reached_directory at;
+    switch (reach_directory(install_.descriptor(), path, at, failure)) {
+      case a_reach::kReached: root_ = std::move(at.directory); break;
+      case a_reach::kAbsent: return failure.set(kStepRestore);
+      case a_reach::kThroughLink: return refuse_link(at.link, "refusing to follow", failure);
+      case a_reach::kFailed: return false;
+    }
+  } else {
+    root_.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root_.valid()) return failure.set(kStepRestore);
+  }
+  // Its objects would be moved onto themselves, or into themselves.
+  if (lies_above(root_.get(), install_.descriptor())) {
+    errno = EINVAL;
+    return failure.set(kStepRestore, "backup directory holds the install directory");
+  }
+  return true;
+}
+
+void BackupRestore::restore(std::vector<a_restore_failure>& failures) { restore_members(root_.get(), "", failures); }
+
+void BackupRestore::restore_members(int directory, const std::string& path,
+                                    std::vector<a_restore_failure>& failures) {
+  std::vector<std::string> members;
+  if (!members_of(directory, members)) {
+    a_failure failure;
+    failure.set(kStepRestore);
+    failures.emplace_back(path.empty() ? path_ : path, failure);
+    return;
+  }
+  for (const std::string& member : members) {
+    // What an install killed while it wrote into the backup tree left.
+    if (is_temporary(member)) {
+      if (is_abandoned_temporary(member.c_str())) unlinkat(directory, member.c_str(), 0);
+      continue;
+    }
+    const std::string name = join(path, member);
+    struct stat st;
+    a_failure failure;
+    if (fstatat(directory, member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      failure.set(kStepRestore);
+    } else if (S_ISDIR(st.st_mode)) {
+      restore_directory(directory, member, name, failures);
+    } else if (is_marker(directory, member, name, st)) {
+      undo_creation(directory, member, name, failure);
+    } else {
+      move_back(directory, member, name, failure);
+    }
+    if (failure.failed()) failures.emplace_back(name, failure);
+  }
+}
+
+void BackupRestore::restore_directory(int directory, const std::string& base, const std::string& name,
+                                      std::vector<a_restore_failure>& failures) {
+  a_failure failure;
+  a_reached_directory at;
+  struct stat st;
+  bool holds_directory = false, holds_other = false;
+  switch (reach_parent(install_.descriptor(), name, at, failure)) {
+    case a_reach::kFailed: break;
+    case a_reach::kThroughLink: refuse_link(at.link, "refusing to write through", failure); break;
+    case a_reach::kAbsent: break;
+    case a_reach::kReached:
+      if (fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        (S_ISDIR(st.st_mode) ? holds_directory : holds_other) = true;
+      else if (errno != ENOENT)
+        failure.set(kStepRestore);
+      break;
+  }
+  if (!failure.failed()) {
+    // Markers below say it held files the installation created: it was
+    // there, as a directory, all along.
+    if (!holds_directory && !holds_marker(directory, base, name)) {
+      if (holds_other)
+        move_back_over(directory, base, at, failure);
+      else
+        move_back(directory, base, name, failure);
+    } else {
+      UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
+      if (!tree.valid()) {
+        failure.set(kStepRestore);
+      } else {
+        restore_members(tree.get(), name, failures);
+        // It stays when something in it could not be restored.
+        unlinkat(directory, base.c_str(), AT_REMOVEDIR);
+      }
+    }
+  }
+  if (failure.failed()) failures.emplace_back(name, failure);
+}
+
+bool BackupRestore::undo_creation(int directory, const std::string& base, const std::string& name,
+                                  a_failure& failure) {
+  a_reached_directory at;
+  switch (reach_parent(install_.descriptor(), name, at, failure)) {
+    case a_reach::kFailed: return false;
+    case a_reach::kThroughLink: return refuse_link(at.link, "refusing to write through", failure);
+    case a_reach::kAbsent: break;
+    case a_reach::kReached: {
+      struct stat st;
+      if (fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (unlinkat(at.directory.get(), at.base.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 &&
+            errno != ENOENT)
+          return failure.set(kStepRestore);
+      } else if (errno != ENOENT) {
+        return failure.set(kStepRestore);
+      }
+      break;
+    }
+  }
+  // Before the marker goes, so that a restore run again after an
+  // interruption still finds which directories to look at.
+  std::set<std::string> parents;
+  add_parent_directories(name, parents);
+  if (remove_empty_directories(install_.descriptor(), parents) > 0) install_.forget_directories();
+  if (unlinkat(directory, base.c_str(), 0) != 0 && errno != ENOENT) return failure.set(kStepRestore);
+  return true;
+}
+
+bool BackupRestore::move_back(int directory, const std::string& base, const std::string& name,
+                              a_failure& failure) {
+  a_place place;
+  if (!install_.place_of(name, place, failure)) return false;
+  if (renameat(directory, base.c_str(), place.fd(), place.base.c_str()) == 0) return true;
+  // An empty directory in the way gives way, as it does to install.
+  if ((errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST) &&
+      unlinkat(place.fd(), place.base.c_str(), AT_REMOVEDIR) == 0 &&
+      renameat(directory, base.c_str(), place.fd(), place.base.c_str()) == 0)
+    return true;
+  if (errno == ENOTEMPTY || errno == EEXIST) errno = EISDIR;
+  return failure.set(kStepRestore);
+}
+
+bool BackupRestore::move_back_over(int directory, const std::string& base, a_reached_directory& at,
+                                   a_failure& failure) {
+  struct stat kept, in_place;
+  if (fstatat(directory, base.c_str(), &kept, AT_SYMLINK_NOFOLLOW) != 0 || fstat(at.directory.get(), &in_place) != 0)
+    return failure.set(kStepRestore);
+  // Nothing may be taken away unless the directory can then be renamed in.
+  if (kept.st_dev != in_place.st_dev) {
+    errno = EXDEV;
+    return failure.set(kStepRestore);
+  }
+  // A directory cannot take the place of a file in one rename: the object
+  // the installation put there goes first. Interrupted in between, the path
+  // holds nothing, and the next restore moves the directory back.
+  if (unlinkat(at.directory.get(), at.base.c_str(), 0) != 0 && errno != ENOENT) return failure.set(kStepRestore);
+  if (renameat(directory, base.c_str(), at.directory.get(), at.base.c_str()) != 0) return failure.set(kStepRestore);
+  return true;
+}
+
+void BackupRestore::finish() {
+  // The backup directory goes when nothing is left in it.
+  if (inside_) {
+    a_reached_directory at;
+    a_failure ignored;
+    if (reach_parent(install_.descriptor(), path_, at, ignored) == a_reach::kReached)
+      unlinkat(at.directory.get(), at.base.c_str(), AT_REMOVEDIR);
+  } else {
+    rmdir(path_.c_str());
+  }
+}
