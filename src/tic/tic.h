@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/fd.h"
+#include "stamp/dbversion_writer.h"
 #include "tic/header.h"
 #include "tic/toc.h"
 
@@ -84,6 +85,27 @@ class Tic {
   int list();
 
   // Writing.
+  //
+  // How a build goes, set before compress(). |jobs| streams are compressed
+  // at the same time (the archive is the same for any number). With a
+  // source date epoch the stamp says that time, in UTC, and no file time in
+  // a stream is later. |version_info| entries replace the stamp's entries of
+  // the same key or are added to it; VERSION_MAJOR, VERSION_MINOR,
+  // VERSION_PATCH and BUILD_NUMBER also set the header's version (their
+  // values must be plain decimal numbers that fit it).
+  void set_jobs(unsigned jobs) { jobs_ = jobs == 0 ? 1 : jobs; }
+  void set_source_date_epoch(long long epoch) {
+    has_source_date_epoch_ = true;
+    source_date_epoch_ = epoch;
+  }
+  void set_version_info(const a_stamp_entries& entries) { version_info_ = entries; }
+  // Why KEY=VALUE cannot be given as version information: not a stamp
+  // entry, or a version key whose value is not a number that fits the
+  // header ("not a number from 0 to 255"). Null when it can.
+  static std::string version_info_problem(const std::string& key, const std::string& value);
+  // The header version and the stamp entries of an archive built now.
+  void build_version(TicHeader& header, a_stamp_entries& stamp) const;
+
   int write_dbversion(TicHeader& header);
   int compress(const a_dir_scan_info* scan, bool all);
   int archive_file_contents(const std::string& path, struct archive* writer);
@@ -100,6 +122,10 @@ class Tic {
   int key_length_;
   std::string product_name_;
   TicToc toc_;
+  unsigned jobs_ = 1;
+  bool has_source_date_epoch_ = false;
+  long long source_date_epoch_ = 0;
+  a_stamp_entries version_info_;
 
  private:
   // Extracts one selected file through a fresh libarchive reader and checks
