@@ -154,6 +154,8 @@ bool scan_path(const a_build_request& request, size_t index, a_dir_scan_info& sc
       complain("cannot scan directory %s: %s", path.c_str(), std::strerror(errno));
       return false;
     }
+    // The directory itself, under the name its members are stored below.
+    if (tail != ".") scan.add_directory(tail);
     return true;
   }
   if (path[0] == '@') {
