@@ -49,6 +49,7 @@ TEST(TictoolCommandLine, BadJobsAndVersionInformationAreUsageErrors) {
   const struct { std::vector<std::string> args; std::string line; } cases[] = {
       {{"-j", "0"}, "not a number of jobs from 1 to 1024: 0"},
       {{"--jobs", "2x"}, "not a number of jobs from 1 to 1024: 2x"},
+      {{"-j1025"}, "not a number of jobs from 1 to 1024: 1025"},
       {{"--version-info", "RELEASE"}, "--version-info RELEASE: not KEY=VALUE"},
       {{"--version-info", "=gold"}, "--version-info =gold: empty key"},
       {{"--version-info", "RELEASE=a=b"}, "--version-info RELEASE=a=b: \"=\" in the value"},
@@ -173,7 +174,7 @@ TEST(TictoolBuild, TheSameTreeGivesTheSameBytesWhateverTheTimeAndTheJobs) {
   const RunOptions epoch{dir.path(), {"SOURCE_DATE_EPOCH=1700000000"}, {}};
   const std::vector<std::string> info{"--version-info", "BUILD_NUMBER=8100", "--version-info", "release=gold"};
   auto build = [&](const std::string& jobs, const std::string& archive) {
-    std::vector<std::string> args{"build", "-j", jobs};
+    std::vector<std::string> args{"build", "-j" + jobs};
     args.insert(args.end(), info.begin(), info.end());
     args.insert(args.end(), {"-C", "tree", "list", archive, "."});
     expect_result(run_tictool(args, epoch), 0);

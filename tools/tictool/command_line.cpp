@@ -116,6 +116,12 @@ a_command_line parse_build(int argc, const char* const* argv, int i) {
       r.use_key = false;
     } else if (is(arg, "-v", "--verbose")) {
       r.verbose = true;
+    } else if (std::strncmp(arg, "-j", 2) == 0 && arg[2] != '\0') {
+      // "-j4", as make takes it.
+      int jobs = 0;
+      if (!parse_count(arg + 2, kMaxJobs, jobs) || jobs < 1)
+        return bad_usage(std::string("not a number of jobs from 1 to 1024: ") + (arg + 2), kBuildUsage);
+      r.jobs = static_cast<unsigned>(jobs);
     } else if (is(arg, "-C", "--directory") || is(arg, "-k", "--keep-path-elements") || is(arg, "-p", "--product") ||
                is(arg, "-j", "--jobs") || is(arg, nullptr, "--version-info")) {
       if (i + 1 >= argc) return bad_usage(std::string("option ") + arg + " needs a value", kBuildUsage);
