@@ -49,7 +49,9 @@ struct an_archive_inspection {
   std::vector<std::string> strings;
   std::vector<an_inspected_option> options;
   std::vector<an_inspected_entry> entries;
-  // Where reading stopped, one sentence per region, in file order.
+  // Where reading stopped: one sentence for each region (or record) that
+  // did not read, in the order they were read: header, stamp block,
+  // strings, entries, streams, options.
   std::vector<std::string> problems;
 
   bool complete() const { return problems.empty(); }

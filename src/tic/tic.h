@@ -101,7 +101,7 @@ class Tic {
   void set_version_info(const a_stamp_entries& entries) { version_info_ = entries; }
   // Why KEY=VALUE cannot be given as version information: not a stamp
   // entry, or a version key whose value is not a number that fits the
-  // header ("not a number from 0 to 255"). Null when it can.
+  // header ("not a number from 0 to 255"). Empty when it can.
   static std::string version_info_problem(const std::string& key, const std::string& value);
   // The header version and the stamp entries of an archive built now.
   void build_version(TicHeader& header, a_stamp_entries& stamp) const;
