@@ -517,7 +517,10 @@ int Tic::compress(const a_dir_scan_info* scan, bool all) {
   for (const auto& [path, scanned] : scan->files) {
     auto found = toc_.file_map.find(path);
     if (found == toc_.file_map.end()) {
-      if (scanned.directory || compressing_me(path)) continue;
+      // A directory named by a path list is as good as one met in a tree.
+      struct stat st;
+      const bool directory = scanned.directory || (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+      if (directory || compressing_me(path)) continue;
       fprintf(stderr, "File not in toc: %s\n", path.c_str());
       record_error_word(kErrorNotInToc, path);
       listed = false;
