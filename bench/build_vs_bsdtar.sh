@@ -50,6 +50,10 @@ for i in range(count):
         f.write("tiny file %d\n" % i)
 PY
 
+# A fixed stamp time, so that the archives of -j 1 and -j <processors> can
+# be compared byte for byte.
+export SOURCE_DATE_EPOCH=1700000000
+
 cd "$work"
 for tree in include tiny; do
   (cd "$tree" && find . -mindepth 1 ! -type d | sed 's|^\./||' | LC_ALL=C sort) |
@@ -70,7 +74,11 @@ for tree in include tiny; do
     eval "/usr/bin/time -f %M -o $tree.rss $command" >/dev/null
     printf '%s: peak memory %s KiB\n' "${command%% -C *}" "$(cat "$tree.rss")" | sed "s|'$tictool'|tictool|"
   done
-  cmp -s "$tree-1.tic" "$tree-$jobs.tic" && echo "-j 1 and -j $jobs archives are identical"
+  if cmp -s "$tree-1.tic" "$tree-$jobs.tic"; then
+    echo "the archives of -j 1 and -j $jobs are identical"
+  else
+    echo "the archives of -j 1 and -j $jobs DIFFER"
+  fi
   python3 - "$tree" "$jobs" <<'PY'
 import json, os, sys
 tree, jobs = sys.argv[1], sys.argv[2]

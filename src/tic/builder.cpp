@@ -59,7 +59,7 @@ constexpr char kNimbrel[] = "nimbrel";
 constexpr char kNimbrelCore[] = "nimbrel_core";
 
 // How much of one stream waits in memory for its turn; the rest goes to a
-// temporary file. With two streams per job in flight this bounds the
+// temporary file. With eight streams per job in flight this bounds the
 // builder's memory whatever the size of the files.
 constexpr size_t kStreamMemoryLimit = size_t{1} << 20;
 
@@ -340,13 +340,15 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job) {
   job.stored_length = stream.support.count;
 }
 
-// Compresses the jobs on |workers| threads, at most two streams per worker
+// Compresses the jobs on |workers| threads, at most eight streams per worker
 // ahead of the one being written, and hands them out in order. With one
-// worker everything runs on the calling thread.
+// worker everything runs on the calling thread. Threads are woken only when
+// someone waits: a tree of tiny files would otherwise spend its time in
+// wake-ups.
 class StreamPipeline {
  public:
   StreamPipeline(std::vector<a_stream_job>& jobs, const a_stream_settings& settings, unsigned workers)
-      : jobs_(jobs), settings_(settings), done_(jobs.size(), 0), window_(2 * static_cast<size_t>(workers)) {
+      : jobs_(jobs), settings_(settings), done_(jobs.size(), 0), window_(8 * static_cast<size_t>(workers)) {
     if (workers <= 1) return;
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
   }
@@ -368,36 +370,48 @@ class StreamPipeline {
       return jobs_[index];
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [&] { return done_[index] != 0; });
+    if (done_[index] == 0) {
+      waiting_for_ = index;
+      finished_.wait(lock, [&] { return done_[index] != 0; });
+      waiting_for_ = kNobody;
+    }
     return jobs_[index];
   }
 
   // Drops job |index|'s stored bytes and lets the workers take a new job.
   void release(size_t index) {
     jobs_[index].sink.reset();
+    bool wake;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       released_ = index + 1;
+      wake = idle_workers_ > 0;
     }
-    may_take_.notify_all();
+    if (wake) may_take_.notify_all();
   }
 
  private:
+  static constexpr size_t kNobody = static_cast<size_t>(-1);
+
   void work() {
     for (;;) {
       size_t index;
       {
         std::unique_lock<std::mutex> lock(mutex_);
+        ++idle_workers_;
         may_take_.wait(lock, [&] { return stopping_ || next_ >= jobs_.size() || next_ < released_ + window_; });
+        --idle_workers_;
         if (stopping_ || next_ >= jobs_.size()) return;
         index = next_++;
       }
       compress_stream(settings_, jobs_[index]);
+      bool wake;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         done_[index] = 1;
+        wake = waiting_for_ == index;
       }
-      finished_.notify_all();
+      if (wake) finished_.notify_one();
     }
   }
 
@@ -409,6 +423,8 @@ class StreamPipeline {
   std::vector<char> done_;
   size_t next_ = 0;
   size_t released_ = 0;
+  size_t waiting_for_ = kNobody;
+  unsigned idle_workers_ = 0;
   const size_t window_;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
@@ -540,6 +556,9 @@ int Tic::compress(const a_dir_scan_info* scan, bool all) {
     {
       StreamPipeline pipeline(jobs, settings, jobs_);
       unsigned long long done = 0;
+      // Every stream is written whole or the build ends, so the next one
+      // starts where the last one stopped.
+      uint64_t data_offset = TicHeader::kSize;
       for (size_t i = 0; i < jobs.size() && streams_written; ++i) {
         a_stream_job& job = pipeline.wait_for(i);
         if (job.failure.step != 0) {
@@ -550,17 +569,17 @@ int Tic::compress(const a_dir_scan_info* scan, bool all) {
         }
         if (!job.is_archive) {
           compression_progress(job.path, job.size, job.mode, done, 0);
-          const off_t data_offset = ::lseek(descriptor_.get(), 0, SEEK_CUR);
-          if (data_offset < 0 || !job.sink->copy_to(descriptor_.get())) {
+          if (!job.sink->copy_to(descriptor_.get())) {
             record_error(kStepCloseWriter, archive);
             streams_written = false;
             break;
           }
           TicTocEntry& entry = *job.entry;
           std::memcpy(entry.mac, job.mac, sizeof entry.mac);
-          entry.data_offset = static_cast<uint64_t>(data_offset);
+          entry.data_offset = data_offset;
           entry.file_size = job.size;
           entry.stored_length = job.stored_length;
+          data_offset += job.stored_length;
           done += job.size;
         }
         pipeline.release(i);
