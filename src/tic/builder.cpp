@@ -548,10 +548,10 @@ int Tic::compress(const a_dir_scan_info* scan, bool all) {
   }
 
   // The header's place stays zero until everything else is written.
-  if (!listed) {
-  } else if (::lseek(descriptor_.get(), TicHeader::kSize, SEEK_SET) != static_cast<off_t>(TicHeader::kSize)) {
-    record_error(kStepSeekFirstStream, archive);
-  } else {
+  const bool placed = listed && ::lseek(descriptor_.get(), TicHeader::kSize, SEEK_SET) ==
+                                    static_cast<off_t>(TicHeader::kSize);
+  if (listed && !placed) record_error(kStepSeekFirstStream, archive);
+  if (placed) {
     bool streams_written = true;
     {
       StreamPipeline pipeline(jobs, settings, jobs_);
