@@ -343,8 +343,8 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job) {
 // Compresses the jobs on |workers| threads, at most eight streams per worker
 // ahead of the one being written, and hands them out in order. With one
 // worker everything runs on the calling thread. Threads are woken only when
-// someone waits: a tree of tiny files would otherwise spend its time in
-// wake-ups.
+// someone waits, and the writing thread for a run of streams at a time: a
+// tree of tiny files would otherwise spend its time in wake-ups.
 class StreamPipeline {
  public:
   StreamPipeline(std::vector<a_stream_job>& jobs, const a_stream_settings& settings, unsigned workers)
@@ -369,11 +369,15 @@ class StreamPipeline {
       compress_stream(settings_, jobs_[index]);
       return jobs_[index];
     }
+    // Having to wait, wait for a run of jobs: one wake-up then serves
+    // several streams, which matters when they are tiny.
+    const size_t last = std::min(index + kRun - 1, jobs_.size() - 1);
     std::unique_lock<std::mutex> lock(mutex_);
     if (done_[index] == 0) {
-      waiting_for_ = index;
-      finished_.wait(lock, [&] { return done_[index] != 0; });
-      waiting_for_ = kNobody;
+      wait_first_ = index;
+      wait_last_ = last;
+      finished_.wait(lock, [&] { return done_[index] != 0 && done_[last] != 0; });
+      wait_first_ = kNobody;
     }
     return jobs_[index];
   }
@@ -392,6 +396,9 @@ class StreamPipeline {
 
  private:
   static constexpr size_t kNobody = static_cast<size_t>(-1);
+  // Jobs the writing thread waits for at once; less than the window, so
+  // that the run can always be taken.
+  static constexpr size_t kRun = 8;
 
   void work() {
     for (;;) {
@@ -409,7 +416,7 @@ class StreamPipeline {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         done_[index] = 1;
-        wake = waiting_for_ == index;
+        wake = wait_first_ != kNobody && done_[wait_first_] != 0 && done_[wait_last_] != 0;
       }
       if (wake) finished_.notify_one();
     }
@@ -423,7 +430,8 @@ class StreamPipeline {
   std::vector<char> done_;
   size_t next_ = 0;
   size_t released_ = 0;
-  size_t waiting_for_ = kNobody;
+  size_t wait_first_ = kNobody;  // the run the writing thread waits for
+  size_t wait_last_ = kNobody;
   unsigned idle_workers_ = 0;
   const size_t window_;
   bool stopping_ = false;
