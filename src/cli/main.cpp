@@ -1,7 +1,9 @@
 // kestrel: installs the Tarnvale database product from TIC archives.
 #include <cstdlib>
+#include <cstring>
 
 #include "cli/commands.h"
+#include "cli/own_stamp.h"
 #include "platform/provider.h"
 
 int main(int argc, char** argv) {
@@ -10,7 +12,10 @@ int main(int argc, char** argv) {
   locale_initialise_tables();
 
   int status;
-  {
+  // A switch word before any command word: the program's own version.
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    status = print_own_version();
+  } else {
     std::unique_ptr<Command> command = make_command(argc, argv);
     status = command->run();
   }

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "stamp/own_version.h"
 
 // The entries in the order the product's executables carry them. Each piece is
 // its own literal so that no "\0" can run into a following digit. The
@@ -59,3 +62,10 @@ struct a_version_info_switch {
 const a_version_info_switch version_info_switch;
 
 }  // namespace
+
+int print_own_version() {
+  std::string line;
+  if (!own_version_line(__DBVersionInfo_kestrel, sizeof __DBVersionInfo_kestrel, line)) return -1;
+  std::printf("%s\n", line.c_str());
+  return 0;
+}

@@ -9,3 +9,8 @@
 // finds it in any copy of the executable.
 constexpr size_t kOwnStampSize = 499;
 extern const char __DBVersionInfo_kestrel[];
+
+// kestrel --version: prints "kestrel <major>.<minor>.<patch> build <build>"
+// from the program's own stamp on standard output. 0, or -1 when the stamp
+// does not read.
+int print_own_version();

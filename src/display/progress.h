@@ -5,7 +5,10 @@
 //   "%3d%% %s" (percent of the bytes to install, file name), cut at 79
 //   characters, padded with blanks to the previous line's length, ended by
 //   a carriage return. The last line is blanked out and ended by "\n".
-// The same text goes to standard output whether or not it is a terminal.
+// Scripts read these bytes when standard output is not a terminal, so there
+// they never change. On a terminal the line is cut instead one column short
+// of the terminal's width (so that it never wraps), asked anew for every
+// line, and never inside a UTF-8 character.
 #pragma once
 
 #include <string>
@@ -15,7 +18,11 @@ struct a_progress_reporter {
   unsigned long long done = 0;   // bytes reported so far
   int last_width = 0;            // length of the last line printed
 
-  a_progress_reporter() = default;
+  // Whether the lines are fitted to a terminal; set by the constructor when
+  // standard output is one.
+  bool fit_to_terminal = false;
+
+  a_progress_reporter();
   a_progress_reporter(const a_progress_reporter&) = delete;
   a_progress_reporter& operator=(const a_progress_reporter&) = delete;
   // Blanks out and ends the last progress line, if one was printed.
@@ -25,6 +32,10 @@ struct a_progress_reporter {
   // percent; sizes beyond the total show as more than 100.
   void display_progress(const std::string& name, unsigned long long bytes);
 };
+
+// The longest progress line on a terminal of |columns| columns (0: not a
+// terminal, or one that does not tell): 79 unless the terminal is known.
+int progress_line_limit(int columns);
 
 // The ten-letter text of a file mode, as "ls -l" shows it (-rw-r--r--).
 // Returns a static buffer that the next call overwrites.

@@ -58,7 +58,10 @@ int a_dir_scan_info::apply_element_rule(const std::string& path, bool in_tree) {
   struct stat st;
   if (lstat(path.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) {
-      if (should_scan_dir(path) != 0) scan_dir(path);
+      if (should_scan_dir(path) != 0) {
+        add_directory(path);
+        scan_dir(path);
+      }
     } else {
       process_file(path);
     }
@@ -140,6 +143,15 @@ void a_dir_scan_info::add_file(const std::string& path, std::unique_ptr<dbversio
   a_dir_scan_entry& entry = files[path];
   entry.info = std::move(info);
   entry.present = present;
+  entry.directory = false;
+}
+
+void a_dir_scan_info::add_directory(const std::string& path) {
+  if (!record_directories) return;
+  a_dir_scan_entry& entry = files[path];
+  entry.info.reset();
+  entry.present = true;
+  entry.directory = true;
 }
 
 int a_dir_scan_info::load_from_file(const std::string& list) {

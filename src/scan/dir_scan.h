@@ -27,6 +27,8 @@ struct a_dir_scan_entry {
   // False when the path did not exist when it was scanned. Paths taken from
   // a path-list file or an explicit list are present without a look.
   bool present = false;
+  // A directory met while scanning (recorded only with record_directories).
+  bool directory = false;
 };
 
 struct a_dir_scan_info {
@@ -40,6 +42,10 @@ struct a_dir_scan_info {
   std::map<std::string, a_dir_scan_entry> files;
   // Read each present file's version stamp block when recording it.
   bool read_version_info = true;
+  // Record every directory that is descended into, with |directory| set,
+  // besides its members. Off by default: the directories then leave no
+  // trace in |files|.
+  bool record_directories = false;
 
   // Applies the element rule to each path in order; -1 at the first failing
   // element (later ones are not scanned).
@@ -80,6 +86,9 @@ struct a_dir_scan_info {
   // Records |path| with |info| (which the entry takes over; an earlier one
   // is freed) and present = |present|.
   void add_file(const std::string& path, std::unique_ptr<dbversion_info> info, bool present);
+
+  // Records the directory |path| as present when record_directories is set.
+  void add_directory(const std::string& path);
 
   // Records every line of the path-list file |list| as process_file does,
   // without looking at the paths on disk. Lines are taken whole, whatever

@@ -5,7 +5,7 @@
 //   MODULE         product name of the archive
 //   VERSION_MAJOR  VERSION_MINOR  VERSION_PATCH  BUILD_NUMBER  (the header's)
 //   PLATFORM       the environment variable PLATFORM, empty when unset
-//   DATE  TIME     local time of writing, "%Y/%m/%d" and "%H:%M:%S%z"
+//   DATE  TIME     time of writing, "%Y/%m/%d" and "%H:%M:%S%z"
 //   HOST           host name, empty when it cannot be had
 //   THREADS=nothr  POINTERSIZE=0
 //   MACHINE        processor architecture: X86_64, IA64 or X86
@@ -14,6 +14,8 @@
 //   IDENT          "<product>/<maj>.<min>.<patch>/P/<machine>/<os>/<build>/OPT/<date>"
 //
 // The archive's block carries no extensions.
+#include <strings.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,56 +26,23 @@
 
 namespace {
 
-// Builds the block's text in a fixed buffer. The last byte is never written,
-// so the closing empty entry (one more NUL) always fits behind the text.
-class StampText {
- public:
-  StampText(char* buffer, size_t size) : buffer_(buffer), limit_(size - 1) { std::memset(buffer, 0, size); }
-
-  void text(const char* s) {
-    while (*s != '\0' && length_ < limit_) buffer_[length_++] = *s++;
-  }
-  void number(unsigned long value) {
-    char digits[24];
-    std::snprintf(digits, sizeof digits, "%lu", value);
-    text(digits);
-  }
-  // Ends the current entry with its NUL.
-  void end_entry() {
-    if (length_ < limit_) buffer_[length_++] = '\0';
-  }
-  void entry(const char* key, const char* value) {
-    text(key);
-    text("=");
-    text(value);
-    end_entry();
-  }
-  void entry(const char* key, unsigned long value) {
-    text(key);
-    text("=");
-    number(value);
-    end_entry();
-  }
-  // Everything written plus the closing empty entry.
-  size_t block_length() const { return length_ + 1; }
-
- private:
-  char* buffer_;
-  size_t limit_;
-  size_t length_ = 0;
-};
+std::string formatted(const char* format, const struct tm& when) {
+  char text[128];
+  if (strftime(text, sizeof text, format, &when) == 0) return "";
+  return text;
+}
 
 }  // namespace
 
-size_t compose_archive_stamp(const a_stamp_version& version, time_t now, char (&block)[kStampDataSize]) {
-  struct tm local;
-  std::memset(&local, 0, sizeof local);
-  localtime_r(&now, &local);
-
-  char date[64], time_of_day[64], ident_date[128];
-  if (strftime(date, sizeof date, "%Y/%m/%d", &local) == 0) date[0] = '\0';
-  if (strftime(time_of_day, sizeof time_of_day, "%H:%M:%S%z", &local) == 0) time_of_day[0] = '\0';
-  if (strftime(ident_date, sizeof ident_date, "%a %b %d %T %Z %Y", &local) == 0) ident_date[0] = '\0';
+a_stamp_entries archive_stamp_entries(const a_stamp_version& version, const a_stamp_time& time) {
+  struct tm when;
+  std::memset(&when, 0, sizeof when);
+  if (time.utc)
+    gmtime_r(&time.when, &when);
+  else
+    localtime_r(&time.when, &when);
+  // strftime names UTC "GMT"; a reproducible stamp says what it is.
+  const std::string ident_date = formatted(time.utc ? "%a %b %d %T UTC %Y" : "%a %b %d %T %Z %Y", when);
 
   SystemInfoText host, os, machine, kernel;
   GetMachineHostName(host);
@@ -81,44 +50,80 @@ size_t compose_archive_stamp(const a_stamp_version& version, time_t now, char (&
   GetNativeProcessorArchitecture(machine);
   GetOSProcessorArchitecture(kernel);
   const char* platform = std::getenv("PLATFORM");
+  const std::string uname = std::string(os) + (std::strcmp(kernel, "amd64") == 0 ? " X86_64" : " X86");
+  const std::string number = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+                             std::to_string(version.patch);
 
-  StampText out(block, sizeof block);
-  out.text(kStampMarker);
-  out.entry("MODULE", version.product.c_str());
-  out.entry("VERSION_MAJOR", version.major);
-  out.entry("VERSION_MINOR", version.minor);
-  out.entry("VERSION_PATCH", version.patch);
-  out.entry("BUILD_NUMBER", version.build);
-  out.entry("PLATFORM", platform != nullptr ? platform : "");
-  out.entry("DATE", date);
-  out.entry("TIME", time_of_day);
-  out.entry("HOST", host);
-  out.entry("THREADS", "nothr");
-  out.entry("POINTERSIZE", "0");
-  out.entry("MACHINE", machine);
-  out.entry("PRODUCTION", "production");
+  return {
+      {"MODULE", version.product},
+      {"VERSION_MAJOR", std::to_string(version.major)},
+      {"VERSION_MINOR", std::to_string(version.minor)},
+      {"VERSION_PATCH", std::to_string(version.patch)},
+      {"BUILD_NUMBER", std::to_string(version.build)},
+      {"PLATFORM", platform != nullptr ? platform : ""},
+      {"DATE", formatted("%Y/%m/%d", when)},
+      {"TIME", formatted("%H:%M:%S%z", when)},
+      {"HOST", host},
+      {"THREADS", "nothr"},
+      {"POINTERSIZE", "0"},
+      {"MACHINE", machine},
+      {"PRODUCTION", "production"},
+      {"UNAME", uname},
+      {"IDENT", version.product + "/" + number + "/P/" + machine + "/" + os + "/" + std::to_string(version.build) +
+                    "/OPT/" + ident_date},
+  };
+}
 
-  out.text("UNAME=");
-  out.text(os);
-  out.text(std::strcmp(kernel, "amd64") == 0 ? " X86_64" : " X86");
-  out.end_entry();
+void set_stamp_entry(a_stamp_entries& entries, const std::string& key, const std::string& value) {
+  for (a_stamp_entry& entry : entries) {
+    if (strcasecmp(entry.key.c_str(), key.c_str()) == 0) {
+      entry.value = value;
+      return;
+    }
+  }
+  entries.push_back({key, value});
+}
 
-  out.text("IDENT=");
-  out.text(version.product.c_str());
-  out.text("/");
-  out.number(version.major);
-  out.text(".");
-  out.number(version.minor);
-  out.text(".");
-  out.number(version.patch);
-  out.text("/P/");
-  out.text(machine);
-  out.text("/");
-  out.text(os);
-  out.text("/");
-  out.number(version.build);
-  out.text("/OPT/");
-  out.text(ident_date);
-  out.end_entry();
-  return out.block_length();
+const char* stamp_entry_problem(const std::string& key, const std::string& value) {
+  if (key.empty()) return "empty key";
+  if (key.find('=') != std::string::npos) return "\"=\" in the key";
+  if (key.find('\0') != std::string::npos) return "NUL in the key";
+  if (value.find('=') != std::string::npos) return "\"=\" in the value";
+  if (value.find('\0') != std::string::npos) return "NUL in the value";
+  return nullptr;
+}
+
+size_t stamp_block_length(const a_stamp_entries& entries) {
+  size_t length = kStampMarkerLength + 1;
+  for (const a_stamp_entry& entry : entries) length += entry.key.size() + 1 + entry.value.size() + 1;
+  return length;
+}
+
+bool stamp_fits(const a_stamp_entries& entries) {
+  return entries.size() <= kStampMaxArgs && stamp_block_length(entries) <= kStampDataSize;
+}
+
+size_t compose_stamp(const a_stamp_entries& entries, char (&block)[kStampDataSize]) {
+  std::memset(block, 0, sizeof block);
+  // The last byte is never written, so the closing empty entry (one more
+  // NUL) always fits behind the text.
+  const size_t limit = sizeof block - 1;
+  size_t length = 0;
+  auto text = [&](const std::string& s) {
+    for (size_t i = 0; i < s.size() && length < limit; ++i) block[length++] = s[i];
+  };
+  text(std::string(kStampMarker, kStampMarkerLength));
+  for (const a_stamp_entry& entry : entries) {
+    text(entry.key);
+    text("=");
+    text(entry.value);
+    if (length < limit) block[length++] = '\0';
+  }
+  return length + 1;
+}
+
+size_t compose_archive_stamp(const a_stamp_version& version, time_t now, char (&block)[kStampDataSize]) {
+  a_stamp_time time;
+  time.when = now;
+  return compose_stamp(archive_stamp_entries(version, time), block);
 }

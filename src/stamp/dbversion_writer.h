@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "stamp/dbversion.h"
 
@@ -19,9 +20,45 @@ struct a_stamp_version {
   unsigned long build = 0;
 };
 
-// Composes the block of an archive written at |now| on this machine into
-// |block| (zero-filled first): the marker, the entries, each ended by a NUL,
-// and the closing empty entry. Returns the number of bytes to write, the
-// closing NUL included; the entries are cut short rather than overrun the
-// buffer, and the closing NUL always fits.
+// When the block says it was written: |when|, in local time, or in UTC
+// when |utc| (a reproducible build stamps the time it was given, in UTC, so
+// that the machine's time zone does not show).
+struct a_stamp_time {
+  time_t when = 0;
+  bool utc = false;
+};
+
+// One entry of a block: KEY=VALUE.
+struct a_stamp_entry {
+  std::string key;
+  std::string value;
+};
+using a_stamp_entries = std::vector<a_stamp_entry>;
+
+// The entries of an archive's block, in the order the builder writes them.
+a_stamp_entries archive_stamp_entries(const a_stamp_version& version, const a_stamp_time& time);
+
+// Replaces the value of the entry whose key equals |key| ignoring case (the
+// readers' comparison), keeping its place and spelling; appends the entry
+// when there is none.
+void set_stamp_entry(a_stamp_entries& entries, const std::string& key, const std::string& value);
+
+// Why KEY=VALUE cannot be an entry of a block ("empty key", "\"=\" in the
+// value"), or null when it can.
+const char* stamp_entry_problem(const std::string& key, const std::string& value);
+
+// The bytes |entries| take as a block: the marker, each entry and its NUL,
+// and the closing NUL.
+size_t stamp_block_length(const a_stamp_entries& entries);
+
+// True when |entries| make a block that readers take whole: at most
+// kStampMaxArgs entries in at most kStampDataSize bytes.
+bool stamp_fits(const a_stamp_entries& entries);
+
+// Composes |entries| into |block| (zero-filled first) and returns the number
+// of bytes to write, the closing NUL included. Entries that do not fit are
+// cut short rather than overrun the buffer, and the closing NUL always fits.
+size_t compose_stamp(const a_stamp_entries& entries, char (&block)[kStampDataSize]);
+
+// The block of an archive written at |now|, in local time, on this machine.
 size_t compose_archive_stamp(const a_stamp_version& version, time_t now, char (&block)[kStampDataSize]);

@@ -44,7 +44,9 @@ const char* entry_name_problem(const std::string& name) {
 }
 
 std::string stream_entry_problem(const std::string& name, const a_stream_entry& entry) {
-  if (entry.pathname != name) return "stream holds " + entry.pathname + " instead";
+  // A directory's tar name ends with "/", the entry's does not.
+  const bool same_name = entry.pathname == name || (entry.is_directory() && entry.pathname == name + "/");
+  if (!same_name) return "stream holds " + entry.pathname + " instead";
   if (const char* problem = entry_name_problem(name)) return problem;
   if (entry.hard_link) return "refusing to create a hard link";
   if (const char* refused = refused_type(entry.mode)) return refused;

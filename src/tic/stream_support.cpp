@@ -86,8 +86,13 @@ ssize_t tic_write(struct archive* a, void* client_data, const void* buffer, size
     __Ins_Mangle_Record(&s->encryption, record, static_cast<unsigned>(to_write));
     bytes = record;
   }
-  const ssize_t written = write_full(s->descriptor, bytes, to_write);
-  if (written != static_cast<ssize_t>(to_write)) {
+  if (s->sink != nullptr) {
+    if (!s->sink->append(bytes, to_write)) {
+      archive_set_error(a, errno, "Error storing the stream");
+      return ARCHIVE_FATAL;
+    }
+  } else if (const ssize_t written = write_full(s->descriptor, bytes, to_write);
+             written != static_cast<ssize_t>(to_write)) {
     // A short write (a full disk) leaves the stream unusable: the transform's
     // chain has already moved past the bytes that did not land.
     archive_set_error(a, errno, "Error writing TIC, fd %d", s->descriptor);

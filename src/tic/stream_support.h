@@ -16,6 +16,15 @@
 #include "crypto/sha256.h"
 #include "platform/fd.h"
 
+// Where a writing stream's stored bytes go instead of its descriptor: the
+// builder keeps each stream apart until its turn to be appended.
+class StoredSink {
+ public:
+  virtual ~StoredSink() = default;
+  // False (errno set) when the bytes cannot be kept.
+  virtual bool append(const unsigned char* bytes, size_t size) = 0;
+};
+
 struct a_tic_support {
   // Reading: the archive, read at |position| (never through its own file
   // position, so that several streams of one archive can be read at once).
@@ -30,6 +39,8 @@ struct a_tic_support {
   uint64_t count;
   UT_SHA256_CTX hash;
   unsigned char mac[32];
+  // Writing: when set, the stored bytes go here rather than to |descriptor|.
+  StoredSink* sink;
 };
 
 struct archive;
@@ -50,7 +61,8 @@ ssize_t tic_read(struct archive* a, void* client_data, const void** buffer);
 int tic_close(struct archive* a, void* client_data);
 
 // Encrypts one block (at most kIoBlockSize bytes; a last block is zero-padded to a
-// multiple of 8), writes it and adds it to the HMAC. count grows by the
+// multiple of 8), writes it (to the sink, when there is one) and adds it to
+// the HMAC. count grows by the
 // stored bytes, padding included; the result is |length|, the bytes of
 // libarchive's block that were consumed.
 ssize_t tic_write(struct archive* a, void* client_data, const void* buffer, size_t length);

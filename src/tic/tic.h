@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/fd.h"
+#include "stamp/dbversion_writer.h"
 #include "tic/header.h"
 #include "tic/toc.h"
 
@@ -92,9 +93,12 @@ class Tic {
 
   // Extraction of the files selected by |options| below the current directory.
   // Each file is decoded into a temporary in its final directory, checked
-  // against its MAC, backed up, and renamed into place; set_jobs(n) decodes
-  // up to n files at once, committing them in order all the same.
+  // against its MAC, backed up, and renamed into place; with set_jobs(n)
+  // up to n files are decoded at once, and committed in order all the same.
   int extract(const std::string& options, const std::string& backup_dir);
+
+  // How many files extraction decodes, or the builder compresses, at once;
+  // what either does is the same for any number.
   void set_jobs(unsigned jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
   unsigned jobs() const { return jobs_; }
 
@@ -120,6 +124,25 @@ class Tic {
   int list();
 
   // Writing.
+  //
+  // How a build goes, set before compress(), besides set_jobs. With a
+  // source date epoch the stamp says that time, in UTC, and no file time in
+  // a stream is later. |version_info| entries replace the stamp's entries of
+  // the same key or are added to it; VERSION_MAJOR, VERSION_MINOR,
+  // VERSION_PATCH and BUILD_NUMBER also set the header's version (their
+  // values must be plain decimal numbers that fit it).
+  void set_source_date_epoch(long long epoch) {
+    has_source_date_epoch_ = true;
+    source_date_epoch_ = epoch;
+  }
+  void set_version_info(const a_stamp_entries& entries) { version_info_ = entries; }
+  // Why KEY=VALUE cannot be given as version information: not a stamp
+  // entry, or a version key whose value is not a number that fits the
+  // header ("not a number from 0 to 255"). Empty when it can.
+  static std::string version_info_problem(const std::string& key, const std::string& value);
+  // The header version and the stamp entries of an archive built now.
+  void build_version(TicHeader& header, a_stamp_entries& stamp) const;
+
   int write_dbversion(TicHeader& header);
   int compress(const a_dir_scan_info* scan, bool all);
   int archive_file_contents(const std::string& path, struct archive* writer);
@@ -142,4 +165,7 @@ class Tic {
   TicToc toc_;
   std::string open_problem_;
   unsigned jobs_ = 1;
+  bool has_source_date_epoch_ = false;
+  long long source_date_epoch_ = 0;
+  a_stamp_entries version_info_;
 };

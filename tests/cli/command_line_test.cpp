@@ -31,6 +31,9 @@ TEST(CommandLine, CommandWordsAndLeadingSwitches) {
   write_test_archive(dir / "t.tic", toc, true, {{"f", "F"}});
   const struct { std::vector<std::string> args; int status; std::string out, err; } cases[] = {
       {{"lists", "-o", "a", "t.tic"}, 0, "", kGeneralUsage},  // no prefixes of command words
+      {{"--version", "list"}, 0, "kestrel 17.0.11 build 7254\n", ""},  // the program's own stamp
+      {{"--VERSION"}, 0, "", kGeneralUsage},
+      {{"list", "--version"}, 0, "", unreadable("--version")},  // only before the command word
       {{"INSTALL"}, 255, "", kInstallUsage},
       {{"install", "-l"}, 255, "", kInstallUsage},  // the switch is consumed without a value
       {{"LiSt", "-a", "-o", "a", "t.tic"}, 0, "f\ng\n", ""},

@@ -1,7 +1,12 @@
 // tictool through the real binary: its command line, the sample product, and
 // one line and status 1 for every input it cannot build from.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -26,6 +31,41 @@ TEST(TictoolCommandLine, HelpOnStandardOutputAndUsageErrorsWithStatusTwo) {
   const RunResult main_help = run_tictool({"--help"});
   EXPECT_EQ(main_help.out.rfind("usage: tictool <command> [options] [args ...]\n", 0), 0u);
   expect_result(run_tictool({"frob"}), 2, "", "tictool: unknown command: frob\n" + main_help.out);
+
+  // Each command's help, asked either way, and the program's version, which
+  // kestrel reads from the same stamp.
+  const RunResult dump_help = run_tictool({"dump", "--help"});
+  EXPECT_EQ(dump_help.out.rfind("usage: tictool dump [options] <archive> [<archive> ...]\n", 0), 0u);
+  expect_result(run_tictool({"help", "DUMP"}), 0, dump_help.out);
+  expect_result(run_tictool({"help", "build"}), 0, help.out);
+  expect_result(run_tictool({"help"}), 0, main_help.out);
+  expect_result(run_tictool({"help", "frob"}), 2, "", "tictool: unknown command: frob\n" + main_help.out);
+  expect_result(run_tictool({"--version"}), 0, "tictool 17.0.11 build 7254\n");
+  expect_result(run_kestrel({"version", "MODULE", TICTOOL_BIN}), 0, "tictool\n");
+}
+
+// Switch values that the command line refuses, with the build's usage.
+TEST(TictoolCommandLine, BadJobsAndVersionInformationAreUsageErrors) {
+  const struct { std::vector<std::string> args; std::string line; } cases[] = {
+      {{"-j", "0"}, "not a number of jobs from 1 to 1024: 0"},
+      {{"--jobs", "2x"}, "not a number of jobs from 1 to 1024: 2x"},
+      {{"-j1025"}, "not a number of jobs from 1 to 1024: 1025"},
+      {{"--version-info", "RELEASE"}, "--version-info RELEASE: not KEY=VALUE"},
+      {{"--version-info", "=gold"}, "--version-info =gold: empty key"},
+      {{"--version-info", "RELEASE=a=b"}, "--version-info RELEASE=a=b: \"=\" in the value"},
+      {{"--version-info", "version_major=256"}, "--version-info version_major=256: not a number from 0 to 255"},
+      {{"--version-info", "VERSION_PATCH=07"}, "--version-info VERSION_PATCH=07: not a number from 0 to 255"},
+      {{"--version-info", "BUILD_NUMBER=4294967296"},
+       "--version-info BUILD_NUMBER=4294967296: not a number from 0 to 4294967295"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"build"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"list", "out.tic", "."});
+    const RunResult r = run_tictool(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "tictool: " + c.line);
+  }
 }
 
 // Each switch shows in what kestrel reads back: -a the library listed
@@ -73,6 +113,94 @@ TEST(TictoolBuild, EveryBadInputGivesOneLineStatusOneAndNoArchive) {
     expect_result(run_tictool(args, {dir.path(), {}, {}}), c.err.empty() ? 0 : 1, "", c.err);
     EXPECT_EQ(file_exists(dir / "out.tic"), c.err.empty()) << c.err;
   }
+}
+
+// Every problem of the tree shows in one run, one line each in path order,
+// after the command line's own; nothing is written and an earlier archive
+// of the name is gone.
+TEST(TictoolBuild, EveryProblemOfTheTreeIsReportedInOneRun) {
+  TempDir dir;
+  write_file(dir / "tree/a", "a");
+  write_file(dir / "tree/x", "x");
+  write_file(dir / "tree/y", "y");
+  ASSERT_EQ(mkfifo((dir / "tree/fifo").c_str(), 0644), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(mknod((dir / "tree/dev").c_str(), S_IFCHR | 0644, makedev(1, 3)), 0);
+  }
+  write_file(dir / "list", "a;o;;0;0;0\n");
+  write_file(dir / "out.tic", "an earlier build");
+  const std::string kinds = "; only regular files, directories and symbolic links can be archived\n";
+  expect_result(run_tictool({"build", "-C", "tree", "list", "out.tic", ".", "/abs", "nothere"}, {dir.path(), {}, {}}),
+                1, "",
+                "tictool: /abs: absolute path; " + kRelative +
+                    (root ? "tictool: dev: a character device" + kinds : "") + "tictool: fifo: a FIFO" + kinds +
+                    "tictool: nothere: No such file or directory\nFile not in toc: x\nFile not in toc: y\n");
+  EXPECT_FALSE(file_exists(dir / "out.tic"));
+  if (!root) GTEST_SKIP() << "the device case needs root for mknod";
+}
+
+TEST(TictoolBuild, MoreThan32OptionsAreRefusedNamingEachOneBeyond) {
+  TempDir dir;
+  std::string list;
+  for (int i = 0; i < 34; ++i) list += "f" + std::to_string(i) + ";o" + std::to_string(i) + ";;0;0;0\n";
+  write_file(dir / "list", list);
+  write_file(dir / "tree/f0", "");
+  expect_result(run_tictool({"build", "-C", "tree", "list", "out.tic", "f0"}, {dir.path(), {}, {}}), 1, "",
+                "tictool: list: option o32 is number 32; an archive holds at most 32 options (it would share its "
+                "bit with o0)\n"
+                "tictool: list: option o33 is number 33; an archive holds at most 32 options (it would share its "
+                "bit with o1)\n");
+  EXPECT_FALSE(file_exists(dir / "out.tic"));
+}
+
+// Two builds of one tree at different times, one file at a time and four,
+// give the same bytes: no file time is later than SOURCE_DATE_EPOCH, no
+// access or change time is stored, and the stamp says the epoch in UTC. A
+// stream larger than what waits in memory goes through a temporary file. A
+// listed empty directory is stored; an unlisted one only scanned.
+TEST(TictoolBuild, TheSameTreeGivesTheSameBytesWhateverTheTimeAndTheJobs) {
+  TempDir dir;
+  std::string noise;
+  for (unsigned s = 7; noise.size() < 1500000;) noise += static_cast<char>((s = s * 1103515245u + 12345u) >> 23);
+  write_file(dir / "tree/big", noise);
+  for (int i = 0; i < 12; ++i) write_file(dir / ("tree/small/" + std::to_string(i)), std::string(i * 100, 'x'));
+  ASSERT_EQ(symlink("big", (dir / "tree/link").c_str()), 0);
+  ASSERT_EQ(mkdir((dir / "tree/var").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir / "tree/var/empty").c_str(), 0750), 0);
+  std::string list = "big;o;;0;0;0\nlink;o;;0;0;0\nvar/empty;o;;0;0;0\n";
+  for (int i = 0; i < 12; ++i) list += "small/" + std::to_string(i) + ";o;;0;0;0\n";
+  write_file(dir / "list", list);
+
+  const RunOptions epoch{dir.path(), {"SOURCE_DATE_EPOCH=1700000000"}, {}};
+  const std::vector<std::string> info{"--version-info", "BUILD_NUMBER=8100", "--version-info", "release=gold"};
+  auto build = [&](const std::string& jobs, const std::string& archive) {
+    std::vector<std::string> args{"build", "-j" + jobs};
+    args.insert(args.end(), info.begin(), info.end());
+    args.insert(args.end(), {"-C", "tree", "list", archive, "."});
+    expect_result(run_tictool(args, epoch), 0);
+  };
+  build("1", "one.tic");
+  sleep(1);
+  // New modification, access and change times on every file.
+  ASSERT_EQ(system(("touch '" + dir.path() + "'/tree/big '" + dir.path() + "'/tree/small/*").c_str()), 0);
+  ASSERT_EQ(system(("cat '" + dir.path() + "'/tree/big > /dev/null").c_str()), 0);
+  build("4", "four.tic");
+  EXPECT_TRUE(read_file(dir / "one.tic") == read_file(dir / "four.tic")) << "the two builds differ";
+
+  const RunOptions here{dir.path(), {}, {}};
+  const struct { std::string key, value; } stamp[] = {
+      {"DATE", "2023/11/14"}, {"TIME", "22:13:20+0000"}, {"BUILD_NUMBER", "8100"}, {"RELEASE", "gold"},
+      {"VERSION_MAJOR", "17"}};
+  for (const auto& [key, value] : stamp) expect_result(run_kestrel({"version", key, "one.tic"}, here), 0, value + "\n");
+  expect_result(run_kestrel({"validate", "one.tic"}, here), 0);
+  expect_result(run_kestrel({"list", "-o", "o", "one.tic"}, here), 0,
+                "big\nlink\nsmall/0\nsmall/1\nsmall/10\nsmall/11\nsmall/2\nsmall/3\nsmall/4\nsmall/5\nsmall/6\n"
+                "small/7\nsmall/8\nsmall/9\nvar/empty\n");
+  const RunResult dump = run_tictool({"dump", "one.tic"}, here);
+  EXPECT_NE(dump.out.find("  version 17.0.11 build 8100\n"), std::string::npos);
+  EXPECT_NE(dump.out.find("  entry var/empty\n    size 0\n    mode drwxr-x---\n"), std::string::npos) << dump.out;
+  EXPECT_GT(read_file(dir / "one.tic").size(), 1500000u);
 }
 
 }  // namespace

@@ -34,3 +34,56 @@ TEST(StampWriter, AnOverlongProductNameIsCutAndTheBlockStillCloses) {
   ASSERT_EQ(length, kStampDataSize);
   EXPECT_EQ(block[kStampDataSize - 1], '\0');
 }
+
+TEST(StampWriter, AReproducibleStampSaysItsTimeInUtc) {
+  a_stamp_version version;
+  version.product = "tarnvale";
+  a_stamp_time when;
+  when.when = 1700000000;
+  when.utc = true;
+  const a_stamp_entries entries = archive_stamp_entries(version, when);
+  ASSERT_EQ(entries.size(), 15u);
+  EXPECT_EQ(entries[6].key + "=" + entries[6].value, "DATE=2023/11/14");
+  EXPECT_EQ(entries[7].key + "=" + entries[7].value, "TIME=22:13:20+0000");
+  const std::string ident = entries[14].value;
+  EXPECT_EQ(ident.substr(ident.rfind("/OPT/")), "/OPT/Tue Nov 14 22:13:20 UTC 2023");
+}
+
+// Entries are replaced where a reader would find them (keys compare without
+// regard to case) or added at the end, and the block is written as it parses.
+TEST(StampWriter, EntriesReplacedOrAddedComposeIntoABlockThatParsesBack) {
+  a_stamp_entries entries{{"MODULE", "tarnvale"}, {"BUILD_NUMBER", "7254"}};
+  set_stamp_entry(entries, "build_number", "8100");
+  set_stamp_entry(entries, "RELEASE", "gold");
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[1].key + "=" + entries[1].value, "BUILD_NUMBER=8100");
+  char block[kStampDataSize];
+  const size_t length = compose_stamp(entries, block);
+  EXPECT_EQ(length, stamp_block_length(entries));
+  dbversion_info info;
+  ASSERT_EQ(__Parse_dbversion_info(block + kStampMarkerLength, length - kStampMarkerLength, &info), kInfoFound);
+  EXPECT_STREQ(__Find_arg(&info, "RELEASE"), "gold");
+  EXPECT_STREQ(__Find_arg(&info, "Build_Number"), "8100");
+}
+
+TEST(StampWriter, WhatAnEntryMayHoldAndHowManyABlockHolds) {
+  const struct { std::string key, value; const char* problem; } entries[] = {
+      {"K", "v", nullptr}, {"K", "", nullptr}, {"", "v", "empty key"}, {"K=", "v", "\"=\" in the key"},
+      {std::string("K\0", 2), "v", "NUL in the key"}, {"K", "a=b", "\"=\" in the value"},
+      {"K", std::string("a\0", 2), "NUL in the value"}};
+  for (const auto& e : entries) {
+    const char* problem = stamp_entry_problem(e.key, e.value);
+    EXPECT_STREQ(problem, e.problem) << e.key << "=" << e.value;
+  }
+  // 100 entries of "K=" in 16 + 100 * 3 + 1 bytes fit; a 101st does not.
+  a_stamp_entries many(100, {"K", ""});
+  EXPECT_TRUE(stamp_fits(many));
+  many.push_back({"K", ""});
+  EXPECT_FALSE(stamp_fits(many));
+  // One entry that fills the block to its last byte fits; one byte more does not.
+  a_stamp_entries full{{"K", std::string(kStampDataSize - kStampMarkerLength - 4, 'v')}};
+  EXPECT_EQ(stamp_block_length(full), kStampDataSize);
+  EXPECT_TRUE(stamp_fits(full));
+  full[0].value += 'v';
+  EXPECT_FALSE(stamp_fits(full));
+}

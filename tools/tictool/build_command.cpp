@@ -5,12 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crypto/archive_key.h"
@@ -20,6 +24,7 @@
 #include "scan/dir_scan.h"
 #include "tic/entry_name.h"
 #include "tic/error.h"
+#include "tic/list_file.h"
 #include "tic/tic.h"
 
 namespace {
@@ -66,6 +71,40 @@ bool open_list_file(const std::string& path, std::ifstream& in) {
   }
   complain("cannot read list file %s: %s", path.c_str(), std::strerror(errno));
   return false;
+}
+
+// The list reader stops at its first bad line; this names them all, in
+// the reader's words. True when there is none.
+bool check_list_lines(std::istream& in) {
+  std::set<std::string> names;
+  bool good = true;
+  CVSRow row;
+  while (in >> row) {
+    if (row.size() < 6) {
+      fprintf(stderr, "load: invalid entry found: %s\n", row[0].c_str());
+      good = false;
+    } else if (!names.insert(row[0]).second) {
+      fprintf(stderr, "load: duplicate file found: %s\n", row[0].c_str());
+      good = false;
+    }
+  }
+  return good;
+}
+
+// Option masks tell 32 options apart: bit numbers from 32 on share the bits
+// of those 32 lower, so their files would select with the earlier option.
+constexpr uint64_t kMaxOptions = 32;
+
+bool check_option_count(const std::string& list_file, const TicOptions& options) {
+  std::vector<std::pair<uint64_t, std::string>> by_bit;
+  for (const auto& [name, option] : options.option_map) by_bit.emplace_back(option.bit, name);
+  std::sort(by_bit.begin(), by_bit.end());
+  for (size_t i = kMaxOptions; i < by_bit.size(); ++i) {
+    complain("%s: option %s is number %llu; an archive holds at most %llu options (it would share its bit with %s)",
+             list_file.c_str(), by_bit[i].second.c_str(), static_cast<unsigned long long>(by_bit[i].first),
+             static_cast<unsigned long long>(kMaxOptions), by_bit[i % kMaxOptions].second.c_str());
+  }
+  return by_bit.size() <= kMaxOptions;
 }
 
 // The archive is named relative to where tictool started; the build may run
@@ -115,6 +154,8 @@ bool scan_path(const a_build_request& request, size_t index, a_dir_scan_info& sc
       complain("cannot scan directory %s: %s", path.c_str(), std::strerror(errno));
       return false;
     }
+    // The directory itself, under the name its members are stored below.
+    if (tail != ".") scan.add_directory(tail);
     return true;
   }
   if (path[0] == '@') {
@@ -127,24 +168,79 @@ bool scan_path(const a_build_request& request, size_t index, a_dir_scan_info& sc
   // A directory named on the command line is scanned whatever its name:
   // "." is the usual case.
   const bool is_directory = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (is_directory && path != ".") scan.add_directory(path);
   if (is_directory ? scan.scan_dir(path) == 0 : scan.process_element(path) == 0) return true;
   complain("cannot scan %s: %s", path.c_str(), std::strerror(errno));
   return false;
 }
 
-// Every scanned path must make an entry name and be there; adds up the
-// sizes of the files to archive for the progress line.
-bool check_scan(const a_dir_scan_info& scan, const Tic& tic, unsigned long long& total) {
+// What kind of file |mode| is, for a refusal.
+const char* kind_of(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+// Every scanned path must make an entry name, be there, be a regular file,
+// a directory or a symbolic link, and be listed; each one that is not gets
+// its line, all of them before anything is written. Adds up the sizes of
+// the files to archive for the progress line.
+bool check_scan(const a_dir_scan_info& scan, const Tic& tic, const std::string& archive, unsigned long long& total) {
+  struct stat archive_status;
+  const bool archive_exists = stat(archive.c_str(), &archive_status) == 0;
+  const TicToc& toc = tic.get_toc();
+  bool good = true;
   for (const auto& [name, entry] : scan.files) {
-    if (!check_entry_name(name)) return false;
-    if (!entry.present) {
-      complain("%s: %s", name.c_str(), std::strerror(ENOENT));
-      return false;
+    if (!check_entry_name(name)) {
+      good = false;
+      continue;
     }
-    if (tic.compressing_me(name)) continue;
+    if (name.size() > TicToc::kMaxStringLength) {
+      complain("%s: name longer than %u bytes", name.c_str(), TicToc::kMaxStringLength);
+      good = false;
+      continue;
+    }
     struct stat st;
-    if (lstat(name.c_str(), &st) == 0) total += static_cast<unsigned long long>(st.st_size);
+    if (!entry.present || lstat(name.c_str(), &st) != 0) {
+      complain("%s: %s", name.c_str(), std::strerror(entry.present ? errno : ENOENT));
+      good = false;
+      continue;
+    }
+    if (archive_exists && st.st_dev == archive_status.st_dev && st.st_ino == archive_status.st_ino) continue;
+    const bool listed = toc.file_map.count(name) != 0;
+    if (S_ISDIR(st.st_mode)) continue;  // stored when listed, else only scanned
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+      complain("%s: %s; only regular files, directories and symbolic links can be archived", name.c_str(),
+               kind_of(st.st_mode));
+      good = false;
+      continue;
+    }
+    if (!listed) {
+      fprintf(stderr, "File not in toc: %s\n", name.c_str());
+      good = false;
+      continue;
+    }
+    if (S_ISREG(st.st_mode)) total += static_cast<unsigned long long>(st.st_size);
   }
+  return good;
+}
+
+// SOURCE_DATE_EPOCH, when set and not empty: seconds since 1970 in decimal.
+bool source_date_epoch(bool& set, long long& epoch) {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  set = text != nullptr && *text != '\0';
+  if (!set) return true;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  // Up to the end of the year 9999: what the stamp's dates can show.
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value > 253402300799ULL) {
+    complain("SOURCE_DATE_EPOCH=%s: not a number of seconds since 1970", text);
+    return false;
+  }
+  epoch = static_cast<long long>(value);
   return true;
 }
 
@@ -167,16 +263,42 @@ int run_build(const a_build_request& request) {
   if (!open_list_file(request.list_file, list)) return kFailure;
   std::string archive;
   if (!absolute_archive_path(request.archive, archive)) return kFailure;
+  bool has_epoch = false;
+  long long epoch = 0;
+  if (!source_date_epoch(has_epoch, epoch)) return kFailure;
 
   const ArchiveKey key;
   BuildTic tic(nullptr, request.verbose, request.use_key ? key.bytes() : nullptr, request.use_key ? key.length() : 0);
   tic.set_path(archive.c_str());
   tic.set_product_name(request.product);
+  tic.set_jobs(request.jobs != 0 ? request.jobs : std::max(1u, std::thread::hardware_concurrency()));
+  if (has_epoch) tic.set_source_date_epoch(epoch);
+  a_stamp_entries version_info;
+  for (const auto& [name, value] : request.version_info) version_info.push_back({name, value});
+  tic.set_version_info(version_info);
+
+  if (!check_list_lines(list)) {
+    complain("cannot load list file %s", request.list_file.c_str());
+    return kFailure;
+  }
+  list.clear();
+  list.seekg(0);
   if (!tic.get_toc().read(list)) {
     complain("cannot load list file %s", request.list_file.c_str());
     return kFailure;
   }
   list.close();
+  if (!check_option_count(request.list_file, tic.get_toc().options)) return kFailure;
+  {
+    TicHeader header;
+    a_stamp_entries stamp;
+    tic.build_version(header, stamp);
+    if (!stamp_fits(stamp)) {
+      complain("the version stamp would take %zu bytes in %zu entries; it holds at most %zu bytes and %u entries",
+               stamp_block_length(stamp), stamp.size(), kStampDataSize, kStampMaxArgs);
+      return kFailure;
+    }
+  }
 
   if (!request.directory.empty() && chdir(request.directory.c_str()) != 0) {
     complain("cannot change into %s: %s", request.directory.c_str(), std::strerror(errno));
@@ -184,16 +306,22 @@ int run_build(const a_build_request& request) {
   }
   a_dir_scan_info scan;
   scan.read_version_info = false;  // the builder uses only the paths
+  scan.record_directories = true;  // listed directories are stored
   std::string build_directory;
+  bool scanned = true;
   for (size_t i = 0; i < request.paths.size(); ++i) {
-    if (!scan_path(request, i, scan, build_directory)) return kFailure;
+    if (!scan_path(request, i, scan, build_directory)) scanned = false;
   }
   if (!build_directory.empty() && chdir(build_directory.c_str()) != 0) {
     complain("cannot change into %s: %s", build_directory.c_str(), std::strerror(errno));
     return kFailure;
   }
   unsigned long long total = 0;
-  if (!check_scan(scan, tic, total)) return kFailure;
+  if (!check_scan(scan, tic, archive, total) || !scanned) {
+    // What an earlier build left under the name would pass for this one.
+    unlink(archive.c_str());
+    return kFailure;
+  }
 
   int result;
   {

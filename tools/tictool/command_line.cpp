@@ -6,13 +6,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tic/tic.h"
+
 const char kMainUsage[] =
     "usage: tictool <command> [options] [args ...]\n"
     "\n"
     "Commands:\n"
     "  build    write a TIC archive from a list file and the files it names\n"
+    "  dump     show everything an archive holds\n"
+    "  help     show the options of a command\n"
     "\n"
-    "Run \"tictool <command> --help\" for the options of a command.\n";
+    "Run \"tictool <command> --help\" or \"tictool help <command>\" for the options\n"
+    "of a command, \"tictool --version\" for the version of tictool.\n";
 
 const char kBuildUsage[] =
     "usage: tictool build [options] <list-file> <archive> <path> [<path> ...]\n"
@@ -20,7 +25,8 @@ const char kBuildUsage[] =
     "Writes <archive> from the files found under each <path>: a directory (its\n"
     "whole tree), a single file, or \"@<file>\", a file naming one path per line.\n"
     "Every file found is stored under its path, which must be listed in\n"
-    "<list-file> and be relative to the install directory.\n"
+    "<list-file> and be relative to the install directory; a directory that\n"
+    "<list-file> names is stored too.\n"
     "\n"
     "Options:\n"
     "  -C, --directory <dir>          change into <dir> before scanning; <list-file>\n"
@@ -32,7 +38,28 @@ const char kBuildUsage[] =
     "  -p, --product <name>           product name of the archive (default tarnvale)\n"
     "  -a, --all                      keep records for listed files without data\n"
     "      --no-key                   build without the product's archive key\n"
+    "  -j, --jobs <n>                 compress <n> files at a time (default: one per\n"
+    "                                 processor); the archive is the same for any <n>\n"
+    "      --version-info <key=value> set an entry of the archive's version stamp;\n"
+    "                                 VERSION_MAJOR, VERSION_MINOR, VERSION_PATCH and\n"
+    "                                 BUILD_NUMBER also set the header's version\n"
     "  -v, --verbose                  print \"Compressing <path>\" for every file\n"
+    "  -h, --help                     print this text\n"
+    "\n"
+    "With SOURCE_DATE_EPOCH set, the stamp carries that time (in UTC) and no file\n"
+    "time in the archive is later: the same inputs give the same archive.\n";
+
+const char kDumpUsage[] =
+    "usage: tictool dump [options] <archive> [<archive> ...]\n"
+    "\n"
+    "Shows the header, the options, every entry (with the mode from its stream's\n"
+    "tar header), the strings and the version stamp of each archive, and, for\n"
+    "several archives, the set they make as kestrel reads it. A damaged archive\n"
+    "is shown as far as it reads, with where reading stopped; the status is then\n"
+    "255.\n"
+    "\n"
+    "Options:\n"
+    "      --json                     one JSON document instead of text lines\n"
     "  -h, --help                     print this text\n";
 
 namespace {
@@ -45,21 +72,31 @@ a_command_line bad_usage(std::string error, const char* usage) {
   return out;
 }
 
+a_command_line help(const char* text) {
+  a_command_line out;
+  out.action = an_action::kHelp;
+  out.help = text;
+  return out;
+}
+
 bool is(const char* arg, const char* short_form, const char* long_form) {
   return (short_form != nullptr && std::strcmp(arg, short_form) == 0) || std::strcmp(arg, long_form) == 0;
 }
 
-// A count of path elements: decimal digits only.
-bool parse_count(const char* text, int& out) {
+// A count: decimal digits only, at most |max|.
+bool parse_count(const char* text, long max, int& out) {
   if (*text == '\0') return false;
   for (const char* p = text; *p != '\0'; ++p)
     if (*p < '0' || *p > '9') return false;
   errno = 0;
   const long value = std::strtol(text, nullptr, 10);
-  if (errno != 0 || value > 1000000) return false;
+  if (errno != 0 || value > max) return false;
   out = static_cast<int>(value);
   return true;
 }
+
+// Most compressions at a time that make sense on any machine.
+constexpr long kMaxJobs = 1024;
 
 a_command_line parse_build(int argc, const char* const* argv, int i) {
   a_command_line out;
@@ -72,24 +109,40 @@ a_command_line parse_build(int argc, const char* const* argv, int i) {
       break;
     }
     if (arg[0] != '-' || arg[1] == '\0') break;
-    if (is(arg, "-h", "--help")) {
-      out.action = an_action::kBuildHelp;
-      return out;
-    }
+    if (is(arg, "-h", "--help")) return help(kBuildUsage);
     if (is(arg, "-a", "--all")) {
       r.all = true;
     } else if (is(arg, nullptr, "--no-key")) {
       r.use_key = false;
     } else if (is(arg, "-v", "--verbose")) {
       r.verbose = true;
-    } else if (is(arg, "-C", "--directory") || is(arg, "-k", "--keep-path-elements") || is(arg, "-p", "--product")) {
+    } else if (std::strncmp(arg, "-j", 2) == 0 && arg[2] != '\0') {
+      // "-j4", as make takes it.
+      int jobs = 0;
+      if (!parse_count(arg + 2, kMaxJobs, jobs) || jobs < 1)
+        return bad_usage(std::string("not a number of jobs from 1 to 1024: ") + (arg + 2), kBuildUsage);
+      r.jobs = static_cast<unsigned>(jobs);
+    } else if (is(arg, "-C", "--directory") || is(arg, "-k", "--keep-path-elements") || is(arg, "-p", "--product") ||
+               is(arg, "-j", "--jobs") || is(arg, nullptr, "--version-info")) {
       if (i + 1 >= argc) return bad_usage(std::string("option ") + arg + " needs a value", kBuildUsage);
       const char* value = argv[++i];
+      int jobs = 0;
       if (is(arg, "-C", "--directory")) {
         r.directory = value;
       } else if (is(arg, "-p", "--product")) {
         r.product = value;
-      } else if (!parse_count(value, r.keep_path_elements)) {
+      } else if (is(arg, "-j", "--jobs")) {
+        if (!parse_count(value, kMaxJobs, jobs) || jobs < 1)
+          return bad_usage(std::string("not a number of jobs from 1 to 1024: ") + value, kBuildUsage);
+        r.jobs = static_cast<unsigned>(jobs);
+      } else if (is(arg, nullptr, "--version-info")) {
+        const char* equals = std::strchr(value, '=');
+        if (equals == nullptr) return bad_usage(std::string("--version-info ") + value + ": not KEY=VALUE", kBuildUsage);
+        std::string key(value, equals), text(equals + 1);
+        const std::string problem = Tic::version_info_problem(key, text);
+        if (!problem.empty()) return bad_usage(std::string("--version-info ") + value + ": " + problem, kBuildUsage);
+        r.version_info.emplace_back(std::move(key), std::move(text));
+      } else if (!parse_count(value, 1000000, r.keep_path_elements)) {
         return bad_usage(std::string("not a number of path elements: ") + value, kBuildUsage);
       }
     } else {
@@ -106,16 +159,51 @@ a_command_line parse_build(int argc, const char* const* argv, int i) {
   return out;
 }
 
+a_command_line parse_dump(int argc, const char* const* argv, int i) {
+  a_command_line out;
+  out.action = an_action::kDump;
+  for (; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--") == 0) {
+      ++i;
+      break;
+    }
+    if (arg[0] != '-' || arg[1] == '\0') break;
+    if (is(arg, "-h", "--help")) return help(kDumpUsage);
+    if (!is(arg, nullptr, "--json")) return bad_usage(std::string("unknown option: ") + arg, kDumpUsage);
+    out.dump.json = true;
+  }
+  if (i >= argc) return bad_usage("missing archive", kDumpUsage);
+  out.dump.archives.assign(argv + i, argv + argc);
+  return out;
+}
+
+// The usage text of a command word, or null.
+const char* usage_of(const char* command) {
+  if (strcasecmp(command, "build") == 0) return kBuildUsage;
+  if (strcasecmp(command, "dump") == 0) return kDumpUsage;
+  if (strcasecmp(command, "help") == 0) return kMainUsage;
+  return nullptr;
+}
+
 }  // namespace
 
 a_command_line parse_command_line(int argc, const char* const* argv) {
   if (argc < 2) return bad_usage("missing command", kMainUsage);
   const char* command = argv[1];
-  if (is(command, "-h", "--help") || strcasecmp(command, "help") == 0) {
+  if (is(command, "-h", "--help")) return help(kMainUsage);
+  if (is(command, nullptr, "--version")) {
     a_command_line out;
-    out.action = an_action::kMainHelp;
+    out.action = an_action::kVersion;
     return out;
   }
+  if (strcasecmp(command, "help") == 0) {
+    if (argc < 3) return help(kMainUsage);
+    const char* text = usage_of(argv[2]);
+    if (text == nullptr) return bad_usage(std::string("unknown command: ") + argv[2], kMainUsage);
+    return help(text);
+  }
   if (strcasecmp(command, "build") == 0) return parse_build(argc, argv, 2);
+  if (strcasecmp(command, "dump") == 0) return parse_dump(argc, argv, 2);
   return bad_usage(std::string("unknown command: ") + command, kMainUsage);
 }

@@ -1,7 +1,9 @@
 // tictool's command line: what was asked for, parsed apart from doing it.
 //
-//   tictool --help
+//   tictool --help | --version
+//   tictool help [<command>]
 //   tictool build [options] <list-file> <archive> <path> [<path> ...]
+//   tictool dump [--json] <archive> [<archive> ...]
 //
 // Switches are recognised only before the first positional argument (or up
 // to "--"); a switch's value is the next word. The command word is compared
@@ -9,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // What `tictool build` is to do.
@@ -22,24 +25,37 @@ struct a_build_request {
   bool all = false;                 // -a: records for files without data
   bool use_key = true;              // --no-key clears it
   bool verbose = false;             // -v
+  unsigned jobs = 0;                // -j: 0 for one per processor
+  // --version-info KEY=VALUE, in the order given.
+  std::vector<std::pair<std::string, std::string>> version_info;
+};
+
+// What `tictool dump` is to do.
+struct a_dump_request {
+  bool json = false;
+  std::vector<std::string> archives;
 };
 
 enum class an_action {
-  kMainHelp,   // print the main usage on standard output
-  kBuildHelp,  // print the build usage on standard output
+  kHelp,       // print |help| on standard output
+  kVersion,    // print the program's version on standard output
   kBuild,      // run the build
+  kDump,       // run the dump
   kBadUsage,   // print |error| and |usage| on standard error
 };
 
 struct a_command_line {
   an_action action = an_action::kBadUsage;
   a_build_request build;
-  std::string error;          // for kBadUsage: one line, without "tictool: "
+  a_dump_request dump;
+  const char* help = nullptr;   // for kHelp: the text to print
+  std::string error;            // for kBadUsage: one line, without "tictool: "
   const char* usage = nullptr;  // for kBadUsage: the usage text to show
 };
 
 extern const char kMainUsage[];
 extern const char kBuildUsage[];
+extern const char kDumpUsage[];
 
 // Exit status of a command line that cannot be understood.
 constexpr int kBadUsageStatus = 2;

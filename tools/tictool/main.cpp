@@ -1,20 +1,38 @@
-// tictool: makes the TIC archives that kestrel installs from.
+// tictool: makes the TIC archives that kestrel installs from, and shows what
+// they hold.
+#include <malloc.h>
+
 #include <cstdio>
+#include <string>
 
 #include "build_command.h"
 #include "command_line.h"
+#include "dump_command.h"
+#include "own_stamp.h"
+#include "stamp/own_version.h"
 
 int main(int argc, char** argv) {
+  // Every stream gets a compressor of its own, several megabytes that are
+  // freed again at once; keeping freed memory in the process spares the
+  // system mapping and clearing those pages anew for every file.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+
   const a_command_line command = parse_command_line(argc, argv);
   switch (command.action) {
-    case an_action::kMainHelp:
-      std::fputs(kMainUsage, stdout);
+    case an_action::kHelp:
+      std::fputs(command.help, stdout);
       return 0;
-    case an_action::kBuildHelp:
-      std::fputs(kBuildUsage, stdout);
+    case an_action::kVersion: {
+      std::string line;
+      if (!own_version_line(__DBVersionInfo_tictool, kTictoolStampSize, line)) return 1;
+      std::printf("%s\n", line.c_str());
       return 0;
+    }
     case an_action::kBuild:
       return run_build(command.build);
+    case an_action::kDump:
+      return run_dump(command.dump);
     case an_action::kBadUsage:
       break;
   }

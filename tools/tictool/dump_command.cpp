@@ -1,0 +1,413 @@
+// tictool dump.
+//
+// Text: one fact per line. A section starts at the left margin
+// ("archive <path>", and "set <path> ..." for several archives); its
+// records ("option <name>", "entry <name>", "string <n> <text>",
+// "stamp <key>=<value>", "stopped <where>") are indented by two blanks and
+// their fields by four. Control characters in names and texts are shown as
+// \xNN.
+//
+// JSON: {"archives": [...], "set": {...} or null, "complete": bool}; the key
+// names are listed in tictool(1) and stay as they are.
+#include "dump_command.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "crypto/archive_key.h"
+#include "display/progress.h"
+#include "tic/inspect.h"
+#include "tic/options.h"
+#include "tic/toc.h"
+
+namespace {
+
+std::string hex(const unsigned char* bytes, size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 0xf];
+  }
+  return out;
+}
+
+std::string mask_text(uint64_t mask) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(mask));
+  return text;
+}
+
+const char* key_name(an_archive_key key) {
+  switch (key) {
+    case an_archive_key::kProduct: return "product";
+    case an_archive_key::kNone: return "none";
+    default: return "unknown";
+  }
+}
+
+// An option as the dump shows it, in a member or in the set.
+struct a_shown_option {
+  bool named = true;
+  std::string name;
+  uint64_t number = 0;
+  bool described = false;
+  std::string description;
+  std::vector<std::string> archives;
+};
+
+// An entry as the dump shows it.
+struct a_shown_entry {
+  bool named = true;
+  std::string name;
+  uint64_t name_index = 0;
+  const TicTocEntry* record = nullptr;
+  bool has_mode = false;
+  std::string mode;
+  std::vector<std::string> options;  // the options whose bit the mask holds
+  std::vector<std::string> control;  // likewise for the control mask
+  std::string archive;               // the archive holding the stream, or empty
+};
+
+// The option names whose bit value shares a bit with |mask|: the options
+// that select the file.
+std::vector<std::string> option_names(const TicOptions& options, uint64_t mask) {
+  std::vector<std::pair<uint64_t, std::string>> by_bit;
+  for (const auto& [name, option] : options.option_map)
+    if ((option_bit_value(option.bit) & mask) != 0) by_bit.emplace_back(option.bit, name);
+  std::sort(by_bit.begin(), by_bit.end());
+  std::vector<std::string> names;
+  for (const auto& named : by_bit) names.push_back(named.second);
+  return names;
+}
+
+struct a_shown_archive {
+  const an_archive_inspection* inspection;
+  std::vector<a_shown_option> options;
+  std::vector<a_shown_entry> entries;
+};
+
+a_shown_archive show_member(const an_archive_inspection& in) {
+  a_shown_archive out;
+  out.inspection = &in;
+  TicOptions options;
+  for (const an_inspected_option& o : in.options) {
+    a_shown_option shown;
+    shown.named = o.named;
+    shown.name = o.named ? o.name : "#" + std::to_string(o.record.name_index);
+    shown.number = o.record.bit;
+    shown.described = o.described;
+    shown.description = o.description;
+    shown.archives.push_back(in.path);
+    out.options.push_back(shown);
+    if (o.named) options.option_map.emplace(o.name, o.record);
+  }
+  for (const an_inspected_entry& e : in.entries) {
+    a_shown_entry shown;
+    shown.named = e.named;
+    shown.name = e.named ? e.name : "#" + std::to_string(e.record.name_index);
+    shown.name_index = e.record.name_index;
+    shown.record = &e.record;
+    shown.has_mode = e.has_mode;
+    if (e.has_mode) shown.mode = file_mode_text(e.mode);
+    shown.options = option_names(options, e.record.mask);
+    shown.control = option_names(options, e.record.control_mask);
+    if (e.record.data_offset != 0) shown.archive = in.path;
+    out.entries.push_back(shown);
+  }
+  return out;
+}
+
+// The set kestrel reads: the members merged in byte-wise order of their
+// paths, each option with the members that define it, each entry with the
+// member whose stream install takes.
+struct a_shown_set {
+  std::vector<std::string> paths;
+  TicToc toc;
+  std::vector<a_shown_option> options;
+  std::vector<a_shown_entry> entries;
+};
+
+void show_set(const std::vector<an_archive_inspection>& members, a_shown_set& out) {
+  std::map<std::string, const an_archive_inspection*> by_path;
+  for (const an_archive_inspection& m : members) by_path.emplace(m.path, &m);
+  std::map<std::string, TicToc> tocs;
+  for (const auto& [path, m] : by_path) {
+    out.paths.push_back(path);
+    tocs[path] = inspected_toc(*m);
+    out.toc.merge(tocs[path]);
+  }
+  for (const auto& [name, option] : out.toc.options.option_map) {
+    a_shown_option shown;
+    shown.name = name;
+    shown.number = option.bit;
+    auto description = out.toc.options.description_map.find(name);
+    shown.described = description != out.toc.options.description_map.end();
+    if (shown.described) shown.description = description->second;
+    for (const auto& [path, toc] : tocs)
+      if (toc.options.option_map.count(name) != 0) shown.archives.push_back(path);
+    out.options.push_back(shown);
+  }
+  for (const auto& [name, entry] : out.toc.file_map) {
+    a_shown_entry shown;
+    shown.name = name;
+    shown.record = &entry;
+    shown.options = option_names(out.toc.options, entry.mask);
+    shown.control = option_names(out.toc.options, entry.control_mask);
+    for (const auto& [path, m] : by_path) {
+      const TicToc& toc = tocs[path];
+      auto found = toc.file_map.find(name);
+      if (found == toc.file_map.end() || found->second.data_offset == 0) continue;
+      shown.archive = path;
+      for (const an_inspected_entry& e : m->entries)
+        if (e.named && e.name == name && e.has_mode) {
+          shown.has_mode = true;
+          shown.mode = file_mode_text(e.mode);
+        }
+      break;
+    }
+    out.entries.push_back(shown);
+  }
+}
+
+// ---- text
+
+std::string printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string joined(const std::vector<std::string>& names, const char* separator) {
+  std::string out;
+  for (const std::string& name : names) out += (out.empty() ? "" : separator) + printable(name);
+  return out.empty() ? "-" : out;
+}
+
+void text_options(const std::vector<a_shown_option>& options) {
+  for (const a_shown_option& o : options) {
+    std::printf("  option %s\n", printable(o.name).c_str());
+    std::printf("    number %llu\n", static_cast<unsigned long long>(o.number));
+    std::printf("    description %s\n", o.described ? printable(o.description).c_str() : "-");
+    std::printf("    archives %s\n", joined(o.archives, " ").c_str());
+  }
+}
+
+void text_entries(const std::vector<a_shown_entry>& entries) {
+  for (const a_shown_entry& e : entries) {
+    const TicTocEntry& r = *e.record;
+    std::printf("  entry %s\n", printable(e.name).c_str());
+    std::printf("    size %llu\n", static_cast<unsigned long long>(r.file_size));
+    std::printf("    mode %s\n", e.has_mode ? e.mode.c_str() : "-");
+    std::printf("    options %s (mask %s)\n", joined(e.options, "|").c_str(), mask_text(r.mask).c_str());
+    std::printf("    control %s (mask %s)\n", joined(e.control, "|").c_str(), mask_text(r.control_mask).c_str());
+    std::printf("    archive %s\n", e.archive.empty() ? "-" : printable(e.archive).c_str());
+    std::printf("    data offset %llu\n", static_cast<unsigned long long>(r.data_offset));
+    std::printf("    stored length %llu\n", static_cast<unsigned long long>(r.stored_length));
+    std::printf("    mac %s\n", hex(r.mac, sizeof r.mac).c_str());
+    std::printf("    aux %llu %llu %llu\n", static_cast<unsigned long long>(r.aux_a),
+                static_cast<unsigned long long>(r.aux_b), static_cast<unsigned long long>(r.aux_c));
+  }
+}
+
+void text_archive(const a_shown_archive& shown) {
+  const an_archive_inspection& in = *shown.inspection;
+  std::printf("archive %s\n", printable(in.path).c_str());
+  std::printf("  size %llu\n", static_cast<unsigned long long>(in.file_size));
+  if (in.header_read) {
+    const TicHeader& h = in.header;
+    std::printf("  mac %s (key: %s)\n", hex(h.mac, sizeof h.mac).c_str(), key_name(in.key));
+    std::printf("  version %u.%u.%u build %u\n", h.major, h.minor, h.patch, h.build);
+    std::printf("  byte order %s\n", in.swapped ? "swapped" : "native");
+    std::printf("  stamp block %llu bytes at %llu\n", static_cast<unsigned long long>(h.version_length),
+                static_cast<unsigned long long>(h.version_offset));
+    std::printf("  entry table %llu entries at %llu\n", static_cast<unsigned long long>(h.entry_count),
+                static_cast<unsigned long long>(h.toc_offset));
+    std::printf("  option table %llu options at %llu\n", static_cast<unsigned long long>(h.option_count),
+                static_cast<unsigned long long>(h.option_offset));
+    std::printf("  string table %llu strings at %llu\n", static_cast<unsigned long long>(h.string_count),
+                static_cast<unsigned long long>(h.string_offset));
+  }
+  text_options(shown.options);
+  text_entries(shown.entries);
+  for (size_t i = 0; i < in.strings.size(); ++i) std::printf("  string %zu %s\n", i, printable(in.strings[i]).c_str());
+  for (const a_stamp_entry& s : in.stamp)
+    std::printf("  stamp %s=%s\n", printable(s.key).c_str(), printable(s.value).c_str());
+  for (const std::string& problem : in.problems) std::printf("  stopped %s\n", printable(problem).c_str());
+}
+
+void text_set(const a_shown_set& set) {
+  std::printf("set %s\n", joined(set.paths, " ").c_str());
+  text_options(set.options);
+  text_entries(set.entries);
+}
+
+// ---- JSON
+
+// A JSON string. Valid UTF-8 passes as it is; control characters and bytes
+// that are not UTF-8 are escaped (the latter as the code point of the byte),
+// so the document is always valid.
+std::string json(const std::string& text) {
+  std::string out = "\"";
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    bool valid = length != 0 && i + length <= n && !(length > 1 && c < 0xc2) && !(length == 4 && c > 0xf4);
+    for (size_t k = 1; valid && k < length; ++k) valid = (p[i + k] & 0xc0) == 0x80;
+    if (valid && length == 3) {
+      const unsigned cp = ((c & 0x0fu) << 12) | ((p[i + 1] & 0x3fu) << 6) | (p[i + 2] & 0x3fu);
+      valid = cp >= 0x800 && (cp < 0xd800 || cp > 0xdfff);
+    }
+    if (valid && length == 4) {
+      const unsigned cp = ((c & 0x07u) << 18) | ((p[i + 1] & 0x3fu) << 12);
+      valid = cp >= 0x10000 && cp <= 0x10ffff;
+    }
+    if (valid && length > 1) {
+      out.append(text, i, length);
+      i += length;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++i;
+  }
+  return out + "\"";
+}
+
+std::string json(unsigned long long number) { return std::to_string(number); }
+
+std::string json_or_null(bool present, const std::string& text) { return present ? json(text) : "null"; }
+
+std::string json_list(const std::vector<std::string>& texts) {
+  std::string out = "[";
+  for (size_t i = 0; i < texts.size(); ++i) out += (i ? ", " : "") + json(texts[i]);
+  return out + "]";
+}
+
+void json_options(const std::vector<a_shown_option>& options) {
+  std::printf("\"options\": [");
+  for (size_t i = 0; i < options.size(); ++i) {
+    const a_shown_option& o = options[i];
+    std::printf("%s\n    {\"name\": %s, \"number\": %s, \"description\": %s, \"archives\": %s}", i ? "," : "",
+                json_or_null(o.named, o.name).c_str(), json(o.number).c_str(),
+                json_or_null(o.described, o.description).c_str(), json_list(o.archives).c_str());
+  }
+  std::printf("]");
+}
+
+void json_entries(const std::vector<a_shown_entry>& entries) {
+  std::printf("\"entries\": [");
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const a_shown_entry& e = entries[i];
+    const TicTocEntry& r = *e.record;
+    std::printf(
+        "%s\n    {\"name\": %s, \"name_index\": %s, \"size\": %s, \"mode\": %s, \"options\": %s, \"mask\": %s, "
+        "\"control\": %s, \"control_mask\": %s, \"archive\": %s, \"data_offset\": %s, \"stored_length\": %s, "
+        "\"mac\": %s, \"aux\": [%s, %s, %s]}",
+        i ? "," : "", json_or_null(e.named, e.name).c_str(), json(r.name_index).c_str(), json(r.file_size).c_str(),
+        json_or_null(e.has_mode, e.mode).c_str(), json_list(e.options).c_str(), json(mask_text(r.mask)).c_str(),
+        json_list(e.control).c_str(), json(mask_text(r.control_mask)).c_str(),
+        json_or_null(!e.archive.empty(), e.archive).c_str(), json(r.data_offset).c_str(),
+        json(r.stored_length).c_str(), json(hex(r.mac, sizeof r.mac)).c_str(), json(r.aux_a).c_str(),
+        json(r.aux_b).c_str(), json(r.aux_c).c_str());
+  }
+  std::printf("]");
+}
+
+void json_archive(const a_shown_archive& shown) {
+  const an_archive_inspection& in = *shown.inspection;
+  std::printf("  {\"path\": %s, \"size\": %s, \"complete\": %s, \"problems\": %s,\n   \"header\": ", json(in.path).c_str(),
+              json(in.file_size).c_str(), in.complete() ? "true" : "false", json_list(in.problems).c_str());
+  if (in.header_read) {
+    const TicHeader& h = in.header;
+    std::printf(
+        "{\"mac\": %s, \"key\": \"%s\", \"byte_order\": \"%s\", \"toc_offset\": %s, \"entry_count\": %s, "
+        "\"option_offset\": %s, \"option_count\": %s, \"string_offset\": %s, \"string_count\": %s, "
+        "\"version_offset\": %s, \"version_length\": %s, \"major\": %u, \"minor\": %u, \"patch\": %u, "
+        "\"build\": %u}",
+        json(hex(h.mac, sizeof h.mac)).c_str(), key_name(in.key), in.swapped ? "swapped" : "native",
+        json(h.toc_offset).c_str(), json(h.entry_count).c_str(), json(h.option_offset).c_str(),
+        json(h.option_count).c_str(), json(h.string_offset).c_str(), json(h.string_count).c_str(),
+        json(h.version_offset).c_str(), json(h.version_length).c_str(), h.major, h.minor, h.patch, h.build);
+  } else {
+    std::printf("null");
+  }
+  std::printf(",\n   ");
+  json_options(shown.options);
+  std::printf(",\n   ");
+  json_entries(shown.entries);
+  std::printf(",\n   \"strings\": %s,\n   \"stamp\": ", json_list(in.strings).c_str());
+  if (in.stamp_read) {
+    std::printf("[");
+    for (size_t i = 0; i < in.stamp.size(); ++i)
+      std::printf("%s{\"key\": %s, \"value\": %s}", i ? ", " : "", json(in.stamp[i].key).c_str(),
+                  json(in.stamp[i].value).c_str());
+    std::printf("]");
+  } else {
+    std::printf("null");
+  }
+  std::printf("}");
+}
+
+}  // namespace
+
+int run_dump(const a_dump_request& request) {
+  const ArchiveKey key;
+  std::vector<an_archive_inspection> members(request.archives.size());
+  bool complete = true;
+  for (size_t i = 0; i < members.size(); ++i) {
+    inspect_archive(request.archives[i], key.bytes(), key.length(), members[i]);
+    complete = complete && members[i].complete();
+  }
+  std::vector<a_shown_archive> shown;
+  for (const an_archive_inspection& m : members) shown.push_back(show_member(m));
+  const bool with_set = std::set<std::string>(request.archives.begin(), request.archives.end()).size() > 1;
+  a_shown_set set;
+  if (with_set) show_set(members, set);
+
+  if (!request.json) {
+    for (const a_shown_archive& s : shown) text_archive(s);
+    if (with_set) text_set(set);
+  } else {
+    std::printf("{\"archives\": [\n");
+    for (size_t i = 0; i < shown.size(); ++i) {
+      if (i) std::printf(",\n");
+      json_archive(shown[i]);
+    }
+    std::printf("],\n \"set\": ");
+    if (with_set) {
+      std::printf("{\"archives\": %s,\n  ", json_list(set.paths).c_str());
+      json_options(set.options);
+      std::printf(",\n  ");
+      json_entries(set.entries);
+      std::printf("}");
+    } else {
+      std::printf("null");
+    }
+    std::printf(",\n \"complete\": %s}\n", complete ? "true" : "false");
+  }
+  std::fflush(stdout);
+  return complete ? kDumpComplete : kDumpIncomplete;
+}
