@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include "support/archive_writer.h"
 #include "support/run.h"
@@ -132,6 +133,30 @@ TEST(Install, ForgedStreamsInstallOnlyWithinTheInstallDirectory) {
   }
   EXPECT_EQ(p.installed("dir/ok"), "forged but sound");
   for (const char* path : {"escape", "target/link"}) EXPECT_FALSE(file_exists(p.dir / path)) << path;
+}
+
+}  // namespace
+
+namespace {
+
+// A directory the list file names is stored as a directory entry: install
+// makes it with its mode, leaves one that is there as it is, and keeps no
+// marker for it.
+TEST(Install, DirectoryEntriesAreMadeOrLeftInPlace) {
+  Product p;
+  fs::create_directories(p.dir / "src/var/empty");
+  ::chmod((p.dir / "src/var/empty").c_str(), 0750);
+  p.add("var/file", "data");
+  p.build("d.tic", {"var/empty", "var/file"});
+  RunResult r = p.kestrel({"install", "-d", "target", "-b", "saved", "-o", "o", "../d.tic"});
+  ASSERT_EQ(std::tie(r.status, r.err), std::make_tuple(0, std::string()));
+  EXPECT_TRUE(fs::is_directory(p.dir / "target/var/empty"));
+  EXPECT_EQ(fs::status(p.dir / "target/var/empty").permissions(), fs::perms(0750));
+  EXPECT_FALSE(file_exists(p.dir / "target/saved/var/empty"));
+  write_file(p.dir / "target/var/empty/kept", "the administrator's");
+  r = p.kestrel({"install", "-d", "target", "-b", "saved-2", "-o", "o", "../d.tic"});
+  EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(0, std::string()));
+  EXPECT_EQ(p.installed("var/empty/kept"), "the administrator's");
 }
 
 }  // namespace
