@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/byte_span.h"
 #include "platform/fd.h"
 
 const char kStampMarker[] = "@@==Version==@1@";
@@ -183,17 +184,66 @@ size_t __Find_dbversion_block(const void* bytes, size_t length) {
   return find_first_block(static_cast<const char*>(bytes), length);
 }
 
+namespace {
+
+// The search as the file reader has always done it, over a source read
+// through |read(buffer, size)| (the bytes read, fewer only at the end, or -1):
+// window by window, each the bytes just read behind the last kCarry bytes of
+// the window before. A marker skipped within one window (its "MODULE"
+// missing) can be found by the next, so where reads cut the source matters;
+// the span and the file go through this one function and agree.
+// On success |block| holds up to kStampDataSize bytes from the first key on
+// (the rest of the source read once more when the window ends earlier).
+template <typename Read>
+bool search_block(Read read, char* block, size_t* held, uint64_t* key_offset) {
+  char window[kCarry + kReadSize];
+  size_t carried = 0;
+  uint64_t window_offset = 0;  // source offset of window[0]
+  size_t length = 0;
+  size_t key_start = kStampBlockNotFound;
+  for (;;) {
+    const ssize_t got = read(window + carried, kReadSize);
+    if (got < 0) return false;
+    length = carried + static_cast<size_t>(got);
+    if (length < kMatchLength) return false;
+    key_start = find_first_block(window, length);
+    if (key_start != kStampBlockNotFound) break;
+    std::memmove(window, window + length - kCarry, kCarry);
+    window_offset += length - kCarry;
+    carried = kCarry;
+  }
+  *key_offset = window_offset + key_start;
+  size_t copied = length - key_start;
+  if (copied > kStampDataSize) copied = kStampDataSize;
+  std::memcpy(block, window + key_start, copied);
+  if (copied < kStampDataSize) {
+    const ssize_t more = read(block + copied, kStampDataSize - copied);
+    if (more > 0) copied += static_cast<size_t>(more);
+  }
+  *held = copied;
+  return true;
+}
+
+}  // namespace
+
 an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_info* info, const char** error) {
   if (info == nullptr) return kInfoNotFound;
-  const size_t key_start = __Find_dbversion_block(bytes, length);
-  if (key_start == kStampBlockNotFound) {
-    std::memset(info, 0, sizeof *info);
+  std::memset(info, 0, sizeof *info);
+  ByteSpan source(bytes, length);
+  auto read = [&source](char* out, size_t size) {
+    const size_t taken = size < source.size() ? size : source.size();
+    source.take(out, taken);
+    return static_cast<ssize_t>(taken);
+  };
+  char block[kStampDataSize];
+  size_t held = 0;
+  uint64_t key_offset = 0;
+  if (!search_block(read, block, &held, &key_offset)) {
     if (error != nullptr) *error = "no marker followed by MODULE";
     return kInfoNotFound;
   }
-  const an_info_found found =
-      __Parse_dbversion_info(static_cast<const char*>(bytes) + key_start, length - key_start, info, error);
-  info->file_offset = key_start;
+  const an_info_found found = __Parse_dbversion_info(block, held, info, error);
+  info->file_offset = key_offset;
   return found;
 }
 
@@ -207,40 +257,14 @@ an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsig
   }
   UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return kInfoNotFound;
-
-  // The search: window by window, each the bytes just read behind the last
-  // kCarry bytes of the window before.
-  char window[kCarry + kReadSize];
-  size_t carried = 0;
-  uint64_t window_offset = 0;  // file offset of window[0]
-  size_t length = 0;
-  size_t key_start = kStampBlockNotFound;
-  for (;;) {
-    const ssize_t got = read_full(fd.get(), window + carried, kReadSize);
-    if (got < 0) return kInfoNotFound;
-    length = carried + static_cast<size_t>(got);
-    if (length < kMatchLength) return kInfoNotFound;
-    key_start = __Find_dbversion_block(window, length);
-    if (key_start != kStampBlockNotFound) break;
-    std::memmove(window, window + length - kCarry, kCarry);
-    window_offset += length - kCarry;
-    carried = kCarry;
-  }
-
-  // The parse: the block's bytes as the span decoder takes them, at most
-  // kStampDataSize from the first key on; the block may run on past the
-  // window, so the rest is read from the file once.
+  auto read = [&fd](char* out, size_t size) { return read_full(fd.get(), out, size); };
   char block[kStampDataSize];
-  size_t held = length - key_start;
-  if (held > sizeof block) held = sizeof block;
-  std::memcpy(block, window + key_start, held);
-  if (held < sizeof block) {
-    const ssize_t more = read_full(fd.get(), block + held, sizeof block - held);
-    if (more > 0) held += static_cast<size_t>(more);
-  }
+  size_t held = 0;
+  uint64_t key_offset = 0;
+  if (!search_block(read, block, &held, &key_offset)) return kInfoNotFound;
   fd.reset();
   const an_info_found found = __Parse_dbversion_info(block, held, info);
-  info->file_offset = window_offset + key_start;
+  info->file_offset = key_offset;
   return found;
 }
 

@@ -87,9 +87,9 @@ constexpr size_t kStampBlockNotFound = static_cast<size_t>(-1);
 // kStampBlockNotFound.
 size_t __Find_dbversion_block(const void* bytes, size_t length);
 
-// Finds and parses the first block in |bytes| as __Get_dbversion_info does in
-// a file holding those bytes; |file_offset| is the offset of the first key
-// byte in |bytes|.
+// Finds and parses the first block in |bytes| exactly as __Get_dbversion_info
+// does in a file holding those bytes, window by window as that reader reads
+// them; |file_offset| is the offset of the first key byte in |bytes|.
 an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_info* info,
                                     const char** error = nullptr);
 

@@ -121,35 +121,55 @@ bool TicToc::encode_list(std::string* out, std::string* error) const {
     by_bit[option.bit] = &name;
   }
 
-  size_t named = 0;  // options the text has defined so far: bits 0 to named-1
-  // Appends names whose bit values together make |mask|: every option
-  // already defined that lies within it, then the next undefined ones in bit
-  // order for as long as they lie within it (naming them early can only
-  // help later lines).
-  auto spell = [&](unsigned long long mask, std::string& column) {
+  // Appends to |column| names whose bit values together make |mask|: every
+  // option already defined (bits below |*named|) that lies within it, then
+  // the next undefined ones in bit order for as long as they lie within it.
+  // Defining an option early never keeps a later line from being written.
+  auto spell = [&](unsigned long long mask, std::string& column, size_t* named) {
     unsigned long long spelled = 0;
-    auto name = [&](size_t bit) {
+    auto add = [&](size_t bit) {
       if (!column.empty()) column += '|';
       column += *by_bit[bit];
       spelled |= option_bit_value(bit);
     };
-    for (size_t bit = 0; bit < named; ++bit)
-      if ((option_bit_value(bit) & ~mask) == 0) name(bit);
-    for (; named < count && (option_bit_value(named) & ~mask) == 0; ++named) name(named);
+    for (size_t bit = 0; bit < *named; ++bit)
+      if ((option_bit_value(bit) & ~mask) == 0) add(bit);
+    for (; *named < count && (option_bit_value(*named) & ~mask) == 0; ++*named) add(*named);
     return spelled == mask;
   };
 
-  std::string text;
-  for (const auto& [name, entry] : file_map) {
+  std::vector<const std::pair<const std::string, TicTocEntry>*> waiting;
+  for (const auto& item : file_map) {
+    const auto& [name, entry] = item;
     if (name.find_first_of(";\n") != std::string::npos) return fail(error, "file name not writable: " + name);
     if (!only_columns(entry)) return fail(error, "file with stream fields: " + name);
-    std::string mask;
-    std::string control;
-    if (!spell(entry.mask, mask)) return fail(error, "mask not spelled by options: " + name);
-    if (!spell(entry.control_mask, control)) return fail(error, "control mask not spelled by options: " + name);
-    text += name + ';' + mask + ';' + control + ';' + std::to_string(entry.aux_a) + ';' +
-            std::to_string(entry.aux_b) + ';' + std::to_string(entry.aux_c) + '\n';
+    waiting.push_back(&item);
   }
+
+  // Lines go in name order, except that a line naming an option whose
+  // lower-numbered options are not yet defined waits for a later pass.
+  std::string text;
+  size_t named = 0;  // options the text has defined so far
+  for (;;) {
+    const size_t named_before = named;
+    std::vector<const std::pair<const std::string, TicTocEntry>*> still;
+    for (const auto* item : waiting) {
+      const auto& [name, entry] = *item;
+      std::string mask;
+      std::string control;
+      size_t trial = named;
+      if (!spell(entry.mask, mask, &trial) || !spell(entry.control_mask, control, &trial)) {
+        still.push_back(item);
+        continue;
+      }
+      named = trial;
+      text += name + ';' + mask + ';' + control + ';' + std::to_string(entry.aux_a) + ';' +
+              std::to_string(entry.aux_b) + ';' + std::to_string(entry.aux_c) + '\n';
+    }
+    waiting.swap(still);
+    if (waiting.empty() || named == named_before) break;
+  }
+  if (!waiting.empty()) return fail(error, "masks not spelled by options: " + waiting.front()->first);
   if (named < count) return fail(error, "option in no entry: " + *by_bit[named]);
   out->append(text);
   return true;

@@ -102,9 +102,9 @@ class TicToc {
   // Adds one line of the text form (without its "\n").
   bool decode_list_line(std::string_view line, std::string* error);
 
-  // Appends the text form of this table to |out|: one line per entry in
-  // name order, the six columns, options named so that reading the text
-  // back defines them with the same bit numbers. Fails, writing nothing,
+  // Appends the text form of this table to |out|: one line per entry, the
+  // six columns, options named so that reading the text back defines them
+  // with the same bit numbers; lines in name order as far as that allows. Fails, writing nothing,
   // when the text cannot carry the table: a name holding ";" or a line
   // break, an option name holding "|" or empty, an entry with stream
   // fields or a MAC, an option with string indices or in no entry, a mask
