@@ -146,29 +146,45 @@ bool TicToc::encode_list(std::string* out, std::string* error) const {
     waiting.push_back(&item);
   }
 
-  // Lines go in name order, except that a line naming an option whose
-  // lower-numbered options are not yet defined waits for a later pass.
+  // The line that defines the most options goes next, until no line
+  // defines any more; the rest follow in name order. With at most 32
+  // options every bit value is its own, a line only names options it
+  // defines or that are defined before it, and this always succeeds. From
+  // the 33rd option on bit values repeat, a line can spell its mask with
+  // earlier options before it has defined the one it alone names, and a
+  // table can need an order this does not find: it is then refused.
   std::string text;
   size_t named = 0;  // options the text has defined so far
+  // The columns of |entry| with |*defined| options defined; false when its
+  // masks cannot be spelled yet.
+  auto columns = [&](const TicTocEntry& entry, size_t* defined, std::string* mask, std::string* control) {
+    return spell(entry.mask, *mask, defined) && spell(entry.control_mask, *control, defined);
+  };
+  auto write_line = [&](const std::string& name, const TicTocEntry& entry) {
+    std::string mask;
+    std::string control;
+    if (!columns(entry, &named, &mask, &control)) return false;
+    text += name + ';' + mask + ';' + control + ';' + std::to_string(entry.aux_a) + ';' +
+            std::to_string(entry.aux_b) + ';' + std::to_string(entry.aux_c) + '\n';
+    return true;
+  };
   for (;;) {
-    const size_t named_before = named;
-    std::vector<const std::pair<const std::string, TicTocEntry>*> still;
-    for (const auto* item : waiting) {
-      const auto& [name, entry] = *item;
+    size_t best = waiting.size();
+    size_t best_named = named;
+    for (size_t i = 0; i < waiting.size() && best_named < count; ++i) {
       std::string mask;
       std::string control;
       size_t trial = named;
-      if (!spell(entry.mask, mask, &trial) || !spell(entry.control_mask, control, &trial)) {
-        still.push_back(item);
-        continue;
-      }
-      named = trial;
-      text += name + ';' + mask + ';' + control + ';' + std::to_string(entry.aux_a) + ';' +
-              std::to_string(entry.aux_b) + ';' + std::to_string(entry.aux_c) + '\n';
+      if (columns(waiting[i]->second, &trial, &mask, &control) && trial > best_named) best = i, best_named = trial;
     }
-    waiting.swap(still);
-    if (waiting.empty() || named == named_before) break;
+    if (best == waiting.size()) break;
+    write_line(waiting[best]->first, waiting[best]->second);
+    waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(best));
   }
+  std::vector<const std::pair<const std::string, TicTocEntry>*> unwritten;
+  for (const auto* item : waiting)
+    if (!write_line(item->first, item->second)) unwritten.push_back(item);
+  waiting.swap(unwritten);
   if (!waiting.empty()) return fail(error, "masks not spelled by options: " + waiting.front()->first);
   if (named < count) return fail(error, "option in no entry: " + *by_bit[named]);
   out->append(text);

@@ -104,12 +104,14 @@ class TicToc {
 
   // Appends the text form of this table to |out|: one line per entry, the
   // six columns, options named so that reading the text back defines them
-  // with the same bit numbers; lines in name order as far as that allows. Fails, writing nothing,
+  // with the same bit numbers: lines that define options first, the rest
+  // after them in name order. Fails, writing nothing,
   // when the text cannot carry the table: a name holding ";" or a line
   // break, an option name holding "|" or empty, an entry with stream
   // fields or a MAC, an option with string indices or in no entry, a mask
   // that its options cannot spell, or bits not numbered in order of first
-  // appearance. Descriptions are not part of the text form.
+  // appearance. Every table with at most 32 options that the list reader
+  // loads can be written. Descriptions are not part of the text form.
   bool encode_list(std::string* out, std::string* error) const;
 
   // Adds |other| into this table: its new options get this table's next bit

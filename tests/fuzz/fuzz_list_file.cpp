@@ -1,6 +1,6 @@
 // The list reader on arbitrary text, and the writer: whatever the reader
-// loads, the writer can write, and the text written reads back as the same
-// table.
+// loads with at most 32 options the writer can write, and what it writes
+// reads back as the same table.
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -18,8 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   std::string written;
-  // A loaded list holds nothing the text form cannot carry.
-  FUZZ_CHECK(toc.encode_list(&written, &error), error.c_str());
+  // A loaded list holds nothing the text form cannot carry; from the 33rd
+  // option on bit values repeat and the writer may find no order of lines.
+  if (!toc.encode_list(&written, &error)) {
+    FUZZ_CHECK(toc.options.option_map.size() > 32, error.c_str());
+    FUZZ_CHECK(error.rfind("masks not spelled by options: ", 0) == 0 ||
+                   error.rfind("option in no entry: ", 0) == 0, error.c_str());
+    return 0;
+  }
 
   TicToc back;
   FUZZ_CHECK(back.decode_list(written, &error), error.c_str());
