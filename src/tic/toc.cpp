@@ -48,16 +48,15 @@ bool TicTocDecoder::begin(Table table, uint64_t available) {
 }
 
 bool TicTocDecoder::decode(Table table, ByteSpan* in) {
-  bool whole = true;
   while (left_[table] > 0) {
-    bool ok;
+    Step step;
     switch (table) {
-      case kStrings: ok = decode_string(in, &whole); break;
-      case kOptions: ok = decode_option(in, &whole); break;
-      default: ok = decode_entry(in, &whole); break;
+      case kStrings: step = decode_string(in); break;
+      case kOptions: step = decode_option(in); break;
+      default: step = decode_entry(in); break;
     }
-    if (!ok) return false;
-    if (!whole) break;
+    if (step == kRejected) return false;
+    if (step == kIncomplete) break;
     --left_[table];
   }
   return true;
@@ -67,41 +66,41 @@ bool TicTocDecoder::finish(Table table) {
   return left_[table] == 0 || fail("table cut short");
 }
 
-// Each record decoder sets |*whole| false, consuming nothing, when |in| does
-// not hold the whole record.
+// Each record decoder consumes one record from the front of |in|, or nothing
+// when |in| does not hold the whole record.
 
-bool TicTocDecoder::decode_string(ByteSpan* in, bool* whole) {
+TicTocDecoder::Step TicTocDecoder::decode_string(ByteSpan* in) {
   uint32_t length;
   ByteSpan rest = *in;
-  if (!rest.take(&length, sizeof length)) return *whole = false, true;
+  if (!rest.take(&length, sizeof length)) return kIncomplete;
   if (swap_) reverse_in_place(length);
-  if (length > TicToc::kMaxStringLength) return fail("string longer than 1023 bytes");
-  if (rest.size() < length) return *whole = false, true;
+  if (length > TicToc::kMaxStringLength) return reject("string longer than 1023 bytes");
+  if (rest.size() < length) return kIncomplete;
   strings_.emplace_back(reinterpret_cast<const char*>(rest.data()), length);
   rest.drop(length);
   *in = rest;
-  return true;
+  return kDecoded;
 }
 
-bool TicTocDecoder::decode_option(ByteSpan* in, bool* whole) {
+TicTocDecoder::Step TicTocDecoder::decode_option(ByteSpan* in) {
   TicOption option;
-  if (!in->take(&option, sizeof option)) return *whole = false, true;
+  if (!in->take(&option, sizeof option)) return kIncomplete;
   if (swap_) option.swap_endian();
-  if (option.name_index >= strings_.size()) return fail("option name outside the string table");
+  if (option.name_index >= strings_.size()) return reject("option name outside the string table");
   const std::string& name = strings_[option.name_index];
-  if (!toc_.options.option_map.emplace(name, option).second) return fail("repeated option name");
-  if (option.description_index >= strings_.size()) return fail("option description outside the string table");
+  if (!toc_.options.option_map.emplace(name, option).second) return reject("repeated option name");
+  if (option.description_index >= strings_.size()) return reject("option description outside the string table");
   toc_.options.description_map[name] = strings_[option.description_index];
-  return true;
+  return kDecoded;
 }
 
-bool TicTocDecoder::decode_entry(ByteSpan* in, bool* whole) {
+TicTocDecoder::Step TicTocDecoder::decode_entry(ByteSpan* in) {
   TicTocEntry entry;
-  if (!in->take(&entry, sizeof entry)) return *whole = false, true;
+  if (!in->take(&entry, sizeof entry)) return kIncomplete;
   if (swap_) entry.swap_endian();
-  if (entry.name_index >= strings_.size()) return fail("entry name outside the string table");
-  if (!toc_.file_map.emplace(strings_[entry.name_index], entry).second) return fail("repeated entry name");
-  return true;
+  if (entry.name_index >= strings_.size()) return reject("entry name outside the string table");
+  if (!toc_.file_map.emplace(strings_[entry.name_index], entry).second) return reject("repeated entry name");
+  return kDecoded;
 }
 
 namespace {

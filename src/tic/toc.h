@@ -149,13 +149,20 @@ class TicTocDecoder {
   const char* error() const { return error_; }
 
  private:
+  // What a record decoder did with the front of its input.
+  enum Step { kDecoded, kIncomplete, kRejected };
+
   bool fail(const char* why) {
     error_ = why;
     return false;
   }
-  bool decode_string(ByteSpan* in, bool* whole);
-  bool decode_option(ByteSpan* in, bool* whole);
-  bool decode_entry(ByteSpan* in, bool* whole);
+  Step reject(const char* why) {
+    error_ = why;
+    return kRejected;
+  }
+  Step decode_string(ByteSpan* in);
+  Step decode_option(ByteSpan* in);
+  Step decode_entry(ByteSpan* in);
 
   TicToc& toc_;
   bool swap_;
