@@ -163,7 +163,9 @@ bool TicToc::encode_list(std::string* out, std::string* error) const {
   auto write_line = [&](const std::string& name, const TicTocEntry& entry) {
     std::string mask;
     std::string control;
-    if (!columns(entry, &named, &mask, &control)) return false;
+    size_t defined = named;
+    if (!columns(entry, &defined, &mask, &control)) return false;
+    named = defined;
     text += name + ';' + mask + ';' + control + ';' + std::to_string(entry.aux_a) + ';' +
             std::to_string(entry.aux_b) + ';' + std::to_string(entry.aux_c) + '\n';
     return true;
