@@ -62,6 +62,8 @@ pair() {
 pair "$seeds/archives/server.tic" "$seeds/archives/client.tic" >"$seeds/pairs/server-client"
 pair "$seeds/archives/client.tic" "$seeds/archives/unkeyed.tic" >"$seeds/pairs/client-unkeyed"
 
+# The seed directories of each target; a target not named here starts from
+# its corpus alone.
 seeds_of() {
   case $1 in
     fuzz_toc | fuzz_version_block) echo "$seeds/archives" ;;
