@@ -5,6 +5,7 @@
 // its carried words combined.
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "memory_file.h"
@@ -27,8 +28,14 @@ unsigned long long expected_mask(const TicToc& merged, const std::vector<const T
     first = false;
     const unsigned long long own = control ? entry->second.control_mask : entry->second.mask;
     for (const auto& [option, record] : member->options.option_map) {
-      if ((own & member->options.option_mask(option)) != 0)
-        mask |= option_bit_value(merged.options.option_map.at(option).bit);
+      if ((own & member->options.option_mask(option)) == 0) continue;
+      // An option's name is evaluated as an expression on both sides: a name
+      // holding "|" (which no list file can define) brings its pieces into
+      // the set as options of their own.
+      for_each_option_name(option, [&](std::string_view piece) {
+        mask |= option_bit_value(merged.options.option_map.at(std::string(piece)).bit);
+        return true;
+      });
     }
   }
   return mask;
