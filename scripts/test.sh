@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds kestrel and runs the whole test suite twice: an optimised build, and
-# a build under AddressSanitizer and UndefinedBehaviorSanitizer.
+# a build under AddressSanitizer and UndefinedBehaviorSanitizer. When clang is
+# installed, then builds the fuzz targets and runs each for a few seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +23,8 @@ run_suite build/release -DCMAKE_BUILD_TYPE=Release
 echo "== sanitizer build (address, undefined) =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON
+
+if command -v clang++ >/dev/null || command -v clang++-14 >/dev/null; then
+  echo "== fuzz targets, a few seconds each =="
+  scripts/fuzz.sh 5
+fi

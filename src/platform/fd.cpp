@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
-
 void UniqueFd::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
@@ -88,29 +86,4 @@ bool seek_exact(int fd, uint64_t offset) {
   if (!offset_fits(offset)) return false;
   off_t reached = ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
   return reached >= 0 && static_cast<uint64_t>(reached) == offset;
-}
-
-bool FdReader::seek(uint64_t offset) {
-  start_ = end_ = 0;
-  return seek_exact(fd_, offset);
-}
-
-bool FdReader::read_exact(void* out, size_t size) {
-  auto* dst = static_cast<unsigned char*>(out);
-  while (size > 0) {
-    if (start_ == end_) {
-      // Large requests bypass the buffer.
-      if (size >= sizeof buffer_) return read_full(fd_, dst, size) == static_cast<ssize_t>(size);
-      ssize_t n = read_full(fd_, buffer_, sizeof buffer_);
-      if (n <= 0) return false;
-      start_ = 0;
-      end_ = static_cast<size_t>(n);
-    }
-    size_t take = end_ - start_ < size ? end_ - start_ : size;
-    std::memcpy(dst, buffer_ + start_, take);
-    start_ += take;
-    dst += take;
-    size -= take;
-  }
-  return true;
 }

@@ -13,7 +13,7 @@
 
 // The size of every buffer that archive data passes through: the blocks the
 // stream callbacks hand to libarchive and take from it, the chunks files and
-// archives are read in, and the reader of the tables.
+// archives are read in, and the pieces the tables are read in.
 constexpr size_t kIoBlockSize = 8192;
 
 class UniqueFd {
@@ -64,20 +64,3 @@ ssize_t pwrite_full(int fd, const void* buffer, size_t size, uint64_t offset);
 // Seeks to |offset| from the start of the file and reports whether the
 // position reached is exactly |offset| (offsets above 2^63 never are).
 bool seek_exact(int fd, uint64_t offset);
-
-// Sequential reads from a descriptor through one kIoBlockSize buffer, for the
-// many small records of a table of contents.
-class FdReader {
- public:
-  explicit FdReader(int fd) : fd_(fd) {}
-  // Positions the descriptor at |offset| and drops any buffered bytes.
-  bool seek(uint64_t offset);
-  // True when exactly |size| bytes were read.
-  bool read_exact(void* out, size_t size);
-
- private:
-  int fd_;
-  unsigned char buffer_[kIoBlockSize];
-  size_t start_ = 0;
-  size_t end_ = 0;
-};

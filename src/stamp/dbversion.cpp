@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/byte_span.h"
 #include "platform/fd.h"
 
 const char kStampMarker[] = "@@==Version==@1@";
@@ -27,8 +28,6 @@ constexpr size_t kReadSize = kIoBlockSize;
 constexpr size_t kMatchLength = kStampMarkerLength + kStampFirstKeyLength;
 constexpr size_t kCarry = kMatchLength - 1;
 
-constexpr size_t kNotFound = static_cast<size_t>(-1);
-
 constexpr unsigned char kBlankByte = 0x01;
 
 bool is_printable(char c) {
@@ -43,13 +42,13 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // "MODULE" lies wholly inside the window are considered; a marker followed
 // by anything else is skipped and the search goes on behind it.
 size_t find_first_block(const char* window, size_t length) {
-  if (length < kMatchLength) return kNotFound;
+  if (length < kMatchLength) return kStampBlockNotFound;
   const std::string_view searched(window, length - kStampFirstKeyLength);
   const std::string_view marker(kStampMarker, kStampMarkerLength);
   size_t from = 0;
   for (;;) {
     const size_t at = searched.find(marker, from);
-    if (at == std::string_view::npos) return kNotFound;
+    if (at == std::string_view::npos) return kStampBlockNotFound;
     const size_t after = at + kStampMarkerLength;
     if (std::memcmp(window + after, kStampFirstKey, kStampFirstKeyLength) == 0) return after;
     from = after;
@@ -110,20 +109,24 @@ an_info_found parse_extensions(dbversion_info* info) {
 // NUL so that keys become terminated texts; the bytes can therefore be parsed
 // only once. The last byte held is never examined as an entry byte: it is
 // only ever looked at as the second NUL of the closing pair.
-an_info_found parse_data(dbversion_info* info) {
+an_info_found parse_data(dbversion_info* info, const char** error) {
+  auto fail = [error](const char* why) {
+    if (error != nullptr) *error = why;
+    return kInfoNotFound;
+  };
   reset_parse(info);
   const size_t n = info->data_length;
-  if (n < 2 || n > kStampDataSize) return kInfoNotFound;
+  if (n < 2 || n > kStampDataSize) return fail("block too short");
   char* const d = info->data;
   enum { kBeforeKey, kInKey, kInValue } state = kBeforeKey;
   dbversion_arg* entry = nullptr;
   for (size_t i = 0; i + 1 < n; ++i) {
     const char c = d[i];
     if (c == '\0') {
-      if (state == kBeforeKey) return kInfoNotFound;
+      if (state == kBeforeKey) return fail("empty entry before the end");
       if (state == kInKey) {
         // Only a blanked entry has no "=".
-        if (static_cast<unsigned char>(*entry->name) != kBlankByte) return kInfoNotFound;
+        if (static_cast<unsigned char>(*entry->name) != kBlankByte) return fail("entry without '='");
         entry->equals = nullptr;
         entry->value = d + i;
       }
@@ -140,19 +143,19 @@ an_info_found parse_data(dbversion_info* info) {
         return kInfoFound;
       }
     } else if (c == '=') {
-      if (state != kInKey) return kInfoNotFound;
+      if (state != kInKey) return fail(state == kInValue ? "'=' in a value" : "entry without a key");
       d[i] = '\0';
       entry->equals = d + i;
       entry->value = d + i + 1;
       state = kInValue;
     } else if (state == kBeforeKey) {
-      if (info->num_args == kStampMaxArgs) return kInfoNotFound;
+      if (info->num_args == kStampMaxArgs) return fail("more than 100 entries");
       entry = &info->args[info->num_args++];
       entry->name = d + i;
       state = kInKey;
     }
   }
-  return kInfoNotFound;
+  return fail("no closing empty entry");
 }
 
 // The offset of |p| inside info->data, when it points at one of the
@@ -168,13 +171,80 @@ bool offset_in_data(const dbversion_info* info, const char* p, size_t* offset) {
 
 }  // namespace
 
-an_info_found __Parse_dbversion_info(const void* bytes, size_t length, dbversion_info* info) {
+an_info_found __Parse_dbversion_info(const void* bytes, size_t length, dbversion_info* info, const char** error) {
   if (info == nullptr) return kInfoNotFound;
   std::memset(info, 0, sizeof *info);
   const size_t held = length < kStampDataSize ? length : kStampDataSize;
   if (held > 0) std::memcpy(info->data, bytes, held);
   info->data_length = static_cast<uint32_t>(held);
-  return parse_data(info);
+  return parse_data(info, error);
+}
+
+size_t __Find_dbversion_block(const void* bytes, size_t length) {
+  return find_first_block(static_cast<const char*>(bytes), length);
+}
+
+namespace {
+
+// The search as the file reader has always done it, over a source read
+// through |read(buffer, size)| (the bytes read, fewer only at the end, or -1):
+// window by window, each the bytes just read behind the last kCarry bytes of
+// the window before. A marker skipped within one window (its "MODULE"
+// missing) can be found by the next, so where reads cut the source matters;
+// the span and the file go through this one function and agree.
+// On success |block| holds up to kStampDataSize bytes from the first key on
+// (the rest of the source read once more when the window ends earlier).
+template <typename Read>
+bool search_block(Read read, char* block, size_t* held, uint64_t* key_offset) {
+  char window[kCarry + kReadSize];
+  size_t carried = 0;
+  uint64_t window_offset = 0;  // source offset of window[0]
+  size_t length = 0;
+  size_t key_start = kStampBlockNotFound;
+  for (;;) {
+    const ssize_t got = read(window + carried, kReadSize);
+    if (got < 0) return false;
+    length = carried + static_cast<size_t>(got);
+    if (length < kMatchLength) return false;
+    key_start = find_first_block(window, length);
+    if (key_start != kStampBlockNotFound) break;
+    std::memmove(window, window + length - kCarry, kCarry);
+    window_offset += length - kCarry;
+    carried = kCarry;
+  }
+  *key_offset = window_offset + key_start;
+  size_t copied = length - key_start;
+  if (copied > kStampDataSize) copied = kStampDataSize;
+  std::memcpy(block, window + key_start, copied);
+  if (copied < kStampDataSize) {
+    const ssize_t more = read(block + copied, kStampDataSize - copied);
+    if (more > 0) copied += static_cast<size_t>(more);
+  }
+  *held = copied;
+  return true;
+}
+
+}  // namespace
+
+an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_info* info, const char** error) {
+  if (info == nullptr) return kInfoNotFound;
+  std::memset(info, 0, sizeof *info);
+  ByteSpan source(bytes, length);
+  auto read = [&source](char* out, size_t size) {
+    const size_t taken = size < source.size() ? size : source.size();
+    source.take(out, taken);
+    return static_cast<ssize_t>(taken);
+  };
+  char block[kStampDataSize];
+  size_t held = 0;
+  uint64_t key_offset = 0;
+  if (!search_block(read, block, &held, &key_offset)) {
+    if (error != nullptr) *error = "no marker followed by MODULE";
+    return kInfoNotFound;
+  }
+  const an_info_found found = __Parse_dbversion_info(block, held, info, error);
+  info->file_offset = key_offset;
+  return found;
 }
 
 an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsigned follow_links) {
@@ -187,37 +257,15 @@ an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsig
   }
   UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return kInfoNotFound;
-
-  char window[kCarry + kReadSize];
-  size_t carried = 0;
-  uint64_t window_offset = 0;  // file offset of window[0]
-  size_t length = 0;
-  size_t key_start = kNotFound;
-  for (;;) {
-    const ssize_t got = read_full(fd.get(), window + carried, kReadSize);
-    if (got < 0) return kInfoNotFound;
-    length = carried + static_cast<size_t>(got);
-    if (length < kMatchLength) return kInfoNotFound;
-    key_start = find_first_block(window, length);
-    if (key_start != kNotFound) break;
-    std::memmove(window, window + length - kCarry, kCarry);
-    window_offset += length - kCarry;
-    carried = kCarry;
-  }
-
-  info->file_offset = window_offset + key_start;
-
-  size_t held = length - key_start;
-  if (held > kStampDataSize) held = kStampDataSize;
-  std::memcpy(info->data, window + key_start, held);
-  if (held < kStampDataSize) {
-    // The block may run on past the window: top up from the file once.
-    const ssize_t more = read_full(fd.get(), info->data + held, kStampDataSize - held);
-    if (more > 0) held += static_cast<size_t>(more);
-  }
-  info->data_length = static_cast<uint32_t>(held);
+  auto read = [&fd](char* out, size_t size) { return read_full(fd.get(), out, size); };
+  char block[kStampDataSize];
+  size_t held = 0;
+  uint64_t key_offset = 0;
+  if (!search_block(read, block, &held, &key_offset)) return kInfoNotFound;
   fd.reset();
-  return parse_data(info);
+  const an_info_found found = __Parse_dbversion_info(block, held, info);
+  info->file_offset = key_offset;
+  return found;
 }
 
 int __Find_arg_index(const dbversion_info* info, const char* key) {

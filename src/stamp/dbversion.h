@@ -71,10 +71,27 @@ enum an_info_found : unsigned { kInfoNotFound = 0, kInfoFound = 1 };
 // entries) is "not found"; nothing is printed.
 an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsigned follow_links);
 
+// The three decoders below read only the bytes they are given. On "not
+// found" |*error| (when |error| is not null) says what was wrong.
+
 // Clears |info| and parses a block held in memory: |bytes| start at the first
 // key (just after the marker) and at most 4096 of them are used, as the file
 // reader would hold them. |file_offset| stays 0.
-an_info_found __Parse_dbversion_info(const void* bytes, size_t length, dbversion_info* info);
+an_info_found __Parse_dbversion_info(const void* bytes, size_t length, dbversion_info* info,
+                                     const char** error = nullptr);
+
+constexpr size_t kStampBlockNotFound = static_cast<size_t>(-1);
+
+// The search alone: the offset in |bytes| of the first key byte of the first
+// marker followed by "MODULE" (the whole 22 bytes inside |bytes|), or
+// kStampBlockNotFound.
+size_t __Find_dbversion_block(const void* bytes, size_t length);
+
+// Finds and parses the first block in |bytes| exactly as __Get_dbversion_info
+// does in a file holding those bytes, window by window as that reader reads
+// them; |file_offset| is the offset of the first key byte in |bytes|.
+an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_info* info,
+                                    const char** error = nullptr);
 
 // The value of the first entry whose key equals |key| ignoring case; null if
 // there is none, or if |info| is null or has no entries.

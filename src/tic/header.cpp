@@ -31,3 +31,13 @@ void TicHeader::swap_endian() {
   reverse_in_place(version_length);
   reverse_in_place(build);
 }
+
+bool TicHeader::decode_from(ByteSpan* in, bool* swap, const char** error) {
+  if (!in->take(this, kSize)) {
+    if (error != nullptr) *error = "header cut short";
+    return false;
+  }
+  *swap = is_opposite_endian();
+  if (*swap) swap_endian();
+  return true;
+}

@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/byte_span.h"
+
 struct TicHeader {
   static constexpr size_t kSize = 104;
 
@@ -47,6 +49,12 @@ struct TicHeader {
   // Reverses the eight 64-bit fields and build; mac, the version bytes and
   // the padding are single bytes and stay as they are.
   void swap_endian();
+
+  // Takes the 104 header bytes from the front of |in| and brings them into
+  // this machine's byte order; |*swap| tells whether they had to be
+  // reversed. False when |in| holds fewer; |*error| (when |error| is not
+  // null) then says so.
+  bool decode_from(ByteSpan* in, bool* swap, const char** error);
 };
 
 static_assert(sizeof(TicHeader) == TicHeader::kSize, "TicHeader must be 104 bytes");

@@ -3,7 +3,9 @@
 #include <stdio.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <utility>
 
 #include "tic/split.h"
 #include "tic/toc.h"
@@ -11,8 +13,12 @@
 void CVSRow::readNextRow(std::istream& in) {
   std::string line;
   std::getline(in, line);
+  parse(line);
+}
+
+void CVSRow::parse(std::string_view line) {
   fields_.clear();
-  split(line, ";", fields_);
+  split(std::string(line), ";", fields_);
   if (fields_.size() > 1 && fields_.back().empty()) fields_.pop_back();
 }
 
@@ -26,6 +32,11 @@ namespace {
 constexpr size_t kColumns = 6;
 
 unsigned long long number_of(const std::string& field) { return std::strtoull(field.c_str(), nullptr, 0); }
+
+bool fail(std::string* error, std::string why) {
+  if (error != nullptr) *error = std::move(why);
+  return false;
+}
 
 }  // namespace
 
@@ -43,22 +54,141 @@ bool TicToc::read(const char* path) {
 bool TicToc::read(std::istream& in) {
   file_map.clear();
   options.option_map.clear();
-  CVSRow row;
-  while (in >> row) {
-    if (row.size() < kColumns) {
-      fprintf(stderr, "load: invalid entry found: %s\n", row[0].c_str());
-      return false;
-    }
-    TicTocEntry entry;
-    entry.mask = options.option_mask(row[1]);
-    entry.control_mask = options.option_mask(row[2]);
-    entry.aux_a = number_of(row[3]);
-    entry.aux_b = number_of(row[4]);
-    entry.aux_c = number_of(row[5]);
-    if (!file_map.emplace(row[0], entry).second) {
-      fprintf(stderr, "load: duplicate file found: %s\n", row[0].c_str());
+  std::string line;
+  std::string error;
+  while (std::getline(in, line)) {
+    if (!decode_list_line(line, &error)) {
+      fprintf(stderr, "load: %s\n", error.c_str());
       return false;
     }
   }
+  return true;
+}
+
+bool TicToc::decode_list(std::string_view text, std::string* error) {
+  file_map.clear();
+  options.option_map.clear();
+  // Lines end at "\n"; the last one needs none, and nothing after the last
+  // "\n" is no line.
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    if (!decode_list_line(text.substr(0, end), error)) return false;
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return true;
+}
+
+bool TicToc::decode_list_line(std::string_view line, std::string* error) {
+  CVSRow row;
+  row.parse(line);
+  if (row.size() < kColumns) return fail(error, "invalid entry found: " + row[0]);
+  TicTocEntry entry;
+  entry.mask = options.option_mask(row[1]);
+  entry.control_mask = options.option_mask(row[2]);
+  entry.aux_a = number_of(row[3]);
+  entry.aux_b = number_of(row[4]);
+  entry.aux_c = number_of(row[5]);
+  if (!file_map.emplace(row[0], entry).second) return fail(error, "duplicate file found: " + row[0]);
+  return true;
+}
+
+namespace {
+
+// What the list reader fills in besides the six columns: an entry that
+// differs from this in its stream fields, MAC or string index cannot be
+// carried by the text.
+bool only_columns(const TicTocEntry& entry) {
+  const TicTocEntry fresh;
+  return std::memcmp(entry.mac, fresh.mac, sizeof entry.mac) == 0 && entry.data_offset == 0 &&
+         entry.file_size == 0 && entry.stored_length == 0 && entry.name_index == 0;
+}
+
+}  // namespace
+
+bool TicToc::encode_list(std::string* out, std::string* error) const {
+  // The reader numbers options in order of first appearance, so the option
+  // with bit k must be the k-th to be named.
+  const size_t count = options.option_map.size();
+  std::vector<const std::string*> by_bit(count, nullptr);
+  for (const auto& [name, option] : options.option_map) {
+    if (name.empty() || name.find_first_of("|;\n") != std::string::npos)
+      return fail(error, "option name not writable: " + name);
+    if (option.bit >= count || by_bit[option.bit] != nullptr)
+      return fail(error, "option bits not numbered by appearance: " + name);
+    if (option.name_index != 0 || option.description_index != 0)
+      return fail(error, "option with string indices: " + name);
+    by_bit[option.bit] = &name;
+  }
+
+  // Appends to |column| names whose bit values together make |mask|: every
+  // option already defined (bits below |*named|) that lies within it, then
+  // the next undefined ones in bit order for as long as they lie within it.
+  // Defining an option early never keeps a later line from being written.
+  auto spell = [&](unsigned long long mask, std::string& column, size_t* named) {
+    unsigned long long spelled = 0;
+    auto add = [&](size_t bit) {
+      if (!column.empty()) column += '|';
+      column += *by_bit[bit];
+      spelled |= option_bit_value(bit);
+    };
+    for (size_t bit = 0; bit < *named; ++bit)
+      if ((option_bit_value(bit) & ~mask) == 0) add(bit);
+    for (; *named < count && (option_bit_value(*named) & ~mask) == 0; ++*named) add(*named);
+    return spelled == mask;
+  };
+
+  std::vector<const std::pair<const std::string, TicTocEntry>*> waiting;
+  for (const auto& item : file_map) {
+    const auto& [name, entry] = item;
+    if (name.find_first_of(";\n") != std::string::npos) return fail(error, "file name not writable: " + name);
+    if (!only_columns(entry)) return fail(error, "file with stream fields: " + name);
+    waiting.push_back(&item);
+  }
+
+  // The line that defines the most options goes next, until no line
+  // defines any more; the rest follow in name order. With at most 32
+  // options every bit value is its own, a line only names options it
+  // defines or that are defined before it, and this always succeeds. From
+  // the 33rd option on bit values repeat, a line can spell its mask with
+  // earlier options before it has defined the one it alone names, and a
+  // table can need an order this does not find: it is then refused.
+  std::string text;
+  size_t named = 0;  // options the text has defined so far
+  // The columns of |entry| with |*defined| options defined; false when its
+  // masks cannot be spelled yet.
+  auto columns = [&](const TicTocEntry& entry, size_t* defined, std::string* mask, std::string* control) {
+    return spell(entry.mask, *mask, defined) && spell(entry.control_mask, *control, defined);
+  };
+  auto write_line = [&](const std::string& name, const TicTocEntry& entry) {
+    std::string mask;
+    std::string control;
+    size_t defined = named;
+    if (!columns(entry, &defined, &mask, &control)) return false;
+    named = defined;
+    text += name + ';' + mask + ';' + control + ';' + std::to_string(entry.aux_a) + ';' +
+            std::to_string(entry.aux_b) + ';' + std::to_string(entry.aux_c) + '\n';
+    return true;
+  };
+  for (;;) {
+    size_t best = waiting.size();
+    size_t best_named = named;
+    for (size_t i = 0; i < waiting.size() && best_named < count; ++i) {
+      std::string mask;
+      std::string control;
+      size_t trial = named;
+      if (columns(waiting[i]->second, &trial, &mask, &control) && trial > best_named) best = i, best_named = trial;
+    }
+    if (best == waiting.size()) break;
+    write_line(waiting[best]->first, waiting[best]->second);
+    waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(best));
+  }
+  std::vector<const std::pair<const std::string, TicTocEntry>*> unwritten;
+  for (const auto* item : waiting)
+    if (!write_line(item->first, item->second)) unwritten.push_back(item);
+  waiting.swap(unwritten);
+  if (!waiting.empty()) return fail(error, "masks not spelled by options: " + waiting.front()->first);
+  if (named < count) return fail(error, "option in no entry: " + *by_bit[named]);
+  out->append(text);
   return true;
 }

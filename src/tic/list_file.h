@@ -10,6 +10,7 @@
 
 #include <istream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CVSRow {
@@ -17,6 +18,8 @@ class CVSRow {
   // Reads one line and splits it at ";". A ";" ending the line adds no
   // empty field; two in a row give an empty one.
   void readNextRow(std::istream& in);
+  // Splits one line (without its "\n") the same way.
+  void parse(std::string_view line);
 
   size_t size() const { return fields_.size(); }
   const std::string& operator[](size_t index) const { return fields_[index]; }

@@ -1,9 +1,6 @@
 #include "tic/options.h"
 
-#include <vector>
-
 #include "platform/byte_order.h"
-#include "tic/split.h"
 
 void TicOption::swap_endian() {
   reverse_in_place(name_index);
@@ -16,35 +13,29 @@ unsigned long long option_bit_value(uint64_t bit) {
   return static_cast<unsigned long long>(static_cast<int64_t>(low));
 }
 
-unsigned long long TicOptions::option_mask(const std::string& expression) const {
-  if (expression.empty()) return 0;
-  std::vector<std::string> pieces;
-  split(expression, "|", pieces);
+unsigned long long TicOptions::option_mask(std::string_view expression) const {
   unsigned long long mask = 0;
-  for (const std::string& piece : pieces) {
-    if (piece.empty()) continue;
-    if (piece == "*") return kFullMask;
-    auto found = option_map.find(piece);
+  for_each_option_name(expression, [&](std::string_view name) {
+    if (name == "*") {
+      mask = kFullMask;
+      return false;
+    }
+    auto found = option_map.find(std::string(name));
     if (found != option_map.end()) mask |= option_bit_value(found->second.bit);
-  }
+    return true;
+  });
   return mask;
 }
 
-unsigned long long TicOptions::option_mask(const std::string& expression) {
-  if (expression.empty()) return 0;
-  std::vector<std::string> pieces;
-  split(expression, "|", pieces);
+unsigned long long TicOptions::option_mask(std::string_view expression) {
   unsigned long long mask = 0;
-  for (const std::string& piece : pieces) {
-    if (piece.empty()) continue;
-    auto found = option_map.find(piece);
-    if (found == option_map.end()) {
-      TicOption option;
-      option.bit = option_map.size();
-      found = option_map.emplace(piece, option).first;
-    }
+  for_each_option_name(expression, [&](std::string_view name) {
+    // A new option takes the number of options before it as its bit.
+    auto [found, added] = option_map.try_emplace(std::string(name));
+    if (added) found->second.bit = option_map.size() - 1;
     mask |= option_bit_value(found->second.bit);
-  }
+    return true;
+  });
   return mask;
 }
 

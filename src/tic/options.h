@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 // The 24-byte option record, the same in memory and in the option table.
 struct TicOption {
@@ -36,6 +37,21 @@ constexpr unsigned long long kFullMask = ~0ULL;
 // the values of 0 to 31.
 unsigned long long option_bit_value(uint64_t bit);
 
+// Calls |visit| with each option name of |expression| in order: the pieces
+// between "|", empty pieces skipped, nothing trimmed. Stops early when
+// |visit| returns false. This is the one decoder of option expressions; it
+// reads only the bytes of |expression|.
+template <typename Visit>
+void for_each_option_name(std::string_view expression, Visit visit) {
+  while (!expression.empty()) {
+    const size_t bar = expression.find('|');
+    const std::string_view name = expression.substr(0, bar);
+    if (!name.empty() && !visit(name)) return;
+    if (bar == std::string_view::npos) return;
+    expression.remove_prefix(bar + 1);
+  }
+}
+
 class TicOptions {
  public:
   virtual ~TicOptions() = default;
@@ -51,11 +67,11 @@ class TicOptions {
   //
   // Note: on a non-const table the overload below is chosen; callers that
   // select must call through a const reference.
-  unsigned long long option_mask(const std::string& expression) const;
+  unsigned long long option_mask(std::string_view expression) const;
 
   // Defining form: unknown names become new options numbered by order of
   // first appearance; "*" is an ordinary name here.
-  unsigned long long option_mask(const std::string& expression);
+  unsigned long long option_mask(std::string_view expression);
 
   // Copies option |name| into |target| with the next bit number of |target|,
   // together with its description. False when this table lacks the option or

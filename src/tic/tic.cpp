@@ -46,10 +46,13 @@ int Tic::open(const char* path) {
 int Tic::read_toc(bool force) {
   if (!descriptor_.valid()) return -1;
   if (!force && !toc_.file_map.empty()) return 0;
+  unsigned char bytes[TicHeader::kSize];
+  const ssize_t got = pread_full(descriptor_.get(), bytes, sizeof bytes, 0);
+  if (got < 0) return -1;
+  ByteSpan in(bytes, static_cast<size_t>(got));
   TicHeader header;
-  if (pread_full(descriptor_.get(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return -1;
-  const bool swap = header.is_opposite_endian();
-  if (swap) header.swap_endian();
+  bool swap;
+  if (!header.decode_from(&in, &swap, nullptr)) return -1;
   return toc_.read(descriptor_.get(), header, swap) ? 0 : -1;
 }
 

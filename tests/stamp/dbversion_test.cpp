@@ -48,30 +48,76 @@ TEST_F(Stamp, EntriesBlanksExtensionsAndLookups) {
   EXPECT_EQ(exts_in(kMarker + "MODULE=x\0EXTENSIONS=A4,B5000,C2\0\0aaaa"s), 1);
 }
 
+// Why a block is not found, from bytes in memory; links from the file.
 TEST_F(Stamp, NotFound) {
   std::string many = "MODULE=x\0"s;
   for (int i = 1; i < 100; ++i) many += "K" + std::to_string(i) + "=v\0"s;
-  EXPECT_NE(stamp(kMarker + many + '\0'), nullptr) << "100 entries are allowed";
-  // 101 entries, "=" in a value, an empty key, no "=", no closing pair, a
-  // 21-byte file, a block longer than the 4096 bytes copied.
-  for (const std::string& bytes : {many + "K=v\0\0"s, "MODULE=a=b\0\0"s, "MODULE=x\0=v\0\0"s, "MODULE=x\0K\0\0"s,
-                                   "MODULE=x\0K=y"s, "MODUL"s, "MODULE=m\0L="s + std::string(5000, 'v') + "\0\0"s})
-    EXPECT_EQ(stamp(kMarker + bytes), nullptr) << testing::PrintToString(bytes.substr(0, 40));
+  auto info = std::make_unique<dbversion_info>();
+  EXPECT_EQ(__Parse_dbversion_info(many.data(), many.size() + 1, info.get()), kInfoFound) << "100 entries";
+  const std::pair<std::string, const char*> cases[] = {
+      {many + "K=v\0\0"s, "more than 100 entries"},
+      {"MODULE=a=b\0\0"s, "'=' in a value"},
+      {"MODULE=x\0=v\0\0"s, "entry without a key"},
+      {"MODULE=x\0K\0\0"s, "entry without '='"},
+      {"MODULE=x\0K=y"s, "no closing empty entry"},
+      {"MODUL"s, "no marker followed by MODULE"},  // 21 bytes with the marker
+      {"MODULE=m\0L="s + std::string(5000, 'v') + "\0\0"s, "no closing empty entry"},  // past 4096 bytes
+  };
+  for (const auto& [bytes, reason] : cases) {
+    const std::string file = kMarker + bytes;
+    const char* error = "";
+    EXPECT_EQ(__Scan_dbversion_info(file.data(), file.size(), info.get(), &error), kInfoNotFound) << reason;
+    EXPECT_STREQ(error, reason);
+  }
+  write_file(dir / "file", kMarker + "MODULE=m\0\0"s);
   ASSERT_EQ(symlink("file", (dir / "link").c_str()), 0);
-  EXPECT_EQ(stamp(kMarker + "MODULE=m\0\0"s, "link", 0), nullptr) << "links are not followed";
+  EXPECT_EQ(__Get_dbversion_info((dir / "link").c_str(), info.get(), 0), kInfoNotFound) << "links not followed";
+}
+
+// A block cut after a complete entry and one byte of the next is taken as
+// complete (that is all the reader holds of a longer block); any other cut
+// before the closing pair is not found.
+TEST(StampParse, EveryCutOfASmallBlock) {
+  const std::string block = "MODULE=m\0K=v\0\0"s;
+  auto info = std::make_unique<dbversion_info>();
+  for (size_t length = 0; length <= block.size(); ++length) {
+    const bool found = __Parse_dbversion_info(block.data(), length, info.get()) == kInfoFound;
+    EXPECT_EQ(found, length == 10 || length >= 14) << length;
+  }
 }
 
 // The search reads 8192 bytes at a time and carries 21 over: every cut of the
 // 22 bytes of marker and "MODULE" by the first read boundary, and one at the
-// second, behind decoys that do not count.
+// second, behind decoys that do not count. The span search reads its bytes
+// the same way and finds the same block.
 TEST_F(Stamp, TheFirstMarkerFollowedByModuleIsFoundWhereverReadsCutIt) {
   const std::string decoys = kMarker + "module=lower\0"s + kMarker + kMarker + "MODUL";
+  auto scanned = std::make_unique<dbversion_info>();
   for (size_t at = 8192 - 22; at <= 8192 + 1; ++at) {
     const size_t offset = at <= 8192 ? at : 2 * 8192 - 11;
-    auto info = stamp(decoys + std::string(offset - decoys.size(), 'x') + kMarker + "MODULE=first\0\0"s + kMarker +
-                      "MODULE=second\0\0"s);
+    const std::string bytes = decoys + std::string(offset - decoys.size(), 'x') + kMarker +
+                              "MODULE=first\0\0"s + kMarker + "MODULE=second\0\0"s;
+    auto info = stamp(bytes);
     ASSERT_NE(info, nullptr) << offset;
     EXPECT_EQ(info->file_offset, offset + 16) << offset;
+    ASSERT_EQ(__Scan_dbversion_info(bytes.data(), bytes.size(), scanned.get()), kInfoFound);
+    EXPECT_EQ(scanned->file_offset, info->file_offset);
+  }
+}
+
+// A marker that starts on the last byte of a marker without "MODULE" is
+// passed over within one read, and found when a read boundary separates the
+// two: the span search takes its reads where the file reader does.
+TEST_F(Stamp, AMarkerInsideASkippedOneIsFoundOnlyAcrossAReadBoundary) {
+  const std::string overlapping = kMarker.substr(0, 15) + kMarker + "MODULE=m\0\0"s;
+  auto scanned = std::make_unique<dbversion_info>();
+  // From 8160 on the first marker and its 6 bytes end within the first read
+  // and the second starts within the 21 bytes carried into the next.
+  for (const size_t before : {size_t{0}, size_t{8160}}) {
+    const std::string bytes = std::string(before, 'x') + overlapping;
+    const bool found = __Scan_dbversion_info(bytes.data(), bytes.size(), scanned.get()) == kInfoFound;
+    EXPECT_EQ(found, before != 0) << before;
+    EXPECT_EQ(stamp(bytes) != nullptr, found) << before;
   }
 }
 

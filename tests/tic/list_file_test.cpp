@@ -1,49 +1,109 @@
-// The list file: columns, numbers, option numbering and the two messages.
-// tictool shows the message for a short line end to end.
+// The list file: columns, numbers, option numbering and the two messages;
+// the writer of the text form. tictool shows the message for a short line
+// end to end.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "support/temp_dir.h"
 #include "tic/toc.h"
 
 namespace {
 
-// Loads |text| as a list file into |toc|; returns what went to standard error.
-std::string load(const std::string& text, TicToc& toc, bool expect_ok) {
-  TempDir dir;
-  write_file(dir / "list", text);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(toc.read((dir / "list").c_str()), expect_ok) << text;
-  return testing::internal::GetCapturedStderr();
-}
-
 // An entry's mask, control mask, aux_a, aux_b, aux_c and data offset.
 using Words = std::vector<uint64_t>;
 Words words(const TicTocEntry& e) { return {e.mask, e.control_mask, e.aux_a, e.aux_b, e.aux_c, e.data_offset}; }
 
-TEST(ListFile, ReadsEveryColumnAndNumbersOptionsByFirstAppearance) {
-  TicToc toc;
-  // The last line has no "\n".
-  EXPECT_EQ(load("bin/tool;c;a;0x10;010;7\nempty;;;;;;extra\nlast;b|c;*;12abc;0;0", toc, true), "");
+std::map<std::string, uint64_t> bits_of(const TicToc& toc) {
   std::map<std::string, uint64_t> bits;
   for (const auto& [name, option] : toc.options.option_map) bits[name] = option.bit;
+  return bits;
+}
+
+TEST(ListFile, ReadsEveryColumnAndNumbersOptionsByFirstAppearance) {
+  TicToc toc;
+  std::string error;
+  // The last line has no "\n".
+  ASSERT_TRUE(toc.decode_list("bin/tool;c;a;0x10;010;7\nempty;;;;;;extra\nlast;b|c;*;12abc;0;0", &error));
   // "*" is an ordinary name here, not "every option".
-  EXPECT_EQ(bits, (std::map<std::string, uint64_t>{{"c", 0}, {"a", 1}, {"b", 2}, {"*", 3}}));
+  EXPECT_EQ(bits_of(toc), (std::map<std::string, uint64_t>{{"c", 0}, {"a", 1}, {"b", 2}, {"*", 3}}));
   EXPECT_EQ(words(toc.file_map.at("bin/tool")), (Words{1, 2, 16, 8, 7, 0}));
   EXPECT_EQ(words(toc.file_map.at("empty")), (Words{0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(words(toc.file_map.at("last")), (Words{5, 8, 12, 0, 0, 0}));
+}
+
+TEST(ListFile, ABadLineFailsTheListWithItsMessage) {
+  const std::tuple<const char*, const char*, size_t> cases[] = {
+      {"t;a;;1;2;\n", "invalid entry found: t", 0},  // a ";" at the end adds no field
+      {"a;o;;0;0;0\n\nb;o;;0;0;0\n", "invalid entry found: ", 1},
+      {"a;x;;0;0;0\na;y;;0;0;0\n", "duplicate file found: a", 1},
+  };
+  for (const auto& [text, message, before] : cases) {
+    TicToc toc;
+    std::string error;
+    EXPECT_FALSE(toc.decode_list(text, &error)) << text;
+    EXPECT_EQ(error, message);
+    EXPECT_EQ(toc.file_map.size(), before) << "the lines before stay loaded";
+  }
+}
+
+// The file reader: the decoder's message after "load: ", and no file an empty list.
+TEST(ListFile, TheFileReaderPrintsTheMessageAndTakesNoFileForAnEmptyList) {
   TempDir dir;
+  write_file(dir / "list", "a;x;;0;0;0\na;y;;0;0;0\n");
+  TicToc toc;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(toc.read((dir / "list").c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "load: duplicate file found: a\n");
   EXPECT_TRUE(toc.read((dir / "absent").c_str())) << "no file: an empty list";
   EXPECT_TRUE(toc.file_map.empty() && toc.options.option_map.empty());
 }
 
-TEST(ListFile, ABadLineFailsTheListWithItsMessage) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"t;a;;1;2;\n", "load: invalid entry found: t\n"},  // a ";" at the end adds no field
-      {"a;o;;0;0;0\n\nb;o;;0;0;0\n", "load: invalid entry found: \n"},
-      {"a;x;;0;0;0\na;y;;0;0;0\n", "load: duplicate file found: a\n"},
-  };
+// Lines in name order would name "late" (bit 2) before "early" (bit 1), and
+// "o32" (bit 32, the value of bit 0) would be spelled by "a" alone if its
+// line came first: lines that define options go first.
+TEST(ListFileWriter, WritesWhatReadsBackTheSame) {
+  std::string text = "z;a|early;;1;2;3\nb;late|a;*;0;0;18446744073709551615\nc;;;0;0;0\n";
+  for (int bit = 4; bit < 32; ++bit) text += "o" + std::to_string(bit) + ";o" + std::to_string(bit) + ";;0;0;0\n";
+  text += "0;o32;;0;0;0\n";
   TicToc toc;
-  for (const auto& [text, message] : cases) EXPECT_EQ(load(text, toc, false), message);
+  std::string error;
+  ASSERT_TRUE(toc.decode_list(text, &error));
+  std::string written;
+  ASSERT_TRUE(toc.encode_list(&written, &error)) << error;
+  EXPECT_EQ(written.substr(0, 53), "z;a|early;;1;2;3\nb;a|late;*;0;0;18446744073709551615\n");
+  EXPECT_GT(written.find("\n0;a|o32;"), written.find("\no31;")) << written;
+  TicToc back;
+  ASSERT_TRUE(back.decode_list(written, &error));
+  EXPECT_EQ(bits_of(back), bits_of(toc));
+  for (const auto& [name, entry] : toc.file_map) EXPECT_EQ(words(back.file_map.at(name)), words(entry)) << name;
+}
+
+TEST(ListFileWriter, RefusesATableTheTextCannotCarry) {
+  using Change = void (*)(TicToc&);
+  const std::pair<Change, const char*> cases[] = {
+      {[](TicToc& t) { t.file_map["a;b"]; }, "file name not writable: a;b"},
+      {[](TicToc& t) { t.file_map["a\nb"]; }, "file name not writable: a\nb"},
+      {[](TicToc& t) { t.file_map["f"].data_offset = 104; }, "file with stream fields: f"},
+      {[](TicToc& t) { t.file_map["f"].mac[0] = 1; }, "file with stream fields: f"},
+      {[](TicToc& t) { t.options.option_map["a|b"].bit = 1; }, "option name not writable: a|b"},
+      {[](TicToc& t) { t.options.option_map["x"].bit = 5; }, "option bits not numbered by appearance: x"},
+      {[](TicToc& t) { t.options.option_map["x"].bit = 1; }, "option in no entry: x"},
+      {[](TicToc& t) { t.options.option_map["o"].description_index = 1; }, "option with string indices: o"},
+      // The default mask, all ones, is more than option "o" spells.
+      {[](TicToc& t) { t.file_map["f"].mask = ~0ULL; }, "masks not spelled by options: f"},
+  };
+  for (const auto& [change, reason] : cases) {
+    TicToc toc;
+    toc.options.option_mask("o");
+    toc.file_map["f"].mask = 1;
+    change(toc);
+    std::string written = "kept";
+    std::string error;
+    EXPECT_FALSE(toc.encode_list(&written, &error)) << reason;
+    EXPECT_EQ(error, reason);
+    EXPECT_EQ(written, "kept") << "nothing is written";
+  }
 }
 
 }  // namespace

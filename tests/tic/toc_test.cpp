@@ -1,9 +1,11 @@
 // The table of contents in its binary form: the byte order of each record,
-// writing, reading back, and the rules by which the reader rejects a table.
+// writing, reading back, the rules by which the decoder rejects a table, and
+// the file reader's pieces.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "support/archive_writer.h"
@@ -70,45 +72,127 @@ TEST(TocBinary, WrittenWithAllReadsBackTheSameInEitherByteOrder) {
   }
 }
 
-// Overwrites the bytes of |path| at |at| with |value|.
-template <typename T>
-void patch(const std::string& path, uint64_t at, T value) {
-  std::string bytes = read_file(path);
-  std::memcpy(&bytes.at(at), &value, sizeof value);
-  write_file(path, bytes);
+// An archive's bytes and its header, written by the project's writer.
+struct Archive {
+  std::string bytes;
+  TicHeader header;
+};
+
+Archive archive_of(TicToc toc) {
+  TempDir dir;
+  Archive archive;
+  archive.header = write_test_archive(dir / "a.tic", toc, true);
+  archive.bytes = read_file(dir / "a.tic");
+  return archive;
 }
 
-TEST(TocReader, RejectsEveryMalformedTableAndTheWriterAStringTooLong) {
-  using Damage = void (*)(const std::string& path, TicHeader header, uint64_t size);
-  const std::pair<const char*, Damage> cases[] = {
-      {"undamaged, with a string of 1023 bytes", nullptr},
-      {"entry name = string count", [](auto& p, auto h, auto) { patch(p, h.toc_offset + 96, h.string_count); }},
-      {"option name = string count", [](auto& p, auto h, auto) { patch(p, h.option_offset, h.string_count); }},
-      {"description = string count", [](auto& p, auto h, auto) { patch(p, h.option_offset + 8, h.string_count); }},
-      {"repeated entry name", [](auto& p, auto h, auto) { patch(p, h.toc_offset + 104 + 96, uint64_t{0}); }},
-      {"repeated option name", [](auto& p, auto h, auto) { patch(p, h.option_offset + 24, h.entry_count); }},
-      {"a string too many", [](auto& p, auto h, auto) { ++h.string_count; patch(p, 0, h); }},
-      {"last string cut short", [](auto& p, auto, auto n) { write_file(p, read_file(p).substr(0, n - 1)); }},
-      {"options past the end", [](auto& p, auto h, auto n) { h.option_offset = n - 10; patch(p, 0, h); }},
-      {"entries past the end", [](auto& p, auto h, auto n) { h.toc_offset = n - 50; patch(p, 0, h); }},
+// Decodes the tables of |bytes| as Tic::read_toc does; the error, or "" when
+// they load.
+std::string decode(const std::string& bytes, TicToc& toc) {
+  ByteSpan in(bytes);
+  TicHeader header;
+  bool swap;
+  const char* error = "";
+  if (header.decode_from(&in, &swap, &error)) toc.decode_from(ByteSpan(bytes), header, swap, &error);
+  return error;
+}
+
+template <typename T>
+void patch(std::string& bytes, uint64_t at, T value) {
+  std::memcpy(&bytes.at(at), &value, sizeof value);
+}
+
+TEST(TocDecoder, RejectsEveryMalformedTableWithItsReason) {
+  using Damage = void (*)(std::string& bytes, TicHeader header);
+  const std::tuple<const char*, Damage, const char*> cases[] = {
+      {"undamaged, with a string of 1023 bytes", nullptr, ""},
+      {"entry name = string count", [](auto& b, auto h) { patch(b, h.toc_offset + 96, h.string_count); },
+       "entry name outside the string table"},
+      {"option name = string count", [](auto& b, auto h) { patch(b, h.option_offset, h.string_count); },
+       "option name outside the string table"},
+      {"description = string count", [](auto& b, auto h) { patch(b, h.option_offset + 8, h.string_count); },
+       "option description outside the string table"},
+      {"repeated entry name", [](auto& b, auto h) { patch(b, h.toc_offset + 104 + 96, uint64_t{0}); },
+       "repeated entry name"},
+      {"repeated option name", [](auto& b, auto h) { patch(b, h.option_offset + 24, h.entry_count); },
+       "repeated option name"},
+      {"a string too many", [](auto& b, auto h) { ++h.string_count, patch(b, 0, h); }, "table cut short"},
+      {"last string cut short", [](auto& b, auto) { b.pop_back(); }, "table cut short"},
+      {"options past the end", [](auto& b, auto h) { h.option_offset = b.size() - 10, patch(b, 0, h); },
+       "table runs past the end of the archive"},
+      {"entries past the end", [](auto& b, auto h) { h.toc_offset = b.size() - 50, patch(b, 0, h); },
+       "table runs past the end of the archive"},
+      // Claims far beyond the bytes are refused before anything is stored.
+      {"2^60 entries", [](auto& b, auto h) { h.entry_count = 1ULL << 60, patch(b, 0, h); },
+       "table runs past the end of the archive"},
+      {"2^62 strings", [](auto& b, auto h) { h.string_count = 1ULL << 62, patch(b, 0, h); },
+       "table runs past the end of the archive"},
       // A position cut to 32 bits would land back on the entries.
-      {"entries 4 GiB on", [](auto& p, auto h, auto) { h.toc_offset += 1ULL << 32; patch(p, 0, h); }},
-      {"a string of 1024 bytes",
-       [](auto& p, auto, auto n) { patch(p, n - 1027, uint32_t{1024}); write_file(p, read_file(p) + 'z'); }},
+      {"entries 4 GiB on", [](auto& b, auto h) { h.toc_offset += 1ULL << 32, patch(b, 0, h); },
+       "table runs past the end of the archive"},
+      {"options at 2^63", [](auto& b, auto h) { h.option_offset = 1ULL << 63, h.option_count = 0, patch(b, 0, h); },
+       "table offset beyond any file"},
+      {"a string of 1024 bytes", [](auto& b, auto) { patch(b, b.size() - 1027, uint32_t{1024}), b += 'z'; },
+       "string longer than 1023 bytes"},
+      {"103 bytes of header", [](auto& b, auto) { b.resize(103); }, "header cut short"},
   };
-  for (const auto& [what, damage] : cases) {
-    TempDir dir;
-    const std::string path = dir / "t.tic";
-    TicToc toc = sample_toc();
-    toc.options.option_mask(std::string(1023, 'z'));  // its name is the last string of the file
-    const TicHeader header = write_test_archive(path, toc, true);
-    if (damage != nullptr) damage(path, header, read_file(path).size());
-    EXPECT_EQ(Tic(path.c_str(), false, nullptr, 0).descriptor() != -1, damage == nullptr) << what;
+  TicToc toc = sample_toc();
+  toc.options.option_mask(std::string(1023, 'z'));  // its name is the last string of the archive
+  const Archive archive = archive_of(toc);
+  for (const auto& [what, damage, reason] : cases) {
+    std::string bytes = archive.bytes;
+    if (damage != nullptr) damage(bytes, archive.header);
+    TicToc back;
+    EXPECT_EQ(decode(bytes, back), reason) << what;
   }
   TempDir dir;
-  TicToc toc;
+  toc = TicToc();
   toc.options.option_mask(std::string(1024, 'z'));
   EXPECT_THROW(write_test_archive(dir / "t.tic", toc, true), std::runtime_error) << "the writer makes no such table";
+}
+
+// The tables end the archive, so every cut loses a record: no cut loads, and
+// each stops with a reason.
+TEST(TocDecoder, EveryCutOfASmallArchiveFails) {
+  const Archive archive = archive_of(sample_toc());
+  for (size_t length = 0; length < archive.bytes.size(); ++length) {
+    TicToc back;
+    EXPECT_NE(decode(archive.bytes.substr(0, length), back), "") << length;
+  }
+}
+
+// The file reader takes the tables in 8192-byte pieces: 400 entries and
+// strings of every length up to 1023 bytes cut records and strings at the
+// piece boundaries, and the tables load as decoded whole, in either byte
+// order; a header that claims 2^60 entries fails without reading them.
+TEST(TocReader, ReadsTablesInPiecesAsTheDecoderReadsThemWhole) {
+  TicToc toc;
+  toc.options.option_mask("client|server");
+  for (int i = 0; i < 400; ++i)
+    toc.file_map[std::to_string(i) + std::string(i * 1013 % 1000, 'n')] = make_entry(1 + i % 3, 104 + i, i);
+  for (const bool swap : {false, true}) {
+    TempDir dir;
+    const std::string path = dir / "a.tic";
+    TicToc written = toc;
+    write_test_archive(path, written, true);
+    if (swap) swap_archive_byte_order(path);
+    TicToc decoded;
+    ASSERT_EQ(decode(read_file(path), decoded), "");
+    const Tic tic(path.c_str(), false, nullptr, 0);
+    ASSERT_NE(tic.descriptor(), -1);
+    ASSERT_EQ(tic.get_toc().file_map.size(), 400u);
+    for (const auto& [name, entry] : decoded.file_map)
+      EXPECT_EQ(std::memcmp(&tic.get_toc().file_map.at(name), &entry, sizeof entry), 0) << name;
+    EXPECT_EQ(tic.get_toc().options.description_map, decoded.options.description_map);
+  }
+  TempDir dir;
+  const std::string path = dir / "a.tic";
+  TicHeader header = write_test_archive(path, toc, true);
+  header.entry_count = 1ULL << 60;
+  std::string bytes = read_file(path);
+  patch(bytes, 0, header);
+  write_file(path, bytes);
+  EXPECT_EQ(Tic(path.c_str(), false, nullptr, 0).descriptor(), -1);
 }
 
 }  // namespace

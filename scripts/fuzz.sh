@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (tests/fuzz/fuzz_*.cpp) with clang and libFuzzer in
+# build/fuzz and runs each for the given number of seconds (default 60),
+# printing its executions and coverage. Usage:
+#   scripts/fuzz.sh [seconds] [fuzz_target ...]
+# The corpora grow in build/fuzz/corpus/<target>, seeded from the sample
+# product built with tictool; a finding is kept in build/fuzz/findings/<target>
+# and makes the script fail.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+
+seconds=${1:-60}
+shift || true
+
+cxx=$(command -v clang++ || command -v clang++-14 || true)
+cc=$(command -v clang || command -v clang-14 || true)
+if [ -z "$cxx" ] || [ -z "$cc" ]; then
+  echo "fuzz.sh: clang is needed (apt-get install clang)" >&2
+  exit 1
+fi
+
+scripts/deps.sh
+dir=$top/build/fuzz
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_FUZZ=ON -DKESTREL_TESTS=OFF \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" "${launcher[@]}" >/dev/null
+cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for source in tests/fuzz/fuzz_*.cpp; do targets+=("$(basename "$source" .cpp)"); done
+fi
+
+# Seeds: the sample product as the set of two archives scripts/demo.sh
+# builds, its list files, and a few option expressions.
+seeds=$dir/seeds
+rm -rf "$seeds"
+mkdir -p "$seeds/archives" "$seeds/lists" "$seeds/expressions" "$seeds/pairs"
+tictool=$dir/tools/tictool/tictool
+(
+  cd "$seeds/archives"
+  "$tictool" build -C "$top/sample/tree" "$top/sample/server.list" server.tic \
+    '#server.ctl' bin/tarnserve etc lib share/doc/README share/doc/server.txt >/dev/null
+  "$tictool" build -a -C "$top/sample/tree" "$top/sample/client.list" client.tic \
+    '#client.ctl' bin/tarnsql share/doc/client.txt >/dev/null
+  "$tictool" build --no-key -C "$top/sample/tree" "$top/sample/client.list" unkeyed.tic \
+    '#client.ctl' bin/tarnsql share/doc/client.txt >/dev/null
+)
+cp sample/*.list "$seeds/lists/"
+printf 'server|client|docs\nserver\nclient|docs' >"$seeds/expressions/sample"
+printf 'a|b||c|\n*\n|a' >"$seeds/expressions/star"
+printf 'c|a|b|a\nb|zz\n' >"$seeds/expressions/order"
+# A merge input: two bytes giving the first archive's length, then both.
+pair() {
+  local first=$1 second=$2 size
+  size=$(stat -c %s "$first")
+  [ "$size" -le 65535 ] || size=65535
+  { printf "\\x$(printf %02x $((size >> 8)))\\x$(printf %02x $((size & 255)))"; cat "$first" "$second"; }
+}
+pair "$seeds/archives/server.tic" "$seeds/archives/client.tic" >"$seeds/pairs/server-client"
+pair "$seeds/archives/client.tic" "$seeds/archives/unkeyed.tic" >"$seeds/pairs/client-unkeyed"
+
+# The seed directories of each target; a target not named here starts from
+# its corpus alone.
+seeds_of() {
+  case $1 in
+    fuzz_toc | fuzz_version_block) echo "$seeds/archives" ;;
+    fuzz_merge) echo "$seeds/pairs" ;;
+    fuzz_list_file) echo "$seeds/lists" ;;
+    fuzz_option_text) echo "$seeds/expressions" ;;
+  esac
+}
+
+status=0
+for target in "${targets[@]}"; do
+  corpus=$dir/corpus/$target
+  findings=$dir/findings/$target
+  log=$dir/logs/$target.log
+  mkdir -p "$corpus" "$findings" "$(dirname "$log")"
+  read -r -a seed_dirs <<<"$(seeds_of "$target")"
+  result=ok
+  "$dir/tests/fuzz/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$findings/" "$corpus" "${seed_dirs[@]}" >"$log" 2>&1 || result="FAILED (see $log)"
+  [ "$result" = ok ] || status=1
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2 || true)
+  ft=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2 || true)
+  printf '%-20s %12s executions  coverage %s edges, %s features  corpus %s  %s\n' \
+    "$target" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$(ls "$corpus" | wc -l)" "$result"
+done
+exit $status
