@@ -130,17 +130,21 @@ void read_entries(int fd, const unsigned char* key, int key_length, an_archive_i
   if (h.toc_offset == 0) return;
   const uint64_t inside = records_inside(out.file_size, h.toc_offset, h.entry_count, TicTocEntry::kSize);
   std::vector<std::string> stream_problems;
-  FdReader records(fd);
-  if (!records.seek(h.toc_offset)) {
-    out.problems.push_back("entry table: cannot seek " + at(h.toc_offset));
-    return;
-  }
+  // Whole records at a time, as many as one block holds.
+  constexpr uint64_t kPerBlock = kIoBlockSize / TicTocEntry::kSize;
+  TicTocEntry block[kPerBlock];
   for (uint64_t i = 0; i < inside; ++i) {
     an_inspected_entry entry;
-    if (!records.read_exact(&entry.record, sizeof entry.record)) {
-      out.problems.push_back("entry table: cannot read entry " + std::to_string(i));
-      break;
+    const uint64_t in_block = i % kPerBlock;
+    if (in_block == 0) {
+      const uint64_t count = std::min(kPerBlock, inside - i);
+      const size_t length = static_cast<size_t>(count * TicTocEntry::kSize);
+      if (pread_full(fd, block, length, h.toc_offset + i * TicTocEntry::kSize) != static_cast<ssize_t>(length)) {
+        out.problems.push_back("entry table: cannot read entry " + std::to_string(i));
+        break;
+      }
     }
+    entry.record = block[in_block];
     if (out.swapped) entry.record.swap_endian();
     entry.named = string_at(out, entry.record.name_index, entry.name);
     if (!entry.named)
