@@ -62,6 +62,39 @@ pair() {
 pair "$seeds/archives/server.tic" "$seeds/archives/client.tic" >"$seeds/pairs/server-client"
 pair "$seeds/archives/client.tic" "$seeds/archives/unkeyed.tic" >"$seeds/pairs/client-unkeyed"
 
+# Extraction inputs: a switch byte, then files as their names and streams
+# (see tests/fuzz/fuzz_extract.cpp): one seed per file of the unkeyed sample
+# archive and of an archive whose names lead into the links the target's
+# install directory holds, and one seed of each whole archive.
+mkdir -p "$seeds/extract" "$seeds/escape/abs" "$seeds/escape/up/outside" "$seeds/escape/d"
+printf 'x' >"$seeds/escape/abs/precious"
+printf 'x' >"$seeds/escape/up/outside/precious"
+printf 'x' >"$seeds/escape/precious"
+ln -sf ../../outside/precious "$seeds/escape/d/link"
+(cd "$seeds/escape" && find . ! -type d | sed 's|^\./||;s|$|;o;;0;0;0|') >"$seeds/escape.list"
+"$tictool" build --no-key -C "$seeds/escape" "$seeds/escape.list" "$seeds/archives/escape.tic" . >/dev/null
+for archive in unkeyed escape; do
+  python3 - "$seeds/archives/$archive.tic" "$seeds/extract/$archive" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+toc, count, _, _, strings_at, string_count = struct.unpack_from("<6Q", data, 32)
+names, at = [], strings_at
+for _ in range(string_count):
+    (length,) = struct.unpack_from("<I", data, at)
+    names.append(data[at + 4:at + 4 + length])
+    at += 4 + length
+files = []
+for i in range(count):
+    offset, _, stored = struct.unpack_from("<3Q", data, toc + i * 104 + 32)
+    (name,) = struct.unpack_from("<Q", data, toc + i * 104 + 96)
+    stream = data[offset:offset + stored][:65535]
+    files.append(bytes([len(names[name])]) + names[name] + struct.pack(">H", len(stream)) + stream)
+for i, f in enumerate(files):
+    open(f"{sys.argv[2]}-file{i}", "wb").write(bytes([i % 8]) + f)
+open(f"{sys.argv[2]}-all", "wb").write(bytes([6]) + b"".join(files[:4]))
+PY
+done
+
 # The seed directories of each target; a target not named here starts from
 # its corpus alone.
 seeds_of() {
@@ -70,6 +103,7 @@ seeds_of() {
     fuzz_merge) echo "$seeds/pairs" ;;
     fuzz_list_file) echo "$seeds/lists" ;;
     fuzz_option_text) echo "$seeds/expressions" ;;
+    fuzz_extract) echo "$seeds/extract" ;;
   esac
 }
 

@@ -255,7 +255,10 @@ an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsig
     struct stat st;
     if (::lstat(path, &st) != 0 || S_ISLNK(st.st_mode)) return kInfoNotFound;
   }
-  UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  // Only a regular file is searched: a FIFO would block, a device stream
+  // without end.
+  std::string why;
+  UniqueFd fd(open_regular_file(path, why));
   if (!fd.valid()) return kInfoNotFound;
   auto read = [&fd](char* out, size_t size) { return read_full(fd.get(), out, size); };
   char block[kStampDataSize];

@@ -67,8 +67,9 @@ enum an_info_found : unsigned { kInfoNotFound = 0, kInfoFound = 1 };
 
 // Finds and parses the first block of the file at |path|: the first marker
 // that is followed by "MODULE". With |follow_links| 0 a symbolic link is never
-// read. Every problem (missing file, no block, malformed block, more than 100
-// entries) is "not found"; nothing is printed.
+// read, and only a regular file is ever read. Every problem (missing file, a
+// FIFO or device, no block, malformed block, more than 100 entries) is "not
+// found"; nothing is printed.
 an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsigned follow_links);
 
 // The three decoders below read only the bytes they are given. On "not

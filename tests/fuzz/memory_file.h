@@ -32,6 +32,7 @@ class MemoryFile {
   }
 
   const std::string& path() const { return path_; }
+  int fd() const { return fd_.get(); }
 
  private:
   UniqueFd fd_;
