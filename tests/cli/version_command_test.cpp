@@ -1,5 +1,6 @@
 // kestrel version <parameter> <file>, and the program's own stamp, through
 // the real binary.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -8,8 +9,11 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/fd.h"
+#include "support/archive_writer.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
+#include "tic/tic.h"
 
 namespace {
 
@@ -41,6 +45,26 @@ TEST(VersionCommand, PrintsOneValueOrSaysWhyNot) {
   for (const auto& c : cases) {
     const RunResult r = run_kestrel(c.args, {"", c.env, {"TARNA_VERSION_INFO"}});
     EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(c.status, c.out, c.err)) << c.args.back();
+  }
+}
+
+// An archive's block is read where its header says it lies, however many
+// blocks the file holds before it; when the header says nothing usable the
+// file is searched, and the first block found answers.
+TEST(VersionCommand, AnArchivesBlockIsReadWhereItsHeaderSays) {
+  TempDir dir;
+  const std::string path = dir / "a.tic";
+  TicToc toc;
+  toc.file_map["a"] = make_entry(1);
+  toc.file_map["b"] = make_entry(1);
+  write_test_archive(path, toc, true,
+                     {{"a", "@@==Version==@1@MODULE=first\0\0"s}, {"b", "@@==Version==@1@MODULE=named\0\0"s}});
+  const uint64_t named = Tic(path.c_str(), false, nullptr, 0).get_toc().file_map.at("b").data_offset;
+  for (const auto& [offset, expected] : {std::pair<uint64_t, std::string>{named, "named\n"}, {0, "first\n"},
+                                         {named + 1, "first\n"}, {~0ULL, "first\n"}}) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY));
+    ASSERT_EQ(pwrite_full(fd.get(), &offset, sizeof offset, offsetof(TicHeader, version_offset)), 8);
+    EXPECT_EQ(run_kestrel({"version", "MODULE", path}).out, expected) << offset;
   }
 }
 
