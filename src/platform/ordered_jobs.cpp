@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -12,13 +13,19 @@
 
 namespace {
 
+constexpr size_t kNone = static_cast<size_t>(-1);
+// When the committer has to wait, it waits for a run of this many jobs: one
+// wake-up then serves several commits, which matters when jobs are tiny.
+constexpr size_t kRun = 8;
+
 // Shared between the committer and the workers. |next| is the next job a
 // worker may take; |committed| the number of jobs committed so far; a job
 // is taken only while it lies less than |window| jobs ahead of |committed|.
+// Threads are woken only when someone waits for what happened.
 struct a_job_board {
   std::mutex lock;
-  std::condition_variable job_ready;   // a job was prepared
-  std::condition_variable room_ahead;  // a job was committed, or work stopped
+  std::condition_variable job_ready;   // the committer's: its run is prepared
+  std::condition_variable room_ahead;  // the workers': a job was committed, or work stopped
   size_t next = 0;
   size_t committed = 0;
   size_t count = 0;
@@ -26,6 +33,22 @@ struct a_job_board {
   bool stopping = false;
   std::vector<char> prepared;  // one flag per job
   std::atomic<bool> cancelled{false};
+  // The jobs the committer waits for, first to last; kNone when it does not.
+  size_t wait_first = kNone;
+  size_t wait_last = kNone;
+  unsigned idle_workers = 0;    // waiting to take a job
+  unsigned commit_waiters = 0;  // waiting in wait_for_commit
+
+  // With |lock| held: whether the committer, waiting, can go on. A job of
+  // its run that waits for a commit cannot be prepared before that commit,
+  // so then the first job alone will do.
+  bool committer_may_go() const {
+    if (prepared[wait_first] == 0) return false;
+    if (commit_waiters > 0 || stopping) return true;
+    for (size_t i = wait_first + 1; i <= wait_last; ++i)
+      if (prepared[i] == 0) return false;
+    return true;
+  }
 };
 
 class a_worker_turn : public a_job_turn {
@@ -34,7 +57,11 @@ class a_worker_turn : public a_job_turn {
   bool cancelled() const override { return board_.cancelled.load(); }
   bool wait_for_commit(size_t index) const override {
     std::unique_lock<std::mutex> hold(board_.lock);
+    if (board_.committed > index) return true;
+    ++board_.commit_waiters;
+    if (board_.wait_first != kNone && board_.committer_may_go()) board_.job_ready.notify_one();
     board_.room_ahead.wait(hold, [&] { return board_.stopping || board_.committed > index; });
+    --board_.commit_waiters;
     return board_.committed > index;
   }
 
@@ -56,18 +83,22 @@ void work(a_job_board& board, const PrepareJob& prepare) {
     size_t index;
     {
       std::unique_lock<std::mutex> hold(board.lock);
+      ++board.idle_workers;
       board.room_ahead.wait(hold, [&] {
         return board.stopping || board.next >= board.count || board.next < board.committed + board.window;
       });
+      --board.idle_workers;
       if (board.stopping || board.next >= board.count) return;
       index = board.next++;
     }
     prepare(index, turn);
+    bool wake;
     {
       std::lock_guard<std::mutex> hold(board.lock);
       board.prepared[index] = 1;
+      wake = board.wait_first != kNone && board.committer_may_go();
     }
-    board.job_ready.notify_all();
+    if (wake) board.job_ready.notify_one();
   }
 }
 
@@ -86,7 +117,7 @@ size_t run_ordered_jobs(size_t count, unsigned workers, size_t window, const Pre
 
   a_job_board board;
   board.count = count;
-  board.window = window < 1 ? 1 : window;
+  board.window = std::max<size_t>(window, 1);
   board.prepared.assign(count, 0);
   std::vector<std::thread> threads;
   threads.reserve(workers);
@@ -96,14 +127,22 @@ size_t run_ordered_jobs(size_t count, unsigned workers, size_t window, const Pre
   for (; done < count; ++done) {
     {
       std::unique_lock<std::mutex> hold(board.lock);
-      board.job_ready.wait(hold, [&] { return board.prepared[done] != 0; });
+      if (board.prepared[done] == 0) {
+        board.wait_first = done;
+        // Within the window, so that every job of the run can be taken.
+        board.wait_last = std::min({done + kRun, done + board.window, count}) - 1;
+        board.job_ready.wait(hold, [&] { return board.committer_may_go(); });
+        board.wait_first = board.wait_last = kNone;
+      }
     }
     if (!commit(done)) break;
+    bool wake;
     {
       std::lock_guard<std::mutex> hold(board.lock);
       board.committed = done + 1;
+      wake = board.idle_workers > 0 || board.commit_waiters > 0;
     }
-    board.room_ahead.notify_all();
+    if (wake) board.room_ahead.notify_all();
   }
 
   {

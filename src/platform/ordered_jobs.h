@@ -13,6 +13,9 @@
 // So whatever the number of workers, the commits and their effects come in
 // the same order and stop at the same job. With one worker no thread is
 // started: each job is prepared and committed in turn on the calling thread.
+// Threads are woken only when someone waits for what happened, and the
+// committer, when it must wait, waits for a run of jobs, so that tiny jobs
+// do not cost a wake-up each; the window should leave room for several runs.
 //
 // A prepare sees its job's a_job_turn: cancelled() turns true once a commit
 // has returned false (a long prepare may give up early: its job is then

@@ -25,20 +25,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "crypto/hmac.h"
 #include "crypto/record_transform.h"
 #include "platform/fd.h"
+#include "platform/ordered_jobs.h"
 #include "platform/unique.h"
 #include "scan/dir_scan.h"
 #include "stamp/dbversion_writer.h"
@@ -62,6 +59,7 @@ constexpr char kNimbrelCore[] = "nimbrel_core";
 // temporary file. With eight streams per job in flight this bounds the
 // builder's memory whatever the size of the files.
 constexpr size_t kStreamMemoryLimit = size_t{1} << 20;
+constexpr size_t kStreamsAheadPerJob = 8;
 
 // bzip2 works in blocks of 100,000 bytes times its level (1 to 9). A stream
 // that fits a smaller block compresses to the same data with a smaller
@@ -136,22 +134,16 @@ class StreamSink : public StoredSink {
   uint64_t spilled_ = 0;
 };
 
-// What went wrong with one stream, kept until its turn to be written so that
-// the failure reported is the first in path order, whatever the jobs.
-struct a_stream_failure {
-  unsigned step = 0;  // 0: none
-  int error_number = 0;
-  std::string subject;
-  std::string cause;
-};
-
 // One scanned path on its way into the archive.
 struct a_stream_job {
   std::string path;
   TicTocEntry* entry = nullptr;
-  // Filled by the job that compresses it.
+  // Filled by the job that compresses it. A failure is kept until the
+  // stream's turn to be written, so that the one reported is the first in
+  // path order, whatever the jobs.
   bool is_archive = false;  // the archive itself, found in the tree
-  a_stream_failure failure;
+  a_failure failure;
+  std::string failure_subject;
   unsigned long mode = 0;
   uint64_t size = 0;
   uint64_t stored_length = 0;
@@ -177,10 +169,9 @@ std::string writer_message(struct archive* a) {
 }
 
 void fail(a_stream_job& job, unsigned step, const std::string& subject, const std::string& cause = std::string()) {
-  job.failure.step = step;
-  job.failure.error_number = errno;
-  job.failure.subject = subject;
-  job.failure.cause = cause;
+  if (job.failure.failed()) return;
+  job.failure.set(step, cause);
+  job.failure_subject = subject;
 }
 
 // A writer for one stream: bzip2 at |level|, pax, kIoBlockSize blocks with
@@ -288,7 +279,7 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job) {
     return fail(job, kStepTarHeader, path, writer_message(writer.get()));
   if (file.valid()) {
     copy_contents(job, file.get(), writer.get(), settings.archive);
-    if (job.failure.step != 0) return;
+    if (job.failure.failed()) return;
   }
   if (archive_write_close(writer.get()) != ARCHIVE_OK)
     return fail(job, kStepCloseWriter, settings.archive, writer_message(writer.get()));
@@ -299,104 +290,6 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job) {
   job.size = size;
   job.stored_length = stream.count;
 }
-
-// Compresses the jobs on |workers| threads, at most eight streams per worker
-// ahead of the one being written, and hands them out in order. With one
-// worker everything runs on the calling thread. Threads are woken only when
-// someone waits, and the writing thread for a run of streams at a time: a
-// tree of tiny files would otherwise spend its time in wake-ups.
-class StreamPipeline {
- public:
-  StreamPipeline(std::vector<a_stream_job>& jobs, const a_stream_settings& settings, unsigned workers)
-      : jobs_(jobs), settings_(settings), done_(jobs.size(), 0), window_(8 * static_cast<size_t>(workers)) {
-    if (workers <= 1) return;
-    for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
-  }
-  ~StreamPipeline() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    may_take_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-  StreamPipeline(const StreamPipeline&) = delete;
-  StreamPipeline& operator=(const StreamPipeline&) = delete;
-
-  // Job |index|, compressed; the jobs must be asked for in order.
-  a_stream_job& wait_for(size_t index) {
-    if (threads_.empty()) {
-      compress_stream(settings_, jobs_[index]);
-      return jobs_[index];
-    }
-    // Having to wait, wait for a run of jobs: one wake-up then serves
-    // several streams, which matters when they are tiny.
-    const size_t last = std::min(index + kRun - 1, jobs_.size() - 1);
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (done_[index] == 0) {
-      wait_first_ = index;
-      wait_last_ = last;
-      finished_.wait(lock, [&] { return done_[index] != 0 && done_[last] != 0; });
-      wait_first_ = kNobody;
-    }
-    return jobs_[index];
-  }
-
-  // Drops job |index|'s stored bytes and lets the workers take a new job.
-  void release(size_t index) {
-    jobs_[index].sink.reset();
-    bool wake;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      released_ = index + 1;
-      wake = idle_workers_ > 0;
-    }
-    if (wake) may_take_.notify_all();
-  }
-
- private:
-  static constexpr size_t kNobody = static_cast<size_t>(-1);
-  // Jobs the writing thread waits for at once; less than the window, so
-  // that the run can always be taken.
-  static constexpr size_t kRun = 8;
-
-  void work() {
-    for (;;) {
-      size_t index;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ++idle_workers_;
-        may_take_.wait(lock, [&] { return stopping_ || next_ >= jobs_.size() || next_ < released_ + window_; });
-        --idle_workers_;
-        if (stopping_ || next_ >= jobs_.size()) return;
-        index = next_++;
-      }
-      compress_stream(settings_, jobs_[index]);
-      bool wake;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        done_[index] = 1;
-        wake = wait_first_ != kNobody && done_[wait_first_] != 0 && done_[wait_last_] != 0;
-      }
-      if (wake) finished_.notify_one();
-    }
-  }
-
-  std::vector<a_stream_job>& jobs_;
-  const a_stream_settings& settings_;
-  std::mutex mutex_;
-  std::condition_variable may_take_;
-  std::condition_variable finished_;
-  std::vector<char> done_;
-  size_t next_ = 0;
-  size_t released_ = 0;
-  size_t wait_first_ = kNobody;  // the run the writing thread waits for
-  size_t wait_last_ = kNobody;
-  unsigned idle_workers_ = 0;
-  const size_t window_;
-  bool stopping_ = false;
-  std::vector<std::thread> threads_;
-};
 
 std::string directory_of(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -520,67 +413,40 @@ int Tic::compress(const a_dir_scan_info* scan, bool all) {
                                     static_cast<off_t>(TicHeader::kSize);
   if (listed && !placed) record_error(kStepSeekFirstStream, archive);
   if (placed) {
-    bool streams_written = true;
-    {
-      StreamPipeline pipeline(jobs, settings, jobs_);
-      unsigned long long done = 0;
-      // Every stream is written whole or the build ends, so the next one
-      // starts where the last one stopped.
-      uint64_t data_offset = TicHeader::kSize;
-      for (size_t i = 0; i < jobs.size() && streams_written; ++i) {
-        a_stream_job& job = pipeline.wait_for(i);
-        if (job.failure.step != 0) {
-          errno = job.failure.error_number;
-          record_error(job.failure.step, job.failure.subject, job.failure.cause);
-          streams_written = false;
-          break;
-        }
-        if (!job.is_archive) {
-          compression_progress(job.path, job.size, job.mode, done, 0);
-          if (!job.sink->copy_to(descriptor_.get())) {
-            record_error(kStepCloseWriter, archive);
-            streams_written = false;
-            break;
+    // Streams are compressed on the workers, at most kStreamsAheadPerJob per
+    // worker ahead of the one being written, and written in path order.
+    // Every stream is written whole or the build ends, so the next one
+    // starts where the last one stopped.
+    unsigned long long done = 0;
+    uint64_t data_offset = TicHeader::kSize;
+    const size_t written = run_ordered_jobs(
+        jobs.size(), jobs_, kStreamsAheadPerJob * jobs_,
+        [&](size_t i, const a_job_turn&) { compress_stream(settings, jobs[i]); },
+        [&](size_t i) {
+          a_stream_job& job = jobs[i];
+          if (job.failure.failed()) {
+            job.failure.publish(job.failure_subject);
+            return false;
           }
-          TicTocEntry& entry = *job.entry;
-          std::memcpy(entry.mac, job.mac, sizeof entry.mac);
-          entry.data_offset = data_offset;
-          entry.file_size = job.size;
-          entry.stored_length = job.stored_length;
-          data_offset += job.stored_length;
-          done += job.size;
-        }
-        pipeline.release(i);
-      }
-    }
-    if (streams_written && write_toc(all) != 0) record_error(kStepFinish, archive);
+          if (!job.is_archive) {
+            compression_progress(job.path, job.size, job.mode, done, 0);
+            if (!job.sink->copy_to(descriptor_.get())) return record_failure(kStepCloseWriter, archive);
+            TicTocEntry& entry = *job.entry;
+            std::memcpy(entry.mac, job.mac, sizeof entry.mac);
+            entry.data_offset = data_offset;
+            entry.file_size = job.size;
+            entry.stored_length = job.stored_length;
+            data_offset += job.stored_length;
+            done += job.size;
+          }
+          job.sink.reset();
+          return true;
+        },
+        [&](size_t i) { jobs[i].sink.reset(); });
+    if (written == jobs.size() && write_toc(all) != 0) record_error(kStepFinish, archive);
   }
   descriptor_.reset();
   return ERROR != 0 ? 1 : 0;
-}
-
-int Tic::archive_file_contents(const std::string& path, struct archive* writer) {
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) {
-    record_error(kStepOpenFile, path);
-    return -1;
-  }
-  char buffer[kIoBlockSize];
-  for (;;) {
-    const ssize_t n = read_full(file.get(), buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      record_error(kStepReadFile, path);
-      break;
-    }
-    if (archive_write_data(writer, buffer, static_cast<size_t>(n)) != n) {
-      // The compressor's output goes to the archive: a failure here is the
-      // archive's (a full disk), not the input file's.
-      record_error(kStepWriteData, path_ != nullptr ? path_ : "");
-      break;
-    }
-  }
-  return ERROR != 0 ? -1 : 0;
 }
 
 int Tic::write_toc(bool all) {

@@ -36,8 +36,9 @@
 
 namespace {
 
-// How far the workers may run ahead of the committer, in files per worker.
-constexpr size_t kLookAheadPerWorker = 4;
+// How far the workers may run ahead of the committer, in files per worker:
+// room for the committer to wait for runs of files while workers go on.
+constexpr size_t kLookAheadPerWorker = 8;
 
 // One file of an extraction while it is prepared and committed. Only the
 // files in flight have one: the slots are reused round the look-ahead window.

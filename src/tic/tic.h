@@ -145,7 +145,6 @@ class Tic {
 
   int write_dbversion(TicHeader& header);
   int compress(const a_dir_scan_info* scan, bool all);
-  int archive_file_contents(const std::string& path, struct archive* writer);
   int write_toc(bool all);
 
   // Stream for per-file log lines; standard error unless replaced.
