@@ -259,6 +259,10 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job) {
   if (!entry) return fail(job, kStepTarEntry, path);
   archive_entry_copy_stat(entry.get(), &st);
   archive_entry_set_pathname(entry.get(), path.c_str());
+  // Whole seconds: a fraction would take a pax extended header of its own,
+  // another 1024 bytes in every stream to compress and to decode, for a time
+  // that install does not restore.
+  archive_entry_set_mtime(entry.get(), st.st_mtime, 0);
   archive_entry_unset_atime(entry.get());
   archive_entry_unset_ctime(entry.get());
   archive_entry_unset_birthtime(entry.get());
