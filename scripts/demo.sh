@@ -36,6 +36,9 @@ show tictool build -C "$top/sample/tree" "$top/sample/server.list" server.tic \
 show tictool build -a -C "$top/sample/tree" "$top/sample/client.list" client.tic \
   '#client.ctl' bin/tarnsql share/doc/client.txt
 show ls -l server.tic client.tic
+show tictool dump client.tic
+show tictool --version
+k --version
 
 echo
 echo "== Reading the archives =="
