@@ -13,8 +13,8 @@
 #include <string>
 
 #include "platform/fd.h"
-#include "tic/header.h"
-#include "tic/toc.h"
+#include "tic/format/header.h"
+#include "tic/format/toc.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) {

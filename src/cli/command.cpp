@@ -3,7 +3,7 @@
 
 #include "cli/commands.h"
 #include "tic/error.h"
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 const char kBanner[] = "Tarnvale Install Utility Version 17.0.11.7254";
 

@@ -10,7 +10,7 @@
 #include "crypto/archive_key.h"
 #include "platform/ordered_jobs.h"
 #include "tic/error.h"
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 int compare_with_install_directory(const char* command, const std::string& directory,
                                    const std::vector<std::string>& archives, const std::string& options,

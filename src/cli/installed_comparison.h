@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/fd.h"
-#include "tic/installed_files.h"
+#include "install/installed_files.h"
 
 // Changes into |directory| (when not empty), checks every archive of the set
 // |archives| as install does, and compares each file |options| selects with

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "display/progress.h"
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 // The install command's archive set: drives the progress line and writes one
 // log line "mode size name" per file to log_stream (none when it is null).

@@ -1,7 +1,7 @@
 #include <stdio.h>
 
 #include "cli/commands.h"
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 // Prints, one per line in byte-wise order, the names the option text selects
 // from the set: those with data, and with -a those without too. An archive

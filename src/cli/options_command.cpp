@@ -1,7 +1,7 @@
 #include <stdio.h>
 
 #include "cli/commands.h"
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/installed_comparison.h"
-#include "tic/install_directory.h"
+#include "install/install_directory.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "cli/commands.h"
 #include "tic/error.h"
-#include "tic/install_directory.h"
-#include "tic/restore.h"
+#include "install/install_directory.h"
+#include "install/restore.h"
 
 // Undoes an installation from the backup tree it wrote with -b (see
 // tic/restore.h): files it created are removed, objects it replaced are

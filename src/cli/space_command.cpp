@@ -1,7 +1,7 @@
 #include <stdio.h>
 
 #include "cli/commands.h"
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 // Prints the bytes the selected files occupy once installed: the plain sum
 // of their sizes. The install directory plays no part; an archive that cannot

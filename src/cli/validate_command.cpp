@@ -1,7 +1,7 @@
 #include "cli/commands.h"
 #include "crypto/archive_key.h"
 #include "tic/error.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 // Checks each archive in turn: it must open, its table of contents must load,
 // its integrity code must match the product's key, and so must every

@@ -3,7 +3,7 @@
 #include "cli/commands.h"
 #include "platform/fd.h"
 #include "stamp/dbversion.h"
-#include "tic/archive_stamp.h"
+#include "tic/archive/archive_stamp.h"
 
 // version <parameter> <file>: prints the value of one stamp entry of any
 // file of the product. Missing arguments show the usage; every other failure

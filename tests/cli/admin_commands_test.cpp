@@ -15,7 +15,7 @@
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
 #include "platform/fd.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

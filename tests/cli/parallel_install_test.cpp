@@ -12,7 +12,7 @@
 #include "support/run.h"
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "support/run.h"
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
-#include "tic/install_directory.h"
-#include "tic/tic.h"
+#include "install/install_directory.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "support/archive_writer.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

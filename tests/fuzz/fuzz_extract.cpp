@@ -26,8 +26,8 @@
 #include "crypto/record_transform.h"
 #include "memory_file.h"
 #include "tic/error.h"
-#include "tic/install_directory.h"
-#include "tic/tic.h"
+#include "install/install_directory.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "memory_file.h"
-#include "tic/toc.h"
+#include "tic/format/toc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

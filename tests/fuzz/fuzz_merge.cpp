@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "memory_file.h"
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 namespace {
 

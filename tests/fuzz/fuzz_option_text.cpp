@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "memory_file.h"
-#include "tic/options.h"
-#include "tic/split.h"
+#include "tic/format/options.h"
+#include "tic/format/split.h"
 
 namespace {
 

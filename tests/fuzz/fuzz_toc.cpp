@@ -9,7 +9,7 @@
 #include "cli/commands.h"
 #include "crypto/archive_key.h"
 #include "memory_file.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

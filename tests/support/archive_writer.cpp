@@ -10,7 +10,7 @@
 #include "crypto/hmac.h"
 #include "platform/fd.h"
 #include "platform/byte_order.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

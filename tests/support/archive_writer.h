@@ -4,8 +4,8 @@
 #include <map>
 #include <string>
 
-#include "tic/header.h"
-#include "tic/toc.h"
+#include "tic/format/header.h"
+#include "tic/format/toc.h"
 
 // Writes an archive at |path|: a zeroed header place, then for each name in
 // |payloads| (in name order) its bytes as the entry's stored stream (filling

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tic/toc.h"
+#include "tic/format/toc.h"
 
 struct StoredStream {
   std::string error;       // empty when the stream decoded cleanly

@@ -13,7 +13,7 @@
 #include "support/stream_reader.h"
 #include "support/temp_dir.h"
 #include "tic/error.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
 #include "tic/error.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

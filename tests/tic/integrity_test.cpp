@@ -9,7 +9,7 @@
 #include "support/hex.h"
 #include "support/temp_dir.h"
 #include "tic/error.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

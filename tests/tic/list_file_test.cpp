@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "support/temp_dir.h"
-#include "tic/toc.h"
+#include "tic/format/toc.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "support/archive_writer.h"
 #include "support/temp_dir.h"
 #include "tic/error.h"
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 namespace {
 

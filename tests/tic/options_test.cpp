@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tic/options.h"
+#include "tic/format/options.h"
 
 namespace {
 

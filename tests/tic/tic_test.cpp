@@ -8,7 +8,7 @@
 
 #include "support/temp_dir.h"
 #include "tic/error.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 TEST(TicArchive, OpensWhatLoadsAndKnowsItsOwnFileUnderAnotherName) {
   TempDir dir;

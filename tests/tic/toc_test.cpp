@@ -10,7 +10,7 @@
 
 #include "support/archive_writer.h"
 #include "support/temp_dir.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

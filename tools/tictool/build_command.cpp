@@ -22,10 +22,10 @@
 #include "platform/current_directory.h"
 #include "platform/fd.h"
 #include "scan/dir_scan.h"
-#include "tic/entry_name.h"
+#include "tic/format/entry_name.h"
 #include "tic/error.h"
-#include "tic/list_file.h"
-#include "tic/tic.h"
+#include "tic/format/list_file.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 const char kMainUsage[] =
     "usage: tictool <command> [options] [args ...]\n"

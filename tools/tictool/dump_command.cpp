@@ -20,9 +20,9 @@
 
 #include "crypto/archive_key.h"
 #include "display/progress.h"
-#include "tic/inspect.h"
-#include "tic/options.h"
-#include "tic/toc.h"
+#include "tic/archive/inspect.h"
+#include "tic/format/options.h"
+#include "tic/format/toc.h"
 
 namespace {
 

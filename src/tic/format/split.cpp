@@ -1,4 +1,4 @@
-#include "tic/split.h"
+#include "tic/format/split.h"
 
 bool split(const std::string& text, const std::string& separator, std::vector<std::string>& out) {
   if (separator.empty()) {

@@ -1,4 +1,4 @@
-#include "tic/list_file.h"
+#include "tic/format/list_file.h"
 
 #include <stdio.h>
 
@@ -7,8 +7,8 @@
 #include <fstream>
 #include <utility>
 
-#include "tic/split.h"
-#include "tic/toc.h"
+#include "tic/format/split.h"
+#include "tic/format/toc.h"
 
 void CVSRow::readNextRow(std::istream& in) {
   std::string line;

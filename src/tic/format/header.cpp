@@ -1,4 +1,4 @@
-#include "tic/header.h"
+#include "tic/format/header.h"
 
 #include "platform/byte_order.h"
 

@@ -1,4 +1,4 @@
-#include "tic/stream_support.h"
+#include "tic/archive/stream_support.h"
 
 #include <archive.h>
 #include <errno.h>

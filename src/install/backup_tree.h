@@ -19,7 +19,7 @@
 
 #include <string>
 
-#include "tic/install_directory.h"
+#include "install/install_directory.h"
 
 class BackupTree {
  public:

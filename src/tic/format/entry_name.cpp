@@ -1,11 +1,11 @@
-#include "tic/entry_name.h"
+#include "tic/format/entry_name.h"
 
 #include <sys/stat.h>
 
 #include <cstring>
 
-#include "tic/install_directory.h"
-#include "tic/stream_decoder.h"
+#include "install/install_directory.h"
+#include "tic/archive/stream_decoder.h"
 
 namespace {
 

@@ -27,12 +27,12 @@
 
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
-#include "tic/backup_tree.h"
-#include "tic/entry_name.h"
+#include "install/backup_tree.h"
+#include "tic/format/entry_name.h"
 #include "tic/error.h"
-#include "tic/install_directory.h"
-#include "tic/stream_decoder.h"
-#include "tic/tic.h"
+#include "install/install_directory.h"
+#include "tic/archive/stream_decoder.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

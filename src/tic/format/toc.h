@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "platform/byte_span.h"
-#include "tic/header.h"
-#include "tic/options.h"
+#include "tic/format/header.h"
+#include "tic/format/options.h"
 
 // The 104-byte record of one file, the same in memory and in the entry table.
 struct TicTocEntry {

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "tic/error.h"
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 int Tic::list(TicToc& out, const std::string& options, bool all) {
   if (read_toc(false) == -1) {

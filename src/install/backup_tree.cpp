@@ -1,4 +1,4 @@
-#include "tic/backup_tree.h"
+#include "install/backup_tree.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 #include <errno.h>
 #include <fcntl.h>

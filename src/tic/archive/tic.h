@@ -16,8 +16,8 @@
 
 #include "platform/fd.h"
 #include "stamp/dbversion_writer.h"
-#include "tic/header.h"
-#include "tic/toc.h"
+#include "tic/format/header.h"
+#include "tic/format/toc.h"
 
 struct a_tic_support;
 struct a_dir_scan_info;

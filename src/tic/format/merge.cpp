@@ -1,7 +1,7 @@
 #include <utility>
 #include <vector>
 
-#include "tic/toc.h"
+#include "tic/format/toc.h"
 
 bool TicToc::merge(const TicToc& other) {
   for (const auto& option : other.options.option_map) other.options.copy_to(options, option.first);

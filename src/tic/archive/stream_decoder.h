@@ -24,7 +24,7 @@
 
 #include "platform/unique.h"
 #include "tic/error.h"
-#include "tic/stream_support.h"
+#include "tic/archive/stream_support.h"
 
 // The tar entry at the start of a stream.
 struct a_stream_entry {

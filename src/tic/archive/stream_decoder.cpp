@@ -1,4 +1,4 @@
-#include "tic/stream_decoder.h"
+#include "tic/archive/stream_decoder.h"
 
 #include <archive_entry.h>
 #include <errno.h>

@@ -1,4 +1,4 @@
-#include "tic/toc.h"
+#include "tic/format/toc.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tic/tic.h"
+#include "tic/archive/tic.h"
 
 class MultiTic : public Tic {
  public:

@@ -35,7 +35,7 @@
 
 #include "platform/fd.h"
 #include "tic/error.h"
-#include "tic/install_directory.h"
+#include "install/install_directory.h"
 
 // One object that could not be restored: its relative path, and why.
 using a_restore_failure = std::pair<std::string, a_failure>;

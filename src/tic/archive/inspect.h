@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "stamp/dbversion_writer.h"
-#include "tic/header.h"
-#include "tic/options.h"
-#include "tic/toc.h"
+#include "tic/format/header.h"
+#include "tic/format/options.h"
+#include "tic/format/toc.h"
 
 // Which key the header's MAC matches.
 enum class an_archive_key { kProduct, kNone, kUnknown };

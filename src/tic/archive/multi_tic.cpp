@@ -1,4 +1,4 @@
-#include "tic/multi_tic.h"
+#include "tic/archive/multi_tic.h"
 
 MultiTic::MultiTic(const std::vector<std::string>& paths, bool verbose, const unsigned char* key, int key_length)
     : Tic(nullptr, verbose, key, key_length) {

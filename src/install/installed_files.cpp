@@ -1,4 +1,4 @@
-#include "tic/installed_files.h"
+#include "install/installed_files.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,10 +10,10 @@
 
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
-#include "tic/entry_name.h"
-#include "tic/install_directory.h"
-#include "tic/stream_decoder.h"
-#include "tic/tic.h"
+#include "tic/format/entry_name.h"
+#include "install/install_directory.h"
+#include "tic/archive/stream_decoder.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

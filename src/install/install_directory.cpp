@@ -1,4 +1,4 @@
-#include "tic/install_directory.h"
+#include "install/install_directory.h"
 
 #include <dirent.h>
 #include <errno.h>

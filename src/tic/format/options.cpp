@@ -1,4 +1,4 @@
-#include "tic/options.h"
+#include "tic/format/options.h"
 
 #include "platform/byte_order.h"
 

@@ -1,4 +1,4 @@
-#include "tic/restore.h"
+#include "install/restore.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -11,8 +11,8 @@
 #include <set>
 
 #include "platform/unique.h"
-#include "tic/backup_tree.h"
-#include "tic/entry_name.h"
+#include "install/backup_tree.h"
+#include "tic/format/entry_name.h"
 
 namespace {
 

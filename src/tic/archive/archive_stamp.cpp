@@ -1,4 +1,4 @@
-#include "tic/archive_stamp.h"
+#include "tic/archive/archive_stamp.h"
 
 #include <sys/stat.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/fd.h"
-#include "tic/header.h"
+#include "tic/format/header.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tic/inspect.h"
+#include "tic/archive/inspect.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include "platform/byte_order.h"
 #include "platform/fd.h"
 #include "stamp/dbversion.h"
-#include "tic/stream_decoder.h"
+#include "tic/archive/stream_decoder.h"
 
 namespace {
 

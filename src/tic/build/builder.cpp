@@ -40,8 +40,8 @@
 #include "scan/dir_scan.h"
 #include "stamp/dbversion_writer.h"
 #include "tic/error.h"
-#include "tic/stream_support.h"
-#include "tic/tic.h"
+#include "tic/archive/stream_support.h"
+#include "tic/archive/tic.h"
 
 namespace {
 

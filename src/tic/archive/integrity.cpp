@@ -12,8 +12,8 @@
 #include "crypto/record_transform.h"
 #include "platform/fd.h"
 #include "tic/error.h"
-#include "tic/stream_support.h"
-#include "tic/tic.h"
+#include "tic/archive/stream_support.h"
+#include "tic/archive/tic.h"
 
 // HMAC-SHA-256 of the archive file from |offset| to its end. The file is read
 // on a descriptor of its own, so the object's descriptor keeps its position.
