@@ -101,22 +101,9 @@ class Tic {
   int compute_mac(long long offset, unsigned char* out, unsigned int out_length) const;
   void init_encryption(a_tic_support* support) const;
 
-  // Extraction of the files selected by |options| below the current directory.
-  // Each file is decoded into a temporary in its final directory, checked
-  // against its MAC, backed up, and renamed into place; with set_jobs(n)
-  // up to n files are decoded at once, and committed in order all the same.
+  // Extraction of the files selected by |options| into the current
+  // directory, by the extraction unit (install/extraction.h).
   int extract(const std::string& options, const std::string& backup_dir);
-
-  // How many files extraction decodes at once; what it does is the same
-  // for any number.
-  void set_jobs(unsigned jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
-  unsigned jobs() const { return jobs_; }
-
-  // Before an extraction writes anything: the current directory must be
-  // writable and its file system must have room for the selected files
-  // (less what they replace, when nothing is backed up). 0, or -1 with the
-  // failure recorded about |directory_name|.
-  int check_room(const std::string& options, bool backup, const std::string& directory_name);
 
   // The files selected by |options| that have a stream, in the order their
   // streams lie (data offset, then name), each with the descriptor of the
@@ -159,5 +146,4 @@ class Tic {
   std::string open_problem_;
   // What the last read_toc found wrong with the header or the tables.
   const char* toc_problem_ = nullptr;
-  unsigned jobs_ = 1;
 };
