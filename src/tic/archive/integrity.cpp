@@ -72,35 +72,59 @@ struct a_stream_range {
   UT_SHA256_CTX hash;
 };
 
+// The streams of |toc| in the order they lie; false (recorded) when one
+// lies outside the archive of |file_size| bytes.
+bool lay_out_streams(const TicToc& toc, uint64_t file_size, std::vector<a_stream_range>& ranges) {
+  for (const auto& [name, entry] : toc.file_map) {
+    if (entry.data_offset == 0) continue;
+    if (entry.data_offset < TicHeader::kSize || entry.stored_length > file_size ||
+        entry.data_offset > file_size - entry.stored_length) {
+      errno = 0;
+      return record_failure(kStepSeekData, name, "stream lies outside the archive");
+    }
+    ranges.push_back({entry.data_offset, entry.data_offset + entry.stored_length, &name, &entry, {}});
+  }
+  std::stable_sort(ranges.begin(), ranges.end(),
+                   [](const a_stream_range& a, const a_stream_range& b) { return a.start < b.start; });
+  return true;
+}
+
+// Checks each stream of |open| that ends at |position| against its entry's
+// MAC and drops it; false (recorded) at the first that differs.
+bool finish_streams(std::vector<a_stream_range*>& open, uint64_t position, const unsigned char* key,
+                    int key_length) {
+  for (auto it = open.begin(); it != open.end();) {
+    a_stream_range* r = *it;
+    if (r->end != position) {
+      ++it;
+      continue;
+    }
+    unsigned char mac[kHmacLength];
+    errno = 0;
+    if (hmac_finish(&r->hash, key, key_length, mac) != HmacStatus::kOk ||
+        std::memcmp(mac, r->entry->mac, sizeof mac) != 0)
+      return record_failure(kStepMacMismatch, *r->name);
+    it = open.erase(it);
+  }
+  return true;
+}
+
 }  // namespace
 
 // One pass over the streams in the order they lie: each block read feeds
 // the code of every stream it belongs to, so the archive is read once however
 // the streams are laid out (a damaged table may let streams overlap).
 int Tic::validate_streams() {
-  if (read_toc(false) == -1) {
-    record_error(kStepExtractLoadToc, path_ != nullptr ? path_ : "");
+  auto fail = [](unsigned step, const std::string& subject) {
+    record_error(step, subject);
     return -1;
-  }
+  };
+  const std::string archive = path_ != nullptr ? path_ : "";
+  if (read_toc(false) == -1) return fail(kStepExtractLoadToc, archive);
   struct stat st;
-  if (fstat(descriptor_.get(), &st) != 0) {
-    record_error(kStepTail, path_ != nullptr ? path_ : "");
-    return -1;
-  }
-  const auto file_size = static_cast<uint64_t>(st.st_size);
+  if (fstat(descriptor_.get(), &st) != 0) return fail(kStepTail, archive);
   std::vector<a_stream_range> ranges;
-  for (const auto& [name, entry] : toc_.file_map) {
-    if (entry.data_offset == 0) continue;
-    if (entry.data_offset < TicHeader::kSize || entry.stored_length > file_size ||
-        entry.data_offset > file_size - entry.stored_length) {
-      errno = 0;
-      record_error(kStepSeekData, name, "stream lies outside the archive");
-      return -1;
-    }
-    ranges.push_back({entry.data_offset, entry.data_offset + entry.stored_length, &name, &entry, {}});
-  }
-  std::stable_sort(ranges.begin(), ranges.end(),
-                   [](const a_stream_range& a, const a_stream_range& b) { return a.start < b.start; });
+  if (!lay_out_streams(toc_, static_cast<uint64_t>(st.st_size), ranges)) return -1;
 
   std::vector<a_stream_range*> open;  // streams begun and not yet finished
   size_t next = 0;
@@ -115,37 +139,18 @@ int Tic::validate_streams() {
     if (next < ranges.size() && ranges[next].start > position) until = std::min(until, ranges[next].start);
     while (next < ranges.size() && ranges[next].start == position) {
       a_stream_range& r = ranges[next++];
-      if (hmac_begin(&r.hash, key_, key_length_) != HmacStatus::kOk) {
-        record_error(kStepTail, *r.name);
-        return -1;
-      }
+      if (hmac_begin(&r.hash, key_, key_length_) != HmacStatus::kOk) return fail(kStepTail, *r.name);
       open.push_back(&r);
       until = std::min(until, r.end);
     }
     const size_t length = static_cast<size_t>(until - position);
     if (length > 0) {
-      if (pread_full(descriptor_.get(), block, length, position) != static_cast<ssize_t>(length)) {
-        record_error(kStepTail, *open.front()->name);
-        return -1;
-      }
+      if (pread_full(descriptor_.get(), block, length, position) != static_cast<ssize_t>(length))
+        return fail(kStepTail, *open.front()->name);
       for (a_stream_range* r : open) hmac_add(&r->hash, block, length);
     }
     position = until;
-    for (auto it = open.begin(); it != open.end();) {
-      a_stream_range* r = *it;
-      if (r->end != position) {
-        ++it;
-        continue;
-      }
-      unsigned char mac[kHmacLength];
-      errno = 0;
-      if (hmac_finish(&r->hash, key_, key_length_, mac) != HmacStatus::kOk ||
-          std::memcmp(mac, r->entry->mac, sizeof mac) != 0) {
-        record_error(kStepMacMismatch, *r->name);
-        return -1;
-      }
-      it = open.erase(it);
-    }
+    if (!finish_streams(open, position, key_, key_length_)) return -1;
   }
   return 0;
 }

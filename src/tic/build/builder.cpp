@@ -192,7 +192,9 @@ int TicBuilder::write_tables(int descriptor, bool all) {
   if (fsync(descriptor) != 0) return -1;
   if (header.toc_offset > static_cast<uint64_t>(INT64_MAX)) return -1;
   if (tic_.compute_mac(static_cast<long long>(header.toc_offset), header.mac, sizeof header.mac) != 0) return -1;
-  if (pwrite_full(descriptor, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return -1;
+  std::string bytes;
+  header.encode_to(&bytes);
+  if (pwrite_full(descriptor, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) return -1;
   return 0;
 }
 

@@ -41,3 +41,5 @@ bool TicHeader::decode_from(ByteSpan* in, bool* swap, const char** error) {
   if (*swap) swap_endian();
   return true;
 }
+
+void TicHeader::encode_to(std::string* out) const { out->append(reinterpret_cast<const char*>(this), kSize); }

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/byte_span.h"
 
@@ -55,6 +56,8 @@ struct TicHeader {
   // reversed. False when |in| holds fewer; |*error| (when |error| is not
   // null) then says so.
   bool decode_from(ByteSpan* in, bool* swap, const char** error);
+  // Appends the 104 header bytes to |out|, in this machine's byte order.
+  void encode_to(std::string* out) const;
 };
 
 static_assert(sizeof(TicHeader) == TicHeader::kSize, "TicHeader must be 104 bytes");
