@@ -8,6 +8,7 @@
 #include <string>
 
 #include "scan/dir_scan.h"
+#include "support/fresh_error_word.h"
 #include "support/archive_writer.h"
 #include "support/hex.h"
 #include "support/stream_reader.h"
@@ -19,9 +20,11 @@ namespace {
 
 constexpr char kList[] = "bin/tool;o;;0;0;0\nempty;o;;0;0;0\nlib/libx.so;o;;0;0;0\nlib/libx.so.1;o;;0;0;0\n";
 
+class Builder : public FreshErrorWord {};
+
 // The keyed archive lies outside the tree; the unkeyed one is written inside
 // it, over an earlier build that the scan finds, and must leave itself out.
-TEST(Builder, StreamsTablesAndHeaderReadBackWithAndWithoutAKey) {
+TEST_F(Builder, StreamsTablesAndHeaderReadBackWithAndWithoutAKey) {
   TempDir tmp;
   std::string noise;  // bzip2 cannot shrink it below several 8192-byte blocks
   for (unsigned s = 12345; noise.size() < 30000;) noise += static_cast<char>((s = s * 1103515245u + 12345u) >> 23);

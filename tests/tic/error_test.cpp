@@ -4,7 +4,11 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 
-TEST(ErrorWord, SentencesNameTheStepAndTheSystemError) {
+#include "support/fresh_error_word.h"
+
+class ErrorWord : public FreshErrorWord {};
+
+TEST_F(ErrorWord, SentencesNameTheStepAndTheSystemError) {
   const struct { long long word; const char* sentence; } cases[] = {
       {0, "no error"},
       {ENOSPC | (kStepWriteEntry << 8), "cannot write the file: No space left on device"},
@@ -15,7 +19,7 @@ TEST(ErrorWord, SentencesNameTheStepAndTheSystemError) {
   for (const auto& c : cases) EXPECT_EQ(error_sentence(c.word), c.sentence) << std::hex << c.word;
 }
 
-TEST(ErrorWord, TheLastFailureKeepsItsSubjectAndPrefersAGivenCause) {
+TEST_F(ErrorWord, TheLastFailureKeepsItsSubjectAndPrefersAGivenCause) {
   errno = ENOENT;
   record_error(kStepOpenFile, "bin/tool");
   EXPECT_EQ(error_step(ERROR), kStepOpenFile);
@@ -28,5 +32,4 @@ TEST(ErrorWord, TheLastFailureKeepsItsSubjectAndPrefersAGivenCause) {
   EXPECT_EQ(error_cause(), "refusing to write through symbolic link a");
   record_error(kStepSeekData);
   EXPECT_EQ(error_subject(), "") << "a step that names nothing clears the subject";
-  ERROR = 0;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "support/fresh_error_word.h"
 #include "support/archive_writer.h"
 #include "support/hex.h"
 #include "support/stream_forge.h"
@@ -18,7 +19,9 @@ const std::string kKey = "extraction test key";
 
 ForgedEntry file(const std::string& pathname) { return {pathname, "abc", 0644, "", ""}; }
 
-TEST(Extract, EachFailureStopsWithItsStep) {
+class Extract : public FreshErrorWord {};
+
+TEST_F(Extract, EachFailureStopsWithItsStep) {
   TempDir dir;
   ScopedWorkingDirectory cwd(dir.path());
   ForgedEntry padded = file("padded");

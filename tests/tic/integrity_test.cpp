@@ -5,6 +5,7 @@
 
 #include "crypto/hmac.h"
 #include "platform/fd.h"
+#include "support/fresh_error_word.h"
 #include "support/archive_writer.h"
 #include "support/hex.h"
 #include "support/temp_dir.h"
@@ -22,7 +23,9 @@ void flip_byte(const std::string& path, uint64_t offset) {
   write_file(path, bytes);
 }
 
-TEST(ArchiveValidation, CoversEveryByteOfTheTablesAndNothingBeforeThem) {
+class ArchiveValidation : public FreshErrorWord {};
+
+TEST_F(ArchiveValidation, CoversEveryByteOfTheTablesAndNothingBeforeThem) {
   TempDir dir;
   const std::string path = dir / "a.tic";
   TicToc toc;
@@ -42,10 +45,12 @@ TEST(ArchiveValidation, CoversEveryByteOfTheTablesAndNothingBeforeThem) {
   EXPECT_EQ(tic.validate(), 0);
 }
 
+class StreamValidation : public FreshErrorWord {};
+
 // Three streams, one of them spanning several read blocks and one empty: a
 // change of any stored byte is found and named, and so is a stream that
 // reaches past the end of the archive.
-TEST(StreamValidation, FindsAChangedByteInAnyStreamAndNamesItsFile) {
+TEST_F(StreamValidation, FindsAChangedByteInAnyStreamAndNamesItsFile) {
   TempDir dir;
   const std::string path = dir / "a.tic";
   std::string big;

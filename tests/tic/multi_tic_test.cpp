@@ -3,6 +3,7 @@
 // and the member holding each stream end to end.
 #include <gtest/gtest.h>
 
+#include "support/fresh_error_word.h"
 #include "support/archive_writer.h"
 #include "support/temp_dir.h"
 #include "tic/error.h"
@@ -40,15 +41,16 @@ TEST(Merge, RenumbersOptionsAndCombinesTheEntriesOfEveryTable) {
             (Words{0b1110, 0b0001, 500, 42, 9, 0xAB, 3, 12, 2}));
 }
 
+class ArchiveSet : public FreshErrorWord {};
+
 // The status of list, space and options is always 0; the error word is what
 // tells a caller in the process that the set could not be read.
-TEST(ArchiveSet, AMemberThatCannotBeReadFailsTheSetAndSetsTheErrorWord) {
+TEST_F(ArchiveSet, AMemberThatCannotBeReadFailsTheSetAndSetsTheErrorWord) {
   TempDir dir;
   TicToc toc;
   toc.file_map["f"] = make_entry(toc.options.option_mask("o"), 0, 4);
   write_test_archive(dir / "a.tic", toc, true, {{"f", "AAAA"}});
   MultiTic set({dir / "a.tic", dir / "z-missing.tic"}, false, nullptr, 0);
-  ERROR = 0;
   EXPECT_EQ(set.bytes_required("*"), 0u) << "not even the readable member counts";
   EXPECT_EQ(ERROR >> 8, 0x64e) << "the step of sizing";
 }

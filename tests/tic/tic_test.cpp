@@ -6,11 +6,14 @@
 
 #include <cerrno>
 
+#include "support/fresh_error_word.h"
 #include "support/temp_dir.h"
 #include "tic/error.h"
 #include "tic/archive/tic.h"
 
-TEST(TicArchive, OpensWhatLoadsAndKnowsItsOwnFileUnderAnotherName) {
+class TicArchive : public FreshErrorWord {};
+
+TEST_F(TicArchive, OpensWhatLoadsAndKnowsItsOwnFileUnderAnotherName) {
   TempDir dir;
   const std::string path = dir / "empty.tic", short_path = dir / "short.tic";
   write_file(path, std::string(104, '\0'));  // a header without tables
