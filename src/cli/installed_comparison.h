@@ -10,7 +10,7 @@
 
 // Changes into |directory| (when not empty), checks every archive of the set
 // |archives| as install does, and compares each file |options| selects with
-// what is installed (tic/installed_files.h), on as many workers as
+// what is installed (install/installed_files.h), on as many workers as
 // KESTREL_JOBS says. |root| receives the install directory. 0, or -1 after
 // one line on standard error, "kestrel: <command>: <what>: <cause>".
 int compare_with_install_directory(const char* command, const std::string& directory,

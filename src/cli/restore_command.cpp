@@ -8,7 +8,7 @@
 #include "install/restore.h"
 
 // Undoes an installation from the backup tree it wrote with -b (see
-// tic/restore.h): files it created are removed, objects it replaced are
+// install/restore.h): files it created are removed, objects it replaced are
 // moved back, and the backup tree is emptied and removed. An object that
 // cannot be restored stays in the backup tree and is named on standard
 // error; the others are restored all the same, and the status is then 255.

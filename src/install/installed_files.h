@@ -13,7 +13,7 @@
 // on disk: nothing is said about a file on the word of a stream that is not
 // genuine. Nothing below the install directory is changed, not even access
 // times where the system allows it; paths are followed without symbolic
-// links (reach_parent, tic/install_directory.h).
+// links (reach_parent, install/install_directory.h).
 #pragma once
 
 #include <sys/types.h>

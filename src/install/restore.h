@@ -1,4 +1,4 @@
-// Undoing an installation from its backup tree (tic/backup_tree.h).
+// Undoing an installation from its backup tree (install/backup_tree.h).
 //
 // Each object of the backup tree stands for the path of the install
 // directory with the same relative path:
