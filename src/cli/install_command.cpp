@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -6,6 +7,8 @@
 #include "cli/commands.h"
 #include "cli/kestrel_tic.h"
 #include "crypto/archive_key.h"
+#include "install/extraction.h"
+#include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "platform/unique.h"
 #include "tic/error.h"
@@ -27,6 +30,8 @@ int CommandInstall::run() {
     return -1;
   }
 
+  // The install directory, wherever a relative name in it leads later.
+  UniqueFd root(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   Unique<FILE, fclose> log;
   if (!log_file.empty()) {
     log.reset(fopen(log_file.c_str(), "w"));
@@ -50,20 +55,20 @@ int CommandInstall::run() {
     a_progress_reporter reporter;
     const ArchiveKey key;
     KestrelTic set(args, true, key.bytes(), key.length());
-    set.set_jobs(jobs);
+    TicExtraction extraction(set, root.get(), jobs);
     set.log_stream = log.get();
     const int valid = set.validate();
     if (valid != 0) {
       const Tic* member = set.failed_member();
       subject = member != nullptr && member->path() != nullptr ? member->path() : "";
       cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
-    } else if (set.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
+    } else if (extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
       subject = error_subject();
       cause = error_cause();
     } else {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
-      if (set.extract(options, backup_dir) != -1) {
+      if (extraction.extract(options, backup_dir) != -1) {
         result = 0;
         if (log && (fputs("ok\n", log.get()) == EOF || fflush(log.get()) != 0 || fsync(fileno(log.get())) != 0)) {
           subject = log_file;
