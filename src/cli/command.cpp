@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include "cli/commands.h"
+#include "display/printable.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
@@ -124,15 +125,6 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
   }
   command->parse_args();
   return command;
-}
-
-std::string printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f) c = '?';
-  }
-  return out;
 }
 
 void complain(const char* command, const std::string& subject, const std::string& cause) {

@@ -165,12 +165,8 @@ std::unique_ptr<Command> make_command(int argc, char** argv);
 // Says why a command failed, as one line on standard error:
 //   kestrel: <command>: <subject>: <cause>
 // Archive contents (names, libarchive's words) can hold anything, so control
-// characters are shown as "?" and the line stays one line.
+// characters are escaped (display/printable.h) and the line stays one line.
 void complain(const char* command, const std::string& subject, const std::string& cause);
-
-// |text| with its control characters shown as "?", so that it prints as
-// part of one line.
-std::string printable(const std::string& text);
 
 // complain() about the failure the archive module recorded last, naming
 // |fallback| when the failure names nothing.

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "cli/commands.h"
+#include "display/printable.h"
 #include "cli/installed_comparison.h"
 #include "install/install_directory.h"
 

@@ -1,6 +1,7 @@
 #include <stdio.h>
 
 #include "cli/commands.h"
+#include "display/printable.h"
 #include "cli/installed_comparison.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "crypto/archive_key.h"
+#include "display/printable.h"
 #include "display/progress.h"
 #include "platform/current_directory.h"
 #include "platform/fd.h"
@@ -55,7 +56,7 @@ std::string tidy_path(std::string path) {
 bool check_entry_name(const std::string& name) {
   const char* problem = entry_name_problem(name);
   if (problem == nullptr) return true;
-  complain("%s: %s; entry names are relative to the install directory", name.c_str(), problem);
+  complain("%s: %s; entry names are relative to the install directory", printable(name).c_str(), problem);
   return false;
 }
 
@@ -81,10 +82,10 @@ bool check_list_lines(std::istream& in) {
   CVSRow row;
   while (in >> row) {
     if (row.size() < 6) {
-      fprintf(stderr, "load: invalid entry found: %s\n", row[0].c_str());
+      fprintf(stderr, "load: invalid entry found: %s\n", printable(row[0]).c_str());
       good = false;
     } else if (!names.insert(row[0]).second) {
-      fprintf(stderr, "load: duplicate file found: %s\n", row[0].c_str());
+      fprintf(stderr, "load: duplicate file found: %s\n", printable(row[0]).c_str());
       good = false;
     }
   }
@@ -145,13 +146,13 @@ bool scan_path(const a_build_request& request, size_t index, a_dir_scan_info& sc
     std::string directory, tail;
     split_kept_path(path, request.keep_path_elements, directory, tail);
     if (index > 0 && directory != build_directory) {
-      complain("%s: paths kept with -k must lie in one directory (%s is not %s)", path.c_str(),
+      complain("%s: paths kept with -k must lie in one directory (%s is not %s)", printable(path).c_str(),
                directory.empty() ? "." : directory.c_str(), build_directory.empty() ? "." : build_directory.c_str());
       return false;
     }
     build_directory = directory;
     if (scan.scan_dir_keep_path_elements(path, request.keep_path_elements) != 0) {
-      complain("cannot scan directory %s: %s", path.c_str(), std::strerror(errno));
+      complain("cannot scan directory %s: %s", printable(path).c_str(), std::strerror(errno));
       return false;
     }
     // The directory itself, under the name its members are stored below.
@@ -170,7 +171,7 @@ bool scan_path(const a_build_request& request, size_t index, a_dir_scan_info& sc
   const bool is_directory = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   if (is_directory && path != ".") scan.add_directory(path);
   if (is_directory ? scan.scan_dir(path) == 0 : scan.process_element(path) == 0) return true;
-  complain("cannot scan %s: %s", path.c_str(), std::strerror(errno));
+  complain("cannot scan %s: %s", printable(path).c_str(), std::strerror(errno));
   return false;
 }
 
@@ -198,13 +199,13 @@ bool check_scan(const a_dir_scan_info& scan, const Tic& tic, const std::string& 
       continue;
     }
     if (name.size() > TicToc::kMaxStringLength) {
-      complain("%s: name longer than %u bytes", name.c_str(), TicToc::kMaxStringLength);
+      complain("%s: name longer than %u bytes", printable(name).c_str(), TicToc::kMaxStringLength);
       good = false;
       continue;
     }
     struct stat st;
     if (!entry.present || lstat(name.c_str(), &st) != 0) {
-      complain("%s: %s", name.c_str(), std::strerror(entry.present ? errno : ENOENT));
+      complain("%s: %s", printable(name).c_str(), std::strerror(entry.present ? errno : ENOENT));
       good = false;
       continue;
     }
@@ -212,13 +213,13 @@ bool check_scan(const a_dir_scan_info& scan, const Tic& tic, const std::string& 
     const bool listed = toc.file_map.count(name) != 0;
     if (S_ISDIR(st.st_mode)) continue;  // stored when listed, else only scanned
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-      complain("%s: %s; only regular files, directories and symbolic links can be archived", name.c_str(),
+      complain("%s: %s; only regular files, directories and symbolic links can be archived", printable(name).c_str(),
                kind_of(st.st_mode));
       good = false;
       continue;
     }
     if (!listed) {
-      fprintf(stderr, "File not in toc: %s\n", name.c_str());
+      fprintf(stderr, "File not in toc: %s\n", printable(name).c_str());
       good = false;
       continue;
     }
@@ -253,7 +254,7 @@ void report_build_failure(const std::string& archive, const std::string& absolut
   if (subject.empty() || subject == absolute_archive)
     complain("cannot write archive %s: %s", archive.c_str(), cause.c_str());
   else
-    complain("cannot archive %s: %s", subject.c_str(), cause.c_str());
+    complain("cannot archive %s: %s", printable(subject).c_str(), printable(cause).c_str());
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "crypto/archive_key.h"
+#include "display/printable.h"
 #include "display/progress.h"
 #include "tic/archive/inspect.h"
 #include "tic/format/options.h"
@@ -175,20 +176,6 @@ void show_set(const std::vector<an_archive_inspection>& members, a_shown_set& ou
 }
 
 // ---- text
-
-std::string printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 std::string joined(const std::vector<std::string>& names, const char* separator) {
   std::string out;
