@@ -94,7 +94,7 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn) {
   }
   job.header_read = true;
   job.entry = decoder.entry();
-  const std::string problem = stream_entry_problem(job.ref->name, job.entry);
+  const std::string problem = stream_entry_problem(job.ref->name, job.entry, job.ref->entry->file_size);
   if (!problem.empty()) {
     errno = 0;
     job.failure.set(kStepEntryCheck, problem);
@@ -130,12 +130,26 @@ bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_
     return job.failure.set(kStepWriteEntry);
   }
   char buffer[4 * kIoBlockSize];
+  // The stream is held to the size its entry gives: decoding stops as soon
+  // as it yields more, so that no stream can fill the disk.
+  const uint64_t listed = job.ref->entry->file_size;
+  uint64_t written = 0;
   for (;;) {
     if (turn.cancelled()) return job.failure.set(kStepWriteEntry, "extraction stopped");
     const ssize_t got = decoder.read(buffer, sizeof buffer);
     if (got < 0) return job.failure.set(decoder.failure().step, decoder.failure().cause);
     if (got == 0) break;
+    written += static_cast<uint64_t>(got);
+    if (written > listed) {
+      errno = 0;
+      return job.failure.set(kStepReadData, "stream holds more than its entry's " + std::to_string(listed) + " bytes");
+    }
     if (write_full(file.get(), buffer, static_cast<size_t>(got)) != got) return job.failure.set(kStepWriteEntry);
+  }
+  if (written != listed) {
+    errno = 0;
+    return job.failure.set(kStepReadData, "stream holds " + std::to_string(written) + " bytes, its entry " +
+                                              std::to_string(listed));
   }
   // Some file systems report a full disk only when the file is closed.
   if (::close(file.release()) != 0) return job.failure.set(kStepWriteEntry);

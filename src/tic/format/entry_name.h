@@ -2,6 +2,7 @@
 // archive stores its files.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct a_stream_entry;
@@ -19,6 +20,8 @@ bool holds_control_character(const std::string& name);
 
 // Why the tar entry at the start of a stream (tic/stream_decoder.h) may not
 // be installed as |name|, or empty when it may: it must carry that name,
-// one that entry_name_problem accepts and that is not a temporary's, and be
-// a regular file, a directory or a symbolic link.
-std::string stream_entry_problem(const std::string& name, const a_stream_entry& entry);
+// one that entry_name_problem accepts and that is not a temporary's, be a
+// regular file, a directory or a symbolic link, and a regular file must hold
+// exactly |listed_size| bytes, the size its table entry gives (which the
+// free-space check and space trust).
+std::string stream_entry_problem(const std::string& name, const a_stream_entry& entry, uint64_t listed_size);
