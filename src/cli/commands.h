@@ -168,6 +168,14 @@ std::unique_ptr<Command> make_command(int argc, char** argv);
 // characters are escaped (display/printable.h) and the line stays one line.
 void complain(const char* command, const std::string& subject, const std::string& cause);
 
+// Takes the lock of the install directory open as |directory| (named |where|
+// in messages) for a command that changes it (install/install_lock.h). While
+// another process holds it, says once on standard error whom it waits for:
+//   kestrel: <command>: <where>: waiting for <holder> to finish with the install directory
+// false after one line on standard error when it cannot be locked.
+class InstallLock;
+bool lock_install_directory(const char* command, const std::string& where, int directory, InstallLock& lock);
+
 // complain() about the failure the archive module recorded last, naming
 // |fallback| when the failure names nothing.
 void complain_recorded(const char* command, const std::string& fallback);

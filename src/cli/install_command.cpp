@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -6,6 +7,8 @@
 #include "cli/commands.h"
 #include "cli/kestrel_tic.h"
 #include "crypto/archive_key.h"
+#include "install/install_lock.h"
+#include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "platform/unique.h"
 #include "tic/error.h"
@@ -26,6 +29,16 @@ int CommandInstall::run() {
     complain("install", directory, strerror(errno));
     return -1;
   }
+  const std::string where = directory.empty() ? "." : directory;
+  UniqueFd root(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root.valid()) {
+    complain("install", where, strerror(errno));
+    return -1;
+  }
+  // Before the log is opened: a waiting install must not empty the log of
+  // the one that runs.
+  InstallLock lock;
+  if (!lock_install_directory("install", where, root.get(), lock)) return -1;
 
   Unique<FILE, fclose> log;
   if (!log_file.empty()) {

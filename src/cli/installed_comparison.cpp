@@ -14,7 +14,7 @@
 
 int compare_with_install_directory(const char* command, const std::string& directory,
                                    const std::vector<std::string>& archives, const std::string& options,
-                                   UniqueFd& root, std::vector<an_installed_file>& files) {
+                                   UniqueFd& root, std::vector<an_installed_file>& files, InstallLock* lock) {
   const std::string where = directory.empty() ? "." : directory;
   // Relative archive names are resolved inside the install directory, as
   // install resolves them.
@@ -27,6 +27,7 @@ int compare_with_install_directory(const char* command, const std::string& direc
     complain(command, where, strerror(errno));
     return -1;
   }
+  if (lock != nullptr && !lock_install_directory(command, where, root.get(), *lock)) return -1;
   std::string complaint;
   const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
   if (!complaint.empty()) fprintf(stderr, "kestrel: %s: %s\n", command, complaint.c_str());

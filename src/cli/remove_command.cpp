@@ -7,6 +7,7 @@
 #include "display/printable.h"
 #include "cli/installed_comparison.h"
 #include "install/install_directory.h"
+#include "install/install_lock.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ int CommandRemove::run() {
   }
   UniqueFd root;
   std::vector<an_installed_file> files;
-  if (compare_with_install_directory("remove", directory, args, options, root, files) != 0) return -1;
+  InstallLock lock;
+  if (compare_with_install_directory("remove", directory, args, options, root, files, &lock) != 0) return -1;
   int result = 0;
   std::set<std::string> may_be_empty;
   for (const an_installed_file& file : files) {

@@ -28,7 +28,7 @@ int CommandVerify::run() {
   }
   UniqueFd root;
   std::vector<an_installed_file> files;
-  if (compare_with_install_directory("verify", directory, args, options, root, files) != 0) return -1;
+  if (compare_with_install_directory("verify", directory, args, options, root, files, nullptr) != 0) return -1;
   int result = 0;
   for (const an_installed_file& file : files) {
     if (file.problem.failed()) {

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,8 +73,7 @@ std::vector<std::string> path_elements(const std::string& path) {
 
 bool is_abandoned_temporary(const char* name) {
   const pid_t maker = maker_of(name);
-  if (maker == 0 || maker == getpid()) return false;
-  return kill(maker, 0) != 0 && errno == ESRCH;  // otherwise its install may still run
+  return maker != 0 && maker != getpid();
 }
 
 InstallDirectory::InstallDirectory()

@@ -11,8 +11,9 @@
 // Files are made under a temporary name in their final directory and put in
 // place with one rename, so a final path always holds either the old object
 // or the new one. Temporaries are named ".kestrel-tmp-<pid>-<n>"; when a
-// directory is first visited, temporaries of processes that no longer run
-// (killed installs) are removed.
+// directory is first visited, temporaries of other processes (killed
+// installs) are removed. The caller holds the install directory's lock
+// (install/install_lock.h), so no other process's temporary is live.
 //
 // Directories are created as needed (mode 0777 under the umask); those this
 // object created are remembered so that a failed installation can take away
@@ -105,8 +106,11 @@ class InstallDirectory {
   std::string temporary_stem_;  // the prefix and this process's id
 };
 
-// True when |name| is a temporary (kTemporaryPrefix) of a process that no
-// longer runs: what a killed install left, which nobody will rename.
+// True when |name| is a temporary (kTemporaryPrefix) of another process.
+// Temporaries are made and cleaned only under the install directory's lock
+// (install/install_lock.h), so such a temporary is what a killed command
+// left, which nobody will rename: whatever its process id, which may be a
+// live process of another PID namespace, or a new one that took the number.
 bool is_abandoned_temporary(const char* name);
 
 // The path elements of |path|, without empty and "." elements: "a//./b"

@@ -47,6 +47,7 @@ constexpr a_step_phrase kPhrases[] = {
     {kStepReadInstalled, "cannot read the installed file"},
     {kStepRemoveInstalled, "cannot remove the installed file"},
     {kStepRestore, "cannot restore from the backup"},
+    {kStepLock, "cannot lock the install directory"},
     {kStepSpace, "cannot check the install directory"},
     {kStepSync, "cannot flush the installed files to disk"},
     {kStepBackupMove, "cannot move the replaced file into the backup"},

@@ -60,6 +60,7 @@ enum a_step : unsigned {
   kStepReadInstalled = 0x5f0,      // reading an installed file
   kStepRemoveInstalled = 0x5f1,    // removing an installed file
   kStepRestore = 0x5f2,            // putting back an object of the backup tree
+  kStepLock = 0x5f3,               // locking the install directory
   // Positioning (Tic::seek_file).
   kStepSeekLoadToc = 0x607,        // loading the table of contents
   kStepSeekData = 0x60f,           // the seek to an entry's stream
