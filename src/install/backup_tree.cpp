@@ -9,20 +9,6 @@
 
 namespace {
 
-// A relative path that does not lead out with "..": it names a directory
-// inside the install directory.
-bool inside_install_directory(const std::string& path) {
-  if (path.empty() || path[0] == '/') return false;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0) return false;
-    start = end + 1;
-  }
-  return true;
-}
-
 // Records a failure of |step|, keeping errno and the cause of |inner|.
 bool fail_as(unsigned step, const a_failure& inner, a_failure& failure) {
   errno = inner.error;
@@ -33,13 +19,13 @@ bool fail_as(unsigned step, const a_failure& inner, a_failure& failure) {
 
 std::string backup_marker_text(const std::string& name) { return "created as " + name + "\n"; }
 
-BackupTree::BackupTree(InstallDirectory& install, const std::string& path) : install_(install), path_(path) {}
+BackupTree::BackupTree(InstallDirectory& install, const std::string& path, bool inside, const std::string& relative)
+    : install_(install), path_(path), inside_(inside), relative_(relative) {}
 
 bool BackupTree::open_root(unsigned step, a_failure& failure) {
   if (opened_) return true;
   a_failure inner;
-  const bool ok = inside_install_directory(path_) ? tree_.open_below(install_, path_, inner)
-                                                  : tree_.open(path_, true, inner);
+  const bool ok = inside_ ? tree_.open_below(install_, relative_, inner) : tree_.open(path_, true, inner);
   if (!ok) {
     errno = inner.error;
     return failure.set(step, "backup directory " + path_ + ": " + inner.text());

@@ -9,9 +9,10 @@
 // marker.
 //
 // The backup directory is named relative to the install directory. Inside
-// the install directory it is reached under the same rules as the files (no
-// symbolic links on the way); a path outside it (absolute, or leading out
-// with "..") is the administrator's choice and is followed. It is created
+// the install directory (by any spelling: install/admin_path.h) it is reached
+// under the same rules as the files (no symbolic links on the way), and
+// extraction keeps every archive out of it; a path outside it is the
+// administrator's choice and is followed. It is created
 // when the first object is backed up. A backup path or marker text longer
 // than 1023 bytes fails that file rather than being cut, so that no two
 // backups share a path.
@@ -23,7 +24,9 @@
 
 class BackupTree {
  public:
-  BackupTree(InstallDirectory& install, const std::string& path);
+  // |path| as the administrator named it; |inside| and |relative| say where
+  // it lies (locate_admin_path).
+  BackupTree(InstallDirectory& install, const std::string& path, bool inside, const std::string& relative);
 
   // Backs up what stands at |place| in the install directory before |name|
   // (a file, symbolic link or, with |directory_entry|, a directory) is put
@@ -40,6 +43,8 @@ class BackupTree {
 
   InstallDirectory& install_;
   std::string path_;
+  bool inside_;
+  std::string relative_;
   InstallDirectory tree_;
   bool opened_ = false;
 };

@@ -41,6 +41,8 @@ constexpr a_step_phrase kPhrases[] = {
     {kStepReaderOpen, "cannot open the stream"},
     {kStepFirstHeader, "cannot read the stream's tar header"},
     {kStepEntryCheck, "stream does not hold the file its entry names"},
+    {kStepSamePath, "two names reach the same path"},
+    {kStepReserved, "refusing to write where the command keeps its own files"},
     {kStepParent, "cannot reach the file's directory"},
     {kStepReadData, "cannot decode the file's data"},
     {kStepCommit, "cannot put the file in place"},

@@ -32,6 +32,13 @@ struct a_stream_ref {
   int descriptor = -1;
 };
 
+// A path below the install directory that extraction keeps out of an
+// archive's reach: where a command keeps something of its own.
+struct a_reserved_path {
+  std::string path;  // normalised, relative to the install directory
+  std::string what;  // what lies there, for messages: "the install log"
+};
+
 class Tic {
  public:
   // Stores the arguments and opens |path| as open() does, silently; a null
@@ -92,7 +99,9 @@ class Tic {
   void init_encryption(a_tic_support* support) const;
 
   // Extraction of the files selected by |options| below the current directory.
-  // Each file is decoded into a temporary in its final directory, checked
+  // Names are normalised first ("./a", "a//b" and "a/./b" are "a" and
+  // "a/b"); when two selected names reach one path nothing is written. Each
+  // file is decoded into a temporary in its final directory, checked
   // against its MAC, backed up, and renamed into place; with set_jobs(n)
   // up to n files are decoded at once, and committed in order all the same.
   int extract(const std::string& options, const std::string& backup_dir);
@@ -101,6 +110,12 @@ class Tic {
   // what either does is the same for any number.
   void set_jobs(unsigned jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
   unsigned jobs() const { return jobs_; }
+
+  // Keeps |path| out of every archive's reach in extractions to come: an
+  // entry at it or below it fails, and so does one that is not a directory
+  // where a directory on the way to it lies. Extraction reserves the backup
+  // directory itself when it lies inside the install directory.
+  void reserve_path(const a_reserved_path& path) { reserved_paths_.push_back(path); }
 
   // Before an extraction writes anything: the current directory must be
   // writable and its file system must have room for the selected files
@@ -164,6 +179,7 @@ class Tic {
   TicToc toc_;
   std::string open_problem_;
   unsigned jobs_ = 1;
+  std::vector<a_reserved_path> reserved_paths_;
   bool has_source_date_epoch_ = false;
   long long source_date_epoch_ = 0;
   a_stamp_entries version_info_;
