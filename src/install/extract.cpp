@@ -73,6 +73,10 @@ struct an_extract_job {
 
   // Filled by prepare.
   bool header_read = false;
+  // With a backup: the file's directory did not exist, and prepare left
+  // everything to the commit, which makes it only after the backup tree has
+  // recorded that the path held nothing.
+  bool deferred = false;
   a_stream_entry entry;
   a_place place;
   std::string temporary;  // empty when none exists
@@ -91,12 +95,15 @@ class an_extraction {
         key_length_(key_length),
         total_(total) {}
 
-  void prepare(an_extract_job& job, const a_job_turn& turn);
+  // Without |may_defer| the file's missing directories are made at once.
+  void prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer = true);
   bool commit(an_extract_job& job);
   void discard(an_extract_job& job) { remove_temporary(job); }
 
  private:
   bool decode(an_extract_job& job, StreamDecoder& decoder, const a_job_turn& turn);
+  // Prepares |job| again on the committing thread, its directories made.
+  bool prepare_now(an_extract_job& job);
   bool put_in_place(an_extract_job& job);
   void remove_temporary(an_extract_job& job);
   bool fail(an_extract_job& job);
@@ -111,7 +118,7 @@ class an_extraction {
   unsigned long long done_ = 0;
 };
 
-void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn) {
+void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer) {
   if (job.depends_on >= 0 && !turn.wait_for_commit(static_cast<size_t>(job.depends_on))) return;
   StreamDecoder decoder(key_, key_length_);
   if (!decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length)) {
@@ -132,7 +139,16 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn) {
     job.failure.set(kStepReserved, reserved);
     return;
   }
-  if (!install_.place_of(*job.path, job.place, job.failure)) return;
+  // With a backup, no directory is made ahead of the commit: a restore
+  // could not tell it from the administrator's own after a kill.
+  const bool defer = may_defer && backup_ != nullptr;
+  if (!install_.place_of(*job.path, job.place, job.failure, !defer)) {
+    if (defer && job.failure.error == ENOENT) {
+      job.failure = a_failure{};
+      job.deferred = true;
+    }
+    return;
+  }
   if (!decode(job, decoder, turn)) {
     remove_temporary(job);
     return;
@@ -208,23 +224,39 @@ bool an_extraction::commit(an_extract_job& job) {
   tic_.extraction_progress(job.ref->name, entry.file_size, job.entry.mode, done_, total_);
   if (job.failure.failed()) return fail(job);
 
-  // The directory may have been moved away (into the backup) after the file
-  // was prepared: then it is prepared again, where its path now leads.
-  if (!install_.still_in_place(job.place)) {
-    remove_temporary(job);
-    job = an_extract_job{job.ref, job.path, job.depends_on};
-    struct a_now : a_job_turn {
-      bool cancelled() const override { return false; }
-      bool wait_for_commit(size_t) const override { return true; }
-    } now;
-    prepare(job, now);
-    if (job.failure.failed()) return fail(job);
+  bool backed_up = false;
+  if (job.deferred) {
+    // While the directory is still missing, the backup tree records first
+    // that nothing stood at the path; then the directories are made.
+    a_place probe;
+    a_failure missing;
+    if (!install_.place_of(*job.path, probe, missing, false) && missing.error == ENOENT) {
+      if (!job.entry.is_directory() && !backup_->back_up_absent(*job.path, job.failure)) return fail(job);
+      backed_up = true;
+    }
+    if (!prepare_now(job)) return fail(job);
+  } else if (!install_.still_in_place(job.place)) {
+    // The directory was moved away (into the backup) after the file was
+    // prepared: it is prepared again, where its path now leads.
+    if (!prepare_now(job)) return fail(job);
   }
-  if (backup_ != nullptr && !backup_->back_up(*job.path, job.place, job.entry.is_directory(), job.failure))
+  if (backup_ != nullptr && !backed_up &&
+      !backup_->back_up(*job.path, job.place, job.entry.is_directory(), job.failure))
     return fail(job);
   if (!put_in_place(job)) return fail(job);
   done_ += entry.file_size;
   return true;
+}
+
+bool an_extraction::prepare_now(an_extract_job& job) {
+  remove_temporary(job);
+  job = an_extract_job{job.ref, job.path, job.depends_on};
+  struct a_now : a_job_turn {
+    bool cancelled() const override { return false; }
+    bool wait_for_commit(size_t) const override { return true; }
+  } now;
+  prepare(job, now, false);
+  return !job.failure.failed();
 }
 
 bool an_extraction::put_in_place(an_extract_job& job) {

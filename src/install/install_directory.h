@@ -58,16 +58,17 @@ class InstallDirectory {
   // parents first. |path| is followed wherever it leads.
   bool open(const std::string& path, bool create, a_failure& failure);
   // Opens |relative| below |parent| as the root, through |parent|'s rules
-  // (no symbolic links), creating what is missing.
-  bool open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure);
+  // (no symbolic links), with |create| creating what is missing.
+  bool open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure, bool create = true);
 
   int descriptor() const { return root_->get(); }
 
   // The place of |name|, a relative path below the root. Missing directories
-  // on the way are created; a symbolic link or a non-directory on the way
-  // fails (kStepParent). |name| must have a last element that is a name
-  // ("a/b", not "a/b/" or "a/.").
-  bool place_of(const std::string& name, a_place& place, a_failure& failure);
+  // on the way are created (without |create|: fail with ENOENT); a symbolic
+  // link or a non-directory on the way fails (kStepParent, ELOOP or
+  // ENOTDIR). |name| must have a last element that is a name ("a/b", not
+  // "a/b/" or "a/.").
+  bool place_of(const std::string& name, a_place& place, a_failure& failure, bool create = true);
 
   // True when |place|'s directory is still the one its path leads to: no
   // directory on the way was moved away (into a backup) since it was found.
