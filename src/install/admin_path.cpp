@@ -100,8 +100,11 @@ bool holds_directory(int ancestor, int directory) {
   return lies_below(ancestor, directory, ignored);
 }
 
-a_reach locate_admin_path(int root, const std::string& path, an_admin_path& out, a_failure& failure) {
+a_reach locate_admin_path(int root, const std::string& written, an_admin_path& out, a_failure& failure) {
   out = an_admin_path{};
+  // "bak/" names the directory "bak".
+  std::string path = written;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
   std::vector<std::string> elements = written_elements(path);
   // The last element as written ("" for "dir/", "." for ".").
   const size_t slash = path.rfind('/');

@@ -23,7 +23,7 @@
 
 struct an_admin_path {
   UniqueFd parent;       // kReached: the directory that holds the last element
-  std::string base;      // the last element ("" when the path ends with "/")
+  std::string base;      // the last element ("/" for the root; trailing slashes go)
   bool inside = false;   // the path lies in the install directory or is it
   std::string relative;  // when inside: its normalised path below the install
                          // directory, "" for the install directory itself
