@@ -9,6 +9,7 @@
 #include "crypto/archive_key.h"
 #include "install/admin_path.h"
 #include "install/install_lock.h"
+#include "install/extraction.h"
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "platform/unique.h"
@@ -82,6 +83,7 @@ int CommandInstall::run() {
     return -1;
   }
   const std::string where = directory.empty() ? "." : directory;
+  // The install directory, wherever a relative name in it leads later.
   UniqueFd root(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!root.valid()) {
     complain("install", where, strerror(errno));
@@ -110,21 +112,21 @@ int CommandInstall::run() {
     a_progress_reporter reporter;
     const ArchiveKey key;
     KestrelTic set(args, true, key.bytes(), key.length());
-    set.set_jobs(jobs);
+    TicExtraction extraction(set, root.get(), jobs);
     set.log_stream = log.get();
-    if (log && log_place.inside) set.reserve_path({log_place.relative, "the install log"});
+    if (log && log_place.inside) extraction.reserve_path({log_place.relative, "the install log"});
     const int valid = set.validate();
     if (valid != 0) {
       const Tic* member = set.failed_member();
       subject = member != nullptr && member->path() != nullptr ? member->path() : "";
       cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
-    } else if (set.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
+    } else if (extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
       subject = error_subject();
       cause = error_cause();
     } else {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
-      if (set.extract(options, backup_dir) != -1) {
+      if (extraction.extract(options, backup_dir) != -1) {
         if (!log || write_ok(log.get())) {
           result = 0;
         } else {

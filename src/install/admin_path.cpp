@@ -112,7 +112,8 @@ a_reach locate_admin_path(int root, const std::string& written, an_admin_path& o
   if (!elements.empty() && out.base == elements.back()) elements.pop_back();
 
   const bool absolute = !path.empty() && path[0] == '/';
-  UniqueFd at(open(absolute ? "/" : ".", kOpenDirectory));
+  // A relative path starts in the install directory.
+  UniqueFd at(absolute ? open("/", kOpenDirectory) : openat(root, ".", kOpenDirectory));
   if (!at.valid()) {
     failure.set(kStepParent);
     return a_reach::kFailed;

@@ -30,8 +30,9 @@ struct an_admin_path {
   std::string link;      // kThroughLink: the link's path below the install directory
 };
 
-// Finds where |path| lies with respect to the install directory, open as
-// |root| and the current directory, walking every element but the last:
+// Finds where |path| lies with respect to the install directory open as
+// |root|, from which a relative |path| starts, walking every element but
+// the last:
 //   kReached      the parent is open;
 //   kAbsent       a directory on the way does not exist (errno ENOENT);
 //                 inside and relative still say where the path would lie;

@@ -25,8 +25,8 @@ BackupTree::BackupTree(InstallDirectory& install, const std::string& path, bool 
 bool BackupTree::open_root(unsigned step, a_failure& failure, bool create) {
   if (opened_) return true;
   a_failure inner;
-  const bool ok =
-      inside_ ? tree_.open_below(install_, relative_, inner, create) : tree_.open(path_, create, inner);
+  const bool ok = inside_ ? tree_.open_below(install_, relative_, inner, create)
+                          : tree_.open(path_, create, inner, install_.descriptor());
   if (!ok) {
     if (!create && inner.error == ENOENT) return false;
     errno = inner.error;

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-struct a_stream_entry;
-
 // Why |name| cannot name a file inside the install directory ("empty name",
 // "absolute path", "control character in name", "\"..\" in path"), or null
 // when it can. Extraction refuses such names and the archive tool does not
@@ -18,10 +16,3 @@ const char* entry_name_problem(const std::string& name);
 // lines of the install log or drive the terminal that shows it.
 bool holds_control_character(const std::string& name);
 
-// Why the tar entry at the start of a stream (tic/stream_decoder.h) may not
-// be installed as |name|, or empty when it may: it must carry that name,
-// one that entry_name_problem accepts and that is not a temporary's, be a
-// regular file, a directory or a symbolic link, and a regular file must hold
-// exactly |listed_size| bytes, the size its table entry gives (which the
-// free-space check and space trust).
-std::string stream_entry_problem(const std::string& name, const a_stream_entry& entry, uint64_t listed_size);
