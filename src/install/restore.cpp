@@ -86,6 +86,33 @@ bool holds_marker(int directory, const std::string& base, const std::string& nam
   return false;
 }
 
+// True when anything but directories lies below |base| in |directory|, or
+// when that cannot be told.
+bool holds_object(int directory, const std::string& base) {
+  UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
+  std::vector<std::string> members;
+  if (!tree.valid() || !members_of(tree.get(), members)) return true;
+  for (const std::string& member : members) {
+    struct stat st;
+    if (fstatat(tree.get(), member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+        holds_object(tree.get(), member))
+      return true;
+  }
+  return false;
+}
+
+// Removes the tree |base| in |directory|, which holds only directories.
+bool remove_directories(int directory, const std::string& base) {
+  {
+    UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
+    std::vector<std::string> members;
+    if (!tree.valid() || !members_of(tree.get(), members)) return false;
+    for (const std::string& member : members)
+      if (!remove_directories(tree.get(), member)) return false;
+  }
+  return unlinkat(directory, base.c_str(), AT_REMOVEDIR) == 0;
+}
+
 // Removes every temporary below |directory|, never following a symbolic
 // link: under the install directory's lock they are all what killed
 // commands left.
@@ -203,10 +230,17 @@ void BackupRestore::restore_directory(int directory, const std::string& base, co
     // Markers below say it held files the installation created: it was
     // there, as a directory, all along.
     if (!holds_directory && !holds_marker(directory, base, name)) {
-      if (holds_other)
+      if (holds_other) {
         move_back_over(directory, base, at, failure);
-      else
+      } else if (!holds_object(directory, base)) {
+        // Directories and nothing in them, where nothing stands now: what an
+        // install killed while it made the directories of a marker left (an
+        // empty directory it had moved away, killed before it put the new
+        // file in its place, cannot be told from that and is not put back).
+        if (!remove_directories(directory, base)) failure.set(kStepRestore);
+      } else {
         move_back(directory, base, name, failure);
+      }
     } else {
       UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
       if (!tree.valid()) {

@@ -11,7 +11,9 @@
 //     backups of objects below it, restored one by one;
 //   a directory whose path holds a file, a link or nothing, and below
 //     which no marker lies: a directory the installation replaced as a
-//     whole, moved back as a whole.
+//     whole, moved back as a whole; but one that holds only directories,
+//     where nothing stands now, is what an install killed while it made the
+//     directories of a marker left, and is removed.
 // A file whose content happens to be exactly its own marker text cannot be
 // told from a marker: it is taken for one.
 //
