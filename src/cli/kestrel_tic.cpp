@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "display/printable.h"
+#include "display/message.h"
 
 void KestrelTic::extraction_progress(const std::string& name, unsigned long long size, unsigned long mode,
                                      unsigned long long, unsigned long long) {

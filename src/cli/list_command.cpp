@@ -1,7 +1,7 @@
 #include <stdio.h>
 
 #include "cli/commands.h"
-#include "display/printable.h"
+#include "display/message.h"
 #include "tic/archive/multi_tic.h"
 
 // Prints, one per line in byte-wise order, the names the option text selects

@@ -4,7 +4,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "display/printable.h"
+#include "display/message.h"
 #include "platform/terminal.h"
 
 namespace {

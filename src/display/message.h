@@ -1,5 +1,16 @@
-// Names from archives shown to people and scripts: on the progress line, in
-// the install log, in one-line messages on standard error and in listings.
+// The programs' one-line messages on standard error, and texts from an
+// archive made fit to show in a line.
+//
+// Names, stamp values and libarchive's words come from archives and can
+// hold anything: shown in a line they must keep it one line and must not
+// drive the terminal.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+// |text| as it may be shown: on the progress line, in the install log, in
+// one-line messages, in listings and dumps.
 //
 // An archive's names can hold any byte but NUL. Shown raw, a line break
 // would end a log line early (a name "a\nok" would end the log of a failed
@@ -15,8 +26,9 @@
 // as they are, and a name without control characters shows byte for byte.
 // A backslash is not escaped: "\x0a" in the output is either a name holding
 // a line break, which no installed file can have, or one spelled that way.
-#pragma once
-
-#include <string>
-
 std::string printable(const std::string& text);
+
+// Writes "<program>: <text>\n" on standard error, in one write.
+void complain_as(const char* program, const std::string& text);
+// The same, with the text formatted as vprintf does.
+void vcomplain_as(const char* program, const char* format, va_list args);

@@ -1,6 +1,8 @@
-#include "display/printable.h"
+#include "display/message.h"
 
+#include <cstdio>
 #include <cstddef>
+#include <vector>
 
 namespace {
 
@@ -73,4 +75,19 @@ std::string printable(const std::string& text) {
     }
   }
   return out;
+}
+
+void complain_as(const char* program, const std::string& text) {
+  const std::string line = std::string(program) + ": " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void vcomplain_as(const char* program, const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, again);
+  va_end(again);
+  std::vector<char> text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  complain_as(program, text.data());
 }
