@@ -9,7 +9,8 @@
 # The archive for kestrel is built with tictool (the product key, so install
 # validates and decrypts as it does in the field); the tarball with
 # bsdtar -cjf. kestrel runs with KESTREL_JOBS=1 and with every processor;
-# with BEFORE=<kestrel binary> an earlier kestrel is timed beside them.
+# with BEFORE=<kestrel binary> an earlier kestrel is timed beside them, the
+# same two ways.
 #
 # Usage: bench/install_vs_bsdtar.sh [runs] [payload ...]   (default 5, all)
 # BENCH_DIR=<dir> puts the trees and installs there (default build/bench-install;
@@ -66,7 +67,9 @@ for payload in "${payloads[@]}"; do
   commands=(-n "bsdtar -xjf" "bsdtar -xjf payload.tar.bz2 -C out"
             -n "kestrel install, 1 job" "env KESTREL_JOBS=1 $kestrel install -d out -o all ../payload.tic"
             -n "kestrel install, $cpus jobs" "env KESTREL_JOBS=$cpus $kestrel install -d out -o all ../payload.tic")
-  [ -z "${BEFORE:-}" ] || commands+=(-n "kestrel before" "$BEFORE install -d out -o all ../payload.tic")
+  [ -z "${BEFORE:-}" ] ||
+    commands+=(-n "before, 1 job" "env KESTREL_JOBS=1 $BEFORE install -d out -o all ../payload.tic"
+               -n "before, $cpus jobs" "env KESTREL_JOBS=$cpus $BEFORE install -d out -o all ../payload.tic")
   hyperfine -N --warmup 1 --runs "$runs" --export-json result.json \
     --prepare "sh -c 'rm -rf out && mkdir out'" "${commands[@]}"
 
@@ -80,8 +83,11 @@ for payload in "${payloads[@]}"; do
   done
   diff -r --no-dereference tree out >/dev/null && echo "installed tree equals the source"
   if [ -n "${BEFORE:-}" ]; then
-    rm -rf out && mkdir out
-    memory+=("kestrel before=$(peak "$BEFORE" install -d out -o all ../payload.tic)")
+    for jobs in 1 "$cpus"; do
+      rm -rf out && mkdir out
+      name="before, $jobs job"; [ "$jobs" = 1 ] || name+=s
+      memory+=("$name=$(peak env KESTREL_JOBS=$jobs "$BEFORE" install -d out -o all ../payload.tic)")
+    done
   fi
   summary+=("$(report "$payload" result.json "${memory[@]}")")
   rm -rf out
