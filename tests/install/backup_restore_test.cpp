@@ -29,7 +29,7 @@ TEST(BackupTree, KeepsWhatIsReplacedAndMarksWhatIsCreated) {
   InstallDirectory install;
   a_failure failure;
   ASSERT_TRUE(install.open(dir.path(), false, failure));
-  BackupTree backup(install, "saved");
+  BackupTree backup(install, "saved", true, "saved");
   for (const auto& [name, directory] : {std::pair<std::string, bool>{"old", false}, {"new/file", false},
                                         {"d", true}}) {
     a_place place;
