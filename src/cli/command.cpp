@@ -1,10 +1,14 @@
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include "cli/commands.h"
 #include "display/message.h"
 #include "install/install_lock.h"
+#include "platform/ordered_jobs.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
@@ -147,6 +151,27 @@ bool lock_install_directory(const char* command, const std::string& where, int d
       failure);
   if (!locked) complain(command, where, "cannot lock the install directory: " + std::string(strerror(failure.error)));
   return locked;
+}
+
+bool enter_install_directory(const char* command, const std::string& directory, UniqueFd& root, InstallLock* lock) {
+  if (!directory.empty() && chdir(directory.c_str()) != 0) {
+    complain(command, directory, strerror(errno));
+    return false;
+  }
+  const std::string where = directory.empty() ? "." : directory;
+  root.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root.valid()) {
+    complain(command, where, strerror(errno));
+    return false;
+  }
+  return lock == nullptr || lock_install_directory(command, where, root.get(), *lock);
+}
+
+unsigned job_count(const char* command) {
+  std::string complaint;
+  const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
+  if (!complaint.empty()) complain_as("kestrel", std::string(command) + ": " + complaint);
+  return jobs;
 }
 
 void complain_recorded(const char* command, const std::string& fallback) {

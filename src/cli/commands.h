@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/fd.h"
+
 class Tic;
 struct an_installed_file;
 
@@ -213,6 +215,17 @@ void complain(const char* command, const std::string& subject, const std::string
 // false after one line on standard error when it cannot be locked.
 class InstallLock;
 bool lock_install_directory(const char* command, const std::string& where, int directory, InstallLock& lock);
+
+// Changes into the install directory |directory| (when not empty), so that
+// relative archive, log and backup names are resolved inside it, opens it
+// into |root| and, with |lock|, takes its lock. false after one line on
+// standard error.
+bool enter_install_directory(const char* command, const std::string& directory, UniqueFd& root, InstallLock* lock);
+
+// How many files the command decodes at once: KESTREL_JOBS when it holds a
+// number from 1 to 1024, else one per processor, after one line on
+// standard error when it holds anything else.
+unsigned job_count(const char* command);
 
 // complain() about the failure the archive module recorded last, naming
 // |fallback| when the failure names nothing.

@@ -11,7 +11,6 @@
 #include "install/install_lock.h"
 #include "install/extraction.h"
 #include "platform/fd.h"
-#include "platform/ordered_jobs.h"
 #include "platform/unique.h"
 #include "tic/error.h"
 
@@ -77,33 +76,19 @@ int CommandInstall::run() {
     return -1;
   }
   // Relative archive, log and backup names, and the extracted files, are
-  // all resolved inside the install directory from here on.
-  if (!directory.empty() && chdir(directory.c_str()) != 0) {
-    complain("install", directory, strerror(errno));
-    return -1;
-  }
-  const std::string where = directory.empty() ? "." : directory;
-  // The install directory, wherever a relative name in it leads later.
-  UniqueFd root(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!root.valid()) {
-    complain("install", where, strerror(errno));
-    return -1;
-  }
-  // Before the log is opened: a waiting install must not empty the log of
+  // all resolved inside the install directory from here on. It is locked
+  // before the log is opened: a waiting install must not empty the log of
   // the one that runs.
+  const std::string where = directory.empty() ? "." : directory;
+  UniqueFd root;
   InstallLock lock;
-  if (!lock_install_directory("install", where, root.get(), lock)) return -1;
+  if (!enter_install_directory("install", directory, root, &lock)) return -1;
 
   Unique<FILE, fclose> log;
   an_admin_path log_place;
   if (!log_file.empty() && !open_log(root.get(), log_file, log, log_place)) return -1;
 
-  std::string complaint;
-  const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
-  if (!complaint.empty()) {
-    fprintf(stderr, "kestrel: install: %s\n", complaint.c_str());
-    complaint.clear();
-  }
+  const unsigned jobs = job_count("install");
 
   int result = -1;
   std::string subject, cause;
@@ -117,7 +102,7 @@ int CommandInstall::run() {
     if (log && log_place.inside) extraction.reserve_path({log_place.relative, "the install log"});
     // Nothing is written unless every archive is valid.
     const bool valid = validate_set(set, subject, cause);
-    if (valid && extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
+    if (valid && extraction.check_room(options, !backup_dir.empty(), where) != 0) {
       subject = error_subject();
       cause = error_cause();
     } else if (valid) {
@@ -139,6 +124,6 @@ int CommandInstall::run() {
     set.log_stream = nullptr;
     set.progress = nullptr;
   }
-  if (!cause.empty()) complain("install", subject.empty() ? (directory.empty() ? "." : directory) : subject, cause);
+  if (!cause.empty()) complain("install", subject.empty() ? where : subject, cause);
   return result;
 }

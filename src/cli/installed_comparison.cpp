@@ -9,7 +9,6 @@
 #include "cli/commands.h"
 #include "crypto/archive_key.h"
 #include "install/install_lock.h"
-#include "platform/ordered_jobs.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
@@ -19,19 +18,8 @@ int compare_with_install_directory(const char* command, const std::string& direc
   const std::string where = directory.empty() ? "." : directory;
   // Relative archive names are resolved inside the install directory, as
   // install resolves them.
-  if (!directory.empty() && chdir(directory.c_str()) != 0) {
-    complain(command, directory, strerror(errno));
-    return -1;
-  }
-  root.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!root.valid()) {
-    complain(command, where, strerror(errno));
-    return -1;
-  }
-  if (lock != nullptr && !lock_install_directory(command, where, root.get(), *lock)) return -1;
-  std::string complaint;
-  const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
-  if (!complaint.empty()) fprintf(stderr, "kestrel: %s: %s\n", command, complaint.c_str());
+  if (!enter_install_directory(command, directory, root, lock)) return -1;
+  const unsigned jobs = job_count(command);
 
   const ArchiveKey key;
   MultiTic set(archives, false, key.bytes(), key.length());

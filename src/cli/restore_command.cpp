@@ -20,19 +20,15 @@ int CommandRestore::run() {
     return -1;
   }
   // The backup directory is named relative to the install directory.
-  if (!directory.empty() && chdir(directory.c_str()) != 0) {
-    complain("restore", directory, strerror(errno));
-    return -1;
-  }
-  const std::string where = directory.empty() ? "." : directory;
+  UniqueFd root;
+  InstallLock lock;
+  if (!enter_install_directory("restore", directory, root, &lock)) return -1;
   InstallDirectory install;
   a_failure failure;
-  if (!install.open(".", false, failure)) {
-    complain("restore", where, failure.text());
+  if (!install.open(".", false, failure, root.get())) {
+    complain("restore", directory.empty() ? "." : directory, failure.text());
     return -1;
   }
-  InstallLock lock;
-  if (!lock_install_directory("restore", where, install.descriptor(), lock)) return -1;
   BackupRestore restore(install);
   if (!restore.open(backup_dir, failure)) {
     complain("restore", backup_dir, failure.text());

@@ -67,20 +67,6 @@ std::string joined(const std::vector<std::string>& elements) {
   return out;
 }
 
-// The elements of |path| as written: "." and empty ones are dropped, ".."
-// is kept.
-std::vector<std::string> written_elements(const std::string& path) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start && path.compare(start, end - start, ".") != 0) out.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return out;
-}
-
 // Where the path goes on from a place inside (|below|) by names alone.
 void follow_by_name(const std::string& element, bool& inside, std::vector<std::string>& below) {
   if (!inside) return;
@@ -105,7 +91,7 @@ a_reach locate_admin_path(int root, const std::string& written, an_admin_path& o
   // "bak/" names the directory "bak".
   std::string path = written;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  std::vector<std::string> elements = written_elements(path);
+  std::vector<std::string> elements = path_elements(path);
   // The last element as written ("" for "dir/", "." for ".").
   const size_t slash = path.rfind('/');
   out.base = slash == std::string::npos ? path : path.substr(slash + 1);

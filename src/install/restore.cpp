@@ -65,10 +65,13 @@ bool is_marker(int directory, const std::string& base, const std::string& name, 
   return !named.empty() && path_elements(named) == path_elements(name);
 }
 
-// True when a marker lies anywhere below |base| in |directory|, or when that
-// cannot be told (the tree is then restored member by member, which says
-// what is wrong).
-bool holds_marker(int directory, const std::string& base, const std::string& name) {
+// True when |found| holds for a non-directory anywhere below |base| in
+// |directory| (named |name| in the backup tree), given the directory that
+// holds it, its base name, its path and its status; or when that cannot be
+// told (the tree is then restored member by member, which says what is
+// wrong).
+template <typename Found>
+bool holds_any(int directory, const std::string& base, const std::string& name, const Found& found) {
   UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
   std::vector<std::string> members;
   if (!tree.valid() || !members_of(tree.get(), members)) return true;
@@ -76,25 +79,22 @@ bool holds_marker(int directory, const std::string& base, const std::string& nam
     struct stat st;
     if (fstatat(tree.get(), member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
     const std::string path = join_path(name, member);
-    if (S_ISDIR(st.st_mode) ? holds_marker(tree.get(), member, path) : is_marker(tree.get(), member, path, st))
+    if (S_ISDIR(st.st_mode) ? holds_any(tree.get(), member, path, found) : found(tree.get(), member, path, st))
       return true;
   }
   return false;
 }
 
-// True when anything but directories lies below |base| in |directory|, or
-// when that cannot be told.
+// True when a marker lies anywhere below |base| in |directory|.
+bool holds_marker(int directory, const std::string& base, const std::string& name) {
+  return holds_any(directory, base, name, is_marker);
+}
+
+// True when anything but directories lies below |base| in |directory|.
 bool holds_object(int directory, const std::string& base) {
-  UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
-  std::vector<std::string> members;
-  if (!tree.valid() || !members_of(tree.get(), members)) return true;
-  for (const std::string& member : members) {
-    struct stat st;
-    if (fstatat(tree.get(), member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
-        holds_object(tree.get(), member))
-      return true;
-  }
-  return false;
+  return holds_any(directory, base, "", [](int, const std::string&, const std::string&, const struct stat&) {
+    return true;
+  });
 }
 
 // Removes the tree |base| in |directory|, which holds only directories.
