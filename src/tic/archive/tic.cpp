@@ -6,6 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "platform/unique.h"
 #include "tic/error.h"
 
@@ -45,6 +47,7 @@ int Tic::open(const char* path) {
 
 int Tic::read_toc(bool force) {
   if (!descriptor_.valid()) return -1;
+  if (tables_kept_) return 0;
   if (!force && !toc_.file_map.empty()) return 0;
   unsigned char bytes[TicHeader::kSize];
   const ssize_t got = pread_full(descriptor_.get(), bytes, sizeof bytes, 0);
@@ -53,8 +56,11 @@ int Tic::read_toc(bool force) {
   TicHeader header;
   bool swap;
   if (!header.decode_from(&in, &swap, nullptr)) return -1;
+  std::memcpy(loaded_header_, bytes, sizeof loaded_header_);
   return toc_.read(descriptor_.get(), header, swap) ? 0 : -1;
 }
+
+void Tic::keep_tables() { tables_kept_ = true; }
 
 const TicTocEntry* Tic::find_file(const std::string& name) const {
   auto found = toc_.file_map.find(name);
