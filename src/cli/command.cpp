@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include "cli/commands.h"
+#include "sign/signature_check.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
@@ -152,4 +153,11 @@ std::string archive_problem(const Tic& member, int result) {
 void complain_unreadable(const char* command, const MultiTic& set) {
   const Tic* member = set.failed_member();
   if (member != nullptr && member->path() != nullptr) complain(command, member->path(), archive_problem(*member, -1));
+}
+
+int check_signatures(const char* command, Tic& archives) {
+  SignatureCheck check;
+  if (check.start(archives) && check.finish()) return 0;
+  complain(command, check.subject(), check.cause());
+  return -1;
 }

@@ -8,6 +8,7 @@
 #include "crypto/archive_key.h"
 #include "platform/ordered_jobs.h"
 #include "platform/unique.h"
+#include "sign/signature_check.h"
 #include "tic/error.h"
 
 // Installs the selected files into the install directory. Every archive is
@@ -52,18 +53,30 @@ int CommandInstall::run() {
     KestrelTic set(args, true, key.bytes(), key.length());
     set.set_jobs(jobs);
     set.log_stream = log.get();
+    // Hashes the archives beside the decoding; declared after the set,
+    // which it reads until it is destroyed.
+    SignatureCheck signatures;
     const int valid = set.validate();
     if (valid != 0) {
       const Tic* member = set.failed_member();
       subject = member != nullptr && member->path() != nullptr ? member->path() : "";
       cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
+    } else if (!signatures.start(set)) {
+      subject = signatures.subject();
+      cause = signatures.cause();
     } else if (set.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
       subject = error_subject();
       cause = error_cause();
     } else {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
-      if (set.extract(options, backup_dir) != -1) {
+      // No file is put in place before every signature has verified.
+      set.set_commit_gate([&signatures] { return signatures.finish(); });
+      const int extracted = set.extract(options, backup_dir);
+      if (!signatures.finish()) {
+        subject = signatures.subject();
+        cause = signatures.cause();
+      } else if (extracted != -1) {
         result = 0;
         if (log && (fputs("ok\n", log.get()) == EOF || fflush(log.get()) != 0 || fsync(fileno(log.get())) != 0)) {
           subject = log_file;

@@ -41,6 +41,7 @@ int compare_with_install_directory(const char* command, const std::string& direc
              member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC");
     return -1;
   }
+  if (check_signatures(command, set) != 0) return -1;
   if (compare_installed_files(set, options, root.get(), key.bytes(), key.length(), jobs, files) != 0) {
     complain_recorded(command, where);
     return -1;
