@@ -16,6 +16,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "crypto/archive_key.h"
@@ -138,11 +139,13 @@ struct a_shown_set {
 void show_set(const std::vector<an_archive_inspection>& members, a_shown_set& out) {
   std::map<std::string, const an_archive_inspection*> by_path;
   for (const an_archive_inspection& m : members) by_path.emplace(m.path, &m);
-  std::map<std::string, TicToc> tocs;
+  std::vector<const TicToc*> tocs;
+  std::vector<const an_archive_inspection*> in_order;
   for (const auto& [path, m] : by_path) {
     out.paths.push_back(path);
-    tocs[path] = inspected_toc(*m);
-    out.toc.merge(tocs[path]);
+    tocs.push_back(&m->toc);
+    in_order.push_back(m);
+    out.toc.merge(m->toc);
   }
   for (const auto& [name, option] : out.toc.options.option_map) {
     a_shown_option shown;
@@ -151,27 +154,28 @@ void show_set(const std::vector<an_archive_inspection>& members, a_shown_set& ou
     auto description = out.toc.options.description_map.find(name);
     shown.described = description != out.toc.options.description_map.end();
     if (shown.described) shown.description = description->second;
-    for (const auto& [path, toc] : tocs)
-      if (toc.options.option_map.count(name) != 0) shown.archives.push_back(path);
+    for (const an_archive_inspection* m : in_order)
+      if (m->toc.options.option_map.count(name) != 0) shown.archives.push_back(m->path);
     out.options.push_back(shown);
   }
+  std::vector<std::string_view> names;
+  for (const auto& item : out.toc.file_map) names.push_back(item.first);
+  const std::vector<int> suppliers = stream_suppliers(tocs, names);
+  size_t i = 0;
   for (const auto& [name, entry] : out.toc.file_map) {
     a_shown_entry shown;
     shown.name = name;
     shown.record = &entry;
     shown.options = option_names(out.toc.options, entry.mask);
     shown.control = option_names(out.toc.options, entry.control_mask);
-    for (const auto& [path, m] : by_path) {
-      const TicToc& toc = tocs[path];
-      auto found = toc.file_map.find(name);
-      if (found == toc.file_map.end() || found->second.data_offset == 0) continue;
-      shown.archive = path;
+    if (const int supplier = suppliers[i++]; supplier != -1) {
+      const an_archive_inspection* m = in_order[static_cast<size_t>(supplier)];
+      shown.archive = m->path;
       for (const an_inspected_entry& e : m->entries)
         if (e.named && e.name == name && e.has_mode) {
           shown.has_mode = true;
           shown.mode = file_mode_text(e.mode);
         }
-      break;
     }
     out.entries.push_back(shown);
   }

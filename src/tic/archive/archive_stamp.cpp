@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/fd.h"
-#include "tic/format/header.h"
+#include "tic/archive/tic.h"
 
 namespace {
 
@@ -14,9 +14,8 @@ namespace {
 an_info_found read_at_version_offset(int fd, dbversion_info* info) {
   struct stat st;
   TicHeader header;
-  if (fstat(fd, &st) != 0 || pread_full(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
-    return kInfoNotFound;
-  if (header.is_opposite_endian()) header.swap_endian();
+  bool swap;
+  if (fstat(fd, &st) != 0 || !read_tic_header(fd, header, &swap)) return kInfoNotFound;
   const auto size = static_cast<uint64_t>(st.st_size);
   const uint64_t at = header.version_offset;
   if (at < TicHeader::kSize || at >= size || size - at < kStampMarkerLength + kStampFirstKeyLength)

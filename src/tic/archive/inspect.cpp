@@ -9,94 +9,64 @@
 #include <cstring>
 
 #include "crypto/hmac.h"
-#include "platform/byte_order.h"
 #include "platform/fd.h"
 #include "stamp/dbversion.h"
 #include "tic/archive/stream_decoder.h"
+#include "tic/archive/tic.h"
+#include "tic/archive/toc_file.h"
 
 namespace {
 
+using Decoder = TicTocDecoder;
+
 std::string at(uint64_t offset) { return "at offset " + std::to_string(offset); }
 
-// HMAC-SHA-256 of the file from |offset| to its end.
-bool mac_from(int fd, uint64_t offset, const unsigned char* key, int key_length, unsigned char (&mac)[kHmacLength]) {
-  UT_SHA256_CTX hash;
-  if (hmac_begin(&hash, key, key_length) != HmacStatus::kOk) return false;
-  unsigned char chunk[kIoBlockSize];
-  for (uint64_t position = offset;;) {
-    const ssize_t n = pread_full(fd, chunk, sizeof chunk, position);
-    if (n < 0) return false;
-    if (n == 0) break;
-    if (hmac_add(&hash, chunk, static_cast<size_t>(n)) != HmacStatus::kOk) return false;
-    position += static_cast<uint64_t>(n);
+// Which key the header's MAC matches: the tables' code under each key in
+// turn.
+an_archive_key key_of(const an_archive_inspection& in, const unsigned char* key, int key_length) {
+  const uint64_t covered = in.header.toc_offset;
+  if (covered > in.file_size) return an_archive_key::kUnknown;
+  Tic tic(nullptr, false, key, key_length);
+  tic.set_path(in.path.c_str());
+  unsigned char mac[kHmacLength];
+  for (const an_archive_key which : {an_archive_key::kProduct, an_archive_key::kNone}) {
+    if (which == an_archive_key::kNone) tic.set_encryption_key(nullptr, 0);
+    if (tic.compute_mac(static_cast<long long>(covered), mac, sizeof mac) == 0 &&
+        std::memcmp(mac, in.header.mac, sizeof mac) == 0)
+      return which;
   }
-  return hmac_finish(&hash, key, key_length, mac) == HmacStatus::kOk;
+  return an_archive_key::kUnknown;
 }
 
-// How many records of |size| bytes from |offset| lie inside the file: at
-// most |count|.
-uint64_t records_inside(uint64_t file_size, uint64_t offset, uint64_t count, size_t size) {
-  if (offset > file_size) return 0;
-  return std::min<uint64_t>(count, (file_size - offset) / size);
-}
-
-void read_strings(int fd, an_archive_inspection& out) {
-  const TicHeader& h = out.header;
-  if (h.string_offset == 0) return;
-  uint64_t position = h.string_offset;
-  char text[TicToc::kMaxStringLength];
-  for (uint64_t i = 0; i < h.string_count; ++i) {
-    const std::string which = "string table: string " + std::to_string(i) + " of " + std::to_string(h.string_count) +
-                              " " + at(position);
-    uint32_t length;
-    if (pread_full(fd, &length, sizeof length, position) != static_cast<ssize_t>(sizeof length)) {
-      out.problems.push_back(which + ": the file ends before its length");
-      return;
-    }
-    if (out.swapped) reverse_in_place(length);
-    if (length > TicToc::kMaxStringLength) {
-      out.problems.push_back(which + ": " + std::to_string(length) + " bytes, more than 1023");
-      return;
-    }
-    if (pread_full(fd, text, length, position + sizeof length) != static_cast<ssize_t>(length)) {
-      out.problems.push_back(which + ": the file ends within its " + std::to_string(length) + " bytes");
-      return;
-    }
-    out.strings.emplace_back(text, length);
-    position += sizeof length + length;
+// One sentence for what the decoder found wrong in a table.
+std::string problem_text(const an_archive_inspection& in, const Decoder::a_problem& p) {
+  const TicHeader& h = in.header;
+  if (p.table == Decoder::kStrings) {
+    const std::string which = "string table: string " + std::to_string(p.record) + " of " +
+                              std::to_string(h.string_count) + " " + at(p.offset);
+    if (p.fault == Decoder::kStringTooLong) return which + ": " + std::to_string(p.value) + " bytes, more than 1023";
+    if (p.value == Decoder::kNoLength) return which + ": the file ends before its length";
+    return which + ": the file ends within its " + std::to_string(p.value) + " bytes";
+  }
+  const bool options = p.table == Decoder::kOptions;
+  const std::string table = options ? "option table: " : "entry table: ";
+  const std::string record = options ? "option " : "entry ";
+  switch (p.fault) {
+    case Decoder::kNameOutside:
+      return table + record + std::to_string(p.record) + " names string " + std::to_string(p.value) +
+             ", which was not read";
+    case Decoder::kCutShort:
+      return table + std::to_string(p.record) + " of " + std::to_string(p.value) + (options ? " options " : " entries ") +
+             at(p.offset) + " lie inside the file of " + std::to_string(in.file_size) + " bytes";
+    default:
+      return table + "cannot read " + record + std::to_string(p.record) + (options ? " " + at(p.offset) : "");
   }
 }
 
-// The string |index| names, when it was read.
-bool string_at(const an_archive_inspection& in, uint64_t index, std::string& out) {
-  if (index >= in.strings.size()) return false;
-  out = in.strings[index];
-  return true;
-}
-
-void read_options(int fd, an_archive_inspection& out) {
-  const TicHeader& h = out.header;
-  if (h.option_offset == 0) return;
-  const uint64_t inside = records_inside(out.file_size, h.option_offset, h.option_count, TicOption::kSize);
-  for (uint64_t i = 0; i < inside; ++i) {
-    an_inspected_option option;
-    const uint64_t position = h.option_offset + i * TicOption::kSize;
-    if (pread_full(fd, &option.record, sizeof option.record, position) != static_cast<ssize_t>(TicOption::kSize)) {
-      out.problems.push_back("option table: cannot read option " + std::to_string(i) + " " + at(position));
-      return;
-    }
-    if (out.swapped) option.record.swap_endian();
-    option.named = string_at(out, option.record.name_index, option.name);
-    option.described = string_at(out, option.record.description_index, option.description);
-    if (!option.named)
-      out.problems.push_back("option table: option " + std::to_string(i) + " names string " +
-                             std::to_string(option.record.name_index) + ", which was not read");
-    out.options.push_back(option);
-  }
-  if (inside < h.option_count)
-    out.problems.push_back("option table: " + std::to_string(inside) + " of " + std::to_string(h.option_count) +
-                           " options " + at(h.option_offset) + " lie inside the file of " +
-                           std::to_string(out.file_size) + " bytes");
+void add_problems(const an_archive_inspection& in, const Decoder& decoder, Decoder::Table table,
+                  std::vector<std::string>& out) {
+  for (const Decoder::a_problem& p : decoder.problems())
+    if (p.table == table) out.push_back(problem_text(in, p));
 }
 
 // Reads the tar header at the start of |entry|'s stream through the
@@ -125,41 +95,43 @@ void read_stream_header(int fd, const an_archive_inspection& in, const unsigned 
   if (entry.named && stored != entry.name) problems.push_back(which + ": holds " + stored);
 }
 
-void read_entries(int fd, const unsigned char* key, int key_length, an_archive_inspection& out) {
-  const TicHeader& h = out.header;
-  if (h.toc_offset == 0) return;
-  const uint64_t inside = records_inside(out.file_size, h.toc_offset, h.entry_count, TicTocEntry::kSize);
-  std::vector<std::string> stream_problems;
-  // Whole records at a time, as many as one block holds.
-  constexpr uint64_t kPerBlock = kIoBlockSize / TicTocEntry::kSize;
-  TicTocEntry block[kPerBlock];
-  for (uint64_t i = 0; i < inside; ++i) {
+// The tables, decoded as far as they read; the records named where their
+// strings were read.
+void read_tables(int fd, const unsigned char* key, int key_length, an_archive_inspection& out) {
+  Decoder decoder(out.toc, out.header, out.swapped, Decoder::kKeepGoing);
+  for (const Decoder::Table table : {Decoder::kStrings, Decoder::kOptions, Decoder::kEntries}) {
+    if (!decoder.present(table)) continue;
+    const uint64_t offset = decoder.offset(table);
+    decoder.begin(table, offset < out.file_size ? out.file_size - offset : 0);
+    feed_toc_table(fd, out.file_size, decoder, table);
+  }
+  out.strings = decoder.strings();
+  auto name_of = [&](uint64_t index, std::string& name) {
+    if (index >= out.strings.size()) return false;
+    name = out.strings[index];
+    return true;
+  };
+  for (const TicOption& record : decoder.option_records()) {
+    an_inspected_option option;
+    option.record = record;
+    option.named = name_of(record.name_index, option.name);
+    option.described = name_of(record.description_index, option.description);
+    out.options.push_back(option);
+  }
+  for (const TicTocEntry& record : decoder.entry_records()) {
     an_inspected_entry entry;
-    const uint64_t in_block = i % kPerBlock;
-    if (in_block == 0) {
-      const uint64_t count = std::min(kPerBlock, inside - i);
-      const size_t length = static_cast<size_t>(count * TicTocEntry::kSize);
-      if (pread_full(fd, block, length, h.toc_offset + i * TicTocEntry::kSize) != static_cast<ssize_t>(length)) {
-        out.problems.push_back("entry table: cannot read entry " + std::to_string(i));
-        break;
-      }
-    }
-    entry.record = block[in_block];
-    if (out.swapped) entry.record.swap_endian();
-    entry.named = string_at(out, entry.record.name_index, entry.name);
-    if (!entry.named)
-      out.problems.push_back("entry table: entry " + std::to_string(i) + " names string " +
-                             std::to_string(entry.record.name_index) + ", which was not read");
+    entry.record = record;
+    entry.named = name_of(record.name_index, entry.name);
     out.entries.push_back(entry);
   }
-  if (inside < h.entry_count)
-    out.problems.push_back("entry table: " + std::to_string(inside) + " of " + std::to_string(h.entry_count) +
-                           " entries " + at(h.toc_offset) + " lie inside the file of " +
-                           std::to_string(out.file_size) + " bytes");
+  // Problems in the order the regions are shown: strings, entries, their
+  // streams, options.
+  add_problems(out, decoder, Decoder::kStrings, out.problems);
+  add_problems(out, decoder, Decoder::kEntries, out.problems);
   for (an_inspected_entry& entry : out.entries) {
-    if (entry.record.data_offset != 0) read_stream_header(fd, out, key, key_length, entry, stream_problems);
+    if (entry.record.data_offset != 0) read_stream_header(fd, out, key, key_length, entry, out.problems);
   }
-  out.problems.insert(out.problems.end(), stream_problems.begin(), stream_problems.end());
+  add_problems(out, decoder, Decoder::kOptions, out.problems);
 }
 
 void read_stamp(int fd, an_archive_inspection& out) {
@@ -198,43 +170,15 @@ void inspect_archive(const std::string& path, const unsigned char* key, int key_
     return;
   }
   out.file_size = static_cast<uint64_t>(st.st_size);
-  if (pread_full(fd.get(), &out.header, sizeof out.header, 0) != static_cast<ssize_t>(sizeof out.header)) {
+  if (!read_tic_header(fd.get(), out.header, &out.swapped)) {
     out.problems.push_back("header: the file has " + std::to_string(out.file_size) + " bytes, fewer than 104");
     return;
   }
   out.header_read = true;
-  out.swapped = out.header.is_opposite_endian();
-  if (out.swapped) out.header.swap_endian();
-
-  const uint64_t covered = out.header.toc_offset;
-  unsigned char mac[kHmacLength];
-  if (covered <= out.file_size && mac_from(fd.get(), covered, key, key_length, mac) &&
-      std::memcmp(mac, out.header.mac, sizeof mac) == 0) {
-    out.key = an_archive_key::kProduct;
-  } else if (covered <= out.file_size && mac_from(fd.get(), covered, nullptr, 0, mac) &&
-             std::memcmp(mac, out.header.mac, sizeof mac) == 0) {
-    out.key = an_archive_key::kNone;
-  } else {
-    out.problems.push_back("header: its MAC matches the tables " + at(covered) +
+  out.key = key_of(out, key, key_length);
+  if (out.key == an_archive_key::kUnknown)
+    out.problems.push_back("header: its MAC matches the tables " + at(out.header.toc_offset) +
                            " neither under the product key nor without a key");
-  }
-
   read_stamp(fd.get(), out);
-  // The strings come last in the file, but the other tables name them.
-  read_strings(fd.get(), out);
-  read_entries(fd.get(), key, key_length, out);
-  read_options(fd.get(), out);
-}
-
-TicToc inspected_toc(const an_archive_inspection& inspection) {
-  TicToc toc;
-  for (const an_inspected_option& option : inspection.options) {
-    if (!option.named) continue;
-    toc.options.option_map.emplace(option.name, option.record);
-    if (option.described) toc.options.description_map[option.name] = option.description;
-  }
-  for (const an_inspected_entry& entry : inspection.entries) {
-    if (entry.named) toc.file_map.emplace(entry.name, entry.record);
-  }
-  return toc;
+  read_tables(fd.get(), key, key_length, out);
 }

@@ -1,7 +1,7 @@
 // An archive read as far as it goes, for the release engineer's dump.
 //
 // Unlike Tic, which takes an archive whole or not at all, the inspection
-// reads every region on its own: the header, the version stamp block, the
+// reads every region on its own, with the same readers: the header, the version stamp block, the
 // entry, option and string tables, and the tar header at the start of every
 // stream. What reads is kept; every region that does not read gives one
 // problem that says where reading stopped. A hostile header cannot make it
@@ -49,6 +49,9 @@ struct an_archive_inspection {
   std::vector<std::string> strings;
   std::vector<an_inspected_option> options;
   std::vector<an_inspected_entry> entries;
+  // The table of contents the readable part makes: the entries and options
+  // whose names were read (of a name given twice, the first record).
+  TicToc toc;
   // Where reading stopped: one sentence for each region (or record) that
   // did not read, in the order they were read: header, stamp block,
   // strings, entries, streams, options.
@@ -57,11 +60,9 @@ struct an_archive_inspection {
   bool complete() const { return problems.empty(); }
 };
 
-// Reads the archive at |path|. Streams are decrypted with |key| unless the
-// header's MAC shows the archive was built without one.
+// Reads the archive at |path| with the reader kestrel uses (read_tic_header,
+// the table decoder in its keep-going mode, Tic::compute_mac, the stream
+// decoder). Streams are decrypted with |key| unless the header's MAC shows
+// the archive was built without one.
 void inspect_archive(const std::string& path, const unsigned char* key, int key_length,
                      an_archive_inspection& out);
-
-// The table of contents that the readable part of |inspection| makes: the
-// entries and options whose names were read.
-TicToc inspected_toc(const an_archive_inspection& inspection);

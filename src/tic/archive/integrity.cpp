@@ -48,8 +48,8 @@ int Tic::validate() const { return validate_mac(); }
 // other byte order is checked over the same range as on its own machine.
 int Tic::validate_mac() const {
   TicHeader header;
-  if (pread_full(descriptor_.get(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return -1;
-  if (header.is_opposite_endian()) header.swap_endian();
+  bool swap;
+  if (!read_tic_header(descriptor_.get(), header, &swap)) return -1;
   if (header.toc_offset > static_cast<uint64_t>(INT64_MAX)) return -1;
 
   unsigned char computed[kHmacLength];

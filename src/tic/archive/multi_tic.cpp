@@ -69,24 +69,15 @@ int MultiTic::seek_file(const std::string& name) {
 }
 
 void MultiTic::locate_streams(std::vector<a_stream_ref>& refs) {
-  // Each member's names and |refs| are both in byte-wise order: one walk
-  // down each member's table finds the supplier of every stream without a
-  // lookup per name.
-  struct a_cursor {
-    std::map<std::string, TicTocEntry>::const_iterator at, end;
-    int descriptor;
-  };
-  std::vector<a_cursor> cursors;
+  std::vector<const TicToc*> tables;
+  std::vector<int> descriptors;
   for (const auto& member : members_) {
-    const TicToc& toc = member.second->get_toc();
-    cursors.push_back({toc.file_map.begin(), toc.file_map.end(), member.second->descriptor()});
+    tables.push_back(&member.second->get_toc());
+    descriptors.push_back(member.second->descriptor());
   }
-  for (a_stream_ref& ref : refs) {
-    ref.descriptor = -1;
-    for (a_cursor& c : cursors) {
-      while (c.at != c.end && c.at->first < ref.name) ++c.at;
-      if (ref.descriptor == -1 && c.at != c.end && c.at->first == ref.name && c.at->second.data_offset != 0)
-        ref.descriptor = c.descriptor;
-    }
-  }
+  std::vector<std::string_view> names;
+  names.reserve(refs.size());
+  for (const a_stream_ref& ref : refs) names.push_back(ref.name);
+  const std::vector<int> suppliers = stream_suppliers(tables, names);
+  for (size_t i = 0; i < refs.size(); ++i) refs[i].descriptor = suppliers[i] == -1 ? -1 : descriptors[suppliers[i]];
 }

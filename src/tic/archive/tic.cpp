@@ -37,27 +37,38 @@ int Tic::open(const char* path) {
   }
   descriptor_.reset(open_regular_file(path, open_problem_));
   if (!descriptor_.valid()) return -1;
+  toc_problem_ = nullptr;
   if (read_toc(false) == -1) {
     descriptor_.reset();
-    open_problem_ = "cannot read the table of contents";
+    open_problem_ = toc_problem_ != nullptr ? toc_problem_ : "cannot read the table of contents";
     return -1;
   }
   return 0;
+}
+
+bool read_tic_header(int descriptor, TicHeader& header, bool* swap, const char** error) {
+  unsigned char bytes[TicHeader::kSize];
+  const ssize_t got = pread_full(descriptor, bytes, sizeof bytes, 0);
+  if (got < 0) {
+    if (error != nullptr) *error = "cannot read the header";
+    return false;
+  }
+  ByteSpan in(bytes, static_cast<size_t>(got));
+  return header.decode_from(&in, swap, error);
 }
 
 int Tic::read_toc(bool force) {
   if (!descriptor_.valid()) return -1;
   if (tables_kept_) return 0;
   if (!force && !toc_.file_map.empty()) return 0;
-  unsigned char bytes[TicHeader::kSize];
-  const ssize_t got = pread_full(descriptor_.get(), bytes, sizeof bytes, 0);
-  if (got < 0) return -1;
-  ByteSpan in(bytes, static_cast<size_t>(got));
   TicHeader header;
   bool swap;
-  if (!header.decode_from(&in, &swap, nullptr)) return -1;
-  std::memcpy(loaded_header_, bytes, sizeof loaded_header_);
-  return toc_.read(descriptor_.get(), header, swap) ? 0 : -1;
+  if (!read_tic_header(descriptor_.get(), header, &swap, &toc_problem_)) return -1;
+  // The bytes as they lie in the file, for a check that reads them again.
+  TicHeader as_read = header;
+  if (swap) as_read.swap_endian();
+  std::memcpy(loaded_header_, &as_read, sizeof loaded_header_);
+  return toc_.read(descriptor_.get(), header, swap, &toc_problem_) ? 0 : -1;
 }
 
 void Tic::keep_tables() { tables_kept_ = true; }

@@ -33,6 +33,13 @@ struct a_stream_ref {
   int descriptor = -1;
 };
 
+// Reads the 104-byte header at offset 0 of the archive open on |descriptor|
+// and brings it into this machine's byte order (TicHeader::decode_from);
+// |*swap| tells whether the archive is in the other order. False when the
+// file holds fewer bytes or cannot be read; |*error| (when not null) then
+// says so.
+bool read_tic_header(int descriptor, TicHeader& header, bool* swap, const char** error = nullptr);
+
 class Tic {
  public:
   // Stores the arguments and opens |path| as open() does, silently; a null
@@ -69,7 +76,8 @@ class Tic {
   // device never blocks or streams forever.
   int open(const char* path);
   // Why the archive is not open: the system's reason, "not a regular file"
-  // or "cannot read the table of contents"; empty when it is open.
+  // or what is wrong with its header or tables ("table cut short"); empty
+  // when it is open.
   const std::string& open_problem() const { return open_problem_; }
 
   // Names the file of an object that is not open, without opening it: the
@@ -183,6 +191,8 @@ class Tic {
   bool tables_kept_ = false;
   std::function<bool()> commit_gate_;
   std::string open_problem_;
+  // What the last read_toc found wrong with the header or the tables.
+  const char* toc_problem_ = nullptr;
   unsigned jobs_ = 1;
   bool has_source_date_epoch_ = false;
   long long source_date_epoch_ = 0;

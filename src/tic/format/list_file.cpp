@@ -1,10 +1,7 @@
 #include "tic/format/list_file.h"
 
-#include <stdio.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <utility>
 
 #include "tic/format/split.h"
@@ -39,31 +36,6 @@ bool fail(std::string* error, std::string why) {
 }
 
 }  // namespace
-
-bool TicToc::read(const char* path) {
-  std::ifstream in(path);
-  if (!in) {
-    // A list that cannot be opened is an empty list.
-    file_map.clear();
-    options.option_map.clear();
-    return true;
-  }
-  return read(in);
-}
-
-bool TicToc::read(std::istream& in) {
-  file_map.clear();
-  options.option_map.clear();
-  std::string line;
-  std::string error;
-  while (std::getline(in, line)) {
-    if (!decode_list_line(line, &error)) {
-      fprintf(stderr, "load: %s\n", error.c_str());
-      return false;
-    }
-  }
-  return true;
-}
 
 bool TicToc::decode_list(std::string_view text, std::string* error) {
   file_map.clear();

@@ -39,3 +39,23 @@ bool TicToc::merge(const TicToc& other) {
   }
   return true;
 }
+
+std::vector<int> stream_suppliers(const std::vector<const TicToc*>& members,
+                                  const std::vector<std::string_view>& names) {
+  // Each member's names and |names| are both in byte-wise order: one walk
+  // down each member's table finds the supplier of every stream without a
+  // lookup per name.
+  using Cursor = std::map<std::string, TicTocEntry>::const_iterator;
+  std::vector<std::pair<Cursor, Cursor>> cursors;
+  for (const TicToc* member : members) cursors.emplace_back(member->file_map.begin(), member->file_map.end());
+  std::vector<int> suppliers(names.size(), -1);
+  for (size_t i = 0; i < names.size(); ++i) {
+    for (size_t m = 0; m < cursors.size(); ++m) {
+      auto& [at, end] = cursors[m];
+      while (at != end && std::string_view(at->first) < names[i]) ++at;
+      if (suppliers[i] == -1 && at != end && at->first == names[i] && at->second.data_offset != 0)
+        suppliers[i] = static_cast<int>(m);
+    }
+  }
+  return suppliers;
+}

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <map>
 #include <string>
@@ -64,36 +65,50 @@ class TicToc {
   std::map<std::string, TicTocEntry> file_map;
   TicOptions options;
 
-  // Loads the binary form located by |header| from the archive bytes
-  // |archive| (offset 0 is the archive's first byte); |swap| when the
-  // archive is in the other byte order. Empties the file and option maps
-  // first (the description map keeps old texts until replaced). Fails on a
-  // table offset beyond 2^63, a table that runs past the end, a string
-  // index outside the string table, a repeated entry or option name, or a
-  // string longer than 1023 bytes, leaving what was stored so far; |*error|
-  // (when |error| is not null) then says what was wrong.
+  // The binary form in memory.
+  //
+  // Loads the tables located by |header| from the archive bytes |archive|
+  // (offset 0 is the archive's first byte); |swap| when the archive is in
+  // the other byte order. Empties the file and option maps first (the
+  // description map keeps old texts until replaced). Fails as TicTocDecoder
+  // does, leaving what was stored so far; |*error| (when |error| is not
+  // null) then says what was wrong.
   bool decode_from(ByteSpan archive, const TicHeader& header, bool swap, const char** error);
 
-  // The same from the archive open on |descriptor|, reading each table in
-  // kIoBlockSize pieces, so that no claim of the header makes it read or
-  // hold more than the file has.
-  bool read(int descriptor, const TicHeader& header, bool swap);
-
-  // Appends the binary form at the descriptor's position and fills the table
+  // Lays the tables out from file offset |position| on and hands their bytes
+  // to |put| in order, a record or a string at a time; fills the table
   // fields of |header| (whose counts must be 0). Entries without a stream
   // get a record only when |all|; one without a stream but with a control
   // mask still puts its name into the string table. Renumbers name_index of
   // the entries and options, and sets the description_index of each option
-  // named in an entry's control mask.
+  // named in an entry's control mask. Records are in this machine's byte
+  // order. False when |put| fails or a name is longer than kMaxStringLength
+  // (no reader could load it).
+  using ByteSink = std::function<bool(const void* bytes, size_t size)>;
+  bool encode_to(uint64_t position, TicHeader& header, bool all, const ByteSink& put);
+  // The same, appended to |out|, whose bytes are to lie from |position| on.
+  bool encode_to(std::string* out, uint64_t position, TicHeader& header, bool all);
+
+  // The binary form in an archive file (tic/archive/toc_file.cpp).
+  //
+  // decode_from on the archive open on |descriptor|, reading each table in
+  // kIoBlockSize pieces, so that no claim of the header makes it read or
+  // hold more than the file has.
+  bool read(int descriptor, const TicHeader& header, bool swap, const char** error = nullptr);
+  // encode_to at the descriptor's position, written in kIoBlockSize pieces.
   bool write(int descriptor, TicHeader& header, bool all);
 
-  // Loads a list file (the text form). A file that cannot be opened reads as
-  // an empty list. A bad line prints "load: " and its error to standard
-  // error and fails the list.
+  // The text form, a list file (tic/archive/toc_file.cpp). A file that
+  // cannot be opened reads as an empty list. A bad line prints "load: " and
+  // its error to standard error and fails the list.
   bool read(const char* path);
-  // Loads the text form from |in|: the list reader without the file.
-  bool read(std::istream& in);
+  // The list reader on |in|. With |keep_going| every bad line of the text
+  // is reported and the list still fails at the end; lines after a bad one
+  // are loaded.
+  bool read(std::istream& in, bool keep_going = false);
 
+  // The text form in memory (format/list_file.cpp).
+  //
   // Loads the text form held in |text|, printing nothing: empties the file
   // and option maps, then decodes line by line. On a bad line |*error|
   // (when not null) is "invalid entry found: <name>" or "duplicate file
@@ -119,55 +134,117 @@ class TicToc {
   bool merge(const TicToc& other);
 };
 
+// Which member of a set supplies each stream: for each of |names| (in
+// byte-wise order), the position in |members| (in merge order) of the first
+// table whose entry of that name has a stream, or -1. The member merge()
+// takes a stream from.
+std::vector<int> stream_suppliers(const std::vector<const TicToc*>& members,
+                                  const std::vector<std::string_view>& names);
+
 // Decodes the binary form table by table: strings, then options, then
 // entries (records refer to strings by position). A table may be given whole
 // or in consecutive pieces: decode() consumes whole records (whole strings)
 // from the front of |in| and leaves a partial one there to be completed by
-// the next piece. Every failure leaves what was stored so far and sets
-// error().
+// the next piece; finish() is given what is left when the data ends.
+//
+// Strict, the reader of kestrel: the first problem ends the decoding and
+// says what was wrong (error()). Keep-going, the view of a damaged archive:
+// a fixed-size table is decoded as far as it lies inside the archive, a
+// record that names a string not read is kept unnamed, a repeated name
+// keeps its first record, and a table that stops does not stop the next;
+// every record read is kept in table order, and problems() lists what was
+// wrong in each table.
 class TicTocDecoder {
  public:
   enum Table { kStrings, kOptions, kEntries };
+  enum Mode { kStrict, kKeepGoing };
+
+  enum Fault {
+    kOffsetBeyondAnyFile,  // strict: the table lies at or beyond 2^63
+    kRunsPastTheEnd,       // strict: its records cannot fit in the archive
+    kCutShort,             // the data ended within the table
+    kStringTooLong,        // a string longer than kMaxStringLength
+    kNameOutside,          // a record names a string that is not there
+    kDescriptionOutside,   // strict: an option's description is not there
+    kRepeatedName,         // strict: a second record of one name
+    kUnreadable,           // the archive could not be read
+  };
+  static constexpr uint64_t kNoLength = ~0ULL;
+  struct a_problem {
+    Table table;
+    Fault fault;
+    // The record concerned, by its number in the table, and where it
+    // starts; for a table cut short, the number of records decoded and
+    // where the next would start (keep-going, fixed-size: the number that
+    // lie inside the archive, and where the table starts).
+    uint64_t record;
+    uint64_t offset;
+    // kStringTooLong, and kCutShort of a string: the string's length
+    // (kNoLength when the data ended before it); kNameOutside: the index
+    // named; keep-going kCutShort of a fixed-size table: its record count.
+    uint64_t value;
+  };
 
   // Empties the file and option maps of |toc|.
-  TicTocDecoder(TicToc& toc, const TicHeader& header, bool swap);
+  TicTocDecoder(TicToc& toc, const TicHeader& header, bool swap, Mode mode = kStrict);
 
   // Whether the header places |table| at all (offset not 0), and where.
   bool present(Table table) const { return offset_[table] != 0; }
   uint64_t offset(Table table) const { return offset_[table]; }
-  // Records of |table| not yet decoded.
+  // Records of |table| still to decode, and the archive offset of the next.
   uint64_t left(Table table) const { return left_[table]; }
+  uint64_t position(Table table) const { return offset_[table] + consumed_[table]; }
 
-  // Checks the header's claims for |table| before any of it is decoded: its
-  // offset is a file position (below 2^63) and its records can fit in the
-  // |available| bytes from that offset to the end of the archive.
+  // Takes the header's claims for |table| before any of it is decoded,
+  // given the |available| bytes from its offset to the end of the archive.
+  // Strict: its offset must be a file position (below 2^63) and its records
+  // must fit.
   bool begin(Table table, uint64_t available);
+  // False when a record stops the table (strict: any problem; keep-going:
+  // a string too long); finish() is then not called.
   bool decode(Table table, ByteSpan* in);
-  // True when every record of |table| was decoded.
-  bool finish(Table table);
+  // The data of |table| ended, |rest| being a record it cut (if any). True
+  // when every record was decoded.
+  bool finish(Table table, ByteSpan rest = ByteSpan());
+  // The archive could not be read at position(table).
+  void unreadable(Table table);
 
-  const char* error() const { return error_; }
+  // Strict: what was wrong, as a short phrase; null while nothing was.
+  const char* error() const { return problems_.empty() ? nullptr : phrase(problems_.front()); }
+  const std::vector<a_problem>& problems() const { return problems_; }
+  static const char* phrase(const a_problem& problem);
+
+  // Keep-going: every string, option and entry record read, in table order,
+  // in this machine's byte order.
+  const std::vector<std::string>& strings() const { return strings_; }
+  const std::vector<TicOption>& option_records() const { return option_records_; }
+  const std::vector<TicTocEntry>& entry_records() const { return entry_records_; }
 
  private:
   // What a record decoder did with the front of its input.
   enum Step { kDecoded, kIncomplete, kRejected };
 
-  bool fail(const char* why) {
-    error_ = why;
-    return false;
-  }
-  Step reject(const char* why) {
-    error_ = why;
-    return kRejected;
-  }
+  bool fail(Table table, Fault fault, uint64_t value = 0);
+  Step reject(Table table, Fault fault, uint64_t value = 0);
+  // Keep-going: notes a fault and goes on.
+  void note(Table table, Fault fault, uint64_t value = 0);
   Step decode_string(ByteSpan* in);
   Step decode_option(ByteSpan* in);
   Step decode_entry(ByteSpan* in);
+  // The string |index| names, or null when it is not among those read.
+  const std::string* string_at(uint64_t index) const;
 
   TicToc& toc_;
   bool swap_;
+  Mode mode_;
   uint64_t offset_[3];
   uint64_t left_[3];
+  uint64_t claimed_[3];   // the header's count of records
+  uint64_t inside_[3] = {};  // keep-going: those that lie inside the archive
+  uint64_t decoded_[3] = {};
+  uint64_t consumed_[3] = {};
   std::vector<std::string> strings_;
-  const char* error_ = nullptr;
+  std::vector<TicOption> option_records_;
+  std::vector<TicTocEntry> entry_records_;
+  std::vector<a_problem> problems_;
 };

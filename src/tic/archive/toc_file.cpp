@@ -1,0 +1,123 @@
+#include "tic/archive/toc_file.h"
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/fd.h"
+
+bool feed_toc_table(int descriptor, uint64_t file_size, TicTocDecoder& decoder, TicTocDecoder::Table table) {
+  unsigned char buffer[kIoBlockSize];
+  size_t held = 0;
+  uint64_t position = decoder.offset(table);
+  while (decoder.left(table) > 0 && position < file_size) {
+    const uint64_t room = std::min<uint64_t>(kIoBlockSize - held, file_size - position);
+    const ssize_t got = pread_full(descriptor, buffer + held, static_cast<size_t>(room), position);
+    if (got < 0 && table != TicTocDecoder::kStrings) {
+      decoder.unreadable(table);
+      break;
+    }
+    if (got <= 0) break;
+    position += static_cast<uint64_t>(got);
+    held += static_cast<size_t>(got);
+    ByteSpan piece(buffer, held);
+    if (!decoder.decode(table, &piece)) return false;
+    std::memmove(buffer, piece.data(), piece.size());
+    held = piece.size();
+  }
+  return decoder.finish(table, ByteSpan(buffer, held));
+}
+
+namespace {
+
+constexpr TicTocDecoder::Table kTables[] = {TicTocDecoder::kStrings, TicTocDecoder::kOptions,
+                                            TicTocDecoder::kEntries};
+
+uint64_t bytes_after(uint64_t offset, uint64_t size) { return offset < size ? size - offset : 0; }
+
+bool report(const TicTocDecoder& decoder, const char* otherwise, const char** error) {
+  if (error != nullptr) *error = decoder.error() != nullptr ? decoder.error() : otherwise;
+  return false;
+}
+
+// Collects small writes into kIoBlockSize pieces.
+class a_buffered_writer {
+ public:
+  explicit a_buffered_writer(int descriptor) : descriptor_(descriptor) {}
+
+  bool put(const void* bytes, size_t size) {
+    if (held_ + size > sizeof buffer_ && !flush()) return false;
+    if (size > sizeof buffer_) return write_full(descriptor_, bytes, size) == static_cast<ssize_t>(size);
+    std::memcpy(buffer_ + held_, bytes, size);
+    held_ += size;
+    return true;
+  }
+
+  bool flush() {
+    const size_t size = held_;
+    held_ = 0;
+    return write_full(descriptor_, buffer_, size) == static_cast<ssize_t>(size);
+  }
+
+ private:
+  int descriptor_;
+  unsigned char buffer_[kIoBlockSize];
+  size_t held_ = 0;
+};
+
+}  // namespace
+
+bool TicToc::read(int descriptor, const TicHeader& header, bool swap, const char** error) {
+  TicTocDecoder decoder(*this, header, swap);
+  struct stat st;
+  if (::fstat(descriptor, &st) != 0 || st.st_size < 0) return report(decoder, "cannot read the archive", error);
+  const auto file_size = static_cast<uint64_t>(st.st_size);
+  for (const TicTocDecoder::Table table : kTables) {
+    if (!decoder.present(table)) continue;
+    // The file system has the last word on which positions exist.
+    if (!decoder.begin(table, bytes_after(decoder.offset(table), file_size))) return report(decoder, "cannot read the table of contents", error);
+    if (!seek_exact(descriptor, decoder.offset(table))) return report(decoder, "table offset beyond any file", error);
+    if (!feed_toc_table(descriptor, file_size, decoder, table)) return report(decoder, "cannot read the table of contents", error);
+  }
+  return true;
+}
+
+bool TicToc::write(int descriptor, TicHeader& header, bool all) {
+  const off_t position = ::lseek(descriptor, 0, SEEK_CUR);
+  if (position < 0) return false;
+  a_buffered_writer out(descriptor);
+  return encode_to(static_cast<uint64_t>(position), header, all,
+                   [&out](const void* bytes, size_t size) { return out.put(bytes, size); }) &&
+         out.flush();
+}
+
+bool TicToc::read(const char* path) {
+  std::ifstream in(path);
+  if (!in) {
+    // A list that cannot be opened is an empty list.
+    file_map.clear();
+    options.option_map.clear();
+    return true;
+  }
+  return read(in);
+}
+
+bool TicToc::read(std::istream& in, bool keep_going) {
+  file_map.clear();
+  options.option_map.clear();
+  bool good = true;
+  std::string line;
+  std::string error;
+  while (std::getline(in, line)) {
+    if (decode_list_line(line, &error)) continue;
+    fprintf(stderr, "load: %s\n", error.c_str());
+    good = false;
+    if (!keep_going) break;
+  }
+  return good;
+}
