@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -6,6 +7,8 @@
 #include "cli/commands.h"
 #include "cli/kestrel_tic.h"
 #include "crypto/archive_key.h"
+#include "install/extraction.h"
+#include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "platform/unique.h"
 #include "sign/signature_check.h"
@@ -28,6 +31,8 @@ int CommandInstall::run() {
     return -1;
   }
 
+  // The install directory, wherever a relative name in it leads later.
+  UniqueFd root(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   Unique<FILE, fclose> log;
   if (!log_file.empty()) {
     log.reset(fopen(log_file.c_str(), "w"));
@@ -51,7 +56,7 @@ int CommandInstall::run() {
     a_progress_reporter reporter;
     const ArchiveKey key;
     KestrelTic set(args, true, key.bytes(), key.length());
-    set.set_jobs(jobs);
+    TicExtraction extraction(set, root.get(), jobs);
     set.log_stream = log.get();
     // Hashes the archives beside the decoding; declared after the set,
     // which it reads until it is destroyed.
@@ -64,15 +69,15 @@ int CommandInstall::run() {
     } else if (!signatures.start(set)) {
       subject = signatures.subject();
       cause = signatures.cause();
-    } else if (set.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
+    } else if (extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
       subject = error_subject();
       cause = error_cause();
     } else {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
       // No file is put in place before every signature has verified.
-      set.set_commit_gate([&signatures] { return signatures.finish(); });
-      const int extracted = set.extract(options, backup_dir);
+      extraction.set_commit_gate([&signatures] { return signatures.finish(); });
+      const int extracted = extraction.extract(options, backup_dir);
       if (!signatures.finish()) {
         subject = signatures.subject();
         cause = signatures.cause();

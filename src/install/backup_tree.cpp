@@ -39,7 +39,7 @@ bool BackupTree::open_root(unsigned step, a_failure& failure) {
   if (opened_) return true;
   a_failure inner;
   const bool ok = inside_install_directory(path_) ? tree_.open_below(install_, path_, inner)
-                                                  : tree_.open(path_, true, inner);
+                                                  : tree_.open(path_, true, inner, install_.descriptor());
   if (!ok) {
     errno = inner.error;
     return failure.set(step, "backup directory " + path_ + ": " + inner.text());

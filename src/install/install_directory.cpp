@@ -82,16 +82,16 @@ InstallDirectory::InstallDirectory()
     : temporary_stem_(std::string(kTemporaryPrefix) + std::to_string(getpid()) + "-") {}
 InstallDirectory::~InstallDirectory() = default;
 
-bool InstallDirectory::open(const std::string& path, bool create, a_failure& failure) {
+bool InstallDirectory::open(const std::string& path, bool create, a_failure& failure, int base) {
   if (create) {
     std::string partial;
     for (size_t at = 0; at != std::string::npos;) {
       at = path.find('/', at + 1);
       partial = path.substr(0, at);
-      if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) break;
+      if (!partial.empty() && mkdirat(base, partial.c_str(), 0777) != 0 && errno != EEXIST) break;
     }
   }
-  UniqueFd fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd fd(openat(base, path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.valid()) return failure.set(kStepParent);
   root_ = std::make_shared<const UniqueFd>(std::move(fd));
   sweep_temporaries(root_->get());

@@ -20,6 +20,7 @@
 // all operations may be used from several threads at once.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -53,9 +54,10 @@ class InstallDirectory {
   InstallDirectory(const InstallDirectory&) = delete;
   InstallDirectory& operator=(const InstallDirectory&) = delete;
 
-  // Opens |path| as the root; with |create|, makes it and its missing
+  // Opens |path| as the root, a relative |path| from the directory |base|
+  // (AT_FDCWD: the current one); with |create|, makes it and its missing
   // parents first. |path| is followed wherever it leads.
-  bool open(const std::string& path, bool create, a_failure& failure);
+  bool open(const std::string& path, bool create, a_failure& failure, int base = AT_FDCWD);
   // Opens |relative| below |parent| as the root, through |parent|'s rules
   // (no symbolic links), creating what is missing.
   bool open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure);

@@ -10,7 +10,7 @@
 
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
-#include "tic/format/entry_name.h"
+#include "install/installable_entry.h"
 #include "install/install_directory.h"
 #include "tic/archive/stream_decoder.h"
 #include "tic/archive/tic.h"

@@ -26,6 +26,7 @@
 #include "crypto/record_transform.h"
 #include "memory_file.h"
 #include "tic/error.h"
+#include "install/extraction.h"
 #include "install/install_directory.h"
 #include "tic/archive/tic.h"
 
@@ -199,13 +200,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!write_archive(archive, files, key, key_length)) return 0;
 
   scratch.reset();
-  FUZZ_CHECK(chdir(scratch.root.c_str()) == 0, "into the install directory");
   {
+    // Extraction reaches the install directory through its descriptor
+    // alone: the current directory stays outside it.
+    UniqueFd root(open(scratch.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    FUZZ_CHECK(root.valid(), "the install directory");
     Tic tic(archive.path().c_str(), false, key, key_length);
-    tic.set_jobs((switches & 4) != 0 ? 2 : 1);
-    tic.extract("o", (switches & 2) != 0 ? "saved" : "");
+    TicExtraction(tic, root.get(), (switches & 4) != 0 ? 2 : 1).extract("o", (switches & 2) != 0 ? "saved" : "");
   }
-  FUZZ_CHECK(chdir(scratch.base.c_str()) == 0, "back out");
   ERROR = 0;  // sticky by design; each input starts afresh
   scratch.check();
   return 0;

@@ -2,6 +2,7 @@
 // be the bytes the hash covered, and an archive changed on disk between
 // the loading of its tables and the check installs nothing.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sodium.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 #include <map>
 
 #include "crypto/archive_key.h"
+#include "install/extraction.h"
+#include "platform/fd.h"
 #include "sign/archive_digest.h"
 #include "sign/signature_check.h"
 #include "support/minisign.h"
@@ -151,10 +154,11 @@ TEST(SignatureCheck, AnArchiveChangedOnDiskBetweenLoadAndCheckInstallsNothingNew
       *cause = "refused before extraction: " + check.cause();
       return -1;
     }
-    set.set_commit_gate([&check] { return check.finish(); });
-    ScopedWorkingDirectory into(dir / "target");
+    UniqueFd root(::open((dir / "target").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    TicExtraction extraction(set, root.get());
+    extraction.set_commit_gate([&check] { return check.finish(); });
     ERROR = 0;
-    const int extracted = set.extract("o", "");
+    const int extracted = extraction.extract("o", "");
     *cause = check.finish() ? "" : check.cause();
     return extracted;
   };

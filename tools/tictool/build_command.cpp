@@ -12,7 +12,6 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,10 +21,10 @@
 #include "platform/current_directory.h"
 #include "platform/fd.h"
 #include "scan/dir_scan.h"
-#include "tic/format/entry_name.h"
-#include "tic/error.h"
-#include "tic/format/list_file.h"
 #include "tic/archive/tic.h"
+#include "tic/build/builder.h"
+#include "tic/error.h"
+#include "tic/format/entry_name.h"
 
 namespace {
 
@@ -52,10 +51,38 @@ std::string tidy_path(std::string path) {
   return path;
 }
 
+// What kind of file |mode| is, for a refusal.
+const char* kind_of(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+// One line for a scanned path the builder refuses.
+void refuse(const a_build_refusal& refusal) {
+  const char* path = refusal.path.c_str();
+  switch (refusal.kind) {
+    case a_build_refusal::kEntryName:
+      complain("%s: %s; entry names are relative to the install directory", path, refusal.name_problem);
+      break;
+    case a_build_refusal::kNameTooLong:
+      complain("%s: name longer than %u bytes", path, TicToc::kMaxStringLength);
+      break;
+    case a_build_refusal::kMissing: complain("%s: %s", path, std::strerror(refusal.error)); break;
+    case a_build_refusal::kFileType:
+      complain("%s: %s; only regular files, directories and symbolic links can be archived", path,
+               kind_of(refusal.mode));
+      break;
+  }
+}
+
 bool check_entry_name(const std::string& name) {
-  const char* problem = entry_name_problem(name);
-  if (problem == nullptr) return true;
-  complain("%s: %s; entry names are relative to the install directory", name.c_str(), problem);
+  a_build_refusal refusal{name, a_build_refusal::kEntryName};
+  refusal.name_problem = entry_name_problem(name);
+  if (refusal.name_problem == nullptr) return true;
+  refuse(refusal);
   return false;
 }
 
@@ -73,38 +100,14 @@ bool open_list_file(const std::string& path, std::ifstream& in) {
   return false;
 }
 
-// The list reader stops at its first bad line; this names them all, in
-// the reader's words. True when there is none.
-bool check_list_lines(std::istream& in) {
-  std::set<std::string> names;
-  bool good = true;
-  CVSRow row;
-  while (in >> row) {
-    if (row.size() < 6) {
-      fprintf(stderr, "load: invalid entry found: %s\n", row[0].c_str());
-      good = false;
-    } else if (!names.insert(row[0]).second) {
-      fprintf(stderr, "load: duplicate file found: %s\n", row[0].c_str());
-      good = false;
-    }
-  }
-  return good;
-}
-
-// Option masks tell 32 options apart: bit numbers from 32 on share the bits
-// of those 32 lower, so their files would select with the earlier option.
-constexpr uint64_t kMaxOptions = 32;
-
 bool check_option_count(const std::string& list_file, const TicOptions& options) {
-  std::vector<std::pair<uint64_t, std::string>> by_bit;
-  for (const auto& [name, option] : options.option_map) by_bit.emplace_back(option.bit, name);
-  std::sort(by_bit.begin(), by_bit.end());
-  for (size_t i = kMaxOptions; i < by_bit.size(); ++i) {
-    complain("%s: option %s is number %llu; an archive holds at most %llu options (it would share its bit with %s)",
-             list_file.c_str(), by_bit[i].second.c_str(), static_cast<unsigned long long>(by_bit[i].first),
-             static_cast<unsigned long long>(kMaxOptions), by_bit[i % kMaxOptions].second.c_str());
+  const std::vector<a_shared_bit> shared = options.shared_bits();
+  for (const a_shared_bit& option : shared) {
+    complain("%s: option %s is number %llu; an archive holds at most %zu options (it would share its bit with %s)",
+             list_file.c_str(), option.name.c_str(), static_cast<unsigned long long>(option.bit),
+             TicOptions::kDistinctOptions, option.shares_with.c_str());
   }
-  return by_bit.size() <= kMaxOptions;
+  return shared.empty();
 }
 
 // The archive is named relative to where tictool started; the build may run
@@ -174,59 +177,6 @@ bool scan_path(const a_build_request& request, size_t index, a_dir_scan_info& sc
   return false;
 }
 
-// What kind of file |mode| is, for a refusal.
-const char* kind_of(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
-}
-
-// Every scanned path must make an entry name, be there, be a regular file,
-// a directory or a symbolic link, and be listed; each one that is not gets
-// its line, all of them before anything is written. Adds up the sizes of
-// the files to archive for the progress line.
-bool check_scan(const a_dir_scan_info& scan, const Tic& tic, const std::string& archive, unsigned long long& total) {
-  struct stat archive_status;
-  const bool archive_exists = stat(archive.c_str(), &archive_status) == 0;
-  const TicToc& toc = tic.get_toc();
-  bool good = true;
-  for (const auto& [name, entry] : scan.files) {
-    if (!check_entry_name(name)) {
-      good = false;
-      continue;
-    }
-    if (name.size() > TicToc::kMaxStringLength) {
-      complain("%s: name longer than %u bytes", name.c_str(), TicToc::kMaxStringLength);
-      good = false;
-      continue;
-    }
-    struct stat st;
-    if (!entry.present || lstat(name.c_str(), &st) != 0) {
-      complain("%s: %s", name.c_str(), std::strerror(entry.present ? errno : ENOENT));
-      good = false;
-      continue;
-    }
-    if (archive_exists && st.st_dev == archive_status.st_dev && st.st_ino == archive_status.st_ino) continue;
-    const bool listed = toc.file_map.count(name) != 0;
-    if (S_ISDIR(st.st_mode)) continue;  // stored when listed, else only scanned
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-      complain("%s: %s; only regular files, directories and symbolic links can be archived", name.c_str(),
-               kind_of(st.st_mode));
-      good = false;
-      continue;
-    }
-    if (!listed) {
-      fprintf(stderr, "File not in toc: %s\n", name.c_str());
-      good = false;
-      continue;
-    }
-    if (S_ISREG(st.st_mode)) total += static_cast<unsigned long long>(st.st_size);
-  }
-  return good;
-}
-
 // SOURCE_DATE_EPOCH, when set and not empty: seconds since 1970 in decimal.
 bool source_date_epoch(bool& set, long long& epoch) {
   const char* text = std::getenv("SOURCE_DATE_EPOCH");
@@ -242,6 +192,71 @@ bool source_date_epoch(bool& set, long long& epoch) {
   }
   epoch = static_cast<long long>(value);
   return true;
+}
+
+// The build's settings from the request and the environment.
+bool configure(const a_build_request& request, TicBuilder& builder) {
+  bool has_epoch = false;
+  long long epoch = 0;
+  if (!source_date_epoch(has_epoch, epoch)) return false;
+  builder.set_jobs(request.jobs != 0 ? request.jobs : std::max(1u, std::thread::hardware_concurrency()));
+  if (has_epoch) builder.set_source_date_epoch(epoch);
+  a_stamp_entries version_info;
+  for (const auto& [name, value] : request.version_info) version_info.push_back({name, value});
+  builder.set_version_info(version_info);
+  return true;
+}
+
+// Reads the list file once into the archive's table of contents, naming
+// every bad line, and checks what the table and the stamp can hold.
+bool load_list(const a_build_request& request, std::ifstream& list, Tic& tic, const TicBuilder& builder) {
+  if (!tic.get_toc().read(list, true)) {
+    complain("cannot load list file %s", request.list_file.c_str());
+    return false;
+  }
+  list.close();
+  if (!check_option_count(request.list_file, tic.get_toc().options)) return false;
+  TicHeader header;
+  a_stamp_entries stamp;
+  builder.build_version(header, stamp);
+  if (stamp_fits(stamp)) return true;
+  complain("the version stamp would take %zu bytes in %zu entries; it holds at most %zu bytes and %u entries",
+           stamp_block_length(stamp), stamp.size(), kStampDataSize, kStampMaxArgs);
+  return false;
+}
+
+// Scans every path named, from the -C directory, then changes into the
+// directory that -k paths lie in. |scanned| turns false when a path cannot
+// be scanned; false when a directory cannot be entered.
+bool scan_paths(const a_build_request& request, a_dir_scan_info& scan, bool& scanned) {
+  if (!request.directory.empty() && chdir(request.directory.c_str()) != 0) {
+    complain("cannot change into %s: %s", request.directory.c_str(), std::strerror(errno));
+    return false;
+  }
+  scan.read_version_info = false;  // the builder uses only the paths
+  scan.record_directories = true;  // listed directories are stored
+  std::string build_directory;
+  for (size_t i = 0; i < request.paths.size(); ++i) {
+    if (!scan_path(request, i, scan, build_directory)) scanned = false;
+  }
+  if (build_directory.empty() || chdir(build_directory.c_str()) == 0) return true;
+  complain("cannot change into %s: %s", build_directory.c_str(), std::strerror(errno));
+  return false;
+}
+
+// Writes the archive, drawing the same line install draws, on a terminal
+// only.
+int compress(const a_build_request& request, BuildTic& tic, TicBuilder& builder, const a_dir_scan_info& scan,
+             unsigned long long total) {
+  std::unique_ptr<a_progress_reporter> progress;
+  if (!request.verbose && isatty(STDOUT_FILENO)) {
+    progress = std::make_unique<a_progress_reporter>();
+    progress->total = total;
+  }
+  tic.progress = progress.get();
+  const int result = builder.compress(scan, request.all);
+  tic.progress = nullptr;
+  return result;
 }
 
 // Says why compress failed, unless the library has said it already: the
@@ -263,79 +278,23 @@ int run_build(const a_build_request& request) {
   if (!open_list_file(request.list_file, list)) return kFailure;
   std::string archive;
   if (!absolute_archive_path(request.archive, archive)) return kFailure;
-  bool has_epoch = false;
-  long long epoch = 0;
-  if (!source_date_epoch(has_epoch, epoch)) return kFailure;
-
   const ArchiveKey key;
   BuildTic tic(nullptr, request.verbose, request.use_key ? key.bytes() : nullptr, request.use_key ? key.length() : 0);
   tic.set_path(archive.c_str());
   tic.set_product_name(request.product);
-  tic.set_jobs(request.jobs != 0 ? request.jobs : std::max(1u, std::thread::hardware_concurrency()));
-  if (has_epoch) tic.set_source_date_epoch(epoch);
-  a_stamp_entries version_info;
-  for (const auto& [name, value] : request.version_info) version_info.push_back({name, value});
-  tic.set_version_info(version_info);
+  TicBuilder builder(tic);
+  if (!configure(request, builder) || !load_list(request, list, tic, builder)) return kFailure;
 
-  if (!check_list_lines(list)) {
-    complain("cannot load list file %s", request.list_file.c_str());
-    return kFailure;
-  }
-  list.clear();
-  list.seekg(0);
-  if (!tic.get_toc().read(list)) {
-    complain("cannot load list file %s", request.list_file.c_str());
-    return kFailure;
-  }
-  list.close();
-  if (!check_option_count(request.list_file, tic.get_toc().options)) return kFailure;
-  {
-    TicHeader header;
-    a_stamp_entries stamp;
-    tic.build_version(header, stamp);
-    if (!stamp_fits(stamp)) {
-      complain("the version stamp would take %zu bytes in %zu entries; it holds at most %zu bytes and %u entries",
-               stamp_block_length(stamp), stamp.size(), kStampDataSize, kStampMaxArgs);
-      return kFailure;
-    }
-  }
-
-  if (!request.directory.empty() && chdir(request.directory.c_str()) != 0) {
-    complain("cannot change into %s: %s", request.directory.c_str(), std::strerror(errno));
-    return kFailure;
-  }
   a_dir_scan_info scan;
-  scan.read_version_info = false;  // the builder uses only the paths
-  scan.record_directories = true;  // listed directories are stored
-  std::string build_directory;
   bool scanned = true;
-  for (size_t i = 0; i < request.paths.size(); ++i) {
-    if (!scan_path(request, i, scan, build_directory)) scanned = false;
-  }
-  if (!build_directory.empty() && chdir(build_directory.c_str()) != 0) {
-    complain("cannot change into %s: %s", build_directory.c_str(), std::strerror(errno));
-    return kFailure;
-  }
+  if (!scan_paths(request, scan, scanned)) return kFailure;
   unsigned long long total = 0;
-  if (!check_scan(scan, tic, archive, total) || !scanned) {
+  if (!builder.check(scan, refuse, &total) || !scanned) {
     // What an earlier build left under the name would pass for this one.
     unlink(archive.c_str());
     return kFailure;
   }
-
-  int result;
-  {
-    // The same line install draws, on a terminal only.
-    std::unique_ptr<a_progress_reporter> progress;
-    if (!request.verbose && isatty(STDOUT_FILENO)) {
-      progress = std::make_unique<a_progress_reporter>();
-      progress->total = total;
-    }
-    tic.progress = progress.get();
-    result = tic.compress(&scan, request.all);
-    tic.progress = nullptr;
-  }
-  if (result == 0) return 0;
+  if (compress(request, tic, builder, scan, total) == 0) return 0;
 
   report_build_failure(request.archive, archive);
   // Once the file was created, what is left of it has no header: no reader

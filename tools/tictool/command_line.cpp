@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tic/archive/tic.h"
+#include "tic/build/build_version.h"
 
 const char kMainUsage[] =
     "usage: tictool <command> [options] [args ...]\n"
@@ -139,7 +139,7 @@ a_command_line parse_build(int argc, const char* const* argv, int i) {
         const char* equals = std::strchr(value, '=');
         if (equals == nullptr) return bad_usage(std::string("--version-info ") + value + ": not KEY=VALUE", kBuildUsage);
         std::string key(value, equals), text(equals + 1);
-        const std::string problem = Tic::version_info_problem(key, text);
+        const std::string problem = version_info_problem(key, text);
         if (!problem.empty()) return bad_usage(std::string("--version-info ") + value + ": " + problem, kBuildUsage);
         r.version_info.emplace_back(std::move(key), std::move(text));
       } else if (!parse_count(value, 1000000, r.keep_path_elements)) {

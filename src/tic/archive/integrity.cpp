@@ -58,11 +58,7 @@ int Tic::validate_mac() const {
 }
 
 void Tic::init_encryption(a_tic_support* support) const {
-  if (has_key()) {
-    __Encrypt_init(&support->encryption, support->encryption.direction, key_, key_length_);
-  } else {
-    support->encryption.direction = ENCRYPT_NONE;
-  }
+  init_stream_encryption(support, support->encryption.direction, key_, key_length_);
 }
 
 namespace {

@@ -24,11 +24,7 @@ bool a_stream_entry::is_directory() const { return (mode & S_IFMT) == S_IFDIR; }
 bool a_stream_entry::is_symlink() const { return (mode & S_IFMT) == S_IFLNK; }
 
 StreamDecoder::StreamDecoder(const unsigned char* key, int key_length) : support_{} {
-  if (key != nullptr && key_length >= 1) {
-    __Encrypt_init(&support_.encryption, ENCRYPT_READING, key, key_length);
-  } else {
-    support_.encryption.direction = ENCRYPT_NONE;
-  }
+  init_stream_encryption(&support_, ENCRYPT_READING, key, key_length);
 }
 
 StreamDecoder::~StreamDecoder() = default;

@@ -13,6 +13,15 @@ a_tic_support* support_of(void* client_data) { return static_cast<a_tic_support*
 
 }  // namespace
 
+void init_stream_encryption(a_tic_support* support, an_encrypt_dir direction, const unsigned char* key,
+                            int key_length) {
+  if (key != nullptr && key_length >= 1) {
+    __Encrypt_init(&support->encryption, direction, key, key_length);
+  } else {
+    support->encryption.direction = ENCRYPT_NONE;
+  }
+}
+
 int tic_open(struct archive* a, void* client_data) {
   a_tic_support* s = support_of(client_data);
   switch (hmac_begin(&s->hash, s->encryption.key, s->encryption.key_length)) {

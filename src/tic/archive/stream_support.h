@@ -43,6 +43,11 @@ struct a_tic_support {
   StoredSink* sink;
 };
 
+// Sets up the record transform of |support| for |direction| under the
+// archive key |key| (null or a length below 1: no key, and no transform).
+void init_stream_encryption(a_tic_support* support, an_encrypt_dir direction, const unsigned char* key,
+                            int key_length);
+
 struct archive;
 
 // libarchive client callbacks; the client data is the stream's a_tic_support.

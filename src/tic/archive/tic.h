@@ -11,12 +11,10 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/fd.h"
-#include "stamp/dbversion_writer.h"
 #include "tic/format/header.h"
 #include "tic/format/toc.h"
 
@@ -89,9 +87,12 @@ class Tic {
     key_length_ = length;
   }
   void set_product_name(const std::string& name) { product_name_ = name; }
+  const std::string& product_name() const { return product_name_; }
   const char* path() const { return path_; }
   int descriptor() const { return descriptor_.get(); }
   bool has_key() const { return key_ != nullptr && key_length_ >= 1; }
+  const unsigned char* key() const { return key_; }
+  int key_length() const { return key_length_; }
 
   TicToc& get_toc() { return toc_; }
   const TicToc& get_toc() const { return toc_; }
@@ -110,28 +111,9 @@ class Tic {
   int compute_mac(long long offset, unsigned char* out, unsigned int out_length) const;
   void init_encryption(a_tic_support* support) const;
 
-  // Extraction of the files selected by |options| below the current directory.
-  // Each file is decoded into a temporary in its final directory, checked
-  // against its MAC, backed up, and renamed into place; with set_jobs(n)
-  // up to n files are decoded at once, and committed in order all the same.
+  // Extraction of the files selected by |options| into the current
+  // directory, by the extraction unit (install/extraction.h).
   int extract(const std::string& options, const std::string& backup_dir);
-
-  // Called once before extraction puts its first file in place; false
-  // stops the extraction with nothing committed. Lets a check that runs
-  // beside the decoding (the archives' signatures) hold back every commit
-  // until it has passed.
-  void set_commit_gate(std::function<bool()> gate) { commit_gate_ = std::move(gate); }
-
-  // How many files extraction decodes, or the builder compresses, at once;
-  // what either does is the same for any number.
-  void set_jobs(unsigned jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
-  unsigned jobs() const { return jobs_; }
-
-  // Before an extraction writes anything: the current directory must be
-  // writable and its file system must have room for the selected files
-  // (less what they replace, when nothing is backed up). 0, or -1 with the
-  // failure recorded about |directory_name|.
-  int check_room(const std::string& options, bool backup, const std::string& directory_name);
 
   // The files selected by |options| that have a stream, in the order their
   // streams lie (data offset, then name), each with the descriptor of the
@@ -148,29 +130,13 @@ class Tic {
   unsigned long long bytes_required(const std::string& options);
   int list();
 
-  // Writing.
-  //
-  // How a build goes, set before compress(), besides set_jobs. With a
-  // source date epoch the stamp says that time, in UTC, and no file time in
-  // a stream is later. |version_info| entries replace the stamp's entries of
-  // the same key or are added to it; VERSION_MAJOR, VERSION_MINOR,
-  // VERSION_PATCH and BUILD_NUMBER also set the header's version (their
-  // values must be plain decimal numbers that fit it).
-  void set_source_date_epoch(long long epoch) {
-    has_source_date_epoch_ = true;
-    source_date_epoch_ = epoch;
-  }
-  void set_version_info(const a_stamp_entries& entries) { version_info_ = entries; }
-  // Why KEY=VALUE cannot be given as version information: not a stamp
-  // entry, or a version key whose value is not a number that fits the
-  // header ("not a number from 0 to 255"). Empty when it can.
-  static std::string version_info_problem(const std::string& key, const std::string& value);
-  // The header version and the stamp entries of an archive built now.
-  void build_version(TicHeader& header, a_stamp_entries& stamp) const;
-
-  int write_dbversion(TicHeader& header);
+  // Writing, by the archive builder (tic/build/builder.h), from the table
+  // of contents and the files |scan| names; 1 on failure.
   int compress(const a_dir_scan_info* scan, bool all);
+  // The builder's finishing steps (stamp block, tables, header), and the
+  // stamp block alone, on the object's descriptor.
   int write_toc(bool all);
+  int write_dbversion(TicHeader& header);
 
   // Stream for per-file log lines; standard error unless replaced.
   FILE* log_stream;
@@ -189,12 +155,7 @@ class Tic {
   TicToc toc_;
   unsigned char loaded_header_[TicHeader::kSize] = {};
   bool tables_kept_ = false;
-  std::function<bool()> commit_gate_;
   std::string open_problem_;
   // What the last read_toc found wrong with the header or the tables.
   const char* toc_problem_ = nullptr;
-  unsigned jobs_ = 1;
-  bool has_source_date_epoch_ = false;
-  long long source_date_epoch_ = 0;
-  a_stamp_entries version_info_;
 };

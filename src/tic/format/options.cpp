@@ -1,5 +1,8 @@
 #include "tic/format/options.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "platform/byte_order.h"
 
 void TicOption::swap_endian() {
@@ -48,4 +51,14 @@ bool TicOptions::copy_to(TicOptions& target, const std::string& name) const {
   auto description = description_map.find(name);
   if (description != description_map.end()) target.description_map[name] = description->second;
   return true;
+}
+
+std::vector<a_shared_bit> TicOptions::shared_bits() const {
+  std::vector<std::pair<uint64_t, std::string>> by_bit;
+  for (const auto& [name, option] : option_map) by_bit.emplace_back(option.bit, name);
+  std::sort(by_bit.begin(), by_bit.end());
+  std::vector<a_shared_bit> shared;
+  for (size_t i = kDistinctOptions; i < by_bit.size(); ++i)
+    shared.push_back({by_bit[i].second, by_bit[i].first, by_bit[i % kDistinctOptions].second});
+  return shared;
 }

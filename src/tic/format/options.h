@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The 24-byte option record, the same in memory and in the option table.
 struct TicOption {
@@ -52,8 +53,19 @@ void for_each_option_name(std::string_view expression, Visit visit) {
   }
 }
 
+// An option whose bit value an option before it already has.
+struct a_shared_bit {
+  std::string name;
+  uint64_t bit = 0;
+  std::string shares_with;
+};
+
 class TicOptions {
  public:
+  // Masks tell this many options apart: from bit number 32 on, bit values
+  // repeat those of the numbers 32 lower.
+  static constexpr size_t kDistinctOptions = 32;
+
   virtual ~TicOptions() = default;
 
   // Option name -> record, in byte-wise name order.
@@ -77,4 +89,9 @@ class TicOptions {
   // together with its description. False when this table lacks the option or
   // |target| already has it.
   bool copy_to(TicOptions& target, const std::string& name) const;
+
+  // The options beyond the first kDistinctOptions in bit order, each with
+  // the option it shares its bit value with, so that the files of either
+  // select with the other. Empty for a table an archive can carry apart.
+  std::vector<a_shared_bit> shared_bits() const;
 };

@@ -1,17 +1,5 @@
-// Extraction: the selected files of an archive (or set) written below the
-// current directory, the install directory.
-//
-// Every file goes through two stages:
-//   prepare  (on a worker thread) decode the file's stream into a temporary
-//            in its final directory and check the stream against its MAC;
-//   commit   (on the calling thread, strictly in extraction order) call the
-//            progress hook, back up what the file replaces, rename the
-//            temporary into place.
-// Workers decode ahead of the committer, so several cores share the work,
-// while everything anyone sees (the progress line, the log, the backup tree,
-// which files are in place when one fails) comes from the commits in order
-// and is the same for any number of workers. A file that fails leaves its
-// old version in place; the files after it are never committed.
+#include "install/extraction.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,7 +16,7 @@
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "install/backup_tree.h"
-#include "tic/format/entry_name.h"
+#include "install/installable_entry.h"
 #include "tic/error.h"
 #include "install/install_directory.h"
 #include "tic/archive/stream_decoder.h"
@@ -227,41 +215,28 @@ std::vector<long long> find_dependencies(const std::vector<a_stream_ref>& refs) 
 
 }  // namespace
 
-void Tic::locate_streams(std::vector<a_stream_ref>& refs) {
-  for (a_stream_ref& ref : refs) ref.descriptor = descriptor_.get();
+int Tic::extract(const std::string& options, const std::string& backup_dir) {
+  // The install directory is the current one.
+  UniqueFd here(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  return TicExtraction(*this, here.get()).extract(options, backup_dir);
 }
 
-int Tic::selected_streams(const std::string& options, std::vector<a_stream_ref>& out) {
-  if (read_toc(false) == -1) return -1;
-  const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
-  out.clear();
-  for (const auto& [name, entry] : toc_.file_map) {
-    if (entry.data_offset == 0 || (entry.mask & mask) == 0) continue;
-    out.push_back({name, &entry, -1});
-  }
-  locate_streams(out);
-  // In the order the streams lie, so that the reads of one archive only move
-  // forward; the first streams of the members of a set all lie at 104, and
-  // equal offsets go by name.
-  std::stable_sort(out.begin(), out.end(), [](const a_stream_ref& a, const a_stream_ref& b) {
-    return a.entry->data_offset < b.entry->data_offset;
-  });
-  return 0;
-}
+TicExtraction::TicExtraction(Tic& archive, int root, unsigned jobs)
+    : archive_(archive), root_(root), jobs_(jobs < 1 ? 1 : jobs) {}
 
-int Tic::check_room(const std::string& options, bool backup, const std::string& directory_name) {
+int TicExtraction::check_room(const std::string& options, bool backup, const std::string& directory_name) {
   std::vector<a_stream_ref> refs;
-  if (selected_streams(options, refs) != 0) {
+  if (archive_.selected_streams(options, refs) != 0) {
     record_error(kStepExtractLoadToc);
     return -1;
   }
   if (refs.empty()) return 0;
-  if (access(".", W_OK) != 0) {
+  if (faccessat(root_, ".", W_OK, 0) != 0) {
     record_error(kStepSpace, directory_name);
     return -1;
   }
   struct statvfs fs;
-  if (statvfs(".", &fs) != 0) {
+  if (fstatvfs(root_, &fs) != 0) {
     record_error(kStepSpace, directory_name);
     return -1;
   }
@@ -276,7 +251,7 @@ int Tic::check_room(const std::string& options, bool backup, const std::string& 
   if (!backup) {
     for (const a_stream_ref& ref : refs) {
       struct stat st;
-      if (fstatat(AT_FDCWD, ref.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      if (fstatat(root_, ref.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
         freed += (static_cast<unsigned long long>(st.st_size) + block - 1) / block * block;
     }
   }
@@ -288,9 +263,9 @@ int Tic::check_room(const std::string& options, bool backup, const std::string& 
   return -1;
 }
 
-int Tic::extract(const std::string& options, const std::string& backup_dir) {
+int TicExtraction::extract(const std::string& options, const std::string& backup_dir) {
   std::vector<a_stream_ref> refs;
-  if (selected_streams(options, refs) != 0) {
+  if (archive_.selected_streams(options, refs) != 0) {
     record_error(kStepExtractLoadToc);
     return -1;
   }
@@ -305,15 +280,16 @@ int Tic::extract(const std::string& options, const std::string& backup_dir) {
 
   a_failure failure;
   InstallDirectory install;
-  if (!install.open(".", false, failure)) {
+  if (!install.open(".", false, failure, root_)) {
     failure.publish(".");
     return -1;
   }
   std::unique_ptr<BackupTree> backup;
   if (!backup_dir.empty()) backup = std::make_unique<BackupTree>(install, backup_dir);
 
-  an_extraction extraction(*this, install, backup.get(), has_key() ? key_ : nullptr, has_key() ? key_length_ : 0,
-                           total);
+  const bool keyed = archive_.has_key();
+  an_extraction extraction(archive_, install, backup.get(), keyed ? archive_.key() : nullptr,
+                           keyed ? archive_.key_length() : 0, total);
   const size_t committed = run_ordered_jobs(
       refs.size(), jobs_, window,
       [&](size_t i, const a_job_turn& turn) {

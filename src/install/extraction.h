@@ -1,0 +1,53 @@
+// Extraction: the files an option text selects from an archive (or a set),
+// written below the install directory, reached from a descriptor of it.
+//
+// Every file goes through two stages:
+//   prepare  (on a worker thread) decode the file's stream into a temporary
+//            in its final directory and check the stream against its MAC;
+//   commit   (on the calling thread, strictly in extraction order) call the
+//            progress hook, back up what the file replaces, rename the
+//            temporary into place.
+// Workers decode ahead of the committer, so several cores share the work,
+// while everything anyone sees (the progress line, the log, the backup tree,
+// which files are in place when one fails) comes from the commits in order
+// and is the same for any number of workers. A file that fails leaves its
+// old version in place; the files after it are never committed.
+//
+// Tic::extract is this with one worker, into the current directory.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class Tic;
+
+class TicExtraction {
+ public:
+  // Extracts from |archive| into the directory open on |root| (a descriptor
+  // opened with O_PATH will do), decoding up to |jobs| files at once.
+  TicExtraction(Tic& archive, int root, unsigned jobs = 1);
+
+  // Before anything is written: the install directory must be writable and
+  // its file system must have room for the selected files (less what they
+  // replace, when nothing is backed up). 0, or -1 with the failure recorded
+  // about |directory_name|.
+  int check_room(const std::string& options, bool backup, const std::string& directory_name);
+
+  // Extracts the files |options| selects, in the order their streams lie;
+  // with a backup directory (named relative to the install directory) what
+  // they replace is kept there first. 0, or -1 with the failure recorded
+  // (ERROR, tic/error.h).
+  int extract(const std::string& options, const std::string& backup_dir);
+
+  // Called once before extraction puts its first file in place; false
+  // stops the extraction with nothing committed (kStepHeldBack). Lets a
+  // check that runs beside the decoding (the archives' signatures) hold
+  // back every commit until it has passed.
+  void set_commit_gate(std::function<bool()> gate) { commit_gate_ = std::move(gate); }
+
+ private:
+  Tic& archive_;
+  int root_;
+  unsigned jobs_;
+  std::function<bool()> commit_gate_;
+};

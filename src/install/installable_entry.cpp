@@ -1,0 +1,46 @@
+#include "install/installable_entry.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "install/install_directory.h"
+#include "tic/archive/stream_decoder.h"
+#include "tic/format/entry_name.h"
+
+namespace {
+
+// Only these are installed: regular files, directories and symbolic links.
+const char* refused_type(unsigned long mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG:
+    case S_IFDIR:
+    case S_IFLNK: return nullptr;
+    case S_IFCHR: return "refusing to create a character device";
+    case S_IFBLK: return "refusing to create a block device";
+    case S_IFIFO: return "refusing to create a FIFO";
+    case S_IFSOCK: return "refusing to create a socket";
+    default: return "refusing to create a file of unknown type";
+  }
+}
+
+// The last element of |name|.
+std::string base_of(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string stream_entry_problem(const std::string& name, const a_stream_entry& entry) {
+  // A directory's tar name ends with "/", the entry's does not.
+  const bool same_name = entry.pathname == name || (entry.is_directory() && entry.pathname == name + "/");
+  if (!same_name) return "stream holds " + entry.pathname + " instead";
+  if (const char* problem = entry_name_problem(name)) return problem;
+  if (entry.hard_link) return "refusing to create a hard link";
+  if (const char* refused = refused_type(entry.mode)) return refused;
+  if (base_of(name).compare(0, std::strlen(InstallDirectory::kTemporaryPrefix),
+                            InstallDirectory::kTemporaryPrefix) == 0)
+    return "name reserved for temporaries";
+  return "";
+}

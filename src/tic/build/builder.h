@@ -1,0 +1,83 @@
+// The archive builder: writes the TIC archive a Tic names from its prepared
+// table of contents and a directory scan (Tic::compress, Tic::write_toc and
+// Tic::write_dbversion enter it).
+//
+// Every scanned file becomes its own stream (tic/build/stream_compressor.h);
+// several are compressed at once (set_jobs) and appended to the archive one
+// after another in the scan's byte-wise path order, so the archive is the
+// same whatever the number of jobs. The streams lie back to back from
+// offset 104. After the last one come the version stamp block and the
+// tables; the header, with the whole-archive MAC over the tables, is
+// written last over the 104 zero bytes left at the start. A build that
+// fails leaves the file without a header.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+
+#include "tic/archive/tic.h"
+#include "tic/build/build_version.h"
+
+struct a_dir_scan_info;
+
+// A scanned path that cannot be archived, and why.
+struct a_build_refusal {
+  enum Kind {
+    kEntryName,  // no name inside an install directory: |name_problem|
+    kNameTooLong,  // longer than the string table holds
+    kMissing,    // not there (or not to be looked at): |error|
+    kFileType,   // not a regular file, directory or symbolic link: |mode|
+  };
+  std::string path;
+  Kind kind;
+  const char* name_problem = nullptr;
+  int error = 0;
+  mode_t mode = 0;
+};
+
+class TicBuilder {
+ public:
+  // Builds the archive |archive| names, from its table of contents.
+  explicit TicBuilder(Tic& archive);
+
+  // How the build goes: Tic::compress builds with one job, the stamp in
+  // local time, and no version information.
+  void set_jobs(unsigned jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
+  void set_source_date_epoch(long long epoch);
+  void set_version_info(const a_stamp_entries& entries) { version_.version_info = entries; }
+  // The header version and the stamp entries of an archive built now.
+  void build_version(TicHeader& header, a_stamp_entries& stamp) const;
+
+  // Before anything is written: every scanned path must make an entry name,
+  // be there, be a regular file, a directory or a symbolic link, and be
+  // listed in the table of contents (a directory only to be stored; the
+  // archive itself is left out). Each that is not goes to |refuse|, in
+  // path order, except an unlisted one, which gets "File not in toc: %s\n"
+  // on standard error. Adds the sizes of the regular files to archive to
+  // |*total|. True when every path can be archived.
+  bool check(const a_dir_scan_info& scan, const std::function<void(const a_build_refusal&)>& refuse,
+             unsigned long long* total);
+
+  // Writes the archive: 0, or 1 with the failure recorded in ERROR. A
+  // scanned path the table of contents does not list prints "File not in
+  // toc: %s\n".
+  int compress(const a_dir_scan_info& scan, bool all);
+
+  // The finishing steps on |descriptor|, open for writing after the last
+  // stream: stamp block, tables, header. 0, or -1.
+  int write_tables(int descriptor, bool all);
+  // Appends the stamp block that goes with |header| at the descriptor's
+  // position and records its place in |header|. 0, or -1.
+  int write_stamp(int descriptor, TicHeader& header);
+
+ private:
+  // The streams compressed, in path order, each appended in turn to
+  // |descriptor| from offset 104; true when every one was.
+  bool write_streams(int descriptor, const a_dir_scan_info& scan);
+
+  Tic& tic_;
+  unsigned jobs_ = 1;
+  a_build_version version_;
+};
