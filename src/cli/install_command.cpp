@@ -61,18 +61,18 @@ int CommandInstall::run() {
     // Hashes the archives beside the decoding; declared after the set,
     // which it reads until it is destroyed.
     SignatureCheck signatures;
-    const int valid = set.validate();
-    if (valid != 0) {
-      const Tic* member = set.failed_member();
-      subject = member != nullptr && member->path() != nullptr ? member->path() : "";
-      cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
-    } else if (!signatures.start(set)) {
+    // Nothing is written unless every archive is valid, and signed by a
+    // trusted key when keys are configured.
+    bool valid = validate_set(set, subject, cause);
+    if (valid && !signatures.start(set)) {
+      valid = false;
       subject = signatures.subject();
       cause = signatures.cause();
-    } else if (extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
+    }
+    if (valid && extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
       subject = error_subject();
       cause = error_cause();
-    } else {
+    } else if (valid) {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
       // No file is put in place before every signature has verified.
