@@ -3,10 +3,9 @@
 # tree, as whole commands measured in the same run, and reports each one's
 # peak memory.
 #
-# Three payloads:
-#   large  about 100 MB of the machine's shared libraries (big files)
-#   small  /usr/include (several thousand small files)
-#   tiny   100,000 files of a few dozen bytes in 1,000 directories
+# Three payloads (bench/payloads.sh): large (about 100 MB of shared
+# libraries), small (/usr/include) and tiny (100,000 files of a few dozen
+# bytes).
 # The archive for kestrel is built with tictool (the product key, so install
 # validates and decrypts as it does in the field); the tarball with
 # bsdtar -cjf. kestrel runs with KESTREL_JOBS=1 and with every processor,
@@ -20,6 +19,7 @@
 # /dev/shm measures without the disk).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/payloads.sh
 runs=${1:-5}
 shift || true
 payloads=("$@")
@@ -35,35 +35,6 @@ work=${BENCH_DIR:-$PWD/build/bench-install}
 rm -rf "$work"
 mkdir -p "$work/keys"
 minisign -G -W -p "$work/keys/bench.pub" -s "$work/bench.key" >/dev/null
-
-# Copies regular files of the machine's shared libraries of at most 20 MB,
-# largest first, until about 100 MB.
-make_large() {
-  mkdir -p "$1/lib"
-  find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name '*.so*' -size -20M -printf '%s %p\n' | sort -rn |
-    awk '{ total += $1; if (total > 100 * 1024 * 1024) exit; print $2 }' >"$1.files" || true
-  xargs -a "$1.files" cp -t "$1/lib/"
-  rm -f "$1.files"
-}
-
-make_small() {
-  cp -a /usr/include "$1/include"
-  # List-file fields cannot hold ";" or a line break.
-  find "$1" -name '*;*' -exec rm -rf {} + 2>/dev/null || true
-}
-
-make_tiny() {
-  python3 - "$1" <<'PY'
-import os, random, sys
-random.seed(1)
-root = sys.argv[1]
-for d in range(1000):
-    os.makedirs(f"{root}/d{d:03d}", exist_ok=True)
-    for f in range(100):
-        with open(f"{root}/d{d:03d}/f{f:02d}.txt", "w") as out:
-            out.write(f"line {f} of d{d:03d}\n" * random.randint(0, 3))
-PY
-}
 
 # Peak resident memory of a command, in KiB.
 peak() {
@@ -93,8 +64,7 @@ for payload in "${payloads[@]}"; do
   dir=$work/$payload
   mkdir -p "$dir/tree"
   "make_$payload" "$dir/tree"
-  (cd "$dir/tree" && find . -mindepth 1 ! -type d | sed 's|^\./||' | LC_ALL=C sort) |
-    awk '{ print $0 ";all;;0;0;0" }' > "$dir/tree.list"
+  list_tree "$dir/tree" "$dir/tree.list"
   echo "== $payload: $(wc -l < "$dir/tree.list") files, $(du -sb "$dir/tree" | cut -f1) bytes"
   "$tictool" build -C "$dir/tree" "$dir/tree.list" "$dir/payload.tic" .
   minisign -S -s "$work/bench.key" -m "$dir/payload.tic" >/dev/null
