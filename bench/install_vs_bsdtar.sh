@@ -12,7 +12,8 @@
 # and with every processor again on the archive signed with minisign and
 # its key trusted (KESTREL_TRUSTED_KEYS), so that the cost of the signature
 # check is the ratio of those two; with BEFORE=<kestrel binary> an earlier
-# kestrel is timed beside them.
+# kestrel is timed beside them, unsigned, with one job and with every
+# processor.
 #
 # Usage: bench/install_vs_bsdtar.sh [runs] [payload ...]   (default 5, all)
 # BENCH_DIR=<dir> puts the trees and installs there (default build/bench-install;
@@ -77,7 +78,9 @@ for payload in "${payloads[@]}"; do
             -n "kestrel install, $cpus jobs" "env KESTREL_JOBS=$cpus $kestrel install -d out -o all ../payload.tic"
             -n "kestrel install, $cpus jobs, signed"
             "env KESTREL_JOBS=$cpus KESTREL_TRUSTED_KEYS=$work/keys $kestrel install -d out -o all ../payload.tic")
-  [ -z "${BEFORE:-}" ] || commands+=(-n "kestrel before" "$BEFORE install -d out -o all ../payload.tic")
+  [ -z "${BEFORE:-}" ] ||
+    commands+=(-n "before, 1 job" "env KESTREL_JOBS=1 $BEFORE install -d out -o all ../payload.tic"
+               -n "before, $cpus jobs" "env KESTREL_JOBS=$cpus $BEFORE install -d out -o all ../payload.tic")
   hyperfine -N --warmup 1 --runs "$runs" --export-json result.json \
     --prepare "sh -c 'rm -rf out && mkdir out'" "${commands[@]}"
 
@@ -94,8 +97,11 @@ for payload in "${payloads[@]}"; do
     "$kestrel" install -d out -o all ../payload.tic)")
   diff -r --no-dereference tree out >/dev/null && echo "installed tree equals the source"
   if [ -n "${BEFORE:-}" ]; then
-    rm -rf out && mkdir out
-    memory+=("kestrel before=$(peak "$BEFORE" install -d out -o all ../payload.tic)")
+    for jobs in 1 "$cpus"; do
+      rm -rf out && mkdir out
+      name="before, $jobs job"; [ "$jobs" = 1 ] || name+=s
+      memory+=("$name=$(peak env KESTREL_JOBS=$jobs "$BEFORE" install -d out -o all ../payload.tic)")
+    done
   fi
   summary+=("$(report "$payload" result.json "${memory[@]}")")
   rm -rf out

@@ -20,6 +20,7 @@ struct ForgedEntry {
   std::string trailer;   // bytes appended after the compressed stream
   unsigned type = 0100000;  // the file type bits: a regular file unless set
   std::string symlink;      // the target, for a symbolic link
+  long long listed_size = -1;  // the table's file size, when not the contents' size
 };
 
 struct ForgedStream {
