@@ -64,6 +64,29 @@ bool write_ok(FILE* log) {
   return false;
 }
 
+// Extracts the selected files, none put in place before every signature
+// has verified, then ends the log with "ok". false with |subject| and
+// |cause| saying why.
+bool extract_and_log(TicExtraction& extraction, SignatureCheck& signatures, const std::string& options,
+                     const std::string& backup_dir, FILE* log, const std::string& log_file, std::string& subject,
+                     std::string& cause) {
+  extraction.set_commit_gate([&signatures] { return signatures.finish(); });
+  const int extracted = extraction.extract(options, backup_dir);
+  if (!signatures.finish()) {
+    subject = signatures.subject();
+    cause = signatures.cause();
+  } else if (extracted == -1) {
+    subject = error_subject();
+    cause = error_cause();
+  } else if (log != nullptr && !write_ok(log)) {
+    subject = log_file;
+    cause = strerror(errno);
+  } else {
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // Installs the selected files into the install directory. Every archive is
@@ -118,23 +141,8 @@ int CommandInstall::run() {
     } else if (valid) {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
-      // No file is put in place before every signature has verified.
-      extraction.set_commit_gate([&signatures] { return signatures.finish(); });
-      const int extracted = extraction.extract(options, backup_dir);
-      if (!signatures.finish()) {
-        subject = signatures.subject();
-        cause = signatures.cause();
-      } else if (extracted != -1) {
-        if (!log || write_ok(log.get())) {
-          result = 0;
-        } else {
-          subject = log_file;
-          cause = strerror(errno);
-        }
-      } else {
-        subject = error_subject();
-        cause = error_cause();
-      }
+      if (extract_and_log(extraction, signatures, options, backup_dir, log.get(), log_file, subject, cause))
+        result = 0;
     }
     log.reset();
     set.log_stream = nullptr;

@@ -388,6 +388,22 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
   return -1;
 }
 
+namespace {
+
+// The backup tree named |backup_dir|; when it lies inside the install
+// directory, archives are kept out of it. false (recorded) when it cannot
+// be placed.
+bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
+                      std::vector<a_reserved_path>& reserved, std::unique_ptr<BackupTree>& backup) {
+  an_admin_path where;
+  if (!place_backup_directory(install.descriptor(), backup_dir, where)) return false;
+  if (where.inside) reserved.push_back({where.relative, "the backup directory"});
+  backup = std::make_unique<BackupTree>(install, backup_dir, where.inside, where.relative);
+  return true;
+}
+
+}  // namespace
+
 int TicExtraction::extract(const std::string& options, const std::string& backup_dir) {
   std::vector<a_stream_ref> refs;
   if (archive_.selected_streams(options, refs) != 0) {
@@ -413,12 +429,7 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   }
   std::vector<a_reserved_path> reserved = reserved_paths_;
   std::unique_ptr<BackupTree> backup;
-  if (!backup_dir.empty()) {
-    an_admin_path where;
-    if (!place_backup_directory(install.descriptor(), backup_dir, where)) return -1;
-    if (where.inside) reserved.push_back({where.relative, "the backup directory"});
-    backup = std::make_unique<BackupTree>(install, backup_dir, where.inside, where.relative);
-  }
+  if (!backup_dir.empty() && !open_backup_tree(install, backup_dir, reserved, backup)) return -1;
 
   const bool keyed = archive_.has_key();
   an_extraction extraction(archive_, install, backup.get(), reserved, keyed ? archive_.key() : nullptr,

@@ -9,11 +9,7 @@ namespace {
 // "Ed": the algorithm of every minisign key.
 constexpr unsigned char kKeyAlgorithm[2] = {'E', 'd'};
 
-struct a_key_record {
-  unsigned char algorithm[2];
-  unsigned char id[kKeyIdSize];
-  unsigned char key[kPublicKeySize];
-};
+using a_key_record = a_minisign_record<kPublicKeySize>;
 static_assert(sizeof(a_key_record) == 42, "a minisign public key is 42 bytes");
 
 bool fail(std::string* why, const char* text) {
@@ -33,7 +29,7 @@ bool decode_public_key(std::string_view text, a_public_key* key, std::string* wh
   if (std::memcmp(record.algorithm, kKeyAlgorithm, sizeof kKeyAlgorithm) != 0)
     return fail(why, "not an Ed25519 minisign public key");
   std::memcpy(key->id, record.id, sizeof key->id);
-  std::memcpy(key->key, record.key, sizeof key->key);
+  std::memcpy(key->key, record.payload, sizeof key->key);
   return true;
 }
 

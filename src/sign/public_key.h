@@ -15,6 +15,15 @@
 constexpr size_t kKeyIdSize = 8;
 constexpr size_t kPublicKeySize = 32;
 
+// The base64 line of a key file, and the first one of a signature file:
+// two bytes naming the algorithm, the key id, then the key or the signature.
+template <size_t PayloadSize>
+struct a_minisign_record {
+  unsigned char algorithm[2];
+  unsigned char id[kKeyIdSize];
+  unsigned char payload[PayloadSize];
+};
+
 struct a_public_key {
   unsigned char id[kKeyIdSize] = {};
   unsigned char key[kPublicKeySize] = {};

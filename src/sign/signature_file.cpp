@@ -12,11 +12,7 @@ namespace {
 constexpr unsigned char kPrehashed[2] = {'E', 'D'};
 constexpr unsigned char kLegacy[2] = {'E', 'd'};
 
-struct a_signature_record {
-  unsigned char algorithm[2];
-  unsigned char key_id[kKeyIdSize];
-  unsigned char signature[kSignatureSize];
-};
+using a_signature_record = a_minisign_record<kSignatureSize>;
 static_assert(sizeof(a_signature_record) == 74, "a minisign signature line holds 74 bytes");
 static_assert(kSignatureSize == crypto_sign_BYTES);
 static_assert(kPublicKeySize == crypto_sign_PUBLICKEYBYTES);
@@ -46,8 +42,8 @@ bool decode_signature(std::string_view text, a_signature* signature, std::string
     *why = "unknown signature algorithm";
     return false;
   }
-  std::memcpy(signature->key_id, record.key_id, sizeof signature->key_id);
-  std::memcpy(signature->signature, record.signature, sizeof signature->signature);
+  std::memcpy(signature->key_id, record.id, sizeof signature->key_id);
+  std::memcpy(signature->signature, record.payload, sizeof signature->signature);
   signature->trusted_comment = std::string(lines[2].substr(kTrustedCommentPrefix.size()));
   return true;
 }
