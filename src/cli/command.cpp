@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include "cli/commands.h"
+#include "display/message.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
@@ -80,13 +81,13 @@ bool CommandInstall::handle_arg(ArgIterator& it) {
          CommandWithOptions::handle_arg(it);
 }
 
-void CommandVerify::usage() {
-  print_usage("usage: verify [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n");
-}
+void CommandOnInstalledFiles::usage() { print_usage(usage_line_); }
 
-void CommandRemove::usage() {
-  print_usage("usage: remove [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n");
-}
+CommandVerify::CommandVerify()
+    : CommandOnInstalledFiles("verify", "usage: verify [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n") {}
+
+CommandRemove::CommandRemove()
+    : CommandOnInstalledFiles("remove", "usage: remove [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n") {}
 
 void CommandRestore::usage() { print_usage("usage: restore -b <backup_dir> [-d <install_dir>]\n"); }
 
@@ -94,29 +95,33 @@ bool CommandRestore::handle_arg(ArgIterator& it) {
   return take_switch(it, "-b", "--backup", backup_dir) || CommandWithDirectory::handle_arg(it);
 }
 
+namespace {
+
+template <typename C>
+std::unique_ptr<Command> make() {
+  return std::make_unique<C>();
+}
+
+// The command words, compared without regard to case.
+constexpr struct {
+  const char* word;
+  std::unique_ptr<Command> (*make)();
+} kCommands[] = {
+    {"install", make<CommandInstall>},   {"list", make<CommandList>},         {"options", make<CommandOptions>},
+    {"space", make<CommandSpace>},       {"validate", make<CommandValidate>}, {"version", make<CommandVersion>},
+    {"verify", make<CommandVerify>},     {"remove", make<CommandRemove>},     {"restore", make<CommandRestore>},
+};
+
+}  // namespace
+
 std::unique_ptr<Command> make_command(int argc, char** argv) {
   std::unique_ptr<Command> command;
-  if (argc >= 2) {
-    const char* word = argv[1];
-    if (strcasecmp(word, "install") == 0)
-      command = std::make_unique<CommandInstall>();
-    else if (strcasecmp(word, "list") == 0)
-      command = std::make_unique<CommandList>();
-    else if (strcasecmp(word, "options") == 0)
-      command = std::make_unique<CommandOptions>();
-    else if (strcasecmp(word, "space") == 0)
-      command = std::make_unique<CommandSpace>();
-    else if (strcasecmp(word, "validate") == 0)
-      command = std::make_unique<CommandValidate>();
-    else if (strcasecmp(word, "version") == 0)
-      command = std::make_unique<CommandVersion>();
-    else if (strcasecmp(word, "verify") == 0)
-      command = std::make_unique<CommandVerify>();
-    else if (strcasecmp(word, "remove") == 0)
-      command = std::make_unique<CommandRemove>();
-    else if (strcasecmp(word, "restore") == 0)
-      command = std::make_unique<CommandRestore>();
-    if (command) command->args.assign(argv + 2, argv + argc);
+  for (const auto& c : kCommands) {
+    if (argc >= 2 && strcasecmp(argv[1], c.word) == 0) {
+      command = c.make();
+      command->args.assign(argv + 2, argv + argc);
+      break;
+    }
   }
   if (!command) {
     command = std::make_unique<CommandUsage>();
@@ -126,17 +131,8 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
   return command;
 }
 
-std::string printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f) c = '?';
-  }
-  return out;
-}
-
 void complain(const char* command, const std::string& subject, const std::string& cause) {
-  fprintf(stderr, "kestrel: %s: %s: %s\n", command, printable(subject).c_str(), printable(cause).c_str());
+  complain_as("kestrel", std::string(command) + ": " + printable(subject) + ": " + printable(cause));
 }
 
 void complain_recorded(const char* command, const std::string& fallback) {
@@ -147,6 +143,15 @@ std::string archive_problem(const Tic& member, int result) {
   if (!member.open_problem().empty()) return member.open_problem();
   if (member.descriptor() < 0) return "not open";
   return result == -1 ? "cannot compute the archive's MAC" : "archive does not match its MAC";
+}
+
+bool validate_set(const MultiTic& set, std::string& subject, std::string& cause) {
+  const int valid = set.validate();
+  if (valid == 0) return true;
+  const Tic* member = set.failed_member();
+  subject = member != nullptr && member->path() != nullptr ? member->path() : "";
+  cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
+  return false;
 }
 
 void complain_unreadable(const char* command, const MultiTic& set) {

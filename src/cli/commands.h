@@ -15,16 +15,19 @@
 //           ├── CommandSpace    space
 //           ├── CommandList     list      (-a/--all)
 //           ├── CommandInstall  install   (-l/--log, -b/--backup)
-//           ├── CommandVerify   verify
-//           └── CommandRemove   remove
+//           └── CommandOnInstalledFiles
+//               ├── CommandVerify   verify
+//               └── CommandRemove   remove
 #pragma once
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 class Tic;
+struct an_installed_file;
 
 // The first line of every usage text.
 extern const char kBanner[];
@@ -133,19 +136,50 @@ class CommandInstall : public CommandWithOptions {
   std::string log_file;
 };
 
-// Compares the installed files with the archives: one line per difference
-// on standard output.
-class CommandVerify : public CommandWithOptions {
+// What verify and remove share: every archive checked as install checks
+// it, each selected file compared with what is installed
+// (cli/installed_comparison.h), and a file that cannot be read named on
+// standard error. run() hands every other file to handle_file, in name
+// order, then calls finish.
+class CommandOnInstalledFiles : public CommandWithOptions {
  public:
   void usage() override;
   int run() override;
+
+ protected:
+  // |word| is the command word, |usage_line| its usage line.
+  CommandOnInstalledFiles(const char* word, const char* usage_line) : word_(word), usage_line_(usage_line) {}
+  // Deals with one file that could be compared, below the install
+  // directory open on |root|; false when the command fails for it.
+  virtual bool handle_file(int root, const an_installed_file& file) = 0;
+  // After the last file; false when the command fails.
+  virtual bool finish(int root);
+
+  const char* word_;
+  const char* usage_line_;
+};
+
+// Compares the installed files with the archives: one line per difference
+// on standard output.
+class CommandVerify : public CommandOnInstalledFiles {
+ public:
+  CommandVerify();
+
+ protected:
+  bool handle_file(int root, const an_installed_file& file) override;
 };
 
 // Removes the installed files that still match the archives.
-class CommandRemove : public CommandWithOptions {
+class CommandRemove : public CommandOnInstalledFiles {
  public:
-  void usage() override;
-  int run() override;
+  CommandRemove();
+
+ protected:
+  bool handle_file(int root, const an_installed_file& file) override;
+  bool finish(int root) override;
+
+  // The directories that may be left empty by what was removed.
+  std::set<std::string> may_be_empty_;
 };
 
 // Undoes an installation from its backup tree.
@@ -165,12 +199,9 @@ std::unique_ptr<Command> make_command(int argc, char** argv);
 // Says why a command failed, as one line on standard error:
 //   kestrel: <command>: <subject>: <cause>
 // Archive contents (names, libarchive's words) can hold anything, so control
-// characters are shown as "?" and the line stays one line.
+// characters are shown as "?" (printable, display/message.h) and the line
+// stays one line.
 void complain(const char* command, const std::string& subject, const std::string& cause);
-
-// |text| with its control characters shown as "?", so that it prints as
-// part of one line.
-std::string printable(const std::string& text);
 
 // complain() about the failure the archive module recorded last, naming
 // |fallback| when the failure names nothing.
@@ -180,7 +211,13 @@ void complain_recorded(const char* command, const std::string& fallback);
 // integrity check |result| (nonzero) says.
 std::string archive_problem(const Tic& member, int result);
 
+class MultiTic;
+
+// Checks every archive of |set| (MultiTic::validate): true, or false with
+// the archive that failed in |subject| (empty when none is named) and why
+// in |cause|.
+bool validate_set(const MultiTic& set, std::string& subject, std::string& cause);
+
 // For the commands that report whatever the set could read (list, space,
 // options): one line for the archive that stopped the reading, if any.
-class MultiTic;
 void complain_unreadable(const char* command, const MultiTic& set);

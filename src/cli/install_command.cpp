@@ -57,15 +57,12 @@ int CommandInstall::run() {
     KestrelTic set(args, true, key.bytes(), key.length());
     TicExtraction extraction(set, root.get(), jobs);
     set.log_stream = log.get();
-    const int valid = set.validate();
-    if (valid != 0) {
-      const Tic* member = set.failed_member();
-      subject = member != nullptr && member->path() != nullptr ? member->path() : "";
-      cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
-    } else if (extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
+    // Nothing is written unless every archive is valid.
+    const bool valid = validate_set(set, subject, cause);
+    if (valid && extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
       subject = error_subject();
       cause = error_cause();
-    } else {
+    } else if (valid) {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
       if (extraction.extract(options, backup_dir) != -1) {

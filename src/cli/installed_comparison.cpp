@@ -33,12 +33,9 @@ int compare_with_install_directory(const char* command, const std::string& direc
 
   const ArchiveKey key;
   MultiTic set(archives, false, key.bytes(), key.length());
-  const int valid = set.validate();
-  if (valid != 0) {
-    const Tic* member = set.failed_member();
-    const bool named = member != nullptr && member->path() != nullptr;
-    complain(command, named ? member->path() : where,
-             member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC");
+  std::string subject, cause;
+  if (!validate_set(set, subject, cause)) {
+    complain(command, subject.empty() ? where : subject, cause);
     return -1;
   }
   if (compare_installed_files(set, options, root.get(), key.bytes(), key.length(), jobs, files) != 0) {
@@ -47,3 +44,25 @@ int compare_with_install_directory(const char* command, const std::string& direc
   }
   return 0;
 }
+
+int CommandOnInstalledFiles::run() {
+  if (args.empty()) {
+    usage();
+    return -1;
+  }
+  UniqueFd root;
+  std::vector<an_installed_file> files;
+  if (compare_with_install_directory(word_, directory, args, options, root, files) != 0) return -1;
+  bool good = true;
+  for (const an_installed_file& file : files) {
+    if (file.problem.failed()) {
+      complain(word_, file.name, file.problem.text());
+      good = false;
+    } else if (!handle_file(root.get(), file)) {
+      good = false;
+    }
+  }
+  return finish(root.get()) && good ? 0 : -1;
+}
+
+bool CommandOnInstalledFiles::finish(int) { return true; }

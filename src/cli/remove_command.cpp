@@ -4,14 +4,13 @@
 #include <set>
 
 #include "cli/commands.h"
+#include "display/message.h"
 #include "cli/installed_comparison.h"
 #include "install/install_directory.h"
 
 namespace {
 
-void keep_changed(const std::string& name) {
-  fprintf(stderr, "kestrel: remove: kept changed file %s\n", printable(name).c_str());
-}
+void keep_changed(const std::string& name) { complain_as("kestrel", "remove: kept changed file " + printable(name)); }
 
 }  // namespace
 
@@ -22,48 +21,32 @@ void keep_changed(const std::string& name) {
 // and is named on standard error, and the status is then 255. Files already
 // gone are passed over, so an interrupted removal can be run again. Every
 // archive and every selected stream is checked before anything is removed.
-int CommandRemove::run() {
-  if (args.empty()) {
-    usage();
-    return -1;
+bool CommandRemove::handle_file(int root, const an_installed_file& file) {
+  if (!file.link.empty()) {
+    complain("remove", file.name, "refusing to remove through symbolic link " + file.link);
+    return false;
   }
-  UniqueFd root;
-  std::vector<an_installed_file> files;
-  if (compare_with_install_directory("remove", directory, args, options, root, files) != 0) return -1;
-  int result = 0;
-  std::set<std::string> may_be_empty;
-  for (const an_installed_file& file : files) {
-    if (file.problem.failed()) {
-      complain("remove", file.name, file.problem.text());
-      result = -1;
-    } else if (!file.link.empty()) {
-      complain("remove", file.name, "refusing to remove through symbolic link " + file.link);
-      result = -1;
-    } else if ((file.differences & kDifferenceMissing) != 0) {
-      // Nothing to remove.
-    } else if ((file.differences & (kDifferenceType | kDifferenceTarget | kDifferenceContent)) != 0) {
-      keep_changed(file.name);
-      result = -1;
-    } else if (S_ISDIR(file.mode)) {
-      // A directory of the archive goes once it is empty, with the others.
-      may_be_empty.insert(file.name);
-      add_parent_directories(file.name, may_be_empty);
-    } else {
-      a_failure failure;
-      switch (remove_installed_file(root.get(), file, failure)) {
-        case a_removal::kRemoved: add_parent_directories(file.name, may_be_empty); break;
-        case a_removal::kGone: break;
-        case a_removal::kReplaced:
-          keep_changed(file.name);
-          result = -1;
-          break;
-        case a_removal::kFailed:
-          complain("remove", file.name, failure.text());
-          result = -1;
-          break;
-      }
-    }
+  if ((file.differences & kDifferenceMissing) != 0) return true;  // nothing to remove
+  if ((file.differences & (kDifferenceType | kDifferenceTarget | kDifferenceContent)) != 0) {
+    keep_changed(file.name);
+    return false;
   }
-  remove_empty_directories(root.get(), may_be_empty);
-  return result;
+  if (S_ISDIR(file.mode)) {
+    // A directory of the archive goes once it is empty, with the others.
+    may_be_empty_.insert(file.name);
+    add_parent_directories(file.name, may_be_empty_);
+    return true;
+  }
+  a_failure failure;
+  switch (remove_installed_file(root, file, failure)) {
+    case a_removal::kRemoved: add_parent_directories(file.name, may_be_empty_); return true;
+    case a_removal::kGone: return true;
+    case a_removal::kReplaced: keep_changed(file.name); return false;
+    default: complain("remove", file.name, failure.text()); return false;
+  }
+}
+
+bool CommandRemove::finish(int root) {
+  remove_empty_directories(root, may_be_empty_);
+  return true;
 }

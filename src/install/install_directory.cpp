@@ -20,10 +20,6 @@ constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // directory by directory, so a few suffice.
 constexpr size_t kCacheLimit = 64;
 
-std::string join(const std::string& directory, const std::string& name) {
-  return directory.empty() ? name : directory + "/" + name;
-}
-
 // Why |name| in |parent| could not be opened as a directory, as a failure
 // about |path| (its path below the root).
 bool refuse(int parent, const std::string& name, const std::string& path, a_failure& failure) {
@@ -59,6 +55,10 @@ bool names_no_file(const std::string& name, const std::vector<std::string>& elem
 }
 
 }  // namespace
+
+std::string join_path(const std::string& directory, const std::string& name) {
+  return directory.empty() ? name : directory + "/" + name;
+}
 
 std::vector<std::string> path_elements(const std::string& path) {
   std::vector<std::string> out;
@@ -122,7 +122,7 @@ std::shared_ptr<const UniqueFd> InstallDirectory::directory(const std::string& p
     std::lock_guard<std::mutex> hold(lock_);
     for (;; --known) {
       walked.clear();
-      for (size_t i = 0; i < known; ++i) walked = join(walked, elements[i]);
+      for (size_t i = 0; i < known; ++i) walked = join_path(walked, elements[i]);
       auto found = cache_.find(walked);
       if (found != cache_.end()) {
         at = found->second;
@@ -134,7 +134,7 @@ std::shared_ptr<const UniqueFd> InstallDirectory::directory(const std::string& p
   if (!at) at = root_;
   for (size_t i = known; i < elements.size(); ++i) {
     const std::string& name = elements[i];
-    walked = join(walked, name);
+    walked = join_path(walked, name);
     bool made = false;
     int fd = openat(at->get(), name.c_str(), kDirectoryFlags);
     if (fd < 0 && errno == ENOENT && create) {
@@ -172,7 +172,7 @@ bool InstallDirectory::place_of(const std::string& name, a_place& place, a_failu
   place.base = elements.back();
   elements.pop_back();
   place.parent.clear();
-  for (const std::string& e : elements) place.parent = join(place.parent, e);
+  for (const std::string& e : elements) place.parent = join_path(place.parent, e);
   {
     std::lock_guard<std::mutex> hold(lock_);
     place.generation = generation_;
@@ -249,7 +249,7 @@ a_reach reach_directory(int root, const std::string& path, a_reached_directory& 
   }
   std::string walked;
   for (const std::string& name : path_elements(path)) {
-    walked = join(walked, name);
+    walked = join_path(walked, name);
     UniqueFd next(openat(at.get(), name.c_str(), kDirectoryFlags));
     if (!next.valid()) {
       const int error = errno;
@@ -278,7 +278,7 @@ a_reach reach_parent(int root, const std::string& name, a_reached_directory& out
     return a_reach::kFailed;
   }
   std::string parent;
-  for (size_t i = 0; i + 1 < elements.size(); ++i) parent = join(parent, elements[i]);
+  for (size_t i = 0; i + 1 < elements.size(); ++i) parent = join_path(parent, elements[i]);
   out.base = elements.back();
   return reach_directory(root, parent, out, failure);
 }
@@ -286,7 +286,7 @@ a_reach reach_parent(int root, const std::string& name, a_reached_directory& out
 void add_parent_directories(const std::string& name, std::set<std::string>& out) {
   const std::vector<std::string> elements = path_elements(name);
   std::string walked;
-  for (size_t i = 0; i + 1 < elements.size(); ++i) out.insert(walked = join(walked, elements[i]));
+  for (size_t i = 0; i + 1 < elements.size(); ++i) out.insert(walked = join_path(walked, elements[i]));
 }
 
 size_t remove_empty_directories(int root, const std::set<std::string>& paths) {

@@ -111,6 +111,10 @@ class InstallDirectory {
 // longer runs: what a killed install left, which nobody will rename.
 bool is_abandoned_temporary(const char* name);
 
+// |name| in the directory |directory|, a path below the root ("" for the
+// root itself).
+std::string join_path(const std::string& directory, const std::string& name);
+
 // The path elements of |path|, without empty and "." elements: "a//./b"
 // names the same place as "a/b".
 std::vector<std::string> path_elements(const std::string& path);

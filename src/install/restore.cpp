@@ -18,10 +18,6 @@ namespace {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::string join(const std::string& directory, const std::string& name) {
-  return directory.empty() ? name : directory + "/" + name;
-}
-
 bool same_object(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 bool is_temporary(const std::string& name) {
@@ -78,7 +74,7 @@ bool holds_marker(int directory, const std::string& base, const std::string& nam
   for (const std::string& member : members) {
     struct stat st;
     if (fstatat(tree.get(), member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
-    const std::string path = join(name, member);
+    const std::string path = join_path(name, member);
     if (S_ISDIR(st.st_mode) ? holds_marker(tree.get(), member, path) : is_marker(tree.get(), member, path, st))
       return true;
   }
@@ -152,7 +148,7 @@ void BackupRestore::restore_members(int directory, const std::string& path,
       if (is_abandoned_temporary(member.c_str())) unlinkat(directory, member.c_str(), 0);
       continue;
     }
-    const std::string name = join(path, member);
+    const std::string name = join_path(path, member);
     struct stat st;
     a_failure failure;
     if (fstatat(directory, member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -85,8 +85,12 @@ std::string error_sentence(long long word) {
   return sentence;
 }
 
+long long error_word(int error, unsigned step) {
+  return static_cast<long long>(static_cast<int>(static_cast<unsigned>(error) | (step << 8)));
+}
+
 void record_error(unsigned step) {
-  ERROR = static_cast<long long>(static_cast<int>(static_cast<unsigned>(errno) | (step << 8)));
+  ERROR = error_word(errno, step);
   subject_of_error.clear();
   cause_of_error.clear();
 }
@@ -133,8 +137,7 @@ bool a_failure::set(unsigned failed_step, const std::string& why) {
 }
 
 void a_failure::publish(const std::string& subject) const {
-  const auto word = static_cast<long long>(static_cast<int>(static_cast<unsigned>(error) | (step << 8)));
-  record_error_word(word, subject, cause);
+  record_error_word(error_word(error, step), subject, cause);
 }
 
 std::string a_failure::text() const {

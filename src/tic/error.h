@@ -73,7 +73,9 @@ enum a_step : unsigned {
 // does not list.
 constexpr long long kErrorNotInToc = -1;
 
-// The parts of an error word.
+// The word for a failure of |step| with |error| (an errno value): error OR
+// step << 8, as a signed 32-bit value widened to 64 bits; and its parts.
+long long error_word(int error, unsigned step);
 unsigned error_step(long long word);
 int error_errno(long long word);
 
@@ -86,10 +88,9 @@ const char* step_phrase(unsigned step);
 // match its MAC"). "no error" for 0.
 std::string error_sentence(long long word);
 
-// ERROR = errno | (step << 8), as a signed 32-bit value widened to 64 bits.
-// The overloads with |subject| also record what the step worked on (an entry
-// name, an input path, an archive path) and, when given, |cause|: why it
-// failed, where errno cannot say it.
+// ERROR = error_word(errno, step). The overloads with |subject| also record
+// what the step worked on (an entry name, an input path, an archive path)
+// and, when given, |cause|: why it failed, where errno cannot say it.
 void record_error(unsigned step);
 void record_error(unsigned step, const std::string& subject, const std::string& cause = std::string());
 

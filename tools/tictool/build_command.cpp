@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "crypto/archive_key.h"
+#include "display/message.h"
 #include "display/progress.h"
 #include "platform/current_directory.h"
 #include "platform/fd.h"
@@ -32,12 +33,10 @@ constexpr int kFailure = 1;
 
 void complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void complain(const char* format, ...) {
-  std::fputs("tictool: ", stderr);
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  vcomplain_as("tictool", format, args);
   va_end(args);
-  std::fputc('\n', stderr);
 }
 
 // "./a/b/" -> "a/b": the spellings of one path that would otherwise give

@@ -95,21 +95,71 @@ bool parse_count(const char* text, long max, int& out) {
   return true;
 }
 
+// The switch at argv[i], or null at the first positional argument, which
+// |i| then points at: switches end at a word that does not start with "-"
+// (or is "-" alone) and at "--", which is passed over.
+const char* next_switch(int argc, const char* const* argv, int& i) {
+  if (i >= argc) return nullptr;
+  const char* arg = argv[i];
+  if (std::strcmp(arg, "--") == 0) {
+    ++i;
+    return nullptr;
+  }
+  return arg[0] == '-' && arg[1] != '\0' ? arg : nullptr;
+}
+
 // Most compressions at a time that make sense on any machine.
 constexpr long kMaxJobs = 1024;
+
+// The number of jobs of "-j <n>" or "-j<n>", from 1 to kMaxJobs; what is
+// wrong with |text|, or empty.
+std::string take_jobs(const char* text, unsigned& out) {
+  int jobs = 0;
+  if (!parse_count(text, kMaxJobs, jobs) || jobs < 1) return std::string("not a number of jobs from 1 to 1024: ") + text;
+  out = static_cast<unsigned>(jobs);
+  return "";
+}
+
+// --version-info KEY=VALUE; what is wrong with it, or empty.
+std::string take_version_info(const char* value, a_build_request& r) {
+  const char* equals = std::strchr(value, '=');
+  if (equals == nullptr) return std::string("--version-info ") + value + ": not KEY=VALUE";
+  std::string key(value, equals), text(equals + 1);
+  const std::string problem = version_info_problem(key, text);
+  if (!problem.empty()) return std::string("--version-info ") + value + ": " + problem;
+  r.version_info.emplace_back(std::move(key), std::move(text));
+  return "";
+}
+
+bool takes_value(const char* arg) {
+  return is(arg, "-C", "--directory") || is(arg, "-k", "--keep-path-elements") || is(arg, "-p", "--product") ||
+         is(arg, "-j", "--jobs") || is(arg, nullptr, "--version-info");
+}
+
+// The value of a build switch that takes one; what is wrong with it, or
+// empty.
+std::string take_value(const char* arg, const char* value, a_build_request& r) {
+  if (is(arg, "-C", "--directory")) {
+    r.directory = value;
+  } else if (is(arg, "-p", "--product")) {
+    r.product = value;
+  } else if (is(arg, "-j", "--jobs")) {
+    return take_jobs(value, r.jobs);
+  } else if (is(arg, nullptr, "--version-info")) {
+    return take_version_info(value, r);
+  } else if (!parse_count(value, 1000000, r.keep_path_elements)) {
+    return std::string("not a number of path elements: ") + value;
+  }
+  return "";
+}
 
 a_command_line parse_build(int argc, const char* const* argv, int i) {
   a_command_line out;
   out.action = an_action::kBuild;
   a_build_request& r = out.build;
-  for (; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--") == 0) {
-      ++i;
-      break;
-    }
-    if (arg[0] != '-' || arg[1] == '\0') break;
+  for (const char* arg; (arg = next_switch(argc, argv, i)) != nullptr; ++i) {
     if (is(arg, "-h", "--help")) return help(kBuildUsage);
+    std::string error;
     if (is(arg, "-a", "--all")) {
       r.all = true;
     } else if (is(arg, nullptr, "--no-key")) {
@@ -117,37 +167,15 @@ a_command_line parse_build(int argc, const char* const* argv, int i) {
     } else if (is(arg, "-v", "--verbose")) {
       r.verbose = true;
     } else if (std::strncmp(arg, "-j", 2) == 0 && arg[2] != '\0') {
-      // "-j4", as make takes it.
-      int jobs = 0;
-      if (!parse_count(arg + 2, kMaxJobs, jobs) || jobs < 1)
-        return bad_usage(std::string("not a number of jobs from 1 to 1024: ") + (arg + 2), kBuildUsage);
-      r.jobs = static_cast<unsigned>(jobs);
-    } else if (is(arg, "-C", "--directory") || is(arg, "-k", "--keep-path-elements") || is(arg, "-p", "--product") ||
-               is(arg, "-j", "--jobs") || is(arg, nullptr, "--version-info")) {
-      if (i + 1 >= argc) return bad_usage(std::string("option ") + arg + " needs a value", kBuildUsage);
-      const char* value = argv[++i];
-      int jobs = 0;
-      if (is(arg, "-C", "--directory")) {
-        r.directory = value;
-      } else if (is(arg, "-p", "--product")) {
-        r.product = value;
-      } else if (is(arg, "-j", "--jobs")) {
-        if (!parse_count(value, kMaxJobs, jobs) || jobs < 1)
-          return bad_usage(std::string("not a number of jobs from 1 to 1024: ") + value, kBuildUsage);
-        r.jobs = static_cast<unsigned>(jobs);
-      } else if (is(arg, nullptr, "--version-info")) {
-        const char* equals = std::strchr(value, '=');
-        if (equals == nullptr) return bad_usage(std::string("--version-info ") + value + ": not KEY=VALUE", kBuildUsage);
-        std::string key(value, equals), text(equals + 1);
-        const std::string problem = version_info_problem(key, text);
-        if (!problem.empty()) return bad_usage(std::string("--version-info ") + value + ": " + problem, kBuildUsage);
-        r.version_info.emplace_back(std::move(key), std::move(text));
-      } else if (!parse_count(value, 1000000, r.keep_path_elements)) {
-        return bad_usage(std::string("not a number of path elements: ") + value, kBuildUsage);
-      }
+      error = take_jobs(arg + 2, r.jobs);  // "-j4", as make takes it
+    } else if (!takes_value(arg)) {
+      error = std::string("unknown option: ") + arg;
+    } else if (i + 1 >= argc) {
+      error = std::string("option ") + arg + " needs a value";
     } else {
-      return bad_usage(std::string("unknown option: ") + arg, kBuildUsage);
+      error = take_value(arg, argv[++i], r);
     }
+    if (!error.empty()) return bad_usage(error, kBuildUsage);
   }
   const int positionals = argc - i;
   if (positionals < 1) return bad_usage("missing list file", kBuildUsage);
@@ -162,13 +190,7 @@ a_command_line parse_build(int argc, const char* const* argv, int i) {
 a_command_line parse_dump(int argc, const char* const* argv, int i) {
   a_command_line out;
   out.action = an_action::kDump;
-  for (; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--") == 0) {
-      ++i;
-      break;
-    }
-    if (arg[0] != '-' || arg[1] == '\0') break;
+  for (const char* arg; (arg = next_switch(argc, argv, i)) != nullptr; ++i) {
     if (is(arg, "-h", "--help")) return help(kDumpUsage);
     if (!is(arg, nullptr, "--json")) return bad_usage(std::string("unknown option: ") + arg, kDumpUsage);
     out.dump.json = true;

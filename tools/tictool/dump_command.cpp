@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "crypto/archive_key.h"
+#include "display/message.h"
 #include "display/progress.h"
 #include "tic/archive/inspect.h"
 #include "tic/format/options.h"
@@ -180,31 +181,20 @@ void show_set(const std::vector<an_archive_inspection>& members, a_shown_set& ou
 
 // ---- text
 
-std::string printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
+// Names and texts with every control character shown as \xNN.
+std::string escaped(const std::string& text) { return printable(text, a_control_shown::kHexEscape); }
 
 std::string joined(const std::vector<std::string>& names, const char* separator) {
   std::string out;
-  for (const std::string& name : names) out += (out.empty() ? "" : separator) + printable(name);
+  for (const std::string& name : names) out += (out.empty() ? "" : separator) + escaped(name);
   return out.empty() ? "-" : out;
 }
 
 void text_options(const std::vector<a_shown_option>& options) {
   for (const a_shown_option& o : options) {
-    std::printf("  option %s\n", printable(o.name).c_str());
+    std::printf("  option %s\n", escaped(o.name).c_str());
     std::printf("    number %llu\n", static_cast<unsigned long long>(o.number));
-    std::printf("    description %s\n", o.described ? printable(o.description).c_str() : "-");
+    std::printf("    description %s\n", o.described ? escaped(o.description).c_str() : "-");
     std::printf("    archives %s\n", joined(o.archives, " ").c_str());
   }
 }
@@ -212,12 +202,12 @@ void text_options(const std::vector<a_shown_option>& options) {
 void text_entries(const std::vector<a_shown_entry>& entries) {
   for (const a_shown_entry& e : entries) {
     const TicTocEntry& r = *e.record;
-    std::printf("  entry %s\n", printable(e.name).c_str());
+    std::printf("  entry %s\n", escaped(e.name).c_str());
     std::printf("    size %llu\n", static_cast<unsigned long long>(r.file_size));
     std::printf("    mode %s\n", e.has_mode ? e.mode.c_str() : "-");
     std::printf("    options %s (mask %s)\n", joined(e.options, "|").c_str(), mask_text(r.mask).c_str());
     std::printf("    control %s (mask %s)\n", joined(e.control, "|").c_str(), mask_text(r.control_mask).c_str());
-    std::printf("    archive %s\n", e.archive.empty() ? "-" : printable(e.archive).c_str());
+    std::printf("    archive %s\n", e.archive.empty() ? "-" : escaped(e.archive).c_str());
     std::printf("    data offset %llu\n", static_cast<unsigned long long>(r.data_offset));
     std::printf("    stored length %llu\n", static_cast<unsigned long long>(r.stored_length));
     std::printf("    mac %s\n", hex(r.mac, sizeof r.mac).c_str());
@@ -228,7 +218,7 @@ void text_entries(const std::vector<a_shown_entry>& entries) {
 
 void text_archive(const a_shown_archive& shown) {
   const an_archive_inspection& in = *shown.inspection;
-  std::printf("archive %s\n", printable(in.path).c_str());
+  std::printf("archive %s\n", escaped(in.path).c_str());
   std::printf("  size %llu\n", static_cast<unsigned long long>(in.file_size));
   if (in.header_read) {
     const TicHeader& h = in.header;
@@ -246,10 +236,10 @@ void text_archive(const a_shown_archive& shown) {
   }
   text_options(shown.options);
   text_entries(shown.entries);
-  for (size_t i = 0; i < in.strings.size(); ++i) std::printf("  string %zu %s\n", i, printable(in.strings[i]).c_str());
+  for (size_t i = 0; i < in.strings.size(); ++i) std::printf("  string %zu %s\n", i, escaped(in.strings[i]).c_str());
   for (const a_stamp_entry& s : in.stamp)
-    std::printf("  stamp %s=%s\n", printable(s.key).c_str(), printable(s.value).c_str());
-  for (const std::string& problem : in.problems) std::printf("  stopped %s\n", printable(problem).c_str());
+    std::printf("  stamp %s=%s\n", escaped(s.key).c_str(), escaped(s.value).c_str());
+  for (const std::string& problem : in.problems) std::printf("  stopped %s\n", escaped(problem).c_str());
 }
 
 void text_set(const a_shown_set& set) {

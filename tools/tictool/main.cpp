@@ -7,6 +7,7 @@
 
 #include "build_command.h"
 #include "command_line.h"
+#include "display/message.h"
 #include "dump_command.h"
 #include "own_stamp.h"
 #include "stamp/own_version.h"
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
     case an_action::kBadUsage:
       break;
   }
-  std::fprintf(stderr, "tictool: %s\n", command.error.c_str());
+  complain_as("tictool", command.error);
   std::fputs(command.usage, stderr);
   return kBadUsageStatus;
 }

@@ -58,16 +58,12 @@ struct TicHeader {
 };
 
 static_assert(sizeof(TicHeader) == TicHeader::kSize, "TicHeader must be 104 bytes");
+// Each table's offset beside its count, then the stamp block's place and
+// the version.
 static_assert(offsetof(TicHeader, mac) == 0);
-static_assert(offsetof(TicHeader, toc_offset) == 32);
-static_assert(offsetof(TicHeader, entry_count) == 40);
-static_assert(offsetof(TicHeader, option_offset) == 48);
-static_assert(offsetof(TicHeader, option_count) == 56);
-static_assert(offsetof(TicHeader, string_offset) == 64);
-static_assert(offsetof(TicHeader, string_count) == 72);
-static_assert(offsetof(TicHeader, version_offset) == 80);
-static_assert(offsetof(TicHeader, version_length) == 88);
-static_assert(offsetof(TicHeader, build) == 96);
-static_assert(offsetof(TicHeader, major) == 100);
-static_assert(offsetof(TicHeader, minor) == 101);
-static_assert(offsetof(TicHeader, patch) == 102);
+static_assert(offsetof(TicHeader, toc_offset) == 32 && offsetof(TicHeader, entry_count) == 40);
+static_assert(offsetof(TicHeader, option_offset) == 48 && offsetof(TicHeader, option_count) == 56);
+static_assert(offsetof(TicHeader, string_offset) == 64 && offsetof(TicHeader, string_count) == 72);
+static_assert(offsetof(TicHeader, version_offset) == 80 && offsetof(TicHeader, version_length) == 88);
+static_assert(offsetof(TicHeader, build) == 96 && offsetof(TicHeader, major) == 100 &&
+              offsetof(TicHeader, minor) == 101 && offsetof(TicHeader, patch) == 102);

@@ -76,91 +76,125 @@ bool only_columns(const TicTocEntry& entry) {
          entry.file_size == 0 && entry.stored_length == 0 && entry.name_index == 0;
 }
 
-}  // namespace
+using Line = const std::pair<const std::string, TicTocEntry>*;
 
-bool TicToc::encode_list(std::string* out, std::string* error) const {
-  // The reader numbers options in order of first appearance, so the option
-  // with bit k must be the k-th to be named.
-  const size_t count = options.option_map.size();
-  std::vector<const std::string*> by_bit(count, nullptr);
+// The option names by bit number. The reader numbers options in order of
+// first appearance, so the option with bit k must be the k-th to be named.
+bool options_by_bit(const TicOptions& options, std::vector<const std::string*>& by_bit, std::string* error) {
+  by_bit.assign(options.option_map.size(), nullptr);
   for (const auto& [name, option] : options.option_map) {
     if (name.empty() || name.find_first_of("|;\n") != std::string::npos)
       return fail(error, "option name not writable: " + name);
-    if (option.bit >= count || by_bit[option.bit] != nullptr)
+    if (option.bit >= by_bit.size() || by_bit[option.bit] != nullptr)
       return fail(error, "option bits not numbered by appearance: " + name);
     if (option.name_index != 0 || option.description_index != 0)
       return fail(error, "option with string indices: " + name);
     by_bit[option.bit] = &name;
   }
+  return true;
+}
 
-  // Appends to |column| names whose bit values together make |mask|: every
-  // option already defined (bits below |*named|) that lies within it, then
-  // the next undefined ones in bit order for as long as they lie within it.
-  // Defining an option early never keeps a later line from being written.
-  auto spell = [&](unsigned long long mask, std::string& column, size_t* named) {
-    unsigned long long spelled = 0;
-    auto add = [&](size_t bit) {
-      if (!column.empty()) column += '|';
-      column += *by_bit[bit];
-      spelled |= option_bit_value(bit);
-    };
-    for (size_t bit = 0; bit < *named; ++bit)
-      if ((option_bit_value(bit) & ~mask) == 0) add(bit);
-    for (; *named < count && (option_bit_value(*named) & ~mask) == 0; ++*named) add(*named);
-    return spelled == mask;
-  };
-
-  std::vector<const std::pair<const std::string, TicTocEntry>*> waiting;
-  for (const auto& item : file_map) {
-    const auto& [name, entry] = item;
-    if (name.find_first_of(";\n") != std::string::npos) return fail(error, "file name not writable: " + name);
-    if (!only_columns(entry)) return fail(error, "file with stream fields: " + name);
-    waiting.push_back(&item);
+// The lines to write, in name order: every entry the text can carry.
+bool writable_lines(const std::map<std::string, TicTocEntry>& files, std::vector<Line>& lines, std::string* error) {
+  for (const auto& item : files) {
+    if (item.first.find_first_of(";\n") != std::string::npos)
+      return fail(error, "file name not writable: " + item.first);
+    if (!only_columns(item.second)) return fail(error, "file with stream fields: " + item.first);
+    lines.push_back(&item);
   }
+  return true;
+}
 
-  // The line that defines the most options goes next, until no line
+// The text form written line by line, with the count of options it has
+// defined so far (those with the lowest bit numbers).
+class a_list_text {
+ public:
+  explicit a_list_text(const std::vector<const std::string*>& by_bit) : by_bit_(by_bit) {}
+
+  // Writes the line that defines the most options next, until no line
   // defines any more; the rest follow in name order. With at most 32
   // options every bit value is its own, a line only names options it
   // defines or that are defined before it, and this always succeeds. From
   // the 33rd option on bit values repeat, a line can spell its mask with
   // earlier options before it has defined the one it alone names, and a
-  // table can need an order this does not find: it is then refused.
-  std::string text;
-  size_t named = 0;  // options the text has defined so far
+  // table can need an order this does not find: its lines stay in |lines|.
+  void write(std::vector<Line>& lines) {
+    for (size_t best; (best = most_defining(lines)) < lines.size();) {
+      write_line(*lines[best]);
+      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(best));
+    }
+    std::vector<Line> unwritten;
+    for (Line line : lines)
+      if (!write_line(*line)) unwritten.push_back(line);
+    lines.swap(unwritten);
+  }
+
+  const std::string& text() const { return text_; }
+  size_t named() const { return named_; }
+
+ private:
+  // Appends to |column| names whose bit values together make |mask|: every
+  // option already defined (bits below |*named|) that lies within it, then
+  // the next undefined ones in bit order for as long as they lie within it.
+  // Defining an option early never keeps a later line from being written.
+  bool spell(unsigned long long mask, std::string& column, size_t* named) const {
+    unsigned long long spelled = 0;
+    auto add = [&](size_t bit) {
+      if (!column.empty()) column += '|';
+      column += *by_bit_[bit];
+      spelled |= option_bit_value(bit);
+    };
+    for (size_t bit = 0; bit < *named; ++bit)
+      if ((option_bit_value(bit) & ~mask) == 0) add(bit);
+    for (; *named < by_bit_.size() && (option_bit_value(*named) & ~mask) == 0; ++*named) add(*named);
+    return spelled == mask;
+  }
+
   // The columns of |entry| with |*defined| options defined; false when its
   // masks cannot be spelled yet.
-  auto columns = [&](const TicTocEntry& entry, size_t* defined, std::string* mask, std::string* control) {
+  bool columns(const TicTocEntry& entry, size_t* defined, std::string* mask, std::string* control) const {
     return spell(entry.mask, *mask, defined) && spell(entry.control_mask, *control, defined);
-  };
-  auto write_line = [&](const std::string& name, const TicTocEntry& entry) {
-    std::string mask;
-    std::string control;
-    size_t defined = named;
-    if (!columns(entry, &defined, &mask, &control)) return false;
-    named = defined;
-    text += name + ';' + mask + ';' + control + ';' + std::to_string(entry.aux_a) + ';' +
-            std::to_string(entry.aux_b) + ';' + std::to_string(entry.aux_c) + '\n';
-    return true;
-  };
-  for (;;) {
-    size_t best = waiting.size();
-    size_t best_named = named;
-    for (size_t i = 0; i < waiting.size() && best_named < count; ++i) {
-      std::string mask;
-      std::string control;
-      size_t trial = named;
-      if (columns(waiting[i]->second, &trial, &mask, &control) && trial > best_named) best = i, best_named = trial;
-    }
-    if (best == waiting.size()) break;
-    write_line(waiting[best]->first, waiting[best]->second);
-    waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(best));
   }
-  std::vector<const std::pair<const std::string, TicTocEntry>*> unwritten;
-  for (const auto* item : waiting)
-    if (!write_line(item->first, item->second)) unwritten.push_back(item);
-  waiting.swap(unwritten);
-  if (!waiting.empty()) return fail(error, "masks not spelled by options: " + waiting.front()->first);
-  if (named < count) return fail(error, "option in no entry: " + *by_bit[named]);
-  out->append(text);
+
+  // The line among |lines| that would define the most options, or
+  // lines.size() when none defines any.
+  size_t most_defining(const std::vector<Line>& lines) const {
+    size_t best = lines.size();
+    size_t best_named = named_;
+    for (size_t i = 0; i < lines.size() && best_named < by_bit_.size(); ++i) {
+      std::string mask, control;
+      size_t trial = named_;
+      if (columns(lines[i]->second, &trial, &mask, &control) && trial > best_named) best = i, best_named = trial;
+    }
+    return best;
+  }
+
+  bool write_line(const std::pair<const std::string, TicTocEntry>& line) {
+    const auto& [name, entry] = line;
+    std::string mask, control;
+    size_t defined = named_;
+    if (!columns(entry, &defined, &mask, &control)) return false;
+    named_ = defined;
+    text_ += name + ';' + mask + ';' + control + ';' + std::to_string(entry.aux_a) + ';' +
+             std::to_string(entry.aux_b) + ';' + std::to_string(entry.aux_c) + '\n';
+    return true;
+  }
+
+  const std::vector<const std::string*>& by_bit_;
+  std::string text_;
+  size_t named_ = 0;
+};
+
+}  // namespace
+
+bool TicToc::encode_list(std::string* out, std::string* error) const {
+  std::vector<const std::string*> by_bit;
+  std::vector<Line> lines;
+  if (!options_by_bit(options, by_bit, error) || !writable_lines(file_map, lines, error)) return false;
+  a_list_text text(by_bit);
+  text.write(lines);
+  if (!lines.empty()) return fail(error, "masks not spelled by options: " + lines.front()->first);
+  if (text.named() < by_bit.size()) return fail(error, "option in no entry: " + *by_bit[text.named()]);
+  out->append(text.text());
   return true;
 }

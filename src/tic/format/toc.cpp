@@ -144,41 +144,40 @@ TicTocDecoder::Step TicTocDecoder::decode_string(ByteSpan* in) {
   return kDecoded;
 }
 
+template <typename Record>
+TicTocDecoder::Step TicTocDecoder::take_named(ByteSpan* in, Table table, Record& record, std::vector<Record>& kept,
+                                              const std::string** name) {
+  if (!in->take(&record, sizeof record)) return kIncomplete;
+  if (swap_) record.swap_endian();
+  if (mode_ == kKeepGoing) kept.push_back(record);
+  *name = string_at(record.name_index);
+  if (*name != nullptr) return kDecoded;
+  if (mode_ == kStrict) return reject(table, kNameOutside, record.name_index);
+  note(table, kNameOutside, record.name_index);  // the record is kept unnamed
+  return kDecoded;
+}
+
 TicTocDecoder::Step TicTocDecoder::decode_option(ByteSpan* in) {
   TicOption option;
-  if (!in->take(&option, sizeof option)) return kIncomplete;
-  if (swap_) option.swap_endian();
-  const std::string* name = string_at(option.name_index);
+  const std::string* name;
+  const Step step = take_named(in, kOptions, option, option_records_, &name);
+  if (step != kDecoded || name == nullptr) return step;
+  const bool added = toc_.options.option_map.emplace(*name, option).second;
   const std::string* description = string_at(option.description_index);
-  if (mode_ == kKeepGoing) {
-    option_records_.push_back(option);
-    if (name == nullptr) {
-      note(kOptions, kNameOutside, option.name_index);
-      return kDecoded;
-    }
-    toc_.options.option_map.emplace(*name, option);
-  } else {
-    if (name == nullptr) return reject(kOptions, kNameOutside, option.name_index);
-    if (!toc_.options.option_map.emplace(*name, option).second) return reject(kOptions, kRepeatedName);
-    if (description == nullptr) return reject(kOptions, kDescriptionOutside, option.description_index);
-  }
+  if (mode_ == kStrict && !added) return reject(kOptions, kRepeatedName);
+  if (mode_ == kStrict && description == nullptr) return reject(kOptions, kDescriptionOutside);
   if (description != nullptr) toc_.options.description_map[*name] = *description;
   return kDecoded;
 }
 
 TicTocDecoder::Step TicTocDecoder::decode_entry(ByteSpan* in) {
   TicTocEntry entry;
-  if (!in->take(&entry, sizeof entry)) return kIncomplete;
-  if (swap_) entry.swap_endian();
-  const std::string* name = string_at(entry.name_index);
-  if (mode_ == kKeepGoing) entry_records_.push_back(entry);
-  if (name == nullptr) {
-    if (mode_ == kStrict) return reject(kEntries, kNameOutside, entry.name_index);
-    note(kEntries, kNameOutside, entry.name_index);
-    return kDecoded;
-  }
-  if (!toc_.file_map.emplace(*name, entry).second && mode_ == kStrict) return reject(kEntries, kRepeatedName);
-  return kDecoded;
+  const std::string* name;
+  const Step step = take_named(in, kEntries, entry, entry_records_, &name);
+  // Keep-going keeps the first record of a name.
+  if (step == kDecoded && name != nullptr && !toc_.file_map.emplace(*name, entry).second && mode_ == kStrict)
+    return reject(kEntries, kRepeatedName);
+  return step;
 }
 
 bool TicToc::decode_from(ByteSpan archive, const TicHeader& header, bool swap, const char** error) {

@@ -228,6 +228,12 @@ class TicTocDecoder {
   Step reject(Table table, Fault fault, uint64_t value = 0);
   // Keep-going: notes a fault and goes on.
   void note(Table table, Fault fault, uint64_t value = 0);
+  // Takes one record of |table| from the front of |in| into |record|, in
+  // this machine's byte order, keeps it in |kept| (keep-going) and finds
+  // its name. A name outside the strings read: strict, the table stops;
+  // keep-going, the record stays unnamed (|*name| null).
+  template <typename Record>
+  Step take_named(ByteSpan* in, Table table, Record& record, std::vector<Record>& kept, const std::string** name);
   Step decode_string(ByteSpan* in);
   Step decode_option(ByteSpan* in);
   Step decode_entry(ByteSpan* in);
