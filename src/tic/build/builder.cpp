@@ -165,6 +165,8 @@ bool TicBuilder::write_streams(int descriptor, const a_dir_scan_info& scan) {
   settings.spill_directory = directory_of(archive);
   settings.has_source_date_epoch = version_.has_source_date_epoch;
   settings.source_date_epoch = version_.source_date_epoch;
+  settings.compression = compression_;
+  settings.zstd_level = zstd_level_;
   struct stat archive_status;
   if (fstat(descriptor, &archive_status) == 0) {
     settings.archive_device = archive_status.st_dev;
