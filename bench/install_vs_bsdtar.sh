@@ -3,20 +3,21 @@
 # tree, as whole commands measured in the same run, and reports each one's
 # peak memory.
 #
-# Three payloads:
-#   large  about 100 MB of the machine's shared libraries (big files)
-#   small  /usr/include (several thousand small files)
-#   tiny   100,000 files of a few dozen bytes in 1,000 directories
+# Three payloads (bench/payloads.sh): large (about 100 MB of shared
+# libraries), small (/usr/include) and tiny (100,000 files of a few dozen
+# bytes).
 # The archive for kestrel is built with tictool (the product key, so install
 # validates and decrypts as it does in the field); the tarball with
 # bsdtar -cjf. kestrel runs with KESTREL_JOBS=1 and with every processor;
-# with BEFORE=<kestrel binary> an earlier kestrel is timed beside them.
+# with BEFORE=<kestrel binary> an earlier kestrel is timed beside them, the
+# same two ways.
 #
 # Usage: bench/install_vs_bsdtar.sh [runs] [payload ...]   (default 5, all)
 # BENCH_DIR=<dir> puts the trees and installs there (default build/bench-install;
 # /dev/shm measures without the disk).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/payloads.sh
 runs=${1:-5}
 shift || true
 payloads=("$@")
@@ -31,35 +32,6 @@ cpus=$(nproc)
 work=${BENCH_DIR:-$PWD/build/bench-install}
 rm -rf "$work"
 mkdir -p "$work"
-
-# Copies regular files of the machine's shared libraries of at most 20 MB,
-# largest first, until about 100 MB.
-make_large() {
-  mkdir -p "$1/lib"
-  find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name '*.so*' -size -20M -printf '%s %p\n' | sort -rn |
-    awk '{ total += $1; if (total > 100 * 1024 * 1024) exit; print $2 }' >"$1.files" || true
-  xargs -a "$1.files" cp -t "$1/lib/"
-  rm -f "$1.files"
-}
-
-make_small() {
-  cp -a /usr/include "$1/include"
-  # List-file fields cannot hold ";" or a line break.
-  find "$1" -name '*;*' -exec rm -rf {} + 2>/dev/null || true
-}
-
-make_tiny() {
-  python3 - "$1" <<'PY'
-import os, random, sys
-random.seed(1)
-root = sys.argv[1]
-for d in range(1000):
-    os.makedirs(f"{root}/d{d:03d}", exist_ok=True)
-    for f in range(100):
-        with open(f"{root}/d{d:03d}/f{f:02d}.txt", "w") as out:
-            out.write(f"line {f} of d{d:03d}\n" * random.randint(0, 3))
-PY
-}
 
 # Peak resident memory of a command, in KiB.
 peak() {
@@ -85,8 +57,7 @@ for payload in "${payloads[@]}"; do
   dir=$work/$payload
   mkdir -p "$dir/tree"
   "make_$payload" "$dir/tree"
-  (cd "$dir/tree" && find . -mindepth 1 ! -type d | sed 's|^\./||' | LC_ALL=C sort) |
-    awk '{ print $0 ";all;;0;0;0" }' > "$dir/tree.list"
+  list_tree "$dir/tree" "$dir/tree.list"
   echo "== $payload: $(wc -l < "$dir/tree.list") files, $(du -sb "$dir/tree" | cut -f1) bytes"
   "$tictool" build -C "$dir/tree" "$dir/tree.list" "$dir/payload.tic" .
   bsdtar -cjf "$dir/payload.tar.bz2" -C "$dir/tree" .
@@ -96,7 +67,9 @@ for payload in "${payloads[@]}"; do
   commands=(-n "bsdtar -xjf" "bsdtar -xjf payload.tar.bz2 -C out"
             -n "kestrel install, 1 job" "env KESTREL_JOBS=1 $kestrel install -d out -o all ../payload.tic"
             -n "kestrel install, $cpus jobs" "env KESTREL_JOBS=$cpus $kestrel install -d out -o all ../payload.tic")
-  [ -z "${BEFORE:-}" ] || commands+=(-n "kestrel before" "$BEFORE install -d out -o all ../payload.tic")
+  [ -z "${BEFORE:-}" ] ||
+    commands+=(-n "before, 1 job" "env KESTREL_JOBS=1 $BEFORE install -d out -o all ../payload.tic"
+               -n "before, $cpus jobs" "env KESTREL_JOBS=$cpus $BEFORE install -d out -o all ../payload.tic")
   hyperfine -N --warmup 1 --runs "$runs" --export-json result.json \
     --prepare "sh -c 'rm -rf out && mkdir out'" "${commands[@]}"
 
@@ -110,8 +83,11 @@ for payload in "${payloads[@]}"; do
   done
   diff -r --no-dereference tree out >/dev/null && echo "installed tree equals the source"
   if [ -n "${BEFORE:-}" ]; then
-    rm -rf out && mkdir out
-    memory+=("kestrel before=$(peak "$BEFORE" install -d out -o all ../payload.tic)")
+    for jobs in 1 "$cpus"; do
+      rm -rf out && mkdir out
+      name="before, $jobs job"; [ "$jobs" = 1 ] || name+=s
+      memory+=("$name=$(peak env KESTREL_JOBS=$jobs "$BEFORE" install -d out -o all ../payload.tic)")
+    done
   fi
   summary+=("$(report "$payload" result.json "${memory[@]}")")
   rm -rf out

@@ -1,8 +1,10 @@
 #include <stdio.h>
+#include <string.h>
 #include <strings.h>
 
 #include "cli/commands.h"
 #include "display/message.h"
+#include "install/install_lock.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
@@ -133,6 +135,18 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
 
 void complain(const char* command, const std::string& subject, const std::string& cause) {
   complain_as("kestrel", std::string(command) + ": " + printable(subject) + ": " + printable(cause));
+}
+
+bool lock_install_directory(const char* command, const std::string& where, int directory, InstallLock& lock) {
+  a_failure failure;
+  const bool locked = lock.acquire(
+      directory,
+      [&](const std::string& holder) {
+        complain(command, where, "waiting for " + holder + " to finish with the install directory");
+      },
+      failure);
+  if (!locked) complain(command, where, "cannot lock the install directory: " + std::string(strerror(failure.error)));
+  return locked;
 }
 
 void complain_recorded(const char* command, const std::string& fallback) {

@@ -154,6 +154,9 @@ class CommandOnInstalledFiles : public CommandWithOptions {
   virtual bool handle_file(int root, const an_installed_file& file) = 0;
   // After the last file; false when the command fails.
   virtual bool finish(int root);
+  // True for a command that changes the install directory: it holds the
+  // directory's lock (install/install_lock.h) from before the comparison.
+  virtual bool changes_files() const { return false; }
 
   const char* word_;
   const char* usage_line_;
@@ -177,6 +180,7 @@ class CommandRemove : public CommandOnInstalledFiles {
  protected:
   bool handle_file(int root, const an_installed_file& file) override;
   bool finish(int root) override;
+  bool changes_files() const override { return true; }
 
   // The directories that may be left empty by what was removed.
   std::set<std::string> may_be_empty_;
@@ -199,9 +203,16 @@ std::unique_ptr<Command> make_command(int argc, char** argv);
 // Says why a command failed, as one line on standard error:
 //   kestrel: <command>: <subject>: <cause>
 // Archive contents (names, libarchive's words) can hold anything, so control
-// characters are shown as "?" (printable, display/message.h) and the line
-// stays one line.
+// characters are escaped (printable, display/message.h) and the line stays one line.
 void complain(const char* command, const std::string& subject, const std::string& cause);
+
+// Takes the lock of the install directory open as |directory| (named |where|
+// in messages) for a command that changes it (install/install_lock.h). While
+// another process holds it, says once on standard error whom it waits for:
+//   kestrel: <command>: <where>: waiting for <holder> to finish with the install directory
+// false after one line on standard error when it cannot be locked.
+class InstallLock;
+bool lock_install_directory(const char* command, const std::string& where, int directory, InstallLock& lock);
 
 // complain() about the failure the archive module recorded last, naming
 // |fallback| when the failure names nothing.

@@ -7,11 +7,64 @@
 #include "cli/commands.h"
 #include "cli/kestrel_tic.h"
 #include "crypto/archive_key.h"
+#include "install/admin_path.h"
+#include "install/install_lock.h"
 #include "install/extraction.h"
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "platform/unique.h"
 #include "tic/error.h"
+
+namespace {
+
+// Opens the install log |path| for writing, emptied: inside the install
+// directory without following any symbolic link there (an archive may have
+// left one at the log's path), elsewhere as the system follows it
+// (install/admin_path.h). |place| says where it lies. false after one line
+// on standard error.
+bool open_log(int root, const std::string& path, Unique<FILE, fclose>& log, an_admin_path& place) {
+  a_failure failure;
+  switch (locate_admin_path(root, path, place, failure)) {
+    case a_reach::kReached: break;
+    case a_reach::kAbsent: complain("install", path, strerror(ENOENT)); return false;
+    case a_reach::kThroughLink:
+      complain("install", path, "refusing to write through symbolic link " + place.link);
+      return false;
+    case a_reach::kFailed: complain("install", path, failure.text()); return false;
+  }
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC | (place.inside ? O_NOFOLLOW : 0);
+  UniqueFd fd(openat(place.parent.get(), place.base.empty() ? "." : place.base.c_str(), flags, 0666));
+  if (!fd.valid()) {
+    if (errno == ELOOP && place.inside)
+      complain("install", path, "refusing to write through symbolic link " + place.relative);
+    else
+      complain("install", path, strerror(errno));
+    return false;
+  }
+  log.reset(fdopen(fd.get(), "w"));
+  if (!log) {
+    complain("install", path, strerror(errno));
+    return false;
+  }
+  fd.release();
+  return true;
+}
+
+// Ends the log with "ok" and puts it on disk. When that fails the log is cut
+// back to what it held before, so that it never ends in "ok" unless the
+// installation succeeded. false with errno set.
+bool write_ok(FILE* log) {
+  if (fflush(log) != 0) return false;
+  const off_t before = lseek(fileno(log), 0, SEEK_CUR);
+  if (fputs("ok\n", log) != EOF && fflush(log) == 0 && fsync(fileno(log)) == 0) return true;
+  const int error = errno;
+  clearerr(log);
+  if (before >= 0 && ftruncate(fileno(log), before) == 0) fsync(fileno(log));
+  errno = error;
+  return false;
+}
+
+}  // namespace
 
 // Installs the selected files into the install directory. Every archive is
 // checked, and the install directory's room, before anything is written;
@@ -29,17 +82,21 @@ int CommandInstall::run() {
     complain("install", directory, strerror(errno));
     return -1;
   }
-
+  const std::string where = directory.empty() ? "." : directory;
   // The install directory, wherever a relative name in it leads later.
-  UniqueFd root(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  Unique<FILE, fclose> log;
-  if (!log_file.empty()) {
-    log.reset(fopen(log_file.c_str(), "w"));
-    if (!log) {
-      complain("install", log_file, strerror(errno));
-      return -1;
-    }
+  UniqueFd root(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root.valid()) {
+    complain("install", where, strerror(errno));
+    return -1;
   }
+  // Before the log is opened: a waiting install must not empty the log of
+  // the one that runs.
+  InstallLock lock;
+  if (!lock_install_directory("install", where, root.get(), lock)) return -1;
+
+  Unique<FILE, fclose> log;
+  an_admin_path log_place;
+  if (!log_file.empty() && !open_log(root.get(), log_file, log, log_place)) return -1;
 
   std::string complaint;
   const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
@@ -57,6 +114,7 @@ int CommandInstall::run() {
     KestrelTic set(args, true, key.bytes(), key.length());
     TicExtraction extraction(set, root.get(), jobs);
     set.log_stream = log.get();
+    if (log && log_place.inside) extraction.reserve_path({log_place.relative, "the install log"});
     // Nothing is written unless every archive is valid.
     const bool valid = validate_set(set, subject, cause);
     if (valid && extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
@@ -66,8 +124,9 @@ int CommandInstall::run() {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
       if (extraction.extract(options, backup_dir) != -1) {
-        result = 0;
-        if (log && (fputs("ok\n", log.get()) == EOF || fflush(log.get()) != 0 || fsync(fileno(log.get())) != 0)) {
+        if (!log || write_ok(log.get())) {
+          result = 0;
+        } else {
           subject = log_file;
           cause = strerror(errno);
         }

@@ -8,13 +8,14 @@
 
 #include "cli/commands.h"
 #include "crypto/archive_key.h"
+#include "install/install_lock.h"
 #include "platform/ordered_jobs.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
 int compare_with_install_directory(const char* command, const std::string& directory,
                                    const std::vector<std::string>& archives, const std::string& options,
-                                   UniqueFd& root, std::vector<an_installed_file>& files) {
+                                   UniqueFd& root, std::vector<an_installed_file>& files, InstallLock* lock) {
   const std::string where = directory.empty() ? "." : directory;
   // Relative archive names are resolved inside the install directory, as
   // install resolves them.
@@ -27,6 +28,7 @@ int compare_with_install_directory(const char* command, const std::string& direc
     complain(command, where, strerror(errno));
     return -1;
   }
+  if (lock != nullptr && !lock_install_directory(command, where, root.get(), *lock)) return -1;
   std::string complaint;
   const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
   if (!complaint.empty()) fprintf(stderr, "kestrel: %s: %s\n", command, complaint.c_str());
@@ -52,7 +54,10 @@ int CommandOnInstalledFiles::run() {
   }
   UniqueFd root;
   std::vector<an_installed_file> files;
-  if (compare_with_install_directory(word_, directory, args, options, root, files) != 0) return -1;
+  InstallLock lock;
+  if (compare_with_install_directory(word_, directory, args, options, root, files,
+                                     changes_files() ? &lock : nullptr) != 0)
+    return -1;
   bool good = true;
   for (const an_installed_file& file : files) {
     if (file.problem.failed()) {

@@ -8,11 +8,14 @@
 #include "platform/fd.h"
 #include "install/installed_files.h"
 
-// Changes into |directory| (when not empty), checks every archive of the set
-// |archives| as install does, and compares each file |options| selects with
+class InstallLock;
+
+// Changes into |directory| (when not empty), takes the install directory's
+// lock into |lock| when it is not null (a command that changes the
+// directory), checks every archive of the set |archives| as install does, and compares each file |options| selects with
 // what is installed (tic/installed_files.h), on as many workers as
 // KESTREL_JOBS says. |root| receives the install directory. 0, or -1 after
 // one line on standard error, "kestrel: <command>: <what>: <cause>".
 int compare_with_install_directory(const char* command, const std::string& directory,
                                    const std::vector<std::string>& archives, const std::string& options,
-                                   UniqueFd& root, std::vector<an_installed_file>& files);
+                                   UniqueFd& root, std::vector<an_installed_file>& files, InstallLock* lock);

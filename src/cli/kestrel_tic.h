@@ -8,6 +8,8 @@
 
 // The install command's archive set: drives the progress line and writes one
 // log line "mode size name" per file to log_stream (none when it is null).
+// The name is shown as printable() renders it, so that no name can end its
+// line early and forge the next.
 class KestrelTic : public MultiTic {
  public:
   using MultiTic::MultiTic;

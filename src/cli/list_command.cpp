@@ -1,6 +1,7 @@
 #include <stdio.h>
 
 #include "cli/commands.h"
+#include "display/message.h"
 #include "tic/archive/multi_tic.h"
 
 // Prints, one per line in byte-wise order, the names the option text selects
@@ -11,7 +12,7 @@ int CommandList::run() {
   TicToc result;
   MultiTic set(args, false, nullptr, 0);
   set.list(result, options, all);
-  for (const auto& entry : result.file_map) printf("%s\n", entry.first.c_str());
+  for (const auto& entry : result.file_map) printf("%s\n", printable(entry.first).c_str());
   complain_unreadable("list", set);
   return 0;
 }

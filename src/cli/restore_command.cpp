@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "tic/error.h"
 #include "install/install_directory.h"
+#include "install/install_lock.h"
 #include "install/restore.h"
 
 // Undoes an installation from the backup tree it wrote with -b (see
@@ -30,6 +31,8 @@ int CommandRestore::run() {
     complain("restore", where, failure.text());
     return -1;
   }
+  InstallLock lock;
+  if (!lock_install_directory("restore", where, install.descriptor(), lock)) return -1;
   BackupRestore restore(install);
   if (!restore.open(backup_dir, failure)) {
     complain("restore", backup_dir, failure.text());

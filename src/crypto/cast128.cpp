@@ -2,42 +2,15 @@
 
 #include <cstring>
 
-#include "crypto/cast128_sboxes.h"
+#include "crypto/cast128_rounds.h"
 #include "platform/byte_order.h"
 
 namespace {
 
-using cast128::kS1;
-using cast128::kS2;
-using cast128::kS3;
-using cast128::kS4;
 using cast128::kS5;
 using cast128::kS6;
 using cast128::kS7;
 using cast128::kS8;
-
-inline uint32_t rotl(uint32_t x, uint32_t n) { return (x << n) | (x >> ((32 - n) & 31)); }
-
-inline unsigned byte0(uint32_t v) { return v >> 24; }
-inline unsigned byte1(uint32_t v) { return (v >> 16) & 0xff; }
-inline unsigned byte2(uint32_t v) { return (v >> 8) & 0xff; }
-inline unsigned byte3(uint32_t v) { return v & 0xff; }
-
-// The three round functions; the rounds use them in the order 1, 2, 3, 1, ...
-inline uint32_t f1(uint32_t d, uint32_t km, uint32_t kr) {
-  const uint32_t i = rotl(km + d, kr);
-  return ((kS1[byte0(i)] ^ kS2[byte1(i)]) - kS3[byte2(i)]) + kS4[byte3(i)];
-}
-
-inline uint32_t f2(uint32_t d, uint32_t km, uint32_t kr) {
-  const uint32_t i = rotl(km ^ d, kr);
-  return ((kS1[byte0(i)] - kS2[byte1(i)]) + kS3[byte2(i)]) ^ kS4[byte3(i)];
-}
-
-inline uint32_t f3(uint32_t d, uint32_t km, uint32_t kr) {
-  const uint32_t i = rotl(km - d, kr);
-  return ((kS1[byte0(i)] + kS2[byte1(i)]) ^ kS3[byte2(i)]) - kS4[byte3(i)];
-}
 
 // The key schedule works on the 16 key bytes x0..xF and a second set z0..zF,
 // kept as four big-endian words each; |b| picks byte n of such a set.
@@ -114,61 +87,18 @@ void CASTSetKey(a_cast_schedule* schedule, const unsigned char* key, unsigned in
   schedule->rounds = length <= 10 ? 12 : 16;
 }
 
-// Round i (0-based) uses function f1, f2, f3 as i % 3 is 0, 1, 2. Each
-// round XORs f of one half into the other; with the roles alternating, after
-// an even number of rounds |l| and |r| hold L and R of the last round.
-#define CAST_ROUND(f, into, from, i) into ^= f(from, s->mask[i], s->rotate[i])
-
 void CASTEncrypt(const a_cast_schedule* s, unsigned char* block) {
-  uint32_t l = load_be32(block);
-  uint32_t r = load_be32(block + 4);
-  CAST_ROUND(f1, l, r, 0);
-  CAST_ROUND(f2, r, l, 1);
-  CAST_ROUND(f3, l, r, 2);
-  CAST_ROUND(f1, r, l, 3);
-  CAST_ROUND(f2, l, r, 4);
-  CAST_ROUND(f3, r, l, 5);
-  CAST_ROUND(f1, l, r, 6);
-  CAST_ROUND(f2, r, l, 7);
-  CAST_ROUND(f3, l, r, 8);
-  CAST_ROUND(f1, r, l, 9);
-  CAST_ROUND(f2, l, r, 10);
-  CAST_ROUND(f3, r, l, 11);
-  if (s->rounds > 12) {
-    CAST_ROUND(f1, l, r, 12);
-    CAST_ROUND(f2, r, l, 13);
-    CAST_ROUND(f3, l, r, 14);
-    CAST_ROUND(f1, r, l, 15);
-  }
-  // The halves leave swapped: the output is (R, L) of the last round.
-  store_be32(block, r);
-  store_be32(block + 4, l);
+  uint32_t l[1] = {load_be32(block)};
+  uint32_t r[1] = {load_be32(block + 4)};
+  cast128::encrypt(s, l, r);
+  store_be32(block, l[0]);
+  store_be32(block + 4, r[0]);
 }
 
-// The same rounds with the subkeys taken last to first.
 void CASTDecrypt(const a_cast_schedule* s, unsigned char* block) {
   uint32_t l = load_be32(block);
   uint32_t r = load_be32(block + 4);
-  if (s->rounds > 12) {
-    CAST_ROUND(f1, l, r, 15);
-    CAST_ROUND(f3, r, l, 14);
-    CAST_ROUND(f2, l, r, 13);
-    CAST_ROUND(f1, r, l, 12);
-  }
-  CAST_ROUND(f3, l, r, 11);
-  CAST_ROUND(f2, r, l, 10);
-  CAST_ROUND(f1, l, r, 9);
-  CAST_ROUND(f3, r, l, 8);
-  CAST_ROUND(f2, l, r, 7);
-  CAST_ROUND(f1, r, l, 6);
-  CAST_ROUND(f3, l, r, 5);
-  CAST_ROUND(f2, r, l, 4);
-  CAST_ROUND(f1, l, r, 3);
-  CAST_ROUND(f3, r, l, 2);
-  CAST_ROUND(f2, l, r, 1);
-  CAST_ROUND(f1, r, l, 0);
-  store_be32(block, r);
-  store_be32(block + 4, l);
+  cast128::decrypt(s, l, r);
+  store_be32(block, l);
+  store_be32(block + 4, r);
 }
-
-#undef CAST_ROUND

@@ -1,6 +1,6 @@
 // The eight substitution boxes of CAST-128 (RFC 2144, Appendix A).
 // S1 to S4 drive the round function, S5 to S8 the key schedule.
-// Included by cast128.cpp only.
+// Included by cast128.cpp and the round functions (cast128_rounds.h) only.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/sha256_engine.h"
 #include "platform/byte_order.h"
 
 namespace {
@@ -32,36 +33,53 @@ inline uint32_t big_sigma1(uint32_t x) { return rotr(x, 6) ^ rotr(x, 11) ^ rotr(
 inline uint32_t small_sigma0(uint32_t x) { return rotr(x, 7) ^ rotr(x, 18) ^ (x >> 3); }
 inline uint32_t small_sigma1(uint32_t x) { return rotr(x, 17) ^ rotr(x, 19) ^ (x >> 10); }
 inline uint32_t choose(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
-inline uint32_t majority(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (z & (x | y)); }
 
 // One round with the working variables passed by role, so that eight
-// consecutive rounds rotate the roles instead of moving the values.
-#define SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                          \
-  do {                                                                                   \
-    const uint32_t t1 = h + big_sigma1(e) + choose(e, f, g) + kRoundConstants[i] + w[i]; \
-    d += t1;                                                                             \
-    h = t1 + big_sigma0(a) + majority(a, b, c);                                          \
+// consecutive rounds rotate the roles instead of moving the values. The
+// majority of a, b, c is b ^ ((a ^ b) & (b ^ c)), and this round's b ^ c is
+// the previous round's a ^ b: |bc| carries it from round to round.
+#define SHA256_ROUND(a, b, c, d, e, f, g, h, i, word)                                      \
+  do {                                                                                     \
+    const uint32_t t1 = h + big_sigma1(e) + choose(e, f, g) + kRoundConstants[i] + (word); \
+    const uint32_t ab = a ^ b;                                                             \
+    d += t1;                                                                               \
+    h = t1 + big_sigma0(a) + (b ^ (ab & bc));                                              \
+    bc = ab;                                                                               \
   } while (0)
 
-// Runs the compression function over |blocks| consecutive 64-byte blocks.
-void compress(uint32_t state[8], const unsigned char* data, size_t blocks) {
-  uint32_t w[64];
-  while (blocks-- > 0) {
-    for (int i = 0; i < 16; ++i) w[i] = load_be32(data + 4 * i);
-    for (int i = 16; i < 64; ++i) w[i] = small_sigma1(w[i - 2]) + w[i - 7] + small_sigma0(w[i - 15]) + w[i - 16];
+// Eight rounds from round |i| on, the word of round t given by W(t).
+#define SHA256_EIGHT_ROUNDS(i, W)                          \
+  do {                                                     \
+    SHA256_ROUND(a, b, c, d, e, f, g, h, i, W(i));         \
+    SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1, W(i + 1)); \
+    SHA256_ROUND(g, h, a, b, c, d, e, f, i + 2, W(i + 2)); \
+    SHA256_ROUND(f, g, h, a, b, c, d, e, i + 3, W(i + 3)); \
+    SHA256_ROUND(e, f, g, h, a, b, c, d, i + 4, W(i + 4)); \
+    SHA256_ROUND(d, e, f, g, h, a, b, c, i + 5, W(i + 5)); \
+    SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6, W(i + 6)); \
+    SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7, W(i + 7)); \
+  } while (0)
+
+// The message schedule lives in a ring of the last 16 words: rounds 0 to 15
+// take the block's words, and from round 16 on each round replaces the word
+// of round t - 16 with its own, computed as it is needed.
+#define SHA256_BLOCK_WORD(t) w[t]
+#define SHA256_NEXT_WORD(t) \
+  (w[(t) & 15] += small_sigma1(w[((t) - 2) & 15]) + w[((t) - 7) & 15] + small_sigma0(w[((t) - 15) & 15]))
+
+}  // namespace
+
+void sha256_compress_portable(uint32_t state[8], const unsigned char* data, size_t blocks) {
+  uint32_t w[16];
+  for (; blocks != 0; --blocks, data += UT_SHA256_BLOCK_LENGTH) {
+    for (int t = 0; t < 16; ++t) w[t] = load_be32(data + 4 * t);
 
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int i = 0; i < 64; i += 8) {
-      SHA256_ROUND(a, b, c, d, e, f, g, h, i);
-      SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1);
-      SHA256_ROUND(g, h, a, b, c, d, e, f, i + 2);
-      SHA256_ROUND(f, g, h, a, b, c, d, e, i + 3);
-      SHA256_ROUND(e, f, g, h, a, b, c, d, i + 4);
-      SHA256_ROUND(d, e, f, g, h, a, b, c, i + 5);
-      SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6);
-      SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7);
-    }
+    uint32_t bc = b ^ c;
+    SHA256_EIGHT_ROUNDS(0, SHA256_BLOCK_WORD);
+    SHA256_EIGHT_ROUNDS(8, SHA256_BLOCK_WORD);
+    for (int i = 16; i < 64; i += 8) SHA256_EIGHT_ROUNDS(i, SHA256_NEXT_WORD);
     state[0] += a;
     state[1] += b;
     state[2] += c;
@@ -70,13 +88,13 @@ void compress(uint32_t state[8], const unsigned char* data, size_t blocks) {
     state[5] += f;
     state[6] += g;
     state[7] += h;
-    data += UT_SHA256_BLOCK_LENGTH;
   }
 }
 
 #undef SHA256_ROUND
-
-}  // namespace
+#undef SHA256_EIGHT_ROUNDS
+#undef SHA256_BLOCK_WORD
+#undef SHA256_NEXT_WORD
 
 int UT_SHA256_Init(UT_SHA256_CTX* ctx) {
   if (ctx == nullptr) return 0;
@@ -90,6 +108,7 @@ int UT_SHA256_Update(UT_SHA256_CTX* ctx, const void* data, size_t length) {
   if (ctx == nullptr || (data == nullptr && length != 0)) return 0;
   if (length > kMaxMessageBytes - ctx->length) return 0;
   ctx->length += length;
+  const Sha256Compress compress = sha256_compress();
   const auto* in = static_cast<const unsigned char*>(data);
 
   if (ctx->used != 0) {
@@ -124,13 +143,13 @@ int UT_SHA256_Final(UT_SHA256_CTX* ctx, unsigned char* digest) {
   ctx->block[ctx->used++] = 0x80;
   if (ctx->used > UT_SHA256_BLOCK_LENGTH - 8) {
     std::memset(ctx->block + ctx->used, 0, UT_SHA256_BLOCK_LENGTH - ctx->used);
-    compress(ctx->state, ctx->block, 1);
+    sha256_compress()(ctx->state, ctx->block, 1);
     ctx->used = 0;
   }
   std::memset(ctx->block + ctx->used, 0, UT_SHA256_BLOCK_LENGTH - 8 - ctx->used);
   store_be32(ctx->block + 56, static_cast<uint32_t>(bits >> 32));
   store_be32(ctx->block + 60, static_cast<uint32_t>(bits));
-  compress(ctx->state, ctx->block, 1);
+  sha256_compress()(ctx->state, ctx->block, 1);
   for (int i = 0; i < 8; ++i) store_be32(digest + 4 * i, ctx->state[i]);
   // Nothing of the message stays behind in the context.
   std::memset(ctx, 0, sizeof *ctx);

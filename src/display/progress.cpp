@@ -4,6 +4,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "display/message.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -21,7 +22,8 @@ a_progress_reporter::~a_progress_reporter() {
   if (last_width >= 1) printf("%-*s\n", last_width, " ");
 }
 
-void a_progress_reporter::display_progress(const std::string& name, unsigned long long bytes) {
+void a_progress_reporter::display_progress(const std::string& raw_name, unsigned long long bytes) {
+  const std::string name = printable(raw_name);
   done += bytes;
   const int percent = total == 0 ? 100 : static_cast<int>(static_cast<unsigned>(done * 100 / total));
   if (!fit_to_terminal) {

@@ -8,7 +8,9 @@
 // Scripts read these bytes when standard output is not a terminal, so there
 // they never change. On a terminal the line is cut instead one column short
 // of the terminal's width (so that it never wraps), asked anew for every
-// line, and never inside a UTF-8 character.
+// line, and never inside a UTF-8 character. The name is shown as printable()
+// renders it (display/message.h): a name cannot end the line or move the
+// cursor.
 #pragma once
 
 #include <string>

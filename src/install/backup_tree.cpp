@@ -9,20 +9,6 @@
 
 namespace {
 
-// A relative path that does not lead out with "..": it names a directory
-// inside the install directory.
-bool inside_install_directory(const std::string& path) {
-  if (path.empty() || path[0] == '/') return false;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0) return false;
-    start = end + 1;
-  }
-  return true;
-}
-
 // Records a failure of |step|, keeping errno and the cause of |inner|.
 bool fail_as(unsigned step, const a_failure& inner, a_failure& failure) {
   errno = inner.error;
@@ -33,14 +19,16 @@ bool fail_as(unsigned step, const a_failure& inner, a_failure& failure) {
 
 std::string backup_marker_text(const std::string& name) { return "created as " + name + "\n"; }
 
-BackupTree::BackupTree(InstallDirectory& install, const std::string& path) : install_(install), path_(path) {}
+BackupTree::BackupTree(InstallDirectory& install, const std::string& path, bool inside, const std::string& relative)
+    : install_(install), path_(path), inside_(inside), relative_(relative) {}
 
-bool BackupTree::open_root(unsigned step, a_failure& failure) {
+bool BackupTree::open_root(unsigned step, a_failure& failure, bool create) {
   if (opened_) return true;
   a_failure inner;
-  const bool ok = inside_install_directory(path_) ? tree_.open_below(install_, path_, inner)
-                                                  : tree_.open(path_, true, inner, install_.descriptor());
+  const bool ok = inside_ ? tree_.open_below(install_, relative_, inner, create)
+                          : tree_.open(path_, create, inner, install_.descriptor());
   if (!ok) {
+    if (!create && inner.error == ENOENT) return false;
     errno = inner.error;
     return failure.set(step, "backup directory " + path_ + ": " + inner.text());
   }
@@ -48,18 +36,56 @@ bool BackupTree::open_root(unsigned step, a_failure& failure) {
   return true;
 }
 
-bool BackupTree::back_up(const std::string& name, const a_place& place, bool directory_entry, a_failure& failure) {
-  if (path_.size() + 1 + name.size() > kBackupPathLimit || backup_marker_text(name).size() > kBackupPathLimit) {
-    errno = ENAMETOOLONG;
-    return failure.set(kStepBackupMove, "backup path longer than 1023 bytes");
+bool BackupTree::fits(const std::string& name, a_failure& failure) const {
+  if (path_.size() + 1 + name.size() <= kBackupPathLimit && backup_marker_text(name).size() <= kBackupPathLimit)
+    return true;
+  errno = ENAMETOOLONG;
+  return failure.set(kStepBackupMove, "backup path longer than 1023 bytes");
+}
+
+bool BackupTree::holds(const std::string& name, bool& held, a_failure& failure) {
+  held = false;
+  a_failure inner;
+  if (!open_root(kStepBackupMove, inner, false)) {
+    if (!inner.failed()) return true;  // no backup tree yet
+    return fail_as(kStepBackupMove, inner, failure);
+  }
+  a_place kept;
+  if (!tree_.place_of(name, kept, inner, false)) {
+    // A file or link on the way is what stood at a directory of the path:
+    // it stands for everything below it.
+    if (inner.error == ENOTDIR || inner.error == ELOOP) held = true;
+    return inner.error == ENOENT || held || fail_as(kStepBackupMove, inner, failure);
   }
   struct stat st;
-  if (fstatat(place.fd(), place.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) return failure.set(kStepBackupMove);
-    return directory_entry || write_marker(name, failure);
+  if (fstatat(kept.fd(), kept.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    held = true;
+    return true;
   }
-  if (S_ISDIR(st.st_mode) && directory_entry) return true;
-  return move_existing(name, place, S_ISDIR(st.st_mode), failure);
+  return errno == ENOENT || failure.set(kStepBackupMove);
+}
+
+bool BackupTree::back_up(const std::string& name, const a_place& place, bool directory_entry, a_failure& failure) {
+  if (!fits(name, failure)) return false;
+  struct stat st;
+  const bool present = fstatat(place.fd(), place.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!present && errno != ENOENT) return failure.set(kStepBackupMove);
+  // Nothing to keep: a directory stays where it is, and none is recorded
+  // for a directory entry.
+  if (directory_entry && (!present || S_ISDIR(st.st_mode))) return true;
+  // An earlier installation into this backup tree kept what stood here
+  // before it: that, the oldest state, is what a restore puts back.
+  bool held;
+  if (!holds(name, held, failure)) return false;
+  if (held) return true;
+  return present ? move_existing(name, place, S_ISDIR(st.st_mode), failure) : write_marker(name, failure);
+}
+
+bool BackupTree::back_up_absent(const std::string& name, a_failure& failure) {
+  if (!fits(name, failure)) return false;
+  bool held;
+  if (!holds(name, held, failure)) return false;
+  return held || write_marker(name, failure);
 }
 
 bool BackupTree::write_marker(const std::string& name, a_failure& failure) {

@@ -15,6 +15,7 @@
 
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
+#include "install/admin_path.h"
 #include "install/backup_tree.h"
 #include "install/installable_entry.h"
 #include "tic/error.h"
@@ -28,13 +29,31 @@ namespace {
 // room for the committer to wait for runs of files while workers go on.
 constexpr size_t kLookAheadPerWorker = 8;
 
+// Why an entry of an archive may not be written at |path| (normalised; a
+// directory entry with |directory|), or empty: the path, or one below it,
+// is kept for the command's own files, or a directory on the way to such a
+// path would be replaced.
+std::string reserved_problem(const std::vector<a_reserved_path>& reserved, const std::string& path, bool directory) {
+  for (const a_reserved_path& r : reserved) {
+    if (path == r.path) return "refusing to write over " + r.what;
+    if (path.size() > r.path.size() && path.compare(0, r.path.size(), r.path) == 0 && path[r.path.size()] == '/')
+      return "refusing to write into " + r.what;
+    if (!directory && r.path.size() > path.size() && r.path.compare(0, path.size(), path) == 0 &&
+        r.path[path.size()] == '/')
+      return "refusing to replace the directory that holds " + r.what;
+  }
+  return "";
+}
+
 // One file of an extraction while it is prepared and committed. Only the
 // files in flight have one: the slots are reused round the look-ahead window.
 struct an_extract_job {
   an_extract_job() = default;
-  an_extract_job(const a_stream_ref* file, long long after) : ref(file), depends_on(after) {}
+  an_extract_job(const a_stream_ref* file, const std::string* normalised, long long after)
+      : ref(file), path(normalised), depends_on(after) {}
 
   const a_stream_ref* ref = nullptr;
+  const std::string* path = nullptr;  // the name normalised: where the file goes
   // The earlier file in extraction order whose name leads to this one ("a"
   // for "a/x"), or -1: this file is prepared only once that one is in place,
   // so that it meets the path as a one-by-one extraction would.
@@ -42,6 +61,10 @@ struct an_extract_job {
 
   // Filled by prepare.
   bool header_read = false;
+  // With a backup: the file's directory did not exist, and prepare left
+  // everything to the commit, which makes it only after the backup tree has
+  // recorded that the path held nothing.
+  bool deferred = false;
   a_stream_entry entry;
   a_place place;
   std::string temporary;  // empty when none exists
@@ -50,16 +73,25 @@ struct an_extract_job {
 
 class an_extraction {
  public:
-  an_extraction(Tic& tic, InstallDirectory& install, BackupTree* backup, const unsigned char* key, int key_length,
-                unsigned long long total)
-      : tic_(tic), install_(install), backup_(backup), key_(key), key_length_(key_length), total_(total) {}
+  an_extraction(Tic& tic, InstallDirectory& install, BackupTree* backup, const std::vector<a_reserved_path>& reserved,
+                const unsigned char* key, int key_length, unsigned long long total)
+      : tic_(tic),
+        install_(install),
+        backup_(backup),
+        reserved_(reserved),
+        key_(key),
+        key_length_(key_length),
+        total_(total) {}
 
-  void prepare(an_extract_job& job, const a_job_turn& turn);
+  // Without |may_defer| the file's missing directories are made at once.
+  void prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer = true);
   bool commit(an_extract_job& job);
   void discard(an_extract_job& job) { remove_temporary(job); }
 
  private:
   bool decode(an_extract_job& job, StreamDecoder& decoder, const a_job_turn& turn);
+  // Prepares |job| again on the committing thread, its directories made.
+  bool prepare_now(an_extract_job& job);
   bool put_in_place(an_extract_job& job);
   void remove_temporary(an_extract_job& job);
   bool fail(an_extract_job& job);
@@ -67,13 +99,14 @@ class an_extraction {
   Tic& tic_;
   InstallDirectory& install_;
   BackupTree* backup_;
+  const std::vector<a_reserved_path>& reserved_;
   const unsigned char* key_;
   int key_length_;
   unsigned long long total_;
   unsigned long long done_ = 0;
 };
 
-void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn) {
+void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer) {
   if (job.depends_on >= 0 && !turn.wait_for_commit(static_cast<size_t>(job.depends_on))) return;
   StreamDecoder decoder(key_, key_length_);
   if (!decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length, &turn)) {
@@ -82,13 +115,28 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn) {
   }
   job.header_read = true;
   job.entry = decoder.entry();
-  const std::string problem = stream_entry_problem(job.ref->name, job.entry);
+  const std::string problem = stream_entry_problem(job.ref->name, job.entry, job.ref->entry->file_size);
   if (!problem.empty()) {
     errno = 0;
     job.failure.set(kStepEntryCheck, problem);
     return;
   }
-  if (!install_.place_of(job.ref->name, job.place, job.failure)) return;
+  const std::string reserved = reserved_problem(reserved_, *job.path, job.entry.is_directory());
+  if (!reserved.empty()) {
+    errno = 0;
+    job.failure.set(kStepReserved, reserved);
+    return;
+  }
+  // With a backup, no directory is made ahead of the commit: a restore
+  // could not tell it from the administrator's own after a kill.
+  const bool defer = may_defer && backup_ != nullptr;
+  if (!install_.place_of(*job.path, job.place, job.failure, !defer)) {
+    if (defer && job.failure.error == ENOENT) {
+      job.failure = a_failure{};
+      job.deferred = true;
+    }
+    return;
+  }
   if (!decode(job, decoder, turn)) {
     remove_temporary(job);
     return;
@@ -118,12 +166,26 @@ bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_
     return job.failure.set(kStepWriteEntry);
   }
   char buffer[4 * kIoBlockSize];
+  // The stream is held to the size its entry gives: decoding stops as soon
+  // as it yields more, so that no stream can fill the disk.
+  const uint64_t listed = job.ref->entry->file_size;
+  uint64_t written = 0;
   for (;;) {
     if (turn.cancelled()) return job.failure.set(kStepWriteEntry, "extraction stopped");
     const ssize_t got = decoder.read(buffer, sizeof buffer);
     if (got < 0) return job.failure.set(decoder.failure().step, decoder.failure().cause);
     if (got == 0) break;
+    written += static_cast<uint64_t>(got);
+    if (written > listed) {
+      errno = 0;
+      return job.failure.set(kStepReadData, "stream holds more than its entry's " + std::to_string(listed) + " bytes");
+    }
     if (write_full(file.get(), buffer, static_cast<size_t>(got)) != got) return job.failure.set(kStepWriteEntry);
+  }
+  if (written != listed) {
+    errno = 0;
+    return job.failure.set(kStepReadData, "stream holds " + std::to_string(written) + " bytes, its entry " +
+                                              std::to_string(listed));
   }
   // Some file systems report a full disk only when the file is closed.
   if (::close(file.release()) != 0) return job.failure.set(kStepWriteEntry);
@@ -150,23 +212,39 @@ bool an_extraction::commit(an_extract_job& job) {
   tic_.extraction_progress(job.ref->name, entry.file_size, job.entry.mode, done_, total_);
   if (job.failure.failed()) return fail(job);
 
-  // The directory may have been moved away (into the backup) after the file
-  // was prepared: then it is prepared again, where its path now leads.
-  if (!install_.still_in_place(job.place)) {
-    remove_temporary(job);
-    job = an_extract_job{job.ref, job.depends_on};
-    struct a_now : a_job_turn {
-      bool cancelled() const override { return false; }
-      bool wait_for_commit(size_t) const override { return true; }
-    } now;
-    prepare(job, now);
-    if (job.failure.failed()) return fail(job);
+  bool backed_up = false;
+  if (job.deferred) {
+    // While the directory is still missing, the backup tree records first
+    // that nothing stood at the path; then the directories are made.
+    a_place probe;
+    a_failure missing;
+    if (!install_.place_of(*job.path, probe, missing, false) && missing.error == ENOENT) {
+      if (!job.entry.is_directory() && !backup_->back_up_absent(*job.path, job.failure)) return fail(job);
+      backed_up = true;
+    }
+    if (!prepare_now(job)) return fail(job);
+  } else if (!install_.still_in_place(job.place)) {
+    // The directory was moved away (into the backup) after the file was
+    // prepared: it is prepared again, where its path now leads.
+    if (!prepare_now(job)) return fail(job);
   }
-  if (backup_ != nullptr && !backup_->back_up(job.ref->name, job.place, job.entry.is_directory(), job.failure))
+  if (backup_ != nullptr && !backed_up &&
+      !backup_->back_up(*job.path, job.place, job.entry.is_directory(), job.failure))
     return fail(job);
   if (!put_in_place(job)) return fail(job);
   done_ += entry.file_size;
   return true;
+}
+
+bool an_extraction::prepare_now(an_extract_job& job) {
+  remove_temporary(job);
+  job = an_extract_job{job.ref, job.path, job.depends_on};
+  struct a_now : a_job_turn {
+    bool cancelled() const override { return false; }
+    bool wait_for_commit(size_t) const override { return true; }
+  } now;
+  prepare(job, now, false);
+  return !job.failure.failed();
 }
 
 bool an_extraction::put_in_place(an_extract_job& job) {
@@ -195,15 +273,15 @@ bool an_extraction::put_in_place(an_extract_job& job) {
   return job.failure.set(kStepCommit);
 }
 
-// For each file, the latest earlier file whose name is a directory on its
+// For each file, the latest earlier file whose path is a directory on its
 // path, or -1.
-std::vector<long long> find_dependencies(const std::vector<a_stream_ref>& refs) {
+std::vector<long long> find_dependencies(const std::vector<std::string>& paths) {
   std::unordered_map<std::string_view, size_t> position;
-  position.reserve(refs.size());
-  for (size_t i = 0; i < refs.size(); ++i) position.emplace(refs[i].name, i);
-  std::vector<long long> depends_on(refs.size(), -1);
-  for (size_t i = 0; i < refs.size(); ++i) {
-    const std::string_view name = refs[i].name;
+  position.reserve(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) position.emplace(paths[i], i);
+  std::vector<long long> depends_on(paths.size(), -1);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string_view name = paths[i];
     for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
       auto found = position.find(name.substr(0, slash));
       if (found != position.end() && found->second < i)
@@ -211,6 +289,53 @@ std::vector<long long> find_dependencies(const std::vector<a_stream_ref>& refs) 
     }
   }
   return depends_on;
+}
+
+// The paths the selected names reach, normalised as path_elements reads
+// them. When two names reach one path, records the failure naming both
+// (the later in byte order first) and returns false.
+bool normalise_names(const std::vector<a_stream_ref>& refs, std::vector<std::string>& paths) {
+  paths.resize(refs.size());
+  for (size_t i = 0; i < refs.size(); ++i) {
+    for (const std::string& element : path_elements(refs[i].name))
+      paths[i] += (paths[i].empty() ? "" : "/") + element;
+  }
+  std::vector<size_t> order(refs.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return paths[a] != paths[b] ? paths[a] < paths[b] : refs[a].name < refs[b].name;
+  });
+  for (size_t i = 1; i < order.size(); ++i) {
+    if (paths[order[i]] != paths[order[i - 1]]) continue;
+    errno = 0;
+    record_error(kStepSamePath, refs[order[i]].name, "reaches the same path as " + refs[order[i - 1]].name);
+    return false;
+  }
+  return true;
+}
+
+// Finds where the backup directory |path| lies (locate_admin_path) and
+// checks that it can take backups: not through a symbolic link inside the
+// install directory, and neither the install directory itself nor above
+// it. false with the failure recorded.
+bool place_backup_directory(int root, const std::string& path, an_admin_path& where) {
+  a_failure failure;
+  const a_reach reach = locate_admin_path(root, path, where, failure);
+  if (reach == a_reach::kFailed) {
+    failure.publish(path);
+    return false;
+  }
+  errno = ELOOP;
+  if (reach == a_reach::kThroughLink) return record_failure(kStepBackupMove, path, "refusing to follow symbolic link " + where.link);
+  bool holds_install = where.inside && where.relative.empty();
+  if (!where.inside && reach == a_reach::kReached) {
+    UniqueFd directory(openat(where.parent.get(), where.base.empty() ? "." : where.base.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    holds_install = directory.valid() && holds_directory(directory.get(), root);
+  }
+  errno = EINVAL;
+  if (holds_install) return record_failure(kStepBackupMove, path, "backup directory holds the install directory");
+  return true;
 }
 
 }  // namespace
@@ -271,9 +396,11 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   }
   if (refs.empty()) return 0;
 
+  std::vector<std::string> paths;
+  if (!normalise_names(refs, paths)) return -1;
   unsigned long long total = 0;
   for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
-  const std::vector<long long> depends_on = find_dependencies(refs);
+  const std::vector<long long> depends_on = find_dependencies(paths);
   const size_t window = kLookAheadPerWorker * jobs_;
   std::vector<an_extract_job> slots(jobs_ <= 1 ? 1 : std::min(window, refs.size()));
   auto job = [&](size_t i) -> an_extract_job& { return slots[i % slots.size()]; };
@@ -284,16 +411,22 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
     failure.publish(".");
     return -1;
   }
+  std::vector<a_reserved_path> reserved = reserved_paths_;
   std::unique_ptr<BackupTree> backup;
-  if (!backup_dir.empty()) backup = std::make_unique<BackupTree>(install, backup_dir);
+  if (!backup_dir.empty()) {
+    an_admin_path where;
+    if (!place_backup_directory(install.descriptor(), backup_dir, where)) return -1;
+    if (where.inside) reserved.push_back({where.relative, "the backup directory"});
+    backup = std::make_unique<BackupTree>(install, backup_dir, where.inside, where.relative);
+  }
 
   const bool keyed = archive_.has_key();
-  an_extraction extraction(archive_, install, backup.get(), keyed ? archive_.key() : nullptr,
+  an_extraction extraction(archive_, install, backup.get(), reserved, keyed ? archive_.key() : nullptr,
                            keyed ? archive_.key_length() : 0, total);
   const size_t committed = run_ordered_jobs(
       refs.size(), jobs_, window,
       [&](size_t i, const a_job_turn& turn) {
-        job(i) = an_extract_job{&refs[i], depends_on[i]};
+        job(i) = an_extract_job{&refs[i], &paths[i], depends_on[i]};
         extraction.prepare(job(i), turn);
       },
       [&](size_t i) { return extraction.commit(job(i)) && ERROR == 0; },

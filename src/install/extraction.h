@@ -17,8 +17,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class Tic;
+
+// A path below the install directory that extraction keeps out of an
+// archive's reach: where a command keeps something of its own.
+struct a_reserved_path {
+  std::string path;  // normalised, relative to the install directory
+  std::string what;  // what lies there, for messages: "the install log"
+};
 
 class TicExtraction {
  public:
@@ -32,6 +40,14 @@ class TicExtraction {
   // about |directory_name|.
   int check_room(const std::string& options, bool backup, const std::string& directory_name);
 
+  // Keeps |path| out of every archive's reach: an entry at it or below it
+  // fails, and so does one that is not a directory where a directory on the
+  // way to it lies. extract() reserves the backup directory itself when it
+  // lies inside the install directory.
+  void reserve_path(const a_reserved_path& path) { reserved_paths_.push_back(path); }
+
+  // Names are normalised first ("./a", "a//b" and "a/./b" are "a" and
+  // "a/b"); when two selected names reach one path nothing is written.
   // Extracts the files |options| selects, in the order their streams lie;
   // with a backup directory (named relative to the install directory) what
   // they replace is kept there first. 0, or -1 with the failure recorded
@@ -42,4 +58,5 @@ class TicExtraction {
   Tic& archive_;
   int root_;
   unsigned jobs_;
+  std::vector<a_reserved_path> reserved_paths_;
 };

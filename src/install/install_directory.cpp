@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,8 +73,7 @@ std::vector<std::string> path_elements(const std::string& path) {
 
 bool is_abandoned_temporary(const char* name) {
   const pid_t maker = maker_of(name);
-  if (maker == 0 || maker == getpid()) return false;
-  return kill(maker, 0) != 0 && errno == ESRCH;  // otherwise its install may still run
+  return maker != 0 && maker != getpid();
 }
 
 InstallDirectory::InstallDirectory()
@@ -98,8 +96,9 @@ bool InstallDirectory::open(const std::string& path, bool create, a_failure& fai
   return true;
 }
 
-bool InstallDirectory::open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure) {
-  std::shared_ptr<const UniqueFd> fd = parent.directory(relative, true, failure);
+bool InstallDirectory::open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure,
+                                  bool create) {
+  std::shared_ptr<const UniqueFd> fd = parent.directory(relative, create, failure);
   if (!fd) return false;
   root_ = fd;
   return true;
@@ -163,7 +162,7 @@ std::shared_ptr<const UniqueFd> InstallDirectory::directory(const std::string& p
   return at;
 }
 
-bool InstallDirectory::place_of(const std::string& name, a_place& place, a_failure& failure) {
+bool InstallDirectory::place_of(const std::string& name, a_place& place, a_failure& failure, bool create) {
   std::vector<std::string> elements = path_elements(name);
   if (names_no_file(name, elements)) {
     errno = EINVAL;
@@ -177,7 +176,7 @@ bool InstallDirectory::place_of(const std::string& name, a_place& place, a_failu
     std::lock_guard<std::mutex> hold(lock_);
     place.generation = generation_;
   }
-  place.directory = directory(place.parent, true, failure);
+  place.directory = directory(place.parent, create, failure);
   return place.directory != nullptr;
 }
 

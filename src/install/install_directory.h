@@ -11,8 +11,9 @@
 // Files are made under a temporary name in their final directory and put in
 // place with one rename, so a final path always holds either the old object
 // or the new one. Temporaries are named ".kestrel-tmp-<pid>-<n>"; when a
-// directory is first visited, temporaries of processes that no longer run
-// (killed installs) are removed.
+// directory is first visited, temporaries of other processes (killed
+// installs) are removed. The caller holds the install directory's lock
+// (install/install_lock.h), so no other process's temporary is live.
 //
 // Directories are created as needed (mode 0777 under the umask); those this
 // object created are remembered so that a failed installation can take away
@@ -59,16 +60,17 @@ class InstallDirectory {
   // parents first. |path| is followed wherever it leads.
   bool open(const std::string& path, bool create, a_failure& failure, int base = AT_FDCWD);
   // Opens |relative| below |parent| as the root, through |parent|'s rules
-  // (no symbolic links), creating what is missing.
-  bool open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure);
+  // (no symbolic links), with |create| creating what is missing.
+  bool open_below(InstallDirectory& parent, const std::string& relative, a_failure& failure, bool create = true);
 
   int descriptor() const { return root_->get(); }
 
   // The place of |name|, a relative path below the root. Missing directories
-  // on the way are created; a symbolic link or a non-directory on the way
-  // fails (kStepParent). |name| must have a last element that is a name
-  // ("a/b", not "a/b/" or "a/.").
-  bool place_of(const std::string& name, a_place& place, a_failure& failure);
+  // on the way are created (without |create|: fail with ENOENT); a symbolic
+  // link or a non-directory on the way fails (kStepParent, ELOOP or
+  // ENOTDIR). |name| must have a last element that is a name ("a/b", not
+  // "a/b/" or "a/.").
+  bool place_of(const std::string& name, a_place& place, a_failure& failure, bool create = true);
 
   // True when |place|'s directory is still the one its path leads to: no
   // directory on the way was moved away (into a backup) since it was found.
@@ -107,8 +109,11 @@ class InstallDirectory {
   std::string temporary_stem_;  // the prefix and this process's id
 };
 
-// True when |name| is a temporary (kTemporaryPrefix) of a process that no
-// longer runs: what a killed install left, which nobody will rename.
+// True when |name| is a temporary (kTemporaryPrefix) of another process.
+// Temporaries are made and cleaned only under the install directory's lock
+// (install/install_lock.h), so such a temporary is what a killed command
+// left, which nobody will rename: whatever its process id, which may be a
+// live process of another PID namespace, or a new one that took the number.
 bool is_abandoned_temporary(const char* name);
 
 // |name| in the directory |directory|, a path below the root ("" for the

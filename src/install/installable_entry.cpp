@@ -32,7 +32,7 @@ std::string base_of(const std::string& name) {
 
 }  // namespace
 
-std::string stream_entry_problem(const std::string& name, const a_stream_entry& entry) {
+std::string stream_entry_problem(const std::string& name, const a_stream_entry& entry, uint64_t listed_size) {
   // A directory's tar name ends with "/", the entry's does not.
   const bool same_name = entry.pathname == name || (entry.is_directory() && entry.pathname == name + "/");
   if (!same_name) return "stream holds " + entry.pathname + " instead";
@@ -42,5 +42,7 @@ std::string stream_entry_problem(const std::string& name, const a_stream_entry& 
   if (base_of(name).compare(0, std::strlen(InstallDirectory::kTemporaryPrefix),
                             InstallDirectory::kTemporaryPrefix) == 0)
     return "name reserved for temporaries";
+  if (entry.is_regular() && entry.size != listed_size)
+    return "stream holds " + std::to_string(entry.size) + " bytes, its entry " + std::to_string(listed_size);
   return "";
 }

@@ -66,7 +66,7 @@ void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
     return;
   }
   const a_stream_entry& entry = decoder.entry();
-  const std::string problem = stream_entry_problem(job.ref.name, entry);
+  const std::string problem = stream_entry_problem(job.ref.name, entry, job.ref.entry->file_size);
   if (!problem.empty()) {
     errno = 0;
     job.stream_failure.set(kStepEntryCheck, problem);

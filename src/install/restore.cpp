@@ -11,6 +11,7 @@
 #include <set>
 
 #include "platform/unique.h"
+#include "install/admin_path.h"
 #include "install/backup_tree.h"
 #include "tic/format/entry_name.h"
 
@@ -81,20 +82,49 @@ bool holds_marker(int directory, const std::string& base, const std::string& nam
   return false;
 }
 
-// True when |ancestor| is |directory| or lies above it.
-bool lies_above(int ancestor, int directory) {
-  struct stat top;
-  if (fstat(ancestor, &top) != 0) return false;
-  UniqueFd at(openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  while (at.valid()) {
-    struct stat here, up_st;
-    if (fstat(at.get(), &here) != 0) return false;
-    if (same_object(here, top)) return true;
-    UniqueFd up(openat(at.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!up.valid() || fstat(up.get(), &up_st) != 0 || same_object(up_st, here)) return false;  // the top
-    at = std::move(up);
+// True when anything but directories lies below |base| in |directory|, or
+// when that cannot be told.
+bool holds_object(int directory, const std::string& base) {
+  UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
+  std::vector<std::string> members;
+  if (!tree.valid() || !members_of(tree.get(), members)) return true;
+  for (const std::string& member : members) {
+    struct stat st;
+    if (fstatat(tree.get(), member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+        holds_object(tree.get(), member))
+      return true;
   }
   return false;
+}
+
+// Removes the tree |base| in |directory|, which holds only directories.
+bool remove_directories(int directory, const std::string& base) {
+  {
+    UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
+    std::vector<std::string> members;
+    if (!tree.valid() || !members_of(tree.get(), members)) return false;
+    for (const std::string& member : members)
+      if (!remove_directories(tree.get(), member)) return false;
+  }
+  return unlinkat(directory, base.c_str(), AT_REMOVEDIR) == 0;
+}
+
+// Removes every temporary below |directory|, never following a symbolic
+// link: under the install directory's lock they are all what killed
+// commands left.
+void remove_temporaries(int directory) {
+  std::vector<std::string> members;
+  if (!members_of(directory, members)) return;
+  for (const std::string& member : members) {
+    if (is_temporary(member)) {
+      if (unlinkat(directory, member.c_str(), 0) != 0 && errno == EISDIR) unlinkat(directory, member.c_str(), AT_REMOVEDIR);
+      continue;
+    }
+    struct stat st;
+    if (fstatat(directory, member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) continue;
+    UniqueFd below(openat(directory, member.c_str(), kDirectoryFlags));
+    if (below.valid()) remove_temporaries(below.get());
+  }
 }
 
 bool refuse_link(const std::string& link, const char* what, a_failure& failure) {
@@ -108,30 +138,41 @@ BackupRestore::BackupRestore(InstallDirectory& install) : install_(install) {}
 
 bool BackupRestore::open(const std::string& path, a_failure& failure) {
   path_ = path;
-  // As install names it: a relative path that does not lead out with ".."
-  // lies inside the install directory, anything else is followed.
-  inside_ = entry_name_problem(path) == nullptr;
-  if (inside_) {
-    a_reached_directory at;
-    switch (reach_directory(install_.descriptor(), path, at, failure)) {
-      case a_reach::kReached: root_ = std::move(at.directory); break;
-      case a_reach::kAbsent: return failure.set(kStepRestore);
-      case a_reach::kThroughLink: return refuse_link(at.link, "refusing to follow", failure);
-      case a_reach::kFailed: return false;
+  // As install finds it: inside the install directory without following
+  // links, outside as the system follows it.
+  an_admin_path where;
+  switch (locate_admin_path(install_.descriptor(), path, where, failure)) {
+    case a_reach::kReached: break;
+    case a_reach::kAbsent: return failure.set(kStepRestore);
+    case a_reach::kThroughLink: return refuse_link(where.link, "refusing to follow", failure);
+    case a_reach::kFailed: return false;
+  }
+  inside_ = where.inside;
+  const char* base = where.base.empty() ? "." : where.base.c_str();
+  root_.reset(openat(where.parent.get(), base, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (inside_ ? O_NOFOLLOW : 0)));
+  if (!root_.valid()) {
+    if (inside_ && (errno == ENOTDIR || errno == ELOOP)) {
+      struct stat st;
+      if (fstatat(where.parent.get(), base, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return refuse_link(where.relative, "refusing to follow", failure);
     }
-  } else {
-    root_.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root_.valid()) return failure.set(kStepRestore);
+    return failure.set(kStepRestore);
   }
   // Its objects would be moved onto themselves, or into themselves.
-  if (lies_above(root_.get(), install_.descriptor())) {
+  if (holds_directory(root_.get(), install_.descriptor())) {
     errno = EINVAL;
     return failure.set(kStepRestore, "backup directory holds the install directory");
   }
   return true;
 }
 
-void BackupRestore::restore(std::vector<a_restore_failure>& failures) { restore_members(root_.get(), "", failures); }
+void BackupRestore::restore(std::vector<a_restore_failure>& failures) {
+  // First what killed installs left half made, so that the directories that
+  // held only that are found empty.
+  remove_temporaries(install_.descriptor());
+  if (!inside_) remove_temporaries(root_.get());
+  restore_members(root_.get(), "", failures);
+}
 
 void BackupRestore::restore_members(int directory, const std::string& path,
                                     std::vector<a_restore_failure>& failures) {
@@ -145,7 +186,7 @@ void BackupRestore::restore_members(int directory, const std::string& path,
   for (const std::string& member : members) {
     // What an install killed while it wrote into the backup tree left.
     if (is_temporary(member)) {
-      if (is_abandoned_temporary(member.c_str())) unlinkat(directory, member.c_str(), 0);
+      unlinkat(directory, member.c_str(), 0);
       continue;
     }
     const std::string name = join_path(path, member);
@@ -185,10 +226,17 @@ void BackupRestore::restore_directory(int directory, const std::string& base, co
     // Markers below say it held files the installation created: it was
     // there, as a directory, all along.
     if (!holds_directory && !holds_marker(directory, base, name)) {
-      if (holds_other)
+      if (holds_other) {
         move_back_over(directory, base, at, failure);
-      else
+      } else if (!holds_object(directory, base)) {
+        // Directories and nothing in them, where nothing stands now: what an
+        // install killed while it made the directories of a marker left (an
+        // empty directory it had moved away, killed before it put the new
+        // file in its place, cannot be told from that and is not put back).
+        if (!remove_directories(directory, base)) failure.set(kStepRestore);
+      } else {
         move_back(directory, base, name, failure);
+      }
     } else {
       UniqueFd tree(openat(directory, base.c_str(), kDirectoryFlags));
       if (!tree.valid()) {
@@ -235,6 +283,13 @@ bool BackupRestore::move_back(int directory, const std::string& base, const std:
                               a_failure& failure) {
   a_place place;
   if (!install_.place_of(name, place, failure)) return false;
+  // An install killed after it linked a file into the backup tree, before
+  // it replaced it: the backup is the file in place, under a second name
+  // (a rename between two names of one file would do nothing).
+  struct stat kept, in_place;
+  if (fstatat(directory, base.c_str(), &kept, AT_SYMLINK_NOFOLLOW) == 0 &&
+      fstatat(place.fd(), place.base.c_str(), &in_place, AT_SYMLINK_NOFOLLOW) == 0 && same_object(kept, in_place))
+    return unlinkat(directory, base.c_str(), 0) == 0 || failure.set(kStepRestore);
   if (renameat(directory, base.c_str(), place.fd(), place.base.c_str()) == 0) return true;
   // An empty directory in the way gives way, as it does to install.
   if ((errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST) &&
@@ -265,12 +320,8 @@ bool BackupRestore::move_back_over(int directory, const std::string& base, a_rea
 
 void BackupRestore::finish() {
   // The backup directory goes when nothing is left in it.
-  if (inside_) {
-    a_reached_directory at;
-    a_failure ignored;
-    if (reach_parent(install_.descriptor(), path_, at, ignored) == a_reach::kReached)
-      unlinkat(at.directory.get(), at.base.c_str(), AT_REMOVEDIR);
-  } else {
-    rmdir(path_.c_str());
-  }
+  an_admin_path where;
+  a_failure ignored;
+  if (locate_admin_path(install_.descriptor(), path_, where, ignored) == a_reach::kReached && !where.base.empty())
+    unlinkat(where.parent.get(), where.base.c_str(), AT_REMOVEDIR);
 }

@@ -11,13 +11,20 @@
 //     backups of objects below it, restored one by one;
 //   a directory whose path holds a file, a link or nothing, and below
 //     which no marker lies: a directory the installation replaced as a
-//     whole, moved back as a whole.
+//     whole, moved back as a whole; but one that holds only directories,
+//     where nothing stands now, is what an install killed while it made the
+//     directories of a marker left, and is removed.
 // A file whose content happens to be exactly its own marker text cannot be
 // told from a marker: it is taken for one.
 //
 // Every object leaves the backup tree in the same step that puts it back
 // (one rename), or right after the object it stands for is removed, so a
-// restore that is interrupted is finished by running it again. The backup
+// restore that is interrupted is finished by running it again. Run under
+// the install directory's lock, it first removes every temporary below the
+// install directory and in the backup tree (what killed commands left), and
+// a backup that is a second name of the very file in place (an install
+// killed between keeping it and replacing it) is dropped: after an install
+// killed at any point the tree is exactly as it was. The backup
 // tree does not say which directories the installation made: a directory
 // of the install directory that is left empty once the files created in it
 // are removed goes too (the install directory itself never does).
@@ -45,8 +52,9 @@ class BackupRestore {
   explicit BackupRestore(InstallDirectory& install);
 
   // Opens the backup directory |path|, named relative to the install
-  // directory. It must exist, and must not be the install directory or lie
-  // above it. false with |failure| set.
+  // directory and found as install finds it (install/admin_path.h). It must
+  // exist, and must not be the install directory or lie above it. false
+  // with |failure| set.
   bool open(const std::string& path, a_failure& failure);
 
   // Restores every object of the backup tree; those that cannot be restored

@@ -27,7 +27,11 @@ void crypto_provider_finalise() {
 }
 
 void locale_initialise_tables() {
-  // Byte-wise comparison and the fixed message texts need the C locale's
-  // character classes; make that explicit rather than inherited.
-  std::setlocale(LC_CTYPE, "C");
+  // The C locale's rules, whatever the environment says, but with UTF-8 as
+  // the character set: libarchive converts the names of pax headers between
+  // UTF-8 and the locale's character set, and in plain C it cannot convert
+  // a name that is not ASCII. With UTF-8 on both sides a UTF-8 name passes
+  // unchanged, and one that is not UTF-8 is stored and read as raw bytes.
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr && std::setlocale(LC_CTYPE, "C.utf8") == nullptr)
+    std::setlocale(LC_CTYPE, "C");
 }

@@ -13,5 +13,8 @@ struct ProviderError {
 int crypto_provider_initialise(ProviderError& error, const char* client_label);
 // Finalises it before the process exits.
 void crypto_provider_finalise();
-// Prepares the character-function tables of the locale library.
+// Prepares the character-function tables of the locale library: the C
+// locale with UTF-8 characters (plain C where the system has no such
+// locale), so that names pass through libarchive byte for byte whatever the
+// caller's locale.
 void locale_initialise_tables();

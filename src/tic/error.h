@@ -45,6 +45,8 @@ enum a_step : unsigned {
   kStepReaderOpen = 0x5c6,         // opening it
   kStepFirstHeader = 0x5c8,        // the stream's first tar header
   kStepEntryCheck = 0x5ca,         // the stream's entry is not what the table names
+  kStepSamePath = 0x5cb,           // two selected names reach one path
+  kStepReserved = 0x5cd,           // a path the command keeps for itself
   kStepParent = 0x5cc,             // reaching the directory that holds the file
   kStepBackupMove = 0x5d3,         // moving a replaced object into the backup
   kStepBackupMarker = 0x5d8,       // writing a "created as" marker
@@ -60,6 +62,7 @@ enum a_step : unsigned {
   kStepReadInstalled = 0x5f0,      // reading an installed file
   kStepRemoveInstalled = 0x5f1,    // removing an installed file
   kStepRestore = 0x5f2,            // putting back an object of the backup tree
+  kStepLock = 0x5f3,               // locking the install directory
   // Positioning (Tic::seek_file).
   kStepSeekLoadToc = 0x607,        // loading the table of contents
   kStepSeekData = 0x60f,           // the seek to an entry's stream

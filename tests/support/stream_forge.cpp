@@ -3,6 +3,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <locale.h>
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -20,13 +22,34 @@ void must(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
 }
 
+// The thread's character set is UTF-8 while the object lives, as for a tar
+// run in a UTF-8 locale: names are written to pax headers as they are.
+class Utf8Characters {
+ public:
+  Utf8Characters() : utf8_(newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr)) {
+    if (utf8_ != nullptr) saved_ = uselocale(utf8_);
+  }
+  ~Utf8Characters() {
+    if (utf8_ != nullptr) {
+      uselocale(saved_);
+      freelocale(utf8_);
+    }
+  }
+
+ private:
+  locale_t utf8_;
+  locale_t saved_ = nullptr;
+};
+
 // Writes |e| as a pax stream through |filter| (ARCHIVE_FILTER_NONE: none).
 std::string write_entry(const ForgedEntry& e, int filter) {
+  const Utf8Characters characters;
+  // Declared before the writer, which writes into it until it is freed.
+  std::vector<char> out(e.contents.size() + e.contents.size() / 8 + (1 << 16));
   Unique<struct archive, archive_write_free> a(archive_write_new());
   must(archive_write_add_filter(a.get(), filter) == ARCHIVE_OK, "filter");
   must(archive_write_set_format_pax(a.get()) == ARCHIVE_OK, "pax");
   must(archive_write_set_bytes_in_last_block(a.get(), 1) == ARCHIVE_OK, "last block");
-  std::vector<char> out(e.contents.size() + e.contents.size() / 8 + (1 << 16));
   size_t used = 0;
   must(archive_write_open_memory(a.get(), out.data(), out.size(), &used) == ARCHIVE_OK, "open");
   Unique<struct archive_entry, archive_entry_free> entry(archive_entry_new());
@@ -39,7 +62,9 @@ std::string write_entry(const ForgedEntry& e, int filter) {
   } else {
     archive_entry_set_size(entry.get(), e.type == AE_IFREG ? static_cast<la_int64_t>(e.contents.size()) : 0);
   }
-  must(archive_write_header(a.get(), entry.get()) == ARCHIVE_OK, "header");
+  // A warning: a name that is not UTF-8, written as raw bytes.
+  const int header = archive_write_header(a.get(), entry.get());
+  must(header == ARCHIVE_OK || header == ARCHIVE_WARN, "header");
   if (e.hardlink.empty() && e.type == AE_IFREG && !e.contents.empty())
     must(archive_write_data(a.get(), e.contents.data(), e.contents.size()) ==
              static_cast<la_ssize_t>(e.contents.size()),
@@ -106,7 +131,8 @@ void write_forged_archive(const std::string& path, const std::vector<ForgedEntry
   for (const ForgedEntry& entry : entries) {
     const ForgedStream stream = forge_stream(entry, key);
     TicTocEntry& e = toc.file_map[entry.pathname] =
-        make_entry(toc.options.option_mask(option), 0, entry.contents.size());
+        make_entry(toc.options.option_mask(option), 0,
+                   entry.listed_size >= 0 ? static_cast<unsigned long long>(entry.listed_size) : entry.contents.size());
     std::copy(stream.mac.begin(), stream.mac.end(), e.mac);
     payloads[entry.pathname] = stream.stored;
   }

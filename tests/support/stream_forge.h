@@ -23,6 +23,7 @@ struct ForgedEntry {
   // When set, the compressed stream itself (before the trailer), in place
   // of the single bzip2 stream made from the fields above.
   std::string compressed;
+  long long listed_size = -1;  // the table's file size, when not the contents' size
 };
 
 // The uncompressed pax stream of |entry|.

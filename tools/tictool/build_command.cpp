@@ -61,7 +61,8 @@ const char* kind_of(mode_t mode) {
 
 // One line for a scanned path the builder refuses.
 void refuse(const a_build_refusal& refusal) {
-  const char* path = refusal.path.c_str();
+  const std::string shown = printable(refusal.path);
+  const char* path = shown.c_str();
   switch (refusal.kind) {
     case a_build_refusal::kEntryName:
       complain("%s: %s; entry names are relative to the install directory", path, refusal.name_problem);
@@ -147,13 +148,13 @@ bool scan_path(const a_build_request& request, size_t index, a_dir_scan_info& sc
     std::string directory, tail;
     split_kept_path(path, request.keep_path_elements, directory, tail);
     if (index > 0 && directory != build_directory) {
-      complain("%s: paths kept with -k must lie in one directory (%s is not %s)", path.c_str(),
+      complain("%s: paths kept with -k must lie in one directory (%s is not %s)", printable(path).c_str(),
                directory.empty() ? "." : directory.c_str(), build_directory.empty() ? "." : build_directory.c_str());
       return false;
     }
     build_directory = directory;
     if (scan.scan_dir_keep_path_elements(path, request.keep_path_elements) != 0) {
-      complain("cannot scan directory %s: %s", path.c_str(), std::strerror(errno));
+      complain("cannot scan directory %s: %s", printable(path).c_str(), std::strerror(errno));
       return false;
     }
     // The directory itself, under the name its members are stored below.
@@ -172,7 +173,7 @@ bool scan_path(const a_build_request& request, size_t index, a_dir_scan_info& sc
   const bool is_directory = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   if (is_directory && path != ".") scan.add_directory(path);
   if (is_directory ? scan.scan_dir(path) == 0 : scan.process_element(path) == 0) return true;
-  complain("cannot scan %s: %s", path.c_str(), std::strerror(errno));
+  complain("cannot scan %s: %s", printable(path).c_str(), std::strerror(errno));
   return false;
 }
 
@@ -268,7 +269,7 @@ void report_build_failure(const std::string& archive, const std::string& absolut
   if (subject.empty() || subject == absolute_archive)
     complain("cannot write archive %s: %s", archive.c_str(), cause.c_str());
   else
-    complain("cannot archive %s: %s", subject.c_str(), cause.c_str());
+    complain("cannot archive %s: %s", printable(subject).c_str(), printable(cause).c_str());
 }
 
 }  // namespace

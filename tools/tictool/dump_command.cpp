@@ -185,7 +185,7 @@ void show_set(const std::vector<an_archive_inspection>& members, a_shown_set& ou
 // ---- text
 
 // Names and texts with every control character shown as \xNN.
-std::string escaped(const std::string& text) { return printable(text, a_control_shown::kHexEscape); }
+std::string escaped(const std::string& text) { return printable(text); }
 
 std::string joined(const std::vector<std::string>& names, const char* separator) {
   std::string out;

@@ -10,6 +10,7 @@
 #include "display/message.h"
 #include "dump_command.h"
 #include "own_stamp.h"
+#include "platform/provider.h"
 #include "stamp/own_version.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
   // system mapping and clearing those pages anew for every file.
   mallopt(M_MMAP_THRESHOLD, 64 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  locale_initialise_tables();
 
   const a_command_line command = parse_command_line(argc, argv);
   switch (command.action) {

@@ -381,7 +381,10 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job, const
     return (void)fail(job, kStepWriterOpen, settings.archive, writer_message(writer.get()));
   Entry entry = make_tar_entry(settings, job, st);
   if (!entry) return;
-  if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
+  // A warning is a name (or link target) that is not UTF-8: the header then
+  // holds its bytes as they are, marked as binary, which is what is wanted.
+  const int header = archive_write_header(writer.get(), entry.get());
+  if (header != ARCHIVE_OK && header != ARCHIVE_WARN)
     return (void)fail(job, kStepTarHeader, job.path, writer_message(writer.get()));
   if (file.valid() && !copy_contents(job, file.get(), writer.get(), settings.archive)) return;
   if (archive_write_close(writer.get()) != ARCHIVE_OK)

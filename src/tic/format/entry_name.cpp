@@ -1,8 +1,19 @@
 #include "tic/format/entry_name.h"
 
+bool holds_control_character(const std::string& name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7f) return true;
+    // U+0080 to U+009F in UTF-8.
+    if (c == 0xc2 && i + 1 < name.size() && (static_cast<unsigned char>(name[i + 1]) & 0xe0) == 0x80) return true;
+  }
+  return false;
+}
+
 const char* entry_name_problem(const std::string& name) {
   if (name.empty()) return "empty name";
   if (name[0] == '/') return "absolute path";
+  if (holds_control_character(name)) return "control character in name";
   for (std::string::size_type start = 0; start <= name.size();) {
     std::string::size_type end = name.find('/', start);
     if (end == std::string::npos) end = name.size();

@@ -2,9 +2,17 @@
 // archive stores its files.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Why |name| cannot name a file inside the install directory ("empty name",
-// "absolute path", "\"..\" in path"), or null when it can. Extraction
-// refuses such names and the archive tool does not store them.
+// "absolute path", "control character in name", "\"..\" in path"), or null
+// when it can. Extraction refuses such names and the archive tool does not
+// store them. Any other bytes make a name, UTF-8 or not.
 const char* entry_name_problem(const std::string& name);
+
+// True when |name| holds a control character: a byte below 0x20, 0x7f, or a
+// C1 control (U+0080 to U+009F) written in UTF-8. Such a name could forge
+// lines of the install log or drive the terminal that shows it.
+bool holds_control_character(const std::string& name);
+
