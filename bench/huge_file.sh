@@ -13,6 +13,7 @@
 # changes the file's size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/payloads.sh
 runs=${1:-3}
 
 scripts/deps.sh libarchive-tools hyperfine time
@@ -21,19 +22,13 @@ cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
 kestrel=$PWD/build/release/src/kestrel
 tictool=$PWD/build/release/tools/tictool/tictool
 cpus=$(nproc)
-size=${SIZE:-450000000}
 work=${BENCH_DIR:-$PWD/build/bench-huge}
 rm -rf "$work"
 mkdir -p "$work/tree"
 cd "$work"
-
-# The libraries in name order, again and again, cut at |size| bytes.
-while [ "$(stat -c %s tree/server.bin 2>/dev/null || echo 0)" -lt "$size" ]; do
-  find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name '*.so*' | LC_ALL=C sort | xargs cat >> tree/server.bin
-done
-truncate -s "$size" tree/server.bin
+make_huge tree
 echo "server.bin;all;;0;0;0" > tree.list
-echo "== one file of $size bytes, $cpus processors"
+echo "== one file of $(stat -c %s tree/server.bin) bytes, $cpus processors"
 
 export SOURCE_DATE_EPOCH=1700000000
 hyperfine -N --runs "$runs" --export-json build.json \
