@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/archive_writer.h"
+#include "support/bzip2_false_start.h"
 #include "support/run.h"
 #include "support/stream_forge.h"
 #include "support/stream_reader.h"
@@ -109,7 +110,10 @@ TEST(BigFile, BuildsTheSameWithAnyJobsAsBzip2StreamsThatInstallWithAnyWorkers) {
 // reader takes what follows the last stream for the end).
 TEST(BigFile, StreamsOfOtherWritersInstallAsASingleDecoderReadsThem) {
   TempDir dir;
-  const std::string big = words(3 * 1000 * 1000, 2);
+  std::mt19937 random(2);
+  std::string big = words(2500 * 1000, 2);
+  // The last piece compresses to more than the smallest piece.
+  while (big.size() < 2800 * 1000) big.push_back(static_cast<char>(random()));
   ForgedEntry single("big.bin", big);
   ForgedEntry trailed("big.bin", big);
   trailed.compressed = compress_pieces(tar_stream(trailed), ARCHIVE_FILTER_BZIP2, 900000);
@@ -125,6 +129,45 @@ TEST(BigFile, StreamsOfOtherWritersInstallAsASingleDecoderReadsThem) {
       EXPECT_EQ(r.status, 0) << archive << ", " << jobs << " workers: " << r.err;
       EXPECT_EQ(read_file(dir / (target + "/big.bin")), big) << archive << ", " << jobs << " workers";
     }
+  }
+}
+
+// A stream whose second block holds "BZh91AY&SY" at a byte boundary, far
+// enough into the stream to be taken for the start of the next piece: the
+// piece before it does not decode to there, so it is no start, and the
+// stream installs as one decoder reads it.
+TEST(BigFile, AStreamStartInsideCompressedDataDoesNotSplitTheStream) {
+  TempDir dir;
+  std::mt19937 random(4);
+  std::string contents(300000, '\0');
+  for (char& c : contents) c = static_cast<char>(random());
+  const std::string tar = tar_stream(ForgedEntry("big.bin", contents));
+  const size_t first_size = 100000;
+  const std::string first = compress_pieces(tar.substr(0, first_size), ARCHIVE_FILTER_BZIP2, first_size);
+  std::string spliced;
+  size_t cut = 0;
+  for (size_t size = 300; spliced.empty() && size < 700; size += 7) {
+    cut = first_size + size;
+    spliced = bzip2_with_false_start(first, compress_pieces(tar.substr(first_size, size), ARCHIVE_FILTER_BZIP2, size));
+  }
+  ASSERT_FALSE(spliced.empty());
+  const size_t false_start = spliced.find("BZh91AY&SY", 1);
+  ASSERT_NE(false_start, std::string::npos);
+  EXPECT_GT(false_start, size_t{64 * 1024}) << "where a piece would be cut";
+  write_file(dir / "spliced.bz2", spliced);
+  const RunResult bzip2 = run_program("/bin/sh", {"sh", "-c", "bzip2 -dc < spliced.bz2"}, {dir.path(), {}, {}});
+  ASSERT_EQ(bzip2.status, 0) << "a valid bzip2 stream: " << bzip2.err;
+  EXPECT_EQ(bzip2.out, tar.substr(0, cut));
+
+  ForgedEntry entry("big.bin", contents);
+  entry.compressed = spliced + compress_pieces(tar.substr(cut), ARCHIVE_FILTER_BZIP2, 900000);
+  write_forged_archive(dir / "a.tic", {entry}, product_key());
+  EXPECT_EQ(bzip2_starts(stream_of(dir / "a.tic", "big.bin").decrypted), 3);
+  for (const int jobs : {1, 2}) {
+    const std::string target = "t" + std::to_string(jobs);
+    const RunResult r = install(dir, "a.tic", target, jobs);
+    EXPECT_EQ(r.status, 0) << jobs << " workers: " << r.err;
+    EXPECT_EQ(read_file(dir / (target + "/big.bin")), contents) << jobs << " workers";
   }
 }
 

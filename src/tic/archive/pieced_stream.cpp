@@ -261,6 +261,7 @@ la_ssize_t PiecedStream::single_decoder_read(struct archive* a, void* client_dat
     self->held_given_ = true;
     if (!self->held_.empty()) {
       *buffer = self->held_.data();
+      self->single_given_ += self->held_.size();
       return static_cast<la_ssize_t>(self->held_.size());
     }
   }
@@ -271,6 +272,7 @@ la_ssize_t PiecedStream::single_decoder_read(struct archive* a, void* client_dat
     return ARCHIVE_FATAL;
   }
   *buffer = self->block_.data();
+  self->single_given_ += static_cast<uint64_t>(got);
   return got;
 }
 
@@ -295,18 +297,30 @@ ssize_t PiecedStream::next_from_single_decoder(const void** data) {
 }
 
 bool PiecedStream::drain() {
-  for (const std::unique_ptr<a_piece>& piece : pieces_)
+  // What no decoder took: pieces not handed out, bytes not cut, what the
+  // single decoder was given beyond the end of its data, and what was
+  // never read. As when a single decoder reads the whole stream, at most a
+  // block of it may be left.
+  uint64_t left = support_.count + pending_.size();
+  for (const std::unique_ptr<a_piece>& piece : pieces_) {
     if (piece->shared) turn_.wait_for(piece->task);
+    left += piece->stored.size();
+  }
   pieces_.clear();
   current_.reset();
-  if (support_.count > kMaxPieceStored) {
+  if (single_) {
+    const la_int64_t taken = archive_filter_bytes(single_.get(), 1);
+    const uint64_t given = single_given_ + (held_given_ ? 0 : held_.size());
+    if (taken >= 0 && static_cast<uint64_t>(taken) < given) left += given - static_cast<uint64_t>(taken);
+  }
+  if (left > kIoBlockSize) {
     errno = 0;
     return failure_.set(kStepLeftOver);
   }
-  std::vector<unsigned char> rest(kReadChunk);
+  unsigned char rest[kIoBlockSize];
   for (;;) {
     errno = 0;
-    const ssize_t got = read_stored(&support_, rest.data(), rest.size());
+    const ssize_t got = read_stored(&support_, rest, sizeof rest);
     if (got < 0) return failure_.set(kStepTail);
     if (got == 0) return true;
   }

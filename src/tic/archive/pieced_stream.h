@@ -18,6 +18,7 @@
 #include <archive.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -45,8 +46,9 @@ class PiecedStream {
   ssize_t next(const void** data);
 
   // Once the caller has what it wants: adds the stored bytes not read yet
-  // to the HMAC without decoding them. false when more than one piece's
-  // worth is left, or they cannot be read.
+  // to the HMAC without decoding them. false when more than a block's worth
+  // of stored bytes was left to no decoder (as for a single decoder), or
+  // they cannot be read.
   bool drain();
 
   a_compression compression() const { return compression_; }
@@ -81,6 +83,7 @@ class PiecedStream {
   bool single_ended_ = false;
   std::vector<unsigned char> held_;
   bool held_given_ = false;
+  uint64_t single_given_ = 0;  // bytes given to the single decoder
   size_t lead_left_ = 0;  // decoded bytes of the lead still to drop
   std::vector<unsigned char> block_;
   a_failure failure_;
