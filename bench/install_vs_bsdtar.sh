@@ -8,9 +8,12 @@
 # bytes).
 # The archive for kestrel is built with tictool (the product key, so install
 # validates and decrypts as it does in the field); the tarball with
-# bsdtar -cjf. kestrel runs with KESTREL_JOBS=1 and with every processor;
-# with BEFORE=<kestrel binary> an earlier kestrel is timed beside them, the
-# same two ways.
+# bsdtar -cjf. kestrel runs with KESTREL_JOBS=1 and with every processor,
+# and with every processor again on the archive signed with minisign and
+# its key trusted (KESTREL_TRUSTED_KEYS), so that the cost of the signature
+# check is the ratio of those two; with BEFORE=<kestrel binary> an earlier
+# kestrel is timed beside them, unsigned, with one job and with every
+# processor.
 #
 # Usage: bench/install_vs_bsdtar.sh [runs] [payload ...]   (default 5, all)
 # BENCH_DIR=<dir> puts the trees and installs there (default build/bench-install;
@@ -23,7 +26,7 @@ shift || true
 payloads=("$@")
 [ ${#payloads[@]} -gt 0 ] || payloads=(large small tiny)
 
-scripts/deps.sh libarchive-tools hyperfine time
+scripts/deps.sh libarchive-tools hyperfine time minisign
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
 kestrel=$PWD/build/release/src/kestrel
@@ -31,7 +34,8 @@ tictool=$PWD/build/release/tools/tictool/tictool
 cpus=$(nproc)
 work=${BENCH_DIR:-$PWD/build/bench-install}
 rm -rf "$work"
-mkdir -p "$work"
+mkdir -p "$work/keys"
+minisign -G -W -p "$work/keys/bench.pub" -s "$work/bench.key" >/dev/null
 
 # Peak resident memory of a command, in KiB.
 peak() {
@@ -47,8 +51,12 @@ r = {x["command"]: x for x in json.load(open(path))["results"]}
 base = r["bsdtar -xjf"]["mean"]
 mem = dict(m.split("=") for m in memory)
 for command, x in r.items():
-    print(f"{name:6} {command:24} {x['mean']:7.3f} s ± {x['stddev']:.3f}  ratio {x['mean'] / base:5.2f}  "
+    print(f"{name:6} {command:32} {x['mean']:7.3f} s ± {x['stddev']:.3f}  ratio {x['mean'] / base:5.2f}  "
           f"peak {int(mem[command]) // 1024} MiB")
+signed = [c for c in r if c.endswith(", signed")]
+for command in signed:
+    plain = r[command[:-len(", signed")]]
+    print(f"{name:6} {'signed / unsigned':32} {r[command]['mean'] / plain['mean']:7.3f}")
 PY
 }
 
@@ -60,13 +68,16 @@ for payload in "${payloads[@]}"; do
   list_tree "$dir/tree" "$dir/tree.list"
   echo "== $payload: $(wc -l < "$dir/tree.list") files, $(du -sb "$dir/tree" | cut -f1) bytes"
   "$tictool" build -C "$dir/tree" "$dir/tree.list" "$dir/payload.tic" .
+  minisign -S -s "$work/bench.key" -m "$dir/payload.tic" >/dev/null
   bsdtar -cjf "$dir/payload.tar.bz2" -C "$dir/tree" .
   ls -l "$dir/payload.tic" "$dir/payload.tar.bz2"
 
   cd "$dir"
   commands=(-n "bsdtar -xjf" "bsdtar -xjf payload.tar.bz2 -C out"
             -n "kestrel install, 1 job" "env KESTREL_JOBS=1 $kestrel install -d out -o all ../payload.tic"
-            -n "kestrel install, $cpus jobs" "env KESTREL_JOBS=$cpus $kestrel install -d out -o all ../payload.tic")
+            -n "kestrel install, $cpus jobs" "env KESTREL_JOBS=$cpus $kestrel install -d out -o all ../payload.tic"
+            -n "kestrel install, $cpus jobs, signed"
+            "env KESTREL_JOBS=$cpus KESTREL_TRUSTED_KEYS=$work/keys $kestrel install -d out -o all ../payload.tic")
   [ -z "${BEFORE:-}" ] ||
     commands+=(-n "before, 1 job" "env KESTREL_JOBS=1 $BEFORE install -d out -o all ../payload.tic"
                -n "before, $cpus jobs" "env KESTREL_JOBS=$cpus $BEFORE install -d out -o all ../payload.tic")
@@ -81,6 +92,9 @@ for payload in "${payloads[@]}"; do
     name="kestrel install, $jobs job"; [ "$jobs" = 1 ] || name+=s
     memory+=("$name=$(peak env KESTREL_JOBS=$jobs "$kestrel" install -d out -o all ../payload.tic)")
   done
+  rm -rf out && mkdir out
+  memory+=("kestrel install, $cpus jobs, signed=$(peak env KESTREL_JOBS=$cpus KESTREL_TRUSTED_KEYS="$work/keys" \
+    "$kestrel" install -d out -o all ../payload.tic)")
   diff -r --no-dereference tree out >/dev/null && echo "installed tree equals the source"
   if [ -n "${BEFORE:-}" ]; then
     for jobs in 1 "$cpus"; do

@@ -100,6 +100,21 @@ open(f"{sys.argv[2]}-pieces", "wb").write(bytes([8]) + b"".join(files[:4]))
 PY
 done
 
+# A minisign key and signatures in both forms, for fuzz_minisign.
+mkdir -p "$seeds/minisign"
+if command -v minisign >/dev/null; then
+  (
+    cd "$seeds/minisign"
+    minisign -G -W -p key.pub -s "$seeds/seed.key" >/dev/null
+    cp "$seeds/archives/client.tic" client.tic
+    minisign -S -s "$seeds/seed.key" -t 'client 17.0.11' -m client.tic >/dev/null
+    mv client.tic.minisig prehashed.minisig
+    minisign -S -l -s "$seeds/seed.key" -m client.tic >/dev/null
+    mv client.tic.minisig legacy.minisig
+    rm client.tic
+  )
+fi
+
 # The seed directories of each target; a target not named here starts from
 # its corpus alone.
 seeds_of() {
@@ -109,6 +124,7 @@ seeds_of() {
     fuzz_list_file) echo "$seeds/lists" ;;
     fuzz_option_text) echo "$seeds/expressions" ;;
     fuzz_extract) echo "$seeds/extract" ;;
+    fuzz_minisign) echo "$seeds/minisign" ;;
   esac
 }
 

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "display/message.h"
 #include "install/install_lock.h"
+#include "sign/signature_check.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
@@ -171,4 +172,11 @@ bool validate_set(const MultiTic& set, std::string& subject, std::string& cause)
 void complain_unreadable(const char* command, const MultiTic& set) {
   const Tic* member = set.failed_member();
   if (member != nullptr && member->path() != nullptr) complain(command, member->path(), archive_problem(*member, -1));
+}
+
+int check_signatures(const char* command, Tic& archives) {
+  SignatureCheck check;
+  if (check.start(archives) && check.finish()) return 0;
+  complain(command, check.subject(), check.cause());
+  return -1;
 }

@@ -229,6 +229,15 @@ class MultiTic;
 // in |cause|.
 bool validate_set(const MultiTic& set, std::string& subject, std::string& cause);
 
+// The signature check of the commands that change or judge an
+// installation from archives (install, verify, remove, validate, upgrade):
+// when trusted keys are configured (sign/trusted_keys.h), every archive of
+// |archives| (one archive or a set) must carry a signature by one of them
+// that matches the bytes the command works from. Called before anything is
+// written. 0, or -1 after one line "kestrel: <command>: <archive>: <cause>".
+// install runs the same check beside its decoding (sign/signature_check.h).
+int check_signatures(const char* command, Tic& archives);
+
 // For the commands that report whatever the set could read (list, space,
 // options): one line for the archive that stopped the reading, if any.
 void complain_unreadable(const char* command, const MultiTic& set);

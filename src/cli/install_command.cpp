@@ -13,6 +13,7 @@
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "platform/unique.h"
+#include "sign/signature_check.h"
 #include "tic/error.h"
 
 namespace {
@@ -115,15 +116,30 @@ int CommandInstall::run() {
     TicExtraction extraction(set, root.get(), jobs);
     set.log_stream = log.get();
     if (log && log_place.inside) extraction.reserve_path({log_place.relative, "the install log"});
-    // Nothing is written unless every archive is valid.
-    const bool valid = validate_set(set, subject, cause);
+    // Hashes the archives beside the decoding; declared after the set,
+    // which it reads until it is destroyed.
+    SignatureCheck signatures;
+    // Nothing is written unless every archive is valid, and signed by a
+    // trusted key when keys are configured.
+    bool valid = validate_set(set, subject, cause);
+    if (valid && !signatures.start(set)) {
+      valid = false;
+      subject = signatures.subject();
+      cause = signatures.cause();
+    }
     if (valid && extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
       subject = error_subject();
       cause = error_cause();
     } else if (valid) {
       reporter.total = set.bytes_required(options);
       set.progress = &reporter;
-      if (extraction.extract(options, backup_dir) != -1) {
+      // No file is put in place before every signature has verified.
+      extraction.set_commit_gate([&signatures] { return signatures.finish(); });
+      const int extracted = extraction.extract(options, backup_dir);
+      if (!signatures.finish()) {
+        subject = signatures.subject();
+        cause = signatures.cause();
+      } else if (extracted != -1) {
         if (!log || write_ok(log.get())) {
           result = 0;
         } else {

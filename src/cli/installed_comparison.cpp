@@ -40,6 +40,7 @@ int compare_with_install_directory(const char* command, const std::string& direc
     complain(command, subject.empty() ? where : subject, cause);
     return -1;
   }
+  if (check_signatures(command, set) != 0) return -1;
   if (compare_installed_files(set, options, root.get(), key.bytes(), key.length(), jobs, files) != 0) {
     complain_recorded(command, where);
     return -1;

@@ -429,7 +429,15 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
         job(i) = an_extract_job{&refs[i], &paths[i], depends_on[i]};
         extraction.prepare(job(i), turn);
       },
-      [&](size_t i) { return extraction.commit(job(i)) && ERROR == 0; },
+      [&](size_t i) {
+        if (i == 0 && commit_gate_ && !commit_gate_()) {
+          extraction.discard(job(i));
+          errno = 0;
+          record_error(kStepHeldBack);
+          return false;
+        }
+        return extraction.commit(job(i)) && ERROR == 0;
+      },
       [&](size_t i) { extraction.discard(job(i)); });
   if (committed < refs.size()) {
     install.remove_empty_created_directories();

@@ -16,6 +16,7 @@
 // Tic::extract is this with one worker, into the current directory.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,16 @@ class TicExtraction {
   // (ERROR, tic/error.h).
   int extract(const std::string& options, const std::string& backup_dir);
 
+  // Called once before extraction puts its first file in place; false
+  // stops the extraction with nothing committed (kStepHeldBack). Lets a
+  // check that runs beside the decoding (the archives' signatures) hold
+  // back every commit until it has passed.
+  void set_commit_gate(std::function<bool()> gate) { commit_gate_ = std::move(gate); }
+
  private:
   Tic& archive_;
   int root_;
   unsigned jobs_;
+  std::function<bool()> commit_gate_;
   std::vector<a_reserved_path> reserved_paths_;
 };

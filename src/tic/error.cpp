@@ -46,6 +46,7 @@ constexpr a_step_phrase kPhrases[] = {
     {kStepParent, "cannot reach the file's directory"},
     {kStepReadData, "cannot decode the file's data"},
     {kStepCommit, "cannot put the file in place"},
+    {kStepHeldBack, "extraction held back by a failed check"},
     {kStepReadInstalled, "cannot read the installed file"},
     {kStepRemoveInstalled, "cannot remove the installed file"},
     {kStepRestore, "cannot restore from the backup"},

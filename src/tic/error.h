@@ -57,6 +57,7 @@ enum a_step : unsigned {
   kStepLeftOver = 0x5e8,           // stored bytes left over
   kStepMacMismatch = 0x5e9,        // the stream's MAC differs from its entry's
   kStepCommit = 0x5ea,             // putting the file in place
+  kStepHeldBack = 0x5eb,           // a check beside the extraction refused every commit
   // The installed files compared, removed and restored (verify, remove,
   // restore).
   kStepReadInstalled = 0x5f0,      // reading an installed file

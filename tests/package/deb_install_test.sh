@@ -15,7 +15,7 @@ cpack -G DEB -B "$scratch/out" --config "$build_dir/CPackConfig.cmake" >"$scratc
 deb=$(ls "$scratch"/out/*.deb)
 
 depends=$(dpkg-deb -f "$deb" Depends)
-[[ $depends == *libarchive13* && $depends == *libbz2-1.0* ]] || fail "Depends: $depends"
+[[ $depends == *libarchive13* && $depends == *libbz2-1.0* && $depends == *libsodium23* ]] || fail "Depends: $depends"
 
 # An empty package database of its own; the dependencies are the host's.
 root=$scratch/root

@@ -22,6 +22,7 @@
 #include "crypto/archive_key.h"
 #include "display/message.h"
 #include "display/progress.h"
+#include "sign/signature_report.h"
 #include "tic/archive/inspect.h"
 #include "tic/format/options.h"
 #include "tic/format/toc.h"
@@ -90,6 +91,8 @@ std::vector<std::string> option_names(const TicOptions& options, uint64_t mask) 
 
 struct a_shown_archive {
   const an_archive_inspection* inspection;
+  bool signed_ = false;  // a signature file lies beside the archive
+  a_signature_report signature;
   std::vector<a_shown_option> options;
   std::vector<a_shown_entry> entries;
 };
@@ -220,6 +223,24 @@ void text_entries(const std::vector<a_shown_entry>& entries) {
   }
 }
 
+const char* algorithm_name(const a_signature_report& r) {
+  if (!r.decoded) return nullptr;
+  return r.signature.prehashed ? "prehashed" : "legacy";
+}
+
+std::string verdict_text(const a_signature_report& r) {
+  if (!r.checked) return "not checked: " + r.reason;
+  return (r.verifies ? "yes: key " : "no: ") + r.reason;
+}
+
+void text_signature(const a_signature_report& r) {
+  std::printf("  signature %s\n", escaped(r.file).c_str());
+  std::printf("    key id %s\n", r.decoded ? key_id_text(r.signature.key_id).c_str() : "-");
+  std::printf("    algorithm %s\n", r.decoded ? algorithm_name(r) : "-");
+  std::printf("    trusted comment %s\n", r.decoded ? escaped(r.signature.trusted_comment).c_str() : "-");
+  std::printf("    verifies %s\n", escaped(verdict_text(r)).c_str());
+}
+
 void text_archive(const a_shown_archive& shown) {
   const an_archive_inspection& in = *shown.inspection;
   std::printf("archive %s\n", escaped(in.path).c_str());
@@ -244,6 +265,7 @@ void text_archive(const a_shown_archive& shown) {
   for (const a_stamp_entry& s : in.stamp)
     std::printf("  stamp %s=%s\n", escaped(s.key).c_str(), escaped(s.value).c_str());
   for (const std::string& problem : in.problems) std::printf("  stopped %s\n", escaped(problem).c_str());
+  if (shown.signed_) text_signature(shown.signature);
 }
 
 void text_set(const a_shown_set& set) {
@@ -368,6 +390,18 @@ void json_archive(const a_shown_archive& shown) {
   } else {
     std::printf("null");
   }
+  std::printf(",\n   \"signature\": ");
+  if (shown.signed_) {
+    const a_signature_report& r = shown.signature;
+    std::printf("{\"file\": %s, \"key_id\": %s, \"algorithm\": %s, \"trusted_comment\": %s, \"verifies\": %s, "
+                "\"reason\": %s}",
+                json(r.file).c_str(), json_or_null(r.decoded, r.decoded ? key_id_text(r.signature.key_id) : "").c_str(),
+                json_or_null(r.decoded, r.decoded ? algorithm_name(r) : "").c_str(),
+                json_or_null(r.decoded, r.signature.trusted_comment).c_str(),
+                r.checked ? (r.verifies ? "true" : "false") : "null", json(r.reason).c_str());
+  } else {
+    std::printf("null");
+  }
   std::printf("}");
 }
 
@@ -383,6 +417,12 @@ int run_dump(const a_dump_request& request) {
   }
   std::vector<a_shown_archive> shown;
   for (const an_archive_inspection& m : members) shown.push_back(show_member(m));
+  // Each signature is checked with the keys kestrel would use.
+  TrustedKeys keys;
+  std::string subject, cause, trust_problem;
+  if (!keys.load_configured(&subject, &cause)) trust_problem = subject + ": " + cause;
+  for (a_shown_archive& s : shown)
+    s.signed_ = report_signature(s.inspection->path, keys, trust_problem, &s.signature);
   const bool with_set = std::set<std::string>(request.archives.begin(), request.archives.end()).size() > 1;
   a_shown_set set;
   if (with_set) show_set(members, set);

@@ -26,8 +26,13 @@ int MultiTic::validate() const {
 }
 
 int MultiTic::read_toc(bool force) {
+  if (tables_kept_) return kept_result_;
   if (!force && !toc_.file_map.empty()) return 0;
   if (force) toc_ = TicToc();
+  return merge_members(force);
+}
+
+int MultiTic::merge_members(bool force) {
   failed_member_ = nullptr;
   for (auto& member : members_) {
     int result = member.second->read_toc(force);
@@ -38,6 +43,21 @@ int MultiTic::read_toc(bool force) {
     toc_.merge(member.second->get_toc());
   }
   return 0;
+}
+
+void MultiTic::keep_tables() {
+  for (auto& member : members_) member.second->keep_tables();
+  // The merged table may have been made before the members' tables were
+  // last read; made again now, it comes from the kept ones alone.
+  toc_ = TicToc();
+  kept_result_ = merge_members(false);
+  Tic::keep_tables();
+}
+
+std::vector<const Tic*> MultiTic::archives() const {
+  std::vector<const Tic*> out;
+  for (const auto& member : members_) out.push_back(member.second.get());
+  return out;
 }
 
 int MultiTic::seek_file(const std::string& name) {

@@ -28,6 +28,10 @@ class MultiTic : public Tic {
   // The descriptor of the first member holding a stream for |name|,
   // positioned at it; -1 when none does.
   int seek_file(const std::string& name) override;
+  // Keeps every member's tables and merges them again from what is kept.
+  void keep_tables() override;
+  // The members in path order.
+  std::vector<const Tic*> archives() const override;
 
   // The member whose failure ended the last validate or read_toc, or null.
   const Tic* failed_member() const { return failed_member_; }
@@ -38,7 +42,11 @@ class MultiTic : public Tic {
   void locate_streams(std::vector<a_stream_ref>& refs) override;
 
  private:
+  // Loads and merges the members' tables in path order into toc_.
+  int merge_members(bool force);
+
   // Path -> member; each member's path points at its key here.
   std::map<std::string, std::unique_ptr<Tic>> members_;
   mutable const Tic* failed_member_ = nullptr;
+  int kept_result_ = 0;  // read_toc's result once the tables are kept
 };

@@ -6,6 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "platform/unique.h"
 #include "tic/error.h"
 
@@ -57,12 +59,19 @@ bool read_tic_header(int descriptor, TicHeader& header, bool* swap, const char**
 
 int Tic::read_toc(bool force) {
   if (!descriptor_.valid()) return -1;
+  if (tables_kept_) return 0;
   if (!force && !toc_.file_map.empty()) return 0;
   TicHeader header;
   bool swap;
   if (!read_tic_header(descriptor_.get(), header, &swap, &toc_problem_)) return -1;
+  // The bytes as they lie in the file, for a check that reads them again.
+  TicHeader as_read = header;
+  if (swap) as_read.swap_endian();
+  std::memcpy(loaded_header_, &as_read, sizeof loaded_header_);
   return toc_.read(descriptor_.get(), header, swap, &toc_problem_) ? 0 : -1;
 }
+
+void Tic::keep_tables() { tables_kept_ = true; }
 
 const TicTocEntry* Tic::find_file(const std::string& name) const {
   auto found = toc_.file_map.find(name);

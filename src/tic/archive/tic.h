@@ -60,6 +60,13 @@ class Tic {
                                     unsigned long long done, unsigned long long total);
   virtual void extraction_progress(const std::string& name, unsigned long long size, unsigned long mode,
                                    unsigned long long done, unsigned long long total);
+  // From now on the tables stay as they are: read_toc reads nothing again,
+  // not even when forced or when the tables are empty, so the tables in use
+  // remain those a check of the archive (its signature) has seen. A set
+  // keeps its members' tables and merges them once more.
+  virtual void keep_tables();
+  // The archive files this object reads: itself, or a set's members.
+  virtual std::vector<const Tic*> archives() const { return {this}; }
 
   // For an object that is not open: opens |path| read-only and loads the
   // table of contents. 0, or -1 (and closed again) on failure; only a
@@ -89,6 +96,9 @@ class Tic {
 
   TicToc& get_toc() { return toc_; }
   const TicToc& get_toc() const { return toc_; }
+  // The 104 header bytes the table of contents was loaded from, as they
+  // were read (zero before the first load).
+  const unsigned char* loaded_header() const { return loaded_header_; }
 
   // The entry stored under exactly |name|, or null; does not load the table.
   const TicTocEntry* find_file(const std::string& name) const;
@@ -143,6 +153,8 @@ class Tic {
   int key_length_;
   std::string product_name_;
   TicToc toc_;
+  unsigned char loaded_header_[TicHeader::kSize] = {};
+  bool tables_kept_ = false;
   std::string open_problem_;
   // What the last read_toc found wrong with the header or the tables.
   const char* toc_problem_ = nullptr;
