@@ -291,15 +291,32 @@ std::vector<long long> find_dependencies(const std::vector<std::string>& paths) 
   return depends_on;
 }
 
+// True when |name| is already as path_elements would join it: no empty or
+// "." element.
+bool is_normal_path(const std::string& name) {
+  if (name.empty() || name == "." || name.front() == '/' || name.back() == '/') return false;
+  if (name.compare(0, 2, "./") == 0 || (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0))
+    return false;
+  return name.find("//") == std::string::npos && name.find("/./") == std::string::npos;
+}
+
 // The paths the selected names reach, normalised as path_elements reads
 // them. When two names reach one path, records the failure naming both
 // (the later in byte order first) and returns false.
 bool normalise_names(const std::vector<a_stream_ref>& refs, std::vector<std::string>& paths) {
   paths.resize(refs.size());
+  bool changed = false;
   for (size_t i = 0; i < refs.size(); ++i) {
-    for (const std::string& element : path_elements(refs[i].name))
-      paths[i] += (paths[i].empty() ? "" : "/") + element;
+    const std::string& name = refs[i].name;
+    if (is_normal_path(name)) {
+      paths[i] = name;
+      continue;
+    }
+    for (const std::string& element : path_elements(name)) paths[i] += (paths[i].empty() ? "" : "/") + element;
+    changed = true;
   }
+  // Names of one table differ, and so do their paths while none changed.
+  if (!changed) return true;
   std::vector<size_t> order(refs.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
