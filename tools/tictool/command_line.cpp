@@ -41,6 +41,10 @@ const char kBuildUsage[] =
     "      --no-key                   build without the product's archive key\n"
     "  -j, --jobs <n>                 compress <n> files at a time (default: one per\n"
     "                                 processor); the archive is the same for any <n>\n"
+    "      --compression <how>        bzip2 (the default, read by every kestrel), or\n"
+    "                                 zstd[:<level>] (level 1 to 22, default 9): far\n"
+    "                                 quicker to build and to install, read only by a\n"
+    "                                 kestrel that knows zstd streams\n"
     "      --version-info <key=value> set an entry of the archive's version stamp;\n"
     "                                 VERSION_MAJOR, VERSION_MINOR, VERSION_PATCH and\n"
     "                                 BUILD_NUMBER also set the header's version\n"
@@ -120,8 +124,24 @@ std::string take_version_info(const char* value, a_build_request& r) {
   return "";
 }
 
+// --compression bzip2 | zstd[:LEVEL]; what is wrong with it, or empty.
+std::string take_compression(const char* value, a_build_request& r) {
+  const std::string complaint = std::string("not a compression: ") + value +
+                                " (bzip2, or zstd with a level from 1 to 22, as in zstd:19)";
+  if (std::strcmp(value, "bzip2") == 0) {
+    r.compression = a_compression::kBzip2;
+    return "";
+  }
+  if (std::strncmp(value, "zstd", 4) != 0 || (value[4] != '\0' && value[4] != ':')) return complaint;
+  int level = kDefaultZstdLevel;
+  if (value[4] == ':' && (!parse_count(value + 5, kMaxZstdLevel, level) || level < kMinZstdLevel)) return complaint;
+  r.compression = a_compression::kZstd;
+  r.zstd_level = level;
+  return "";
+}
+
 // The long options' codes that have no short form.
-enum : int { kNoKey = 256, kVersionInfo, kJson };
+enum : int { kNoKey = 256, kVersionInfo, kCompression, kJson };
 
 // Walks the switches of one command with getopt_long: they end at the first
 // word that does not start with "-" (or is "-" alone) and at "--", which is
@@ -179,6 +199,7 @@ a_command_line parse_build(int argc, const char* const* argv) {
       {"no-key", no_argument, nullptr, kNoKey},
       {"jobs", required_argument, nullptr, 'j'},
       {"version-info", required_argument, nullptr, kVersionInfo},
+      {"compression", required_argument, nullptr, kCompression},
       {"verbose", no_argument, nullptr, 'v'},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
@@ -195,6 +216,7 @@ a_command_line parse_build(int argc, const char* const* argv) {
       case 'p': r.product = value; return "";
       case 'j': return take_jobs(value, r.jobs);
       case kVersionInfo: return take_version_info(value, r);
+      case kCompression: return take_compression(value, r);
       case 'k':
         if (!parse_count(value, 1000000, r.keep_path_elements)) return std::string("not a number of path elements: ") + value;
         return "";
