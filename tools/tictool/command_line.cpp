@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "tic/build/build_version.h"
 
@@ -190,6 +191,21 @@ bool walk_switches(int argc, const char* const* argv, const char* short_options,
   return true;
 }
 
+// walk_switches for a command whose usage text is |usage|: the command line
+// to return at once (its help, or a bad usage), or none to go on from
+// |first|.
+template <typename Take>
+std::optional<a_command_line> walk_command_switches(int argc, const char* const* argv, const char* short_options,
+                                                    const struct option* long_options, Take take, const char* usage,
+                                                    int& first) {
+  bool help_asked = false;
+  std::string error;
+  const bool good = walk_switches(argc, argv, short_options, long_options, take, help_asked, error, first);
+  if (help_asked) return help(usage);
+  if (!good) return bad_usage(error, usage);
+  return std::nullopt;
+}
+
 a_command_line parse_build(int argc, const char* const* argv) {
   static const struct option kLongOptions[] = {
       {"directory", required_argument, nullptr, 'C'},
@@ -223,12 +239,8 @@ a_command_line parse_build(int argc, const char* const* argv) {
     }
     return "unknown option";
   };
-  bool help_asked = false;
-  std::string error;
   int i = 0;
-  const bool good = walk_switches(argc, argv, "C:k:p:aj:vh", kLongOptions, take, help_asked, error, i);
-  if (help_asked) return help(kBuildUsage);
-  if (!good) return bad_usage(error, kBuildUsage);
+  if (auto done = walk_command_switches(argc, argv, "C:k:p:aj:vh", kLongOptions, take, kBuildUsage, i)) return *done;
   const int positionals = argc - i;
   if (positionals < 1) return bad_usage("missing list file", kBuildUsage);
   if (positionals < 2) return bad_usage("missing archive", kBuildUsage);
@@ -251,12 +263,8 @@ a_command_line parse_dump(int argc, const char* const* argv) {
     if (code == kJson) out.dump.json = true;
     return "";
   };
-  bool help_asked = false;
-  std::string error;
   int i = 0;
-  const bool good = walk_switches(argc, argv, "h", kLongOptions, take, help_asked, error, i);
-  if (help_asked) return help(kDumpUsage);
-  if (!good) return bad_usage(error, kDumpUsage);
+  if (auto done = walk_command_switches(argc, argv, "h", kLongOptions, take, kDumpUsage, i)) return *done;
   if (i >= argc) return bad_usage("missing archive", kDumpUsage);
   out.dump.archives.assign(argv + i, argv + argc);
   return out;
