@@ -71,6 +71,12 @@ std::vector<std::string> path_elements(const std::string& path) {
   return out;
 }
 
+std::string normalised_path(const std::string& path) {
+  std::string out;
+  for (const std::string& element : path_elements(path)) out = join_path(out, element);
+  return out;
+}
+
 bool is_abandoned_temporary(const char* name) {
   const pid_t maker = maker_of(name);
   return maker != 0 && maker != getpid();
