@@ -186,6 +186,8 @@ int CommandInstall::install_set(const char* command) {
     set.log_stream = nullptr;
     set.progress = nullptr;
   }
+  // The progress line is closed: what follows on standard error comes after it.
+  fflush(stdout);
   if (!cause.empty()) complain(command, subject.empty() ? where : subject, cause);
   if (result == 0) report();
   // The record changes when files were put in place, or an upgrade
