@@ -12,9 +12,12 @@
 
 #include "install/record_store.h"
 #include "platform/json.h"
+#include "support/archive_writer.h"
 #include "support/run.h"
+#include "support/stream_forge.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
+#include "tic/archive/tic.h"
 
 namespace {
 
@@ -175,6 +178,32 @@ TEST(Records, AStateDirectoryThatCannotBeWrittenCostsOnlyTheRecord) {
   EXPECT_EQ(std::tie(i.status, i.err),
             std::make_tuple(0, "kestrel: install: " + state + ": no record kept: Not a directory\n"));
   EXPECT_EQ(read_file(r.at("bin/tarnsql")), read_file(kSample + "/tree/bin/tarnsql"));
+}
+
+// What an install that fails put in place is recorded, as not complete.
+TEST(Records, AFailedInstallRecordsWhatItCommitted) {
+  TempDir dir;
+  fs::create_directory(dir / "target");
+  write_forged_archive(dir / "f.tic", {{"a", "first"}, {"b", "second"}}, product_key());
+  TicToc toc = Tic((dir / "f.tic").c_str(), false, nullptr, 0).get_toc();
+  toc.file_map.at("b").mac[0] ^= 1;
+  const std::string bytes = read_file(dir / "f.tic");
+  auto stream = [&](const char* name) {
+    const TicTocEntry& e = toc.file_map.at(name);
+    return bytes.substr(e.data_offset, e.stored_length);
+  };
+  write_test_archive(dir / "bad.tic", toc, true, {{"a", stream("a")}, {"b", stream("b")}});
+  write_test_archive_mac(dir / "bad.tic", product_key());
+  const RunResult i = run_kestrel({"install", "-d", "target", "-o", "o", "../bad.tic"}, {dir.path(), {}, {}});
+  ASSERT_EQ(std::tie(i.status, i.err), std::make_tuple(255, std::string("kestrel: install: b: stream does not match its MAC\n")));
+  const RunResult s = run_kestrel({"status", "--json", "-d", "target"}, {dir.path(), {}, {}});
+  Json document;
+  std::string why;
+  ASSERT_TRUE(parse_json(s.out, document, why)) << s.out << s.err;
+  EXPECT_EQ(document["files"], 1);
+  EXPECT_EQ(document["installs"][0]["complete"], false);
+  const RunResult v = run_kestrel({"verify", "-d", "target"}, {dir.path(), {}, {}});
+  EXPECT_EQ(std::tie(v.status, v.out, v.err), std::make_tuple(0, std::string(), std::string()));
 }
 
 TEST(Upgrade, ToTheNextReleaseKeepsChangesDropsOrphansAndLeavesUnchangedFiles) {
