@@ -110,6 +110,26 @@ Json archive_json(const a_recorded_archive& archive) {
   return out;
 }
 
+// One installation as a record keeps it (|text| json_bytes: read back) or
+// as status shows it (json_text, with each archive's path as text too).
+Json install_json(const a_recorded_install& install, Json (*text)(const std::string&)) {
+  Json one = Json::object();
+  one["command"] = install.command;
+  one["when"] = install.when;
+  one["kestrel"] = install.kestrel;
+  one["complete"] = install.complete;
+  one["options"] = text(install.options);
+  one["selected"] = Json::array();
+  for (const std::string& name : install.selected) one["selected"].push_back(text(name));
+  one["archives"] = Json::array();
+  for (const a_recorded_archive& archive : install.archives) {
+    Json a = archive_json(archive);
+    if (text != json_bytes) a["path"] = text(archive.path);
+    one["archives"].push_back(std::move(a));
+  }
+  return one;
+}
+
 }  // namespace
 
 const char* file_type_word(a_file_type type) {
@@ -154,19 +174,7 @@ Json record_to_json(const an_install_record& record) {
   out["format"] = kFormat;
   out["directory"] = json_bytes(record.directory);
   Json installs = Json::array();
-  for (const a_recorded_install& install : record.installs) {
-    Json one = Json::object();
-    one["command"] = install.command;
-    one["when"] = install.when;
-    one["kestrel"] = install.kestrel;
-    one["complete"] = install.complete;
-    one["options"] = json_bytes(install.options);
-    one["selected"] = Json::array();
-    for (const std::string& name : install.selected) one["selected"].push_back(json_bytes(name));
-    one["archives"] = Json::array();
-    for (const a_recorded_archive& archive : install.archives) one["archives"].push_back(archive_json(archive));
-    installs.push_back(std::move(one));
-  }
+  for (const a_recorded_install& install : record.installs) installs.push_back(install_json(install, json_bytes));
   out["installs"] = std::move(installs);
   Json files = Json::array();
   for (const auto& [name, file] : record.files) {
@@ -222,23 +230,7 @@ Json record_summary(const an_install_record& record) {
   for (const std::string& version : record.versions()) out["versions"].push_back(json_text(version));
   out["files"] = record.files.size();
   Json installs = Json::array();
-  for (const a_recorded_install& install : record.installs) {
-    Json one = Json::object();
-    one["command"] = install.command;
-    one["when"] = install.when;
-    one["kestrel"] = install.kestrel;
-    one["complete"] = install.complete;
-    one["options"] = json_text(install.options);
-    one["selected"] = Json::array();
-    for (const std::string& name : install.selected) one["selected"].push_back(json_text(name));
-    one["archives"] = Json::array();
-    for (const a_recorded_archive& archive : install.archives) {
-      Json a = archive_json(archive);
-      a["path"] = json_text(archive.path);
-      one["archives"].push_back(std::move(a));
-    }
-    installs.push_back(std::move(one));
-  }
+  for (const a_recorded_install& install : record.installs) installs.push_back(install_json(install, json_text));
   out["installs"] = std::move(installs);
   return out;
 }

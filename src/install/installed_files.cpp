@@ -82,24 +82,10 @@ void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
 
 void a_comparison::examine(an_installed_file& file, const a_stream_entry& entry, UniqueFd& content) const {
   a_reached_directory at;
-  switch (reach_parent(root_, file.name, at, file.problem)) {
-    case a_reach::kFailed: return;
-    case a_reach::kThroughLink: file.link = at.link; [[fallthrough]];
-    case a_reach::kAbsent: file.differences |= kDifferenceMissing; return;
-    case a_reach::kReached: break;
-  }
+  struct stat st;
+  if (!find_installed(root_, file, at, st)) return;
   const int directory = at.directory.get();
   const char* base = at.base.c_str();
-  struct stat st;
-  if (fstatat(directory, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT)
-      file.differences |= kDifferenceMissing;
-    else
-      file.problem.set(kStepReadInstalled);
-    return;
-  }
-  file.device = st.st_dev;
-  file.inode = st.st_ino;
   if ((st.st_mode & S_IFMT) != (entry.mode & S_IFMT)) {
     file.differences |= kDifferenceType;
   } else if (entry.is_symlink()) {
@@ -114,42 +100,16 @@ void a_comparison::examine_link(an_installed_file& file, int directory, const ch
   // One byte more than the target: a longer link shows as longer.
   std::string read(target.size() + 1, '\0');
   const ssize_t got = readlinkat(directory, base, &read[0], read.size());
-  if (got < 0) {
-    if (errno == ENOENT)
-      file.differences |= kDifferenceMissing;
-    else if (errno == EINVAL)  // no longer a link
-      file.differences |= kDifferenceType;
-    else
-      file.problem.set(kStepReadInstalled);
-    return;
-  }
+  if (got < 0) return note_unreadable(file, EINVAL);  // EINVAL: no longer a link
   if (static_cast<size_t>(got) != target.size() || read.compare(0, target.size(), target) != 0)
     file.differences |= kDifferenceTarget;
 }
 
 void a_comparison::examine_file(an_installed_file& file, int directory, const char* base,
                                 const a_stream_entry& entry, UniqueFd& content) const {
-  // Reading leaves the access time alone where the system lets the caller
-  // ask for that (the owner, or a privileged caller).
-  const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  UniqueFd fd(openat(directory, base, flags | O_NOATIME));
-  if (!fd.valid() && errno == EPERM) fd.reset(openat(directory, base, flags));
   struct stat st;
-  if (!fd.valid() || fstat(fd.get(), &st) != 0) {
-    if (errno == ENOENT)
-      file.differences |= kDifferenceMissing;
-    else if (errno == ELOOP)  // replaced by a link meanwhile
-      file.differences |= kDifferenceType;
-    else
-      file.problem.set(kStepReadInstalled);
-    return;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    file.differences |= kDifferenceType;
-    return;
-  }
-  file.device = st.st_dev;
-  file.inode = st.st_ino;
+  UniqueFd fd = open_installed_file(file, directory, base, st);
+  if (!fd.valid()) return;
   if ((st.st_mode & 07777) != (entry.mode & 0777 & ~mask_)) file.differences |= kDifferenceMode;
   if (static_cast<uint64_t>(st.st_size) != entry.size)
     file.differences |= kDifferenceContent;
@@ -240,4 +200,48 @@ a_removal remove_installed_file(int root, const an_installed_file& file, a_failu
   if (errno == ENOENT) return a_removal::kGone;
   failure.set(kStepRemoveInstalled);
   return a_removal::kFailed;
+}
+
+bool find_installed(int root, an_installed_file& file, a_reached_directory& at, struct stat& st) {
+  switch (reach_parent(root, file.name, at, file.problem)) {
+    case a_reach::kFailed: return false;
+    case a_reach::kThroughLink: file.link = at.link; [[fallthrough]];
+    case a_reach::kAbsent: file.differences |= kDifferenceMissing; return false;
+    case a_reach::kReached: break;
+  }
+  if (fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    note_unreadable(file, ENOENT);
+    return false;
+  }
+  file.device = st.st_dev;
+  file.inode = st.st_ino;
+  return true;
+}
+
+UniqueFd open_installed_file(an_installed_file& file, int directory, const char* base, struct stat& st) {
+  // Reading leaves the access time alone where the system lets the caller
+  // ask for that (the owner, or a privileged caller).
+  const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  UniqueFd fd(openat(directory, base, flags | O_NOATIME));
+  if (!fd.valid() && errno == EPERM) fd.reset(openat(directory, base, flags));
+  if (!fd.valid() || fstat(fd.get(), &st) != 0) {
+    note_unreadable(file, ELOOP);  // ELOOP: replaced by a link meanwhile
+    return UniqueFd();
+  }
+  if (!S_ISREG(st.st_mode)) {
+    file.differences |= kDifferenceType;
+    return UniqueFd();
+  }
+  file.device = st.st_dev;
+  file.inode = st.st_ino;
+  return fd;
+}
+
+void note_unreadable(an_installed_file& file, int other_type) {
+  if (errno == ENOENT)
+    file.differences |= kDifferenceMissing;
+  else if (errno == other_type)
+    file.differences |= kDifferenceType;
+  else
+    file.problem.set(kStepReadInstalled);
 }

@@ -16,11 +16,13 @@
 // links (reach_parent, install/install_directory.h).
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "platform/fd.h"
 #include "tic/error.h"
 
 class Tic;
@@ -71,3 +73,24 @@ enum class a_removal {
 // equal to its stream) from below |root|, provided the object at its path is
 // still the one compared. A symbolic link on the way fails.
 a_removal remove_installed_file(int root, const an_installed_file& file, a_failure& failure);
+
+// What the comparisons with the archives and with the record
+// (install/recorded_files.h) share.
+//
+// Finds the object at |file|'s name below |root|, never following a
+// symbolic link: true with the directory that holds it in |at| (its name
+// there in at.base) and its status in |st|, its device and inode noted in
+// |file|; false when there is nothing to compare, with kDifferenceMissing
+// (and the link on the way) or the problem noted in |file|.
+struct a_reached_directory;
+bool find_installed(int root, an_installed_file& file, a_reached_directory& at, struct stat& st);
+
+// Opens the installed regular file |base| in |directory| to read it, never
+// through a link and, where the system lets the caller ask, without
+// changing its access time; |st| is its status. Not valid when it cannot be
+// read as a regular file, with why noted in |file|.
+UniqueFd open_installed_file(an_installed_file& file, int directory, const char* base, struct stat& st);
+
+// Notes in |file| why its object could not be read: it is gone (ENOENT), it
+// is of another type now (errno |other_type|), or a problem.
+void note_unreadable(an_installed_file& file, int other_type);

@@ -28,15 +28,7 @@ mode_t type_bits(a_file_type type) {
 void examine_link(an_installed_file& file, int directory, const char* base, const a_recorded_file& recorded) {
   char target[4096];
   const ssize_t got = readlinkat(directory, base, target, sizeof target);
-  if (got < 0) {
-    if (errno == ENOENT)
-      file.differences |= kDifferenceMissing;
-    else if (errno == EINVAL)  // no longer a link
-      file.differences |= kDifferenceType;
-    else
-      file.problem.set(kStepReadInstalled);
-    return;
-  }
+  if (got < 0) return note_unreadable(file, EINVAL);  // EINVAL: no longer a link
   unsigned char digest[kDigestSize];
   UT_SHA256_CTX ctx;
   UT_SHA256_Init(&ctx);
@@ -46,25 +38,9 @@ void examine_link(an_installed_file& file, int directory, const char* base, cons
 }
 
 void examine_file(an_installed_file& file, int directory, const char* base, const a_recorded_file& recorded) {
-  const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  UniqueFd fd(openat(directory, base, flags | O_NOATIME));
-  if (!fd.valid() && errno == EPERM) fd.reset(openat(directory, base, flags));
   struct stat st;
-  if (!fd.valid() || fstat(fd.get(), &st) != 0) {
-    if (errno == ENOENT)
-      file.differences |= kDifferenceMissing;
-    else if (errno == ELOOP)  // replaced by a link meanwhile
-      file.differences |= kDifferenceType;
-    else
-      file.problem.set(kStepReadInstalled);
-    return;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    file.differences |= kDifferenceType;
-    return;
-  }
-  file.device = st.st_dev;
-  file.inode = st.st_ino;
+  UniqueFd fd = open_installed_file(file, directory, base, st);
+  if (!fd.valid()) return;
   if ((st.st_mode & 07777) != recorded.mode) file.differences |= kDifferenceMode;
   if (static_cast<uint64_t>(st.st_size) != recorded.size) {
     file.differences |= kDifferenceContent;
@@ -92,24 +68,10 @@ void examine_file(an_installed_file& file, int directory, const char* base, cons
 
 void examine(an_installed_file& file, int root, const a_recorded_file& recorded) {
   a_reached_directory at;
-  switch (reach_parent(root, file.name, at, file.problem)) {
-    case a_reach::kFailed: return;
-    case a_reach::kThroughLink: file.link = at.link; [[fallthrough]];
-    case a_reach::kAbsent: file.differences |= kDifferenceMissing; return;
-    case a_reach::kReached: break;
-  }
+  struct stat st;
+  if (!find_installed(root, file, at, st)) return;
   const int directory = at.directory.get();
   const char* base = at.base.c_str();
-  struct stat st;
-  if (fstatat(directory, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT)
-      file.differences |= kDifferenceMissing;
-    else
-      file.problem.set(kStepReadInstalled);
-    return;
-  }
-  file.device = st.st_dev;
-  file.inode = st.st_ino;
   if ((st.st_mode & S_IFMT) != type_bits(recorded.type))
     file.differences |= kDifferenceType;
   else if (recorded.type == a_file_type::kSymlink)

@@ -328,18 +328,15 @@ Json json_archive(const a_shown_archive& shown) {
     header["mac"] = hex(h.mac, sizeof h.mac);
     header["key"] = key_name(in.key);
     header["byte_order"] = in.swapped ? "swapped" : "native";
-    header["toc_offset"] = h.toc_offset;
-    header["entry_count"] = h.entry_count;
-    header["option_offset"] = h.option_offset;
-    header["option_count"] = h.option_count;
-    header["string_offset"] = h.string_offset;
-    header["string_count"] = h.string_count;
-    header["version_offset"] = h.version_offset;
-    header["version_length"] = h.version_length;
-    header["major"] = h.major;
-    header["minor"] = h.minor;
-    header["patch"] = h.patch;
-    header["build"] = h.build;
+    const std::pair<const char*, uint64_t> fields[] = {
+        {"toc_offset", h.toc_offset},         {"entry_count", h.entry_count},
+        {"option_offset", h.option_offset},   {"option_count", h.option_count},
+        {"string_offset", h.string_offset},   {"string_count", h.string_count},
+        {"version_offset", h.version_offset}, {"version_length", h.version_length},
+        {"major", h.major},                   {"minor", h.minor},
+        {"patch", h.patch},                   {"build", h.build},
+    };
+    for (const auto& [name, value] : fields) header[name] = value;
     out["header"] = std::move(header);
   }
   out["options"] = json_options(shown.options);
