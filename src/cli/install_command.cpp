@@ -132,7 +132,7 @@ int CommandInstall::run() {
       cause = error_cause();
     } else if (valid) {
       reporter.total = set.bytes_required(options);
-      set.progress = &reporter;
+      if (!quiet) set.progress = &reporter;
       // No file is put in place before every signature has verified.
       extraction.set_commit_gate([&signatures] { return signatures.finish(); });
       const int extracted = extraction.extract(options, backup_dir);

@@ -28,3 +28,8 @@ RunResult run_tictool(const std::vector<std::string>& args, const RunOptions& op
 
 // Runs the kestrel binary under test: argv[0] is "kestrel", then |args|.
 RunResult run_kestrel(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Builds the sample product into |directory| as the set of two archives
+// that sample/README describes, server.tic and client.tic; true when both
+// were built.
+bool build_sample_set(const std::string& directory);
