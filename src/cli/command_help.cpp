@@ -90,10 +90,43 @@ constexpr a_switch_help kOptionsSwitches[] = {
 
 constexpr a_switch_help kHelpOnly[] = {kHelp};
 
-constexpr a_switch_help kInstalledSwitches[] = {
-    {"-d, --directory <install_dir>",
-     "the installation to work on (default: the current directory); relative archive names are looked up in it"},
+constexpr a_switch_help kInstalledDirectory{
+    "-d, --directory <install_dir>",
+    "the installation to work on (default: the current directory); relative archive names are looked up in it"};
+
+constexpr a_switch_help kVerifySwitches[] = {
+    kInstalledDirectory,
     kOptions,
+    {"    --json", "one JSON document instead of the lines: the \"directory\", what was compared \"from\" "
+                   "(\"archives\" or \"record\"), the number of files \"compared\" and the \"differences\", each "
+                   "file's \"name\" and \"what\" differs"},
+    kHelp,
+};
+
+constexpr a_switch_help kRemoveSwitches[] = {kInstalledDirectory, kOptions, kHelp};
+
+constexpr a_switch_help kStatusSwitches[] = {
+    {"-d, --directory <install_dir>", "the installation to show (default: the current directory)"},
+    {"    --json", "the record as one JSON document"},
+    kHelp,
+};
+
+constexpr a_switch_help kUpgradeSwitches[] = {
+    {"-l, --log <log>",
+     "write one line per file put in place to <log> (created or emptied), then \"ok\" once the upgrade "
+     "succeeded"},
+    {"-b, --backup <backup_dir>",
+     "move what the upgrade replaces or takes away to the same path below <backup_dir>, and mark what it "
+     "creates, so that kestrel restore can undo it"},
+    {"-d, --directory <install_dir>",
+     "the recorded installation to upgrade (default: the current directory); relative archive, log and backup "
+     "names are looked up in it"},
+    {"-o, --options <options>",
+     "the options to install: names joined by \"|\", \"*\" for all of them; each must be an option of the "
+     "archives (default: the recorded option texts)"},
+    {"    --dry-run", "print \"<action> <name>\" for every file (add, replace, same, keep-changed, remove) and "
+                      "change nothing"},
+    {"-q, --quiet", "no progress line"},
     kHelp,
 };
 
@@ -160,19 +193,40 @@ const a_command_help kVersionHelp = help(
     kHelpOnly, "Switches, before <parameter>:");
 
 const a_command_help kVerifyHelp = help(
-    "verify [-d <install_dir>] [-o <options>] <tic> [<tic> ...]",
+    "verify [-d <install_dir>] [-o <options>] [--json] [<tic> [<tic> ...]]",
     "Checks every archive as install does, then compares each chosen file below the install directory with "
     "the archives and prints one line per difference: \"missing\", \"type\", \"target\", \"content\" or "
-    "\"mode\", a blank and the name. Nothing is written. The status is 0 exactly when every chosen file is "
-    "installed as the archives have it.",
-    kInstalledSwitches);
+    "\"mode\", a blank and the name. Without archive names, every file of the installation's record is "
+    "compared with what was recorded. Nothing is written. The status is 0 exactly when every file compared "
+    "is installed as it should be.",
+    kVerifySwitches);
 
 const a_command_help kRemoveHelp = help(
-    "remove [-d <install_dir>] [-o <options>] <tic> [<tic> ...]",
+    "remove [-d <install_dir>] [-o <options>] [<tic> [<tic> ...]]",
     "Removes the chosen files that are still installed as the archives have them (their permission bits may "
-    "have changed), then the directories their removal leaves empty. Every archive is checked first, as "
-    "install checks it. A changed file is kept and named on standard error, and the status is then 255.",
-    kInstalledSwitches);
+    "have changed), then the directories their removal leaves empty; without archive names, the files of the "
+    "installation's record that are still as recorded. Every archive is checked first, as install checks it. "
+    "A changed file is kept and named on standard error, and the status is then 255.",
+    kRemoveSwitches);
+
+const a_command_help kStatusHelp = help(
+    "status [-d <install_dir>] [--json]",
+    "Prints what the installation's record holds: the directory, the product versions, the number of files, "
+    "and for each install or upgrade its time, the kestrel that ran it, whether it finished, its option text, "
+    "the options it selected and its archives. The install tree is not looked at (verify compares it). With "
+    "nothing recorded it prints one line on standard error and the status is 255.",
+    kStatusSwitches, "Switches:");
+
+const a_command_help kUpgradeHelp = help(
+    "upgrade [-q] [-l <log>] [-b <backup_dir>] [-d <install_dir>] [-o <options>] [--dry-run] <tic> [<tic> ...]",
+    "Installs a new set of archives over a recorded installation, as install does: files unchanged since they "
+    "were recorded are replaced (or left alone when their entry is the same), files changed since are kept "
+    "(the new version beside them as <name>.kestrel-new), and recorded files the new selection leaves out are "
+    "taken away. Nothing is written unless the option text names only options of the archives and selects "
+    "some file.\n\n"
+    "The status is 0 when the upgrade is complete, else 255 with one line on standard error saying why; "
+    "running it again goes on where it stopped.",
+    kUpgradeSwitches);
 
 const a_command_help kRestoreHelp = help(
     "restore -b <backup_dir> [-d <install_dir>]",

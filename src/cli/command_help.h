@@ -42,6 +42,8 @@ extern const a_command_help kVersionHelp;
 extern const a_command_help kVerifyHelp;
 extern const a_command_help kRemoveHelp;
 extern const a_command_help kRestoreHelp;
+extern const a_command_help kStatusHelp;
+extern const a_command_help kUpgradeHelp;
 
 // Prints |help| on standard output, wrapped at 79 columns; 0.
 int print_command_help(const a_command_help& help);

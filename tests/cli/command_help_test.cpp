@@ -48,7 +48,7 @@ std::map<std::string, bool> switches_of(const std::string& help) {
 TEST(CommandHelp, EveryCommandExplainsItselfOnStandardOutput) {
   const RunResult words = run_kestrel({"--commands"});
   ASSERT_EQ(std::tie(words.status, words.err), std::make_tuple(0, std::string()));
-  EXPECT_EQ(words.out, "install\nlist\noptions\nspace\nvalidate\nversion\nverify\nremove\nrestore\n");
+  EXPECT_EQ(words.out, "install\nlist\noptions\nspace\nvalidate\nversion\nverify\nremove\nrestore\nstatus\nupgrade\n");
 
   const std::map<std::string, std::vector<std::string>> documented = {
       {"install", {"--backup", "--directory", "--help", "--log", "--options", "--quiet", "-b", "-d", "-h", "-l", "-o",
@@ -58,9 +58,12 @@ TEST(CommandHelp, EveryCommandExplainsItselfOnStandardOutput) {
       {"space", {"--directory", "--help", "--options", "-d", "-h", "-o"}},
       {"validate", {"--help", "-h"}},
       {"version", {"--help", "-h"}},
-      {"verify", {"--directory", "--help", "--options", "-d", "-h", "-o"}},
+      {"verify", {"--directory", "--help", "--json", "--options", "-d", "-h", "-o"}},
       {"remove", {"--directory", "--help", "--options", "-d", "-h", "-o"}},
       {"restore", {"--backup", "--directory", "--help", "-b", "-d", "-h"}},
+      {"status", {"--directory", "--help", "--json", "-d", "-h"}},
+      {"upgrade", {"--backup", "--directory", "--dry-run", "--help", "--log", "--options", "--quiet", "-b", "-d",
+                   "-h", "-l", "-o", "-q"}},
   };
   TempDir dir;
   const RunOptions here{dir.path(), {}, {}};
@@ -125,7 +128,8 @@ TEST(CommandHelp, WordsThatNamedArchivesBeforeStillDo) {
   EXPECT_EQ(run_kestrel({"space", "-h"}, here).out, "0\n");
 }
 
-// -q and --quiet: the files are installed, standard output stays empty.
+// -q and --quiet: the files are installed (and upgraded), standard output
+// stays empty.
 TEST(CommandHelp, QuietInstallDrawsNoProgressLine) {
   TempDir dir;
   ASSERT_TRUE(build_sample_set(dir.path()));
@@ -142,6 +146,8 @@ TEST(CommandHelp, QuietInstallDrawsNoProgressLine) {
     EXPECT_EQ(read_file(dir / (into + "/bin/tarnsql")), read_file(dir / "drawn/bin/tarnsql"));
     const std::string log = read_file(dir / (into + "/log"));
     EXPECT_EQ(log.substr(log.size() - 3), "ok\n") << "the log is kept as without -q";
+    const RunResult upgrade = run_kestrel({"upgrade", quiet, "-d", into, "../server.tic", "../client.tic"}, here);
+    EXPECT_EQ(std::tie(upgrade.status, upgrade.out, upgrade.err), std::make_tuple(0, std::string(), std::string()));
   }
 }
 

@@ -62,7 +62,8 @@ TEST(Completion, OffersWhatKestrelTakesWhereItTakesIt) {
   const char* path = getenv("PATH");
   const RunOptions here{dir.path(), {"PATH=" + dir.path() + "/bin:" + (path ? path : "/usr/bin:/bin")}, {}};
 
-  const std::string commands = "--version\ninstall\nlist\noptions\nremove\nrestore\nspace\nvalidate\nverify\nversion\n";
+  const std::string commands =
+      "--version\ninstall\nlist\noptions\nremove\nrestore\nspace\nstatus\nupgrade\nvalidate\nverify\nversion\n";
   const std::string names = "*\nclient\ndocs\nserver\n";
   const struct {
     const char* line;
@@ -76,6 +77,7 @@ TEST(Completion, OffersWhatKestrelTakesWhereItTakesIt) {
       {"kestrel list --", "--all\n--directory\n--help\n--json\n--options\n"},
       {"kestrel validate -", "--help\n-h\n"},
       {"kestrel restore ", "--backup\n--directory\n--help\n-b\n-d\n-h\n"},
+      {"kestrel status -d inst --", "--directory\n--help\n--json\n"},
       // Values: directories, files, option names of the archives on the
       // line (after the cursor too, and seen from the install directory
       // where install looks for them), "*" as it is.
