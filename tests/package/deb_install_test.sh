@@ -21,7 +21,7 @@ fail() { echo "FAILED: $*" >&2; exit 1; }
 version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
 tree=$scratch/kestrel-$version
 mkdir -p "$tree"
-tar -C "$source_dir" --exclude=./build --exclude=./.git --exclude='./obj-*' -cf - . | tar -C "$tree" -xf -
+tar -C "$source_dir" --exclude=./build --exclude='./build-*' --exclude=./.git --exclude='./obj-*' -cf - . | tar -C "$tree" -xf -
 (cd "$tree" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc 2>/dev/null || echo 2)" \
    dpkg-buildpackage -b -us -uc >"$scratch/build.log" 2>&1) ||
   { tail -n 50 "$scratch/build.log" >&2; fail "dpkg-buildpackage"; }
