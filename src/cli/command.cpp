@@ -3,15 +3,17 @@
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/command_help.h"
 #include "cli/commands.h"
 #include "display/message.h"
 #include "install/install_lock.h"
 #include "platform/ordered_jobs.h"
 #include "sign/signature_check.h"
-#include "tic/error.h"
 #include "tic/archive/multi_tic.h"
+#include "tic/error.h"
 
 const char kBanner[] = "Tarnvale Install Utility Version 17.0.11.7254";
 
@@ -19,11 +21,30 @@ void Command::usage() {}
 
 int Command::run() { return -1; }
 
-bool Command::handle_arg(ArgIterator&) { return false; }
+bool Command::handle_arg(ArgIterator &) { return false; }
+
+namespace {
+
+// "-h" asks for help only where it cannot have named an archive before:
+// alone after the command word, with no file "-h" in the current directory.
+bool is_short_help(const std::vector<std::string> &args) {
+  struct stat st;
+  return args.size() == 1 && args[0] == "-h" && lstat("-h", &st) != 0 && errno == ENOENT;
+}
+
+}  // namespace
 
 void Command::parse_args() {
+  if (help != nullptr && is_short_help(args)) {
+    help_asked = true;
+    return;
+  }
   auto it = args.begin();
   while (it != args.end()) {
+    if (help != nullptr && *it == "--help") {
+      help_asked = true;
+      return;
+    }
     if (!handle_arg(it)) return;
     // A switch given as the last word has already been erased with no value
     // behind it; there is nothing left to erase.
@@ -31,15 +52,21 @@ void Command::parse_args() {
   }
 }
 
-void Command::print_usage(const char* line) {
+void Command::print_usage(const char *line) {
   fprintf(stderr, "%s\n", kBanner);
   fputs(line, stderr);
 }
 
-bool Command::take_switch(ArgIterator& it, const char* short_form, const char* long_form, std::string& value) {
+bool Command::take_switch(ArgIterator &it, const char *short_form, const char *long_form, std::string &value) {
   if (*it != short_form && *it != long_form) return false;
   it = args.erase(it);
   if (it != args.end()) value = *it;
+  return true;
+}
+
+bool Command::take_flag(ArgIterator &it, const char *short_form, const char *long_form, bool &value) {
+  if (*it != short_form && (long_form == nullptr || *it != long_form)) return false;
+  value = true;
   return true;
 }
 
@@ -57,81 +84,78 @@ void CommandVersion::usage() { print_usage("usage: version <parameter> <file>\n"
 
 void CommandValidate::usage() { print_usage("usage: validate <tic> [<tic> [...]]\n"); }
 
-bool CommandWithDirectory::handle_arg(ArgIterator& it) { return take_switch(it, "-d", "--directory", directory); }
+bool CommandWithDirectory::handle_arg(ArgIterator &it) { return take_switch(it, "-d", "--directory", directory); }
 
 void CommandOptions::usage() { print_usage("usage: options [-d <install_dir>] <tic> [<tic> [...]]\n"); }
 
-bool CommandWithOptions::handle_arg(ArgIterator& it) {
+bool CommandOptions::handle_arg(ArgIterator &it) {
+  return take_flag(it, "--json", nullptr, json) || CommandWithDirectory::handle_arg(it);
+}
+
+bool CommandWithOptions::handle_arg(ArgIterator &it) {
   return take_switch(it, "-o", "--options", options) || CommandWithDirectory::handle_arg(it);
 }
 
 void CommandSpace::usage() { print_usage("usage: space [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n"); }
 
 void CommandList::usage() {
-  print_usage("usage: list [-a] [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n");
+  print_usage(
+      "usage: list [-a] [-d <install_dir>] [-o <options>] <tic> [<tic> "
+      "[...]]\n");
 }
 
-bool CommandList::handle_arg(ArgIterator& it) {
-  if (*it == "-a" || *it == "--all") {
-    all = true;
-    return true;
-  }
-  return CommandWithOptions::handle_arg(it);
+bool CommandList::handle_arg(ArgIterator &it) {
+  return take_flag(it, "-a", "--all", all) || take_flag(it, "--json", nullptr, json) ||
+         CommandWithOptions::handle_arg(it);
 }
 
 void CommandInstall::usage() {
-  print_usage("usage: install [-l <log>] [-b <backup_dir>] [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n");
+  print_usage(
+      "usage: install [-l <log>] [-b <backup_dir>] [-d <install_dir>] "
+      "[-o <options>] <tic> [<tic> [...]]\n");
 }
 
-bool CommandInstall::handle_arg(ArgIterator& it) {
-  return take_switch(it, "-l", "--log", log_file) || take_switch(it, "-b", "--backup", backup_dir) ||
-         CommandWithOptions::handle_arg(it);
+bool CommandInstall::handle_arg(ArgIterator &it) {
+  return take_flag(it, "-q", "--quiet", quiet) || take_switch(it, "-l", "--log", log_file) ||
+         take_switch(it, "-b", "--backup", backup_dir) || CommandWithOptions::handle_arg(it);
 }
 
 void CommandUpgrade::usage() {
   print_usage(
-      "usage: upgrade [-l <log>] [-b <backup_dir>] [-d <install_dir>] [-o <options>] [--dry-run] <tic> [<tic> "
-      "[...]]\n");
+      "usage: upgrade [-q] [-l <log>] [-b <backup_dir>] [-d "
+      "<install_dir>] [-o <options>] [--dry-run] <tic> "
+      "[<tic> [...]]\n");
 }
 
-bool CommandUpgrade::handle_arg(ArgIterator& it) {
-  if (*it == "--dry-run") {
-    dry_run = true;
-    return true;
-  }
-  return CommandInstall::handle_arg(it);
+bool CommandUpgrade::handle_arg(ArgIterator &it) {
+  return take_flag(it, "--dry-run", nullptr, dry_run) || CommandInstall::handle_arg(it);
 }
 
 void CommandStatus::usage() { print_usage("usage: status [-d <install_dir>] [--json]\n"); }
 
-bool CommandStatus::handle_arg(ArgIterator& it) {
-  if (*it == "--json") {
-    json = true;
-    return true;
-  }
-  return CommandWithDirectory::handle_arg(it);
+bool CommandStatus::handle_arg(ArgIterator &it) {
+  return take_flag(it, "--json", nullptr, json) || CommandWithDirectory::handle_arg(it);
 }
 
 void CommandOnInstalledFiles::usage() { print_usage(usage_line_); }
 
 CommandVerify::CommandVerify()
     : CommandOnInstalledFiles("verify",
-                              "usage: verify [-d <install_dir>] [-o <options>] [--json] [<tic> [<tic> [...]]]\n") {}
+                              "usage: verify [-d <install_dir>] [-o <options>] "
+                              "[--json] [<tic> [<tic> [...]]]\n") {}
 
-bool CommandVerify::handle_arg(ArgIterator& it) {
-  if (*it == "--json") {
-    json = true;
-    return true;
-  }
-  return CommandOnInstalledFiles::handle_arg(it);
+bool CommandVerify::handle_arg(ArgIterator &it) {
+  return take_flag(it, "--json", nullptr, json) || CommandOnInstalledFiles::handle_arg(it);
 }
 
 CommandRemove::CommandRemove()
-    : CommandOnInstalledFiles("remove", "usage: remove [-d <install_dir>] [-o <options>] [<tic> [<tic> [...]]]\n") {}
+    : CommandOnInstalledFiles("remove",
+                              "usage: remove [-d <install_dir>] [-o "
+                              "<options>] [<tic> [<tic> [...]]]\n") {}
 
 void CommandRestore::usage() { print_usage("usage: restore -b <backup_dir> [-d <install_dir>]\n"); }
 
-bool CommandRestore::handle_arg(ArgIterator& it) {
+bool CommandRestore::handle_arg(ArgIterator &it) {
   return take_switch(it, "-b", "--backup", backup_dir) || CommandWithDirectory::handle_arg(it);
 }
 
@@ -142,25 +166,30 @@ std::unique_ptr<Command> make() {
   return std::make_unique<C>();
 }
 
-// The command words, compared without regard to case.
-constexpr struct {
-  const char* word;
+// The command words, compared without regard to case, each with its class
+// and its help: a new command is one line here (and its help text).
+const struct {
+  const char *word;
   std::unique_ptr<Command> (*make)();
+  const a_command_help *help;
 } kCommands[] = {
-    {"install", make<CommandInstall>},   {"list", make<CommandList>},         {"options", make<CommandOptions>},
-    {"space", make<CommandSpace>},       {"validate", make<CommandValidate>}, {"version", make<CommandVersion>},
-    {"verify", make<CommandVerify>},     {"remove", make<CommandRemove>},     {"restore", make<CommandRestore>},
-    {"status", make<CommandStatus>},     {"upgrade", make<CommandUpgrade>},
+    {"install", make<CommandInstall>, &kInstallHelp},    {"list", make<CommandList>, &kListHelp},
+    {"options", make<CommandOptions>, &kOptionsHelp},    {"space", make<CommandSpace>, &kSpaceHelp},
+    {"validate", make<CommandValidate>, &kValidateHelp}, {"version", make<CommandVersion>, &kVersionHelp},
+    {"verify", make<CommandVerify>, &kVerifyHelp},       {"remove", make<CommandRemove>, &kRemoveHelp},
+    {"restore", make<CommandRestore>, &kRestoreHelp},    {"status", make<CommandStatus>, &kStatusHelp},
+    {"upgrade", make<CommandUpgrade>, &kUpgradeHelp},
 };
 
 }  // namespace
 
-std::unique_ptr<Command> make_command(int argc, char** argv) {
+std::unique_ptr<Command> make_command(int argc, char **argv) {
   std::unique_ptr<Command> command;
-  for (const auto& c : kCommands) {
+  for (const auto &c : kCommands) {
     if (argc >= 2 && strcasecmp(argv[1], c.word) == 0) {
       command = c.make();
       command->args.assign(argv + 2, argv + argc);
+      command->help = c.help;
       break;
     }
   }
@@ -172,15 +201,20 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
   return command;
 }
 
-void complain(const char* command, const std::string& subject, const std::string& cause) {
+int print_command_words() {
+  for (const auto &c : kCommands) printf("%s\n", c.word);
+  return fflush(stdout) == 0 ? 0 : -1;
+}
+
+void complain(const char *command, const std::string &subject, const std::string &cause) {
   complain_as("kestrel", std::string(command) + ": " + printable(subject) + ": " + printable(cause));
 }
 
-bool lock_install_directory(const char* command, const std::string& where, int directory, InstallLock& lock) {
+bool lock_install_directory(const char *command, const std::string &where, int directory, InstallLock &lock) {
   a_failure failure;
   const bool locked = lock.acquire(
       directory,
-      [&](const std::string& holder) {
+      [&](const std::string &holder) {
         complain(command, where, "waiting for " + holder + " to finish with the install directory");
       },
       failure);
@@ -188,7 +222,7 @@ bool lock_install_directory(const char* command, const std::string& where, int d
   return locked;
 }
 
-bool enter_install_directory(const char* command, const std::string& directory, UniqueFd& root, InstallLock* lock) {
+bool enter_install_directory(const char *command, const std::string &directory, UniqueFd &root, InstallLock *lock) {
   if (!directory.empty() && chdir(directory.c_str()) != 0) {
     complain(command, directory, strerror(errno));
     return false;
@@ -202,38 +236,38 @@ bool enter_install_directory(const char* command, const std::string& directory, 
   return lock == nullptr || lock_install_directory(command, where, root.get(), *lock);
 }
 
-unsigned job_count(const char* command) {
+unsigned job_count(const char *command) {
   std::string complaint;
   const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
   if (!complaint.empty()) complain_as("kestrel", std::string(command) + ": " + complaint);
   return jobs;
 }
 
-void complain_recorded(const char* command, const std::string& fallback) {
+void complain_recorded(const char *command, const std::string &fallback) {
   complain(command, error_subject().empty() ? fallback : error_subject(), error_cause());
 }
 
-std::string archive_problem(const Tic& member, int result) {
+std::string archive_problem(const Tic &member, int result) {
   if (!member.open_problem().empty()) return member.open_problem();
   if (member.descriptor() < 0) return "not open";
   return result == -1 ? "cannot compute the archive's MAC" : "archive does not match its MAC";
 }
 
-bool validate_set(const MultiTic& set, std::string& subject, std::string& cause) {
+bool validate_set(const MultiTic &set, std::string &subject, std::string &cause) {
   const int valid = set.validate();
   if (valid == 0) return true;
-  const Tic* member = set.failed_member();
+  const Tic *member = set.failed_member();
   subject = member != nullptr && member->path() != nullptr ? member->path() : "";
   cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
   return false;
 }
 
-void complain_unreadable(const char* command, const MultiTic& set) {
-  const Tic* member = set.failed_member();
+void complain_unreadable(const char *command, const MultiTic &set) {
+  const Tic *member = set.failed_member();
   if (member != nullptr && member->path() != nullptr) complain(command, member->path(), archive_problem(*member, -1));
 }
 
-int check_signatures(const char* command, Tic& archives) {
+int check_signatures(const char *command, Tic &archives) {
   SignatureCheck check;
   if (check.start(archives) && check.finish()) return 0;
   complain(command, check.subject(), check.cause());

@@ -169,7 +169,7 @@ int CommandInstall::install_set(const char* command) {
       cause = error_cause();
     } else if (valid) {
       reporter.total = is_upgrade() ? extraction.bytes_to_write(selection_) : set.bytes_required(selection_);
-      set.progress = &reporter;
+      if (!quiet) set.progress = &reporter;
       if (extract_and_log(extraction, signatures, selection_, backup_dir, log.get(), log_file, subject, cause))
         result = 0;
       installed = records.describe_install(set, selection_, result == 0);

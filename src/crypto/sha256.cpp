@@ -6,9 +6,7 @@
 #include "crypto/sha256_engine.h"
 #include "platform/byte_order.h"
 
-namespace {
-
-constexpr uint32_t kRoundConstants[64] = {
+alignas(16) const uint32_t kSha256RoundConstants[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -18,6 +16,8 @@ constexpr uint32_t kRoundConstants[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
+
+namespace {
 
 constexpr uint32_t kInitialState[8] = {
     0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
@@ -40,7 +40,7 @@ inline uint32_t choose(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y 
 // the previous round's a ^ b: |bc| carries it from round to round.
 #define SHA256_ROUND(a, b, c, d, e, f, g, h, i, word)                                      \
   do {                                                                                     \
-    const uint32_t t1 = h + big_sigma1(e) + choose(e, f, g) + kRoundConstants[i] + (word); \
+    const uint32_t t1 = h + big_sigma1(e) + choose(e, f, g) + kSha256RoundConstants[i] + (word); \
     const uint32_t ab = a ^ b;                                                             \
     d += t1;                                                                               \
     h = t1 + big_sigma0(a) + (b ^ (ab & bc));                                              \

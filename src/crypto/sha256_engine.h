@@ -15,6 +15,10 @@ enum class Sha256Engine {
   kShaExtensions,  // the x86-64 SHA instructions
 };
 
+// The 64 round constants, aligned for the extension engine, which loads
+// them four to a vector in the order the rounds take them.
+alignas(16) extern const uint32_t kSha256RoundConstants[64];
+
 // The compression function over |blocks| consecutive 64-byte blocks of |data|.
 using Sha256Compress = void (*)(uint32_t state[8], const unsigned char* data, size_t blocks);
 
