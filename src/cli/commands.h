@@ -34,10 +34,12 @@ class Tic;
 struct a_command_help;
 class KestrelTic;
 class RecordKeeping;
+class SignatureCheck;
 class TicExtraction;
 struct an_installed_file;
 struct an_install_record;
 struct a_recorded_file;
+struct a_recorded_install;
 
 // The first line of every usage text.
 extern const char kBanner[];
@@ -169,6 +171,14 @@ class CommandInstall : public CommandWithOptions {
   // files put in place and the log ended; then report, and the record
   // updated (update_record) and written.
   int install_set(const char* command);
+  // The checks before anything is written (see install_command.cpp); false
+  // with |subject| and |cause| saying why.
+  // Adds what the install put in place, and the install itself, to the
+  // record, when there is something to add.
+  void keep_record(RecordKeeping& records, const std::map<std::string, a_recorded_file>& committed,
+                   const a_recorded_install& installed, bool finished);
+  bool ready_to_write(KestrelTic& set, TicExtraction& extraction, SignatureCheck& signatures,
+                      const std::string& where, std::string& subject, std::string& cause);
 
   // Reads the install directory's record and sets selection_; false stops
   // the command (a line was printed). |root| is the install directory.

@@ -115,6 +115,25 @@ void CommandInstall::update_record(an_install_record& record, const std::map<std
 
 void CommandInstall::report() {}
 
+// Nothing is written unless every archive is valid, signed by a trusted
+// key when keys are configured, the plan holds and the files fit.
+bool CommandInstall::ready_to_write(KestrelTic& set, TicExtraction& extraction, SignatureCheck& signatures,
+                                    const std::string& where, std::string& subject, std::string& cause) {
+  if (!validate_set(set, subject, cause)) return false;
+  if (!signatures.start(set)) {
+    subject = signatures.subject();
+    cause = signatures.cause();
+    return false;
+  }
+  if (!plan(set, extraction, subject, cause)) return false;
+  if (extraction.check_room(selection_, !backup_dir.empty(), where) != 0) {
+    subject = error_subject();
+    cause = error_cause();
+    return false;
+  }
+  return true;
+}
+
 int CommandInstall::install_set(const char* command) {
   if (args.empty()) {
     usage();
@@ -154,20 +173,7 @@ int CommandInstall::install_set(const char* command) {
     // Hashes the archives beside the decoding; declared after the set,
     // which it reads until it is destroyed.
     SignatureCheck signatures;
-    // Nothing is written unless every archive is valid, and signed by a
-    // trusted key when keys are configured.
-    bool valid = validate_set(set, subject, cause);
-    if (valid && !signatures.start(set)) {
-      valid = false;
-      subject = signatures.subject();
-      cause = signatures.cause();
-    }
-    if (valid && !plan(set, extraction, subject, cause)) {
-      valid = false;
-    } else if (valid && extraction.check_room(selection_, !backup_dir.empty(), where) != 0) {
-      subject = error_subject();
-      cause = error_cause();
-    } else if (valid) {
+    if (ready_to_write(set, extraction, signatures, where, subject, cause)) {
       reporter.total = is_upgrade() ? extraction.bytes_to_write(selection_) : set.bytes_required(selection_);
       if (!quiet) set.progress = &reporter;
       if (extract_and_log(extraction, signatures, selection_, backup_dir, log.get(), log_file, subject, cause))
@@ -182,13 +188,17 @@ int CommandInstall::install_set(const char* command) {
   fflush(stdout);
   if (!cause.empty()) complain(command, subject.empty() ? where : subject, cause);
   if (result == 0) report();
-  // The record changes when files were put in place, or an upgrade
-  // finished (it may have only taken files away).
-  if (records.keeping() && (!committed.empty() || (result == 0 && records.had_record() && is_upgrade()))) {
-    update_record(records.record(), committed, result == 0);
-    records.record().add_install(installed);
-    records.keep_before(backup_dir);
-    records.save();
-  }
+  keep_record(records, committed, installed, result == 0);
   return result;
+}
+
+// The record changes when files were put in place, or an upgrade finished
+// (it may have only taken files away).
+void CommandInstall::keep_record(RecordKeeping& records, const std::map<std::string, a_recorded_file>& committed,
+                                 const a_recorded_install& installed, bool finished) {
+  if (!records.keeping() || (committed.empty() && !(finished && records.had_record() && is_upgrade()))) return;
+  update_record(records.record(), committed, finished);
+  records.record().add_install(installed);
+  records.keep_before(backup_dir);
+  records.save();
 }
