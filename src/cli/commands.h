@@ -101,6 +101,9 @@ class CommandOptions : public CommandWithDirectory {
   bool tic_options(Tic& tic, ControlMap& control);
   // True when some file of |option| lacks its data in the set.
   bool missing_files(Tic& tic, const std::string& option);
+  // The bits of every option some file of which lacks its data in the set:
+  // missing_files for all options at once.
+  unsigned long long options_lacking_data(Tic& tic);
 };
 
 class CommandWithOptions : public CommandWithDirectory {

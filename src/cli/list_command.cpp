@@ -9,10 +9,12 @@
 // that cannot be read adds nothing and is named on standard error; the
 // status is always 0.
 int CommandList::run() {
-  TicToc result;
   MultiTic set(args, false, nullptr, 0);
-  set.list(result, options, all);
-  for (const auto& entry : result.file_map) printf("%s\n", printable(entry.first).c_str());
+  // Straight from the set's table, which holds each name once, in order.
+  set.for_each_selected(options, all, [](const std::string& name, const TicTocEntry&) {
+    fputs(printable(name).c_str(), stdout);
+    putchar('\n');
+  });
   complain_unreadable("list", set);
   return 0;
 }
