@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -115,7 +114,7 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool ma
   }
   job.header_read = true;
   job.entry = decoder.entry();
-  const std::string problem = stream_entry_problem(job.ref->name, job.entry, job.ref->entry->file_size);
+  const std::string problem = stream_entry_problem(*job.ref->name, job.entry, job.ref->entry->file_size);
   if (!problem.empty()) {
     errno = 0;
     job.failure.set(kStepEntryCheck, problem);
@@ -200,7 +199,7 @@ void an_extraction::remove_temporary(an_extract_job& job) {
 
 bool an_extraction::fail(an_extract_job& job) {
   remove_temporary(job);
-  job.failure.publish(job.ref->name);
+  job.failure.publish(*job.ref->name);
   return false;
 }
 
@@ -209,7 +208,7 @@ bool an_extraction::commit(an_extract_job& job) {
   // A stream whose header could not be read fails before the file is
   // announced; any later failure after it, as when the file is written.
   if (!job.header_read) return fail(job);
-  tic_.extraction_progress(job.ref->name, entry.file_size, job.entry.mode, done_, total_);
+  tic_.extraction_progress(*job.ref->name, entry.file_size, job.entry.mode, done_, total_);
   if (job.failure.failed()) return fail(job);
 
   bool backed_up = false;
@@ -273,24 +272,6 @@ bool an_extraction::put_in_place(an_extract_job& job) {
   return job.failure.set(kStepCommit);
 }
 
-// For each file, the latest earlier file whose path is a directory on its
-// path, or -1.
-std::vector<long long> find_dependencies(const std::vector<std::string>& paths) {
-  std::unordered_map<std::string_view, size_t> position;
-  position.reserve(paths.size());
-  for (size_t i = 0; i < paths.size(); ++i) position.emplace(paths[i], i);
-  std::vector<long long> depends_on(paths.size(), -1);
-  for (size_t i = 0; i < paths.size(); ++i) {
-    const std::string_view name = paths[i];
-    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
-      auto found = position.find(name.substr(0, slash));
-      if (found != position.end() && found->second < i)
-        depends_on[i] = std::max(depends_on[i], static_cast<long long>(found->second));
-    }
-  }
-  return depends_on;
-}
-
 // True when |name| is already as path_elements would join it: no empty or
 // "." element.
 bool is_normal_path(const std::string& name) {
@@ -300,35 +281,90 @@ bool is_normal_path(const std::string& name) {
   return name.find("//") == std::string::npos && name.find("/./") == std::string::npos;
 }
 
-// The paths the selected names reach, normalised as path_elements reads
-// them. When two names reach one path, records the failure naming both
-// (the later in byte order first) and returns false.
-bool normalise_names(const std::vector<a_stream_ref>& refs, std::vector<std::string>& paths) {
-  paths.resize(refs.size());
-  bool changed = false;
-  for (size_t i = 0; i < refs.size(); ++i) {
-    const std::string& name = refs[i].name;
+// Where each selected file goes, its name normalised as path_elements reads
+// it, and which earlier file it waits for. Names are nearly always in normal
+// form already: then the paths are the table's own names, and nothing is
+// kept per file beyond the references.
+class an_extraction_plan {
+ public:
+  // |refs| in extraction order (data offset, then name), pointing into |toc|.
+  an_extraction_plan(const std::vector<a_stream_ref>& refs, const TicToc& toc) : refs_(refs), toc_(toc) {}
+
+  // Normalises the names. When two reach one path, records the failure
+  // naming both (the later in byte order first) and returns false.
+  bool make();
+  const std::string& path(size_t i) const { return paths_.empty() ? *refs_[i].name : paths_[i]; }
+  // The latest earlier file in extraction order whose path is a directory
+  // on file |i|'s path ("a" for "a/x"), or -1. Only reads: workers call it.
+  long long depends_on(size_t i) const;
+
+ private:
+  // The position in extraction order of the file whose path is |path|, or -1.
+  long long position_of(const std::string& path) const;
+
+  const std::vector<a_stream_ref>& refs_;
+  const TicToc& toc_;
+  // Only when some name is not in normal form: every path, and the
+  // positions in path order.
+  std::vector<std::string> paths_;
+  std::vector<uint32_t> by_path_;
+};
+
+bool an_extraction_plan::make() {
+  size_t first_changed = 0;
+  while (first_changed < refs_.size() && is_normal_path(*refs_[first_changed].name)) ++first_changed;
+  // Names of one table differ, and so do their paths while none changed.
+  if (first_changed == refs_.size()) return true;
+  paths_.resize(refs_.size());
+  for (size_t i = 0; i < refs_.size(); ++i) {
+    const std::string& name = *refs_[i].name;
     if (is_normal_path(name)) {
-      paths[i] = name;
+      paths_[i] = name;
       continue;
     }
-    for (const std::string& element : path_elements(name)) paths[i] += (paths[i].empty() ? "" : "/") + element;
-    changed = true;
+    for (const std::string& element : path_elements(name)) paths_[i] += (paths_[i].empty() ? "" : "/") + element;
   }
-  // Names of one table differ, and so do their paths while none changed.
-  if (!changed) return true;
-  std::vector<size_t> order(refs.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return paths[a] != paths[b] ? paths[a] < paths[b] : refs[a].name < refs[b].name;
+  by_path_.resize(refs_.size());
+  for (size_t i = 0; i < by_path_.size(); ++i) by_path_[i] = static_cast<uint32_t>(i);
+  std::sort(by_path_.begin(), by_path_.end(), [&](uint32_t a, uint32_t b) {
+    return paths_[a] != paths_[b] ? paths_[a] < paths_[b] : refs_[a].rank < refs_[b].rank;
   });
-  for (size_t i = 1; i < order.size(); ++i) {
-    if (paths[order[i]] != paths[order[i - 1]]) continue;
+  for (size_t i = 1; i < by_path_.size(); ++i) {
+    if (paths_[by_path_[i]] != paths_[by_path_[i - 1]]) continue;
     errno = 0;
-    record_error(kStepSamePath, refs[order[i]].name, "reaches the same path as " + refs[order[i - 1]].name);
+    record_error(kStepSamePath, *refs_[by_path_[i]].name, "reaches the same path as " + *refs_[by_path_[i - 1]].name);
     return false;
   }
   return true;
+}
+
+long long an_extraction_plan::position_of(const std::string& path) const {
+  if (!paths_.empty()) {
+    auto at = std::lower_bound(by_path_.begin(), by_path_.end(), path,
+                               [&](uint32_t i, const std::string& p) { return paths_[i] < p; });
+    return at != by_path_.end() && paths_[*at] == path ? *at : -1;
+  }
+  // Paths are the names: the table has the entry, and the references,
+  // ordered by data offset and then name, have it where its offset and name
+  // put it (if it is selected).
+  auto found = toc_.file_map.find(path);
+  if (found == toc_.file_map.end()) return -1;
+  const TicTocEntry* entry = &found->second;
+  auto at = std::lower_bound(refs_.begin(), refs_.end(), entry, [&](const a_stream_ref& ref, const TicTocEntry* e) {
+    if (ref.entry->data_offset != e->data_offset) return ref.entry->data_offset < e->data_offset;
+    return *ref.name < path;
+  });
+  return at != refs_.end() && at->entry == entry ? at - refs_.begin() : -1;
+}
+
+long long an_extraction_plan::depends_on(size_t i) const {
+  const std::string& name = path(i);
+  long long latest = -1;
+  for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+    const long long at = position_of(name.substr(0, slash));
+    if (at >= 0 && static_cast<size_t>(at) < i) latest = std::max(latest, at);
+  }
+  return latest;
 }
 
 // Finds where the backup directory |path| lies (locate_admin_path) and
@@ -393,7 +429,7 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
   if (!backup) {
     for (const a_stream_ref& ref : refs) {
       struct stat st;
-      if (fstatat(root_, ref.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      if (fstatat(root_, ref.name->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
         freed += (static_cast<unsigned long long>(st.st_size) + block - 1) / block * block;
     }
   }
@@ -413,11 +449,10 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   }
   if (refs.empty()) return 0;
 
-  std::vector<std::string> paths;
-  if (!normalise_names(refs, paths)) return -1;
+  an_extraction_plan plan(refs, archive_.get_toc());
+  if (!plan.make()) return -1;
   unsigned long long total = 0;
   for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
-  const std::vector<long long> depends_on = find_dependencies(paths);
   const size_t window = kLookAheadPerWorker * jobs_;
   std::vector<an_extract_job> slots(jobs_ <= 1 ? 1 : std::min(window, refs.size()));
   auto job = [&](size_t i) -> an_extract_job& { return slots[i % slots.size()]; };
@@ -443,7 +478,7 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   const size_t committed = run_ordered_jobs(
       refs.size(), jobs_, window,
       [&](size_t i, const a_job_turn& turn) {
-        job(i) = an_extract_job{&refs[i], &paths[i], depends_on[i]};
+        job(i) = an_extract_job{&refs[i], &plan.path(i), plan.depends_on(i)};
         extraction.prepare(job(i), turn);
       },
       [&](size_t i) {
