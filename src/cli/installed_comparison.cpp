@@ -15,7 +15,8 @@
 
 int compare_with_install_directory(const char* command, const std::string& directory,
                                    const std::vector<std::string>& archives, const std::string& options,
-                                   UniqueFd& root, std::vector<an_installed_file>& files, InstallLock* lock) {
+                                   UniqueFd& root, InstallLock* lock,
+                                   const std::function<void(const an_installed_file&)>& each) {
   const std::string where = directory.empty() ? "." : directory;
   // Relative archive names are resolved inside the install directory, as
   // install resolves them.
@@ -41,7 +42,7 @@ int compare_with_install_directory(const char* command, const std::string& direc
     return -1;
   }
   if (check_signatures(command, set) != 0) return -1;
-  if (compare_installed_files(set, options, root.get(), key.bytes(), key.length(), jobs, files) != 0) {
+  if (compare_installed_files(set, options, root.get(), key.bytes(), key.length(), jobs, each) != 0) {
     complain_recorded(command, where);
     return -1;
   }
@@ -54,20 +55,18 @@ int CommandOnInstalledFiles::run() {
     return -1;
   }
   UniqueFd root;
-  std::vector<an_installed_file> files;
   InstallLock lock;
-  if (compare_with_install_directory(word_, directory, args, options, root, files,
-                                     changes_files() ? &lock : nullptr) != 0)
-    return -1;
   bool good = true;
-  for (const an_installed_file& file : files) {
-    if (file.problem.failed()) {
-      complain(word_, file.name, file.problem.text());
-      good = false;
-    } else if (!handle_file(root.get(), file)) {
-      good = false;
-    }
-  }
+  if (compare_with_install_directory(word_, directory, args, options, root, changes_files() ? &lock : nullptr,
+                                     [&](const an_installed_file& file) {
+                                       if (file.problem.failed()) {
+                                         complain(word_, file.name, file.problem.text());
+                                         good = false;
+                                       } else if (!handle_file(root.get(), file)) {
+                                         good = false;
+                                       }
+                                     }) != 0)
+    return -1;
   return finish(root.get()) && good ? 0 : -1;
 }
 
