@@ -3,6 +3,8 @@
 #   large  about 100 MB of the machine's shared libraries (big files)
 #   small  /usr/include (several thousand small files)
 #   tiny   100,000 files of a few dozen bytes in 1,000 directories
+#   huge   one file of 450 MB (SIZE=<bytes> changes it): the shared
+#          libraries one after another, as a server binary or data file
 
 # Copies regular files of the machine's shared libraries of at most 20 MB,
 # largest first, until about 100 MB.
@@ -31,6 +33,14 @@ for d in range(1000):
         with open(f"{root}/d{d:03d}/f{f:02d}.txt", "w") as out:
             out.write(f"line {f} of d{d:03d}\n" * random.randint(0, 3))
 PY
+}
+
+make_huge() {
+  local size=${SIZE:-450000000}
+  while [ "$(stat -c %s "$1/server.bin" 2>/dev/null || echo 0)" -lt "$size" ]; do
+    find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name '*.so*' | LC_ALL=C sort | xargs cat >>"$1/server.bin"
+  done
+  truncate -s "$size" "$1/server.bin"
 }
 
 # Writes the list file of every file and link under directory $1, all in

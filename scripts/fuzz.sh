@@ -47,6 +47,8 @@ tictool=$dir/tools/tictool/tictool
     '#client.ctl' bin/tarnsql share/doc/client.txt >/dev/null
   "$tictool" build --no-key -C "$top/sample/tree" "$top/sample/client.list" unkeyed.tic \
     '#client.ctl' bin/tarnsql share/doc/client.txt >/dev/null
+  "$tictool" build --no-key --compression zstd -C "$top/sample/tree" "$top/sample/client.list" zstd.tic \
+    '#client.ctl' bin/tarnsql share/doc/client.txt >/dev/null
 )
 cp sample/*.list "$seeds/lists/"
 printf 'server|client|docs\nserver\nclient|docs' >"$seeds/expressions/sample"
@@ -64,8 +66,9 @@ pair "$seeds/archives/client.tic" "$seeds/archives/unkeyed.tic" >"$seeds/pairs/c
 
 # Extraction inputs: a switch byte, then files as their names and streams
 # (see tests/fuzz/fuzz_extract.cpp): one seed per file of the unkeyed sample
-# archive and of an archive whose names lead into the links the target's
-# install directory holds, and one seed of each whole archive.
+# archive, of its zstd build and of an archive whose names lead into the
+# links the target's install directory holds, and one seed of each whole
+# archive (the zstd one with its streams repeated into pieces).
 mkdir -p "$seeds/extract" "$seeds/escape/abs" "$seeds/escape/up/outside" "$seeds/escape/d"
 printf 'x' >"$seeds/escape/abs/precious"
 printf 'x' >"$seeds/escape/up/outside/precious"
@@ -73,7 +76,7 @@ printf 'x' >"$seeds/escape/precious"
 ln -sf ../../outside/precious "$seeds/escape/d/link"
 (cd "$seeds/escape" && find . ! -type d | sed 's|^\./||;s|$|;o;;0;0;0|') >"$seeds/escape.list"
 "$tictool" build --no-key -C "$seeds/escape" "$seeds/escape.list" "$seeds/archives/escape.tic" . >/dev/null
-for archive in unkeyed escape; do
+for archive in unkeyed zstd escape; do
   command -v python3 >/dev/null || break  # without it, fuzz_extract starts from its corpus
   python3 - "$seeds/archives/$archive.tic" "$seeds/extract/$archive" <<'PY'
 import struct, sys
@@ -93,6 +96,7 @@ for i in range(count):
 for i, f in enumerate(files):
     open(f"{sys.argv[2]}-file{i}", "wb").write(bytes([i % 8]) + f)
 open(f"{sys.argv[2]}-all", "wb").write(bytes([6]) + b"".join(files[:4]))
+open(f"{sys.argv[2]}-pieces", "wb").write(bytes([8]) + b"".join(files[:4]))
 PY
 done
 

@@ -73,7 +73,7 @@ class a_comparison {
 
 void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
   StreamDecoder decoder(key_, key_length_);
-  if (!decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length)) {
+  if (!decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length, &turn)) {
     job.stream_failure = decoder.failure();
     return;
   }

@@ -2,7 +2,8 @@
 //
 // Archives are written in the writer's native byte order; a reader that
 // finds the other order reverses every numeric field. The published
-// algorithms (SHA-256, CAST-128) read and write big-endian words.
+// algorithms (SHA-256, CAST-128) read and write big-endian words; zstd's
+// frames are little-endian.
 #pragma once
 
 #include <cstdint>
@@ -26,4 +27,17 @@ inline void store_be32(unsigned char* p, uint32_t v) {
   p[1] = static_cast<unsigned char>(v >> 16);
   p[2] = static_cast<unsigned char>(v >> 8);
   p[3] = static_cast<unsigned char>(v);
+}
+
+inline uint32_t load_le32(const unsigned char* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+inline uint32_t load_le24(const unsigned char* p) { return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16); }
+
+inline void store_le32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -38,6 +39,13 @@ struct a_job_board {
   size_t wait_last = kNone;
   unsigned idle_workers = 0;    // waiting to take a job
   unsigned commit_waiters = 0;  // waiting in wait_for_commit
+  unsigned preparing = 0;       // jobs being prepared, which may share parts
+  // Parts of jobs queued for any worker, and those shared but not yet
+  // waited for (queued, running or done).
+  std::deque<a_shared_task*> shared;
+  size_t shared_out = 0;
+  size_t shared_limit = 0;
+  std::condition_variable part_done;  // a shared part has run
 
   // With |lock| held: whether the committer, waiting, can go on. A job of
   // its run that waits for a commit cannot be prepared before that commit,
@@ -51,10 +59,47 @@ struct a_job_board {
   }
 };
 
+// Runs a shared part taken off the queue, with |hold| on the board's lock
+// (released meanwhile).
+void run_part(a_job_board& board, a_shared_task& task, std::unique_lock<std::mutex>& hold) {
+  hold.unlock();
+  task.run();
+  hold.lock();
+  task.done = true;
+  board.part_done.notify_all();
+}
+
 class a_worker_turn : public a_job_turn {
  public:
   explicit a_worker_turn(a_job_board& board) : board_(board) {}
   bool cancelled() const override { return board_.cancelled.load(); }
+  bool can_share() const override { return true; }
+  size_t share_limit() const override { return board_.shared_limit; }
+  bool share(a_shared_task& task) const override {
+    {
+      std::lock_guard<std::mutex> hold(board_.lock);
+      if (board_.shared_out >= board_.shared_limit) return false;
+      task.done = false;
+      board_.shared.push_back(&task);
+      ++board_.shared_out;
+      if (board_.idle_workers == 0) return true;
+    }
+    board_.room_ahead.notify_all();
+    return true;
+  }
+  void wait_for(a_shared_task& task) const override {
+    std::unique_lock<std::mutex> hold(board_.lock);
+    while (!task.done) {
+      if (!board_.shared.empty()) {
+        a_shared_task* part = board_.shared.front();
+        board_.shared.pop_front();
+        run_part(board_, *part, hold);
+      } else {
+        board_.part_done.wait(hold);
+      }
+    }
+    --board_.shared_out;
+  }
   bool wait_for_commit(size_t index) const override {
     std::unique_lock<std::mutex> hold(board_.lock);
     if (board_.committed > index) return true;
@@ -77,6 +122,9 @@ class a_serial_turn : public a_job_turn {
   bool wait_for_commit(size_t) const override { return true; }
 };
 
+// A worker runs the queued parts of jobs first, then takes the next job.
+// Once every job is taken it stays while others prepare, to run the parts
+// they share.
 void work(a_job_board& board, const PrepareJob& prepare) {
   const a_worker_turn turn(board);
   for (;;) {
@@ -85,20 +133,32 @@ void work(a_job_board& board, const PrepareJob& prepare) {
       std::unique_lock<std::mutex> hold(board.lock);
       ++board.idle_workers;
       board.room_ahead.wait(hold, [&] {
-        return board.stopping || board.next >= board.count || board.next < board.committed + board.window;
+        return board.stopping || !board.shared.empty() ||
+               (board.next < board.count && board.next < board.committed + board.window) ||
+               (board.next >= board.count && board.preparing == 0);
       });
       --board.idle_workers;
+      if (!board.shared.empty()) {
+        a_shared_task* part = board.shared.front();
+        board.shared.pop_front();
+        run_part(board, *part, hold);
+        continue;
+      }
       if (board.stopping || board.next >= board.count) return;
       index = board.next++;
+      ++board.preparing;
     }
     prepare(index, turn);
-    bool wake;
+    bool wake_committer;
+    bool wake_workers;
     {
       std::lock_guard<std::mutex> hold(board.lock);
       board.prepared[index] = 1;
-      wake = board.wait_first != kNone && board.committer_may_go();
+      wake_committer = board.wait_first != kNone && board.committer_may_go();
+      wake_workers = --board.preparing == 0 && board.next >= board.count && board.idle_workers > 0;
     }
-    if (wake) board.job_ready.notify_one();
+    if (wake_committer) board.job_ready.notify_one();
+    if (wake_workers) board.room_ahead.notify_all();
   }
 }
 
@@ -119,6 +179,7 @@ size_t run_ordered_jobs(size_t count, unsigned workers, size_t window, const Pre
   board.count = count;
   board.window = std::max<size_t>(window, 1);
   board.prepared.assign(count, 0);
+  board.shared_limit = a_job_turn::kSharedPerWorker * workers;
   std::vector<std::thread> threads;
   threads.reserve(workers);
   for (unsigned w = 0; w < workers; ++w) threads.emplace_back(work, std::ref(board), std::cref(prepare));

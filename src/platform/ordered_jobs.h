@@ -21,19 +21,46 @@
 // has returned false (a long prepare may give up early: its job is then
 // discarded, never committed), and wait_for_commit(k) lets a job that builds
 // on an earlier one wait until that one is committed.
+//
+// A large job can hand parts of its work to the other workers: share(task)
+// queues a part, which the next free worker runs before it takes another
+// job, and wait_for(task) waits until it is done, running queued parts on
+// the waiting thread meanwhile (so a job never waits for a worker that is
+// busy waiting itself). The parts queued and not yet waited for are at most
+// kSharedPerWorker per worker, for all jobs together: a job that cannot
+// share a part does it itself. That bounds the memory the parts hold.
 #pragma once
 
 #include <cstddef>
 #include <functional>
 #include <string>
 
+// A part of a job that may run on another worker. The job that shares it
+// keeps it alive until wait_for has returned.
+struct a_shared_task {
+  std::function<void()> run;
+  bool done = false;  // set by the pool, under its lock
+};
+
 class a_job_turn {
  public:
+  // Parts shared and not yet waited for, per worker.
+  static constexpr size_t kSharedPerWorker = 2;
+
   virtual ~a_job_turn() = default;
   virtual bool cancelled() const = 0;
   // Waits until job |index| (an earlier job) is committed; false when the
   // work stopped before it was.
   virtual bool wait_for_commit(size_t index) const = 0;
+  // Whether other workers could take a shared part at all.
+  virtual bool can_share() const { return false; }
+  // The most parts that can be shared and not yet waited for, by all jobs.
+  virtual size_t share_limit() const { return 0; }
+  // Queues |task| for another worker: true when queued (then wait_for must
+  // follow), false when there is no room (the caller runs it itself).
+  virtual bool share(a_shared_task&) const { return false; }
+  // Returns once |task|, which share() queued, has run.
+  virtual void wait_for(a_shared_task&) const {}
 };
 
 using PrepareJob = std::function<void(size_t index, const a_job_turn& turn)>;

@@ -21,7 +21,7 @@ enum a_step : unsigned {
   kStepOpenArchive = 0x44a,        // creating the archive file
   kStepSeekFirstStream = 0x44d,    // the seek to offset 104
   kStepWriterNew = 0x473,          // creating a stream writer
-  kStepBzip2Filter = 0x474,        // its bzip2 filter
+  kStepBzip2Filter = 0x474,        // its compression filter (bzip2 or zstd)
   kStepPaxFormat = 0x475,          // its pax format
   kStepBlockSize = 0x477,          // its block size
   kStepLastBlockSize = 0x479,      // its last-block size
@@ -40,7 +40,7 @@ enum a_step : unsigned {
   kStepSpace = 0x5b0,              // checking the install directory before writing
   kStepSync = 0x5b1,               // flushing the installed files to disk
   kStepReaderNew = 0x5c2,          // creating a stream reader
-  kStepBzip2 = 0x5c3,              // its bzip2 filter
+  kStepBzip2 = 0x5c3,              // its decompression filters
   kStepTar = 0x5c4,                // its tar format
   kStepReaderOpen = 0x5c6,         // opening it
   kStepFirstHeader = 0x5c8,        // the stream's first tar header

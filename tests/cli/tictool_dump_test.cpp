@@ -65,6 +65,7 @@ def entries(list):
         out.append("  entry " + e["name"])
         out.append("    size %d" % e["size"])
         out.append("    mode " + (e["mode"] or "-"))
+        out.append("    compression " + (e["compression"] or "-"))
         out.append("    options " + mask(e["options"], e["mask"]))
         out.append("    control " + mask(e["control"], e["control_mask"]))
         out.append("    archive " + (e["archive"] or "-"))

@@ -5,11 +5,13 @@
 //
 // Input: one byte of switches, then up to four files, each
 //   [name length: 1 byte][name][stream length: 2 bytes, big-endian][stream]
-// where the stream is the compressed tar data as the builder makes it before
-// encryption. Switch bit 0 keys the archive (the harness then encrypts the
-// streams as the builder would), bit 1 keeps a backup tree, bit 2 decodes
-// with two workers. Every stream gets its true MAC, so extraction goes all
-// the way to putting files in place.
+// where the stream is the compressed tar data (bzip2 or zstd) as the builder
+// makes it before encryption. Switch bit 0 keys the archive (the harness
+// then encrypts the streams as the builder would), bit 1 keeps a backup
+// tree, bit 2 decodes with two workers, bit 3 repeats each stream until it
+// is long enough to be decoded in pieces (with two workers). Every stream
+// gets its true MAC, so extraction goes all the way to putting files in
+// place.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,6 +35,9 @@
 namespace {
 
 constexpr size_t kMaxFiles = 4;
+// What bit 3 makes of a stream at least: past the size below which a
+// stream is read as a single piece.
+constexpr size_t kRepeatedStream = 160 * 1024;
 const char kPrecious[] = "outside the install directory";
 
 // base/root is the install directory; base/outside must never change.
@@ -150,7 +155,8 @@ bool parse(const uint8_t* data, size_t size, unsigned& switches, std::vector<a_f
 
 // Writes the archive of |files| into |archive|: streams from offset 104 in
 // the order given, then the tables and the header with its MAC.
-bool write_archive(MemoryFile& archive, std::vector<a_file>& files, const unsigned char* key, int key_length) {
+bool write_archive(MemoryFile& archive, std::vector<a_file>& files, const unsigned char* key, int key_length,
+                   bool repeat) {
   archive.assign("", 0);
   const int fd = archive.fd();
   TicToc toc;
@@ -158,6 +164,10 @@ bool write_archive(MemoryFile& archive, std::vector<a_file>& files, const unsign
   uint64_t offset = TicHeader::kSize;
   for (a_file& f : files) {
     if (f.name.size() > TicToc::kMaxStringLength || toc.file_map.count(f.name) != 0) continue;
+    if (repeat && !f.stream.empty()) {
+      const std::string once = f.stream;
+      while (f.stream.size() < kRepeatedStream) f.stream += once;
+    }
     if (key != nullptr) {
       f.stream.resize((f.stream.size() + 7) / 8 * 8, '\0');
       an_encrypt_data state;
@@ -197,7 +207,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool keyed = (switches & 1) != 0;
   const unsigned char* key = keyed ? product.bytes() : nullptr;
   const int key_length = keyed ? product.length() : 0;
-  if (!write_archive(archive, files, key, key_length)) return 0;
+  const bool repeat = (switches & 8) != 0;
+  if (!write_archive(archive, files, key, key_length, repeat)) return 0;
 
   scratch.reset();
   {
@@ -206,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     UniqueFd root(open(scratch.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     FUZZ_CHECK(root.valid(), "the install directory");
     Tic tic(archive.path().c_str(), false, key, key_length);
-    TicExtraction(tic, root.get(), (switches & 4) != 0 ? 2 : 1).extract("o", (switches & 2) != 0 ? "saved" : "");
+    TicExtraction(tic, root.get(), (switches & 4) != 0 || repeat ? 2 : 1).extract("o", (switches & 2) != 0 ? "saved" : "");
   }
   ERROR = 0;  // sticky by design; each input starts afresh
   scratch.check();

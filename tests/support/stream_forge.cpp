@@ -41,12 +41,13 @@ class Utf8Characters {
   locale_t saved_ = nullptr;
 };
 
-std::string compress_entry(const ForgedEntry& e) {
+// Writes |e| as a pax stream through |filter| (ARCHIVE_FILTER_NONE: none).
+std::string write_entry(const ForgedEntry& e, int filter) {
   const Utf8Characters characters;
   // Declared before the writer, which writes into it until it is freed.
   std::vector<char> out(e.contents.size() + e.contents.size() / 8 + (1 << 16));
   Unique<struct archive, archive_write_free> a(archive_write_new());
-  must(archive_write_add_filter_bzip2(a.get()) == ARCHIVE_OK, "bzip2");
+  must(archive_write_add_filter(a.get(), filter) == ARCHIVE_OK, "filter");
   must(archive_write_set_format_pax(a.get()) == ARCHIVE_OK, "pax");
   must(archive_write_set_bytes_in_last_block(a.get(), 1) == ARCHIVE_OK, "last block");
   size_t used = 0;
@@ -72,11 +73,41 @@ std::string compress_entry(const ForgedEntry& e) {
   return std::string(out.data(), used);
 }
 
+la_ssize_t append_to(struct archive*, void* out, const void* bytes, size_t length) {
+  static_cast<std::string*>(out)->append(static_cast<const char*>(bytes), length);
+  return static_cast<la_ssize_t>(length);
+}
+
 }  // namespace
+
+std::string tar_stream(const ForgedEntry& entry) { return write_entry(entry, ARCHIVE_FILTER_NONE); }
+
+std::string compress_pieces(const std::string& data, int filter, size_t piece_size, int level) {
+  std::string out;
+  for (size_t at = 0; at < data.size(); at += piece_size) {
+    Unique<struct archive, archive_write_free> a(archive_write_new());
+    must(archive_write_add_filter(a.get(), filter) == ARCHIVE_OK, "filter");
+    must(archive_write_set_filter_option(a.get(), nullptr, "compression-level", std::to_string(level).c_str()) ==
+             ARCHIVE_OK,
+         "level");
+    must(archive_write_set_format_raw(a.get()) == ARCHIVE_OK, "raw");
+    must(archive_write_set_bytes_in_last_block(a.get(), 1) == ARCHIVE_OK, "last block");
+    must(archive_write_open(a.get(), &out, nullptr, append_to, nullptr) == ARCHIVE_OK, "open");
+    Unique<struct archive_entry, archive_entry_free> entry(archive_entry_new());
+    archive_entry_set_filetype(entry.get(), AE_IFREG);
+    archive_entry_set_pathname(entry.get(), "piece");
+    must(archive_write_header(a.get(), entry.get()) == ARCHIVE_OK, "header");
+    const size_t n = std::min(piece_size, data.size() - at);
+    must(archive_write_data(a.get(), data.data() + at, n) == static_cast<la_ssize_t>(n), "data");
+    must(archive_write_close(a.get()) == ARCHIVE_OK, "close");
+  }
+  return out;
+}
 
 ForgedStream forge_stream(const ForgedEntry& entry, const std::string& key) {
   ForgedStream result;
-  result.stored = compress_entry(entry) + entry.trailer;
+  result.stored = (entry.compressed.empty() ? write_entry(entry, ARCHIVE_FILTER_BZIP2) : entry.compressed) +
+                  entry.trailer;
   const auto* key_bytes = reinterpret_cast<const unsigned char*>(key.data());
   const int key_length = static_cast<int>(key.size());
   if (!key.empty()) {

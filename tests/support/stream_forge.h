@@ -20,8 +20,19 @@ struct ForgedEntry {
   std::string trailer;   // bytes appended after the compressed stream
   unsigned type = 0100000;  // the file type bits: a regular file unless set
   std::string symlink;      // the target, for a symbolic link
+  // When set, the compressed stream itself (before the trailer), in place
+  // of the single bzip2 stream made from the fields above.
+  std::string compressed;
   long long listed_size = -1;  // the table's file size, when not the contents' size
 };
+
+// The uncompressed pax stream of |entry|.
+std::string tar_stream(const ForgedEntry& entry);
+
+// |data| cut into pieces of |piece_size| bytes, each compressed on its own
+// with libarchive's filter |filter| (ARCHIVE_FILTER_BZIP2 or
+// ARCHIVE_FILTER_ZSTD) at |level|, one after another.
+std::string compress_pieces(const std::string& data, int filter, size_t piece_size, int level = 9);
 
 struct ForgedStream {
   std::string stored;  // the bytes as they lie in the archive

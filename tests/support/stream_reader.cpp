@@ -32,8 +32,11 @@ StoredStream read_stored_stream(const std::string& path, const TicTocEntry& entr
     __Ins_Mangle_Record(&state, stored.data(), static_cast<unsigned>(stored.size()));
   }
 
+  out.decrypted.assign(reinterpret_cast<const char*>(stored.data()), entry.stored_length);
+
   struct archive* a = archive_read_new();
   archive_read_support_filter_bzip2(a);
+  archive_read_support_filter_zstd(a);
   archive_read_support_format_tar(a);
   if (archive_read_open_memory(a, stored.data(), stored.size()) != ARCHIVE_OK) {
     out.error = archive_error_string(a);

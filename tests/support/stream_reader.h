@@ -18,6 +18,7 @@ struct StoredStream {
   std::string symlink;     // link target, empty for other entries
   long long size = 0;      // size in the first entry's header
   std::string data;        // the first entry's data
+  std::string decrypted;   // the stored bytes, decrypted
 };
 
 // The stream of |entry| in the archive at |path|, keyed with |key| (empty:

@@ -201,6 +201,7 @@ bool configure(const a_build_request& request, TicBuilder& builder) {
   if (!source_date_epoch(has_epoch, epoch)) return false;
   builder.set_jobs(request.jobs != 0 ? request.jobs : std::max(1u, std::thread::hardware_concurrency()));
   if (has_epoch) builder.set_source_date_epoch(epoch);
+  builder.set_compression(request.compression, request.zstd_level);
   a_stamp_entries version_info;
   for (const auto& [name, value] : request.version_info) version_info.push_back({name, value});
   builder.set_version_info(version_info);

@@ -40,6 +40,10 @@ const char kBuildUsage[] =
     "      --no-key                   build without the product's archive key\n"
     "  -j, --jobs <n>                 compress <n> files at a time (default: one per\n"
     "                                 processor); the archive is the same for any <n>\n"
+    "      --compression <how>        bzip2 (the default, read by every kestrel), or\n"
+    "                                 zstd[:<level>] (level 1 to 22, default 9): far\n"
+    "                                 quicker to build and to install, read only by a\n"
+    "                                 kestrel that knows zstd streams\n"
     "      --version-info <key=value> set an entry of the archive's version stamp;\n"
     "                                 VERSION_MAJOR, VERSION_MINOR, VERSION_PATCH and\n"
     "                                 BUILD_NUMBER also set the header's version\n"
@@ -131,9 +135,25 @@ std::string take_version_info(const char* value, a_build_request& r) {
   return "";
 }
 
+// --compression bzip2 | zstd[:LEVEL]; what is wrong with it, or empty.
+std::string take_compression(const char* value, a_build_request& r) {
+  const std::string complaint = std::string("not a compression: ") + value +
+                                " (bzip2, or zstd with a level from 1 to 22, as in zstd:19)";
+  if (std::strcmp(value, "bzip2") == 0) {
+    r.compression = a_compression::kBzip2;
+    return "";
+  }
+  if (std::strncmp(value, "zstd", 4) != 0 || (value[4] != '\0' && value[4] != ':')) return complaint;
+  int level = kDefaultZstdLevel;
+  if (value[4] == ':' && (!parse_count(value + 5, kMaxZstdLevel, level) || level < kMinZstdLevel)) return complaint;
+  r.compression = a_compression::kZstd;
+  r.zstd_level = level;
+  return "";
+}
+
 bool takes_value(const char* arg) {
   return is(arg, "-C", "--directory") || is(arg, "-k", "--keep-path-elements") || is(arg, "-p", "--product") ||
-         is(arg, "-j", "--jobs") || is(arg, nullptr, "--version-info");
+         is(arg, "-j", "--jobs") || is(arg, nullptr, "--version-info") || is(arg, nullptr, "--compression");
 }
 
 // The value of a build switch that takes one; what is wrong with it, or
@@ -147,6 +167,8 @@ std::string take_value(const char* arg, const char* value, a_build_request& r) {
     return take_jobs(value, r.jobs);
   } else if (is(arg, nullptr, "--version-info")) {
     return take_version_info(value, r);
+  } else if (is(arg, nullptr, "--compression")) {
+    return take_compression(value, r);
   } else if (!parse_count(value, 1000000, r.keep_path_elements)) {
     return std::string("not a number of path elements: ") + value;
   }

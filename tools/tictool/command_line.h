@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "tic/format/stream_pieces.h"
+
 // What `tictool build` is to do.
 struct a_build_request {
   std::string list_file;            // the table of contents, in its text form
@@ -26,6 +28,9 @@ struct a_build_request {
   bool use_key = true;              // --no-key clears it
   bool verbose = false;             // -v
   unsigned jobs = 0;                // -j: 0 for one per processor
+  // --compression bzip2 | zstd[:LEVEL]
+  a_compression compression = a_compression::kBzip2;
+  int zstd_level = kDefaultZstdLevel;
   // --version-info KEY=VALUE, in the order given.
   std::vector<std::pair<std::string, std::string>> version_info;
 };

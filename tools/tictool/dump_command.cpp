@@ -71,6 +71,7 @@ struct a_shown_entry {
   const TicTocEntry* record = nullptr;
   bool has_mode = false;
   std::string mode;
+  std::string compression;           // of the stream, empty when unknown
   std::vector<std::string> options;  // the options whose bit the mask holds
   std::vector<std::string> control;  // likewise for the control mask
   std::string archive;               // the archive holding the stream, or empty
@@ -119,6 +120,7 @@ a_shown_archive show_member(const an_archive_inspection& in) {
     shown.record = &e.record;
     shown.has_mode = e.has_mode;
     if (e.has_mode) shown.mode = file_mode_text(e.mode);
+    if (e.compression != a_compression::kUnknown) shown.compression = compression_name(e.compression);
     shown.options = option_names(options, e.record.mask);
     shown.control = option_names(options, e.record.control_mask);
     if (e.record.data_offset != 0) shown.archive = in.path;
@@ -176,6 +178,7 @@ void show_set(const std::vector<an_archive_inspection>& members, a_shown_set& ou
         if (e.named && e.name == name && e.has_mode) {
           shown.has_mode = true;
           shown.mode = file_mode_text(e.mode);
+          if (e.compression != a_compression::kUnknown) shown.compression = compression_name(e.compression);
         }
     }
     out.entries.push_back(shown);
@@ -208,6 +211,7 @@ void text_entries(const std::vector<a_shown_entry>& entries) {
     std::printf("  entry %s\n", escaped(e.name).c_str());
     std::printf("    size %llu\n", static_cast<unsigned long long>(r.file_size));
     std::printf("    mode %s\n", e.has_mode ? e.mode.c_str() : "-");
+    std::printf("    compression %s\n", e.compression.empty() ? "-" : e.compression.c_str());
     std::printf("    options %s (mask %s)\n", joined(e.options, "|").c_str(), mask_text(r.mask).c_str());
     std::printf("    control %s (mask %s)\n", joined(e.control, "|").c_str(), mask_text(r.control_mask).c_str());
     std::printf("    archive %s\n", e.archive.empty() ? "-" : escaped(e.archive).c_str());
@@ -339,11 +343,13 @@ void json_entries(const std::vector<a_shown_entry>& entries) {
     const a_shown_entry& e = entries[i];
     const TicTocEntry& r = *e.record;
     std::printf(
-        "%s\n    {\"name\": %s, \"name_index\": %s, \"size\": %s, \"mode\": %s, \"options\": %s, \"mask\": %s, "
+        "%s\n    {\"name\": %s, \"name_index\": %s, \"size\": %s, \"mode\": %s, \"compression\": %s, \"options\": %s, "
+        "\"mask\": %s, "
         "\"control\": %s, \"control_mask\": %s, \"archive\": %s, \"data_offset\": %s, \"stored_length\": %s, "
         "\"mac\": %s, \"aux\": [%s, %s, %s]}",
         i ? "," : "", json_or_null(e.named, e.name).c_str(), json(r.name_index).c_str(), json(r.file_size).c_str(),
-        json_or_null(e.has_mode, e.mode).c_str(), json_list(e.options).c_str(), json(mask_text(r.mask)).c_str(),
+        json_or_null(e.has_mode, e.mode).c_str(), json_or_null(!e.compression.empty(), e.compression).c_str(),
+        json_list(e.options).c_str(), json(mask_text(r.mask)).c_str(),
         json_list(e.control).c_str(), json(mask_text(r.control_mask)).c_str(),
         json_or_null(!e.archive.empty(), e.archive).c_str(), json(r.data_offset).c_str(),
         json(r.stored_length).c_str(), json(hex(r.mac, sizeof r.mac)).c_str(), json(r.aux_a).c_str(),

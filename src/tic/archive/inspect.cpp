@@ -89,6 +89,7 @@ void read_stream_header(int fd, const an_archive_inspection& in, const unsigned 
   }
   entry.has_mode = true;
   entry.mode = decoder.entry().mode;
+  entry.compression = decoder.compression();
   // A directory's tar name ends with "/"; the entry's does not.
   std::string stored = decoder.entry().pathname;
   if (stored.size() > 1 && stored.back() == '/') stored.pop_back();

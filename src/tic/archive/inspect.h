@@ -15,6 +15,7 @@
 #include "stamp/dbversion_writer.h"
 #include "tic/format/header.h"
 #include "tic/format/options.h"
+#include "tic/format/stream_pieces.h"
 #include "tic/format/toc.h"
 
 // Which key the header's MAC matches.
@@ -35,6 +36,7 @@ struct an_inspected_entry {
   // From the tar header at the start of the stream, when it reads.
   bool has_mode = false;
   unsigned long mode = 0;
+  a_compression compression = a_compression::kUnknown;  // of the stream, when it reads
 };
 
 struct an_archive_inspection {

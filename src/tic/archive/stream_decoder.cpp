@@ -8,6 +8,8 @@
 
 #include "crypto/hmac.h"
 #include "platform/fd.h"
+#include "platform/ordered_jobs.h"
+#include "tic/archive/pieced_stream.h"
 
 namespace {
 
@@ -15,6 +17,18 @@ namespace {
 std::string reader_message(struct archive* a) {
   const char* message = a != nullptr ? archive_error_string(a) : nullptr;
   return message != nullptr ? message : "";
+}
+
+// Streams shorter than this hold a single piece.
+constexpr uint64_t kPiecedStreamMin = 2 * kMinPieceStored;
+
+// The tar reader's input when the stream goes piece by piece.
+la_ssize_t read_pieces(struct archive* a, void* client_data, const void** buffer) {
+  PiecedStream* pieces = static_cast<PiecedStream*>(client_data);
+  const ssize_t got = pieces->next(buffer);
+  if (got >= 0) return got;
+  archive_set_error(a, pieces->failure().error, "%s", pieces->failure().text().c_str());
+  return ARCHIVE_FATAL;
 }
 
 }  // namespace
@@ -27,9 +41,12 @@ StreamDecoder::StreamDecoder(const unsigned char* key, int key_length) : support
   init_stream_encryption(&support_, ENCRYPT_READING, key, key_length);
 }
 
-StreamDecoder::~StreamDecoder() = default;
+StreamDecoder::~StreamDecoder() {
+  // The reader goes before the pieces it reads from.
+  reader_.reset();
+}
 
-bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length) {
+bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn) {
   support_.descriptor = descriptor;
   support_.position = offset;
   support_.count = stored_length;
@@ -37,14 +54,25 @@ bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length
   reader_.reset(archive_read_new());
   struct archive* a = reader_.get();
   if (a == nullptr) return failure_.set(kStepReaderNew);
-  if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK) return failure_.set(kStepBzip2, reader_message(a));
-  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
   errno = 0;
-  if (archive_read_open(a, &support_, tic_open, tic_read, tic_close) != ARCHIVE_OK)
-    return failure_.set(kStepReaderOpen, reader_message(a));
+  if (turn != nullptr && turn->can_share() && stored_length >= kPiecedStreamMin) {
+    // The pieces are decompressed apart; the reader takes the tar entry
+    // from the decoded bytes, which are never decompressed again.
+    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
+    if (tic_open(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderOpen, reader_message(a));
+    pieces_ = std::make_unique<PiecedStream>(support_, *turn);
+    if (archive_read_open(a, pieces_.get(), nullptr, read_pieces, nullptr) != ARCHIVE_OK)
+      return failure_.set(kStepReaderOpen, reader_message(a));
+  } else {
+    if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK || archive_read_support_filter_zstd(a) != ARCHIVE_OK)
+      return failure_.set(kStepBzip2, reader_message(a));
+    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
+    if (archive_read_open(a, &support_, tic_open, tic_read, tic_close) != ARCHIVE_OK)
+      return failure_.set(kStepReaderOpen, reader_message(a));
+  }
   struct archive_entry* header = nullptr;
   errno = 0;
-  if (archive_read_next_header(a, &header) != ARCHIVE_OK) return failure_.set(kStepFirstHeader, reader_message(a));
+  if (archive_read_next_header(a, &header) != ARCHIVE_OK) return fail(kStepFirstHeader);
 
   const char* pathname = archive_entry_pathname(header);
   entry_.pathname = pathname != nullptr ? pathname : "";
@@ -62,10 +90,32 @@ ssize_t StreamDecoder::read(void* buffer, size_t size) {
   errno = 0;
   const la_ssize_t got = archive_read_data(reader_.get(), buffer, size);
   if (got < 0) {
-    failure_.set(kStepReadData, reader_message(reader_.get()));
+    fail(kStepReadData);
     return -1;
   }
   return static_cast<ssize_t>(got);
+}
+
+bool StreamDecoder::fail(unsigned step) {
+  // A failure of the pieces says more than the reader that met it.
+  if (pieces_ && pieces_->failure().failed()) {
+    if (!failure_.failed()) failure_ = pieces_->failure();
+    return false;
+  }
+  return failure_.set(step, reader_message(reader_.get()));
+}
+
+a_compression StreamDecoder::compression() const {
+  if (pieces_) return pieces_->compression();
+  if (!reader_) return a_compression::kUnknown;
+  for (int i = 0; i < archive_filter_count(reader_.get()); ++i) {
+    switch (archive_filter_code(reader_.get(), i)) {
+      case ARCHIVE_FILTER_BZIP2: return a_compression::kBzip2;
+      case ARCHIVE_FILTER_ZSTD: return a_compression::kZstd;
+      default: break;
+    }
+  }
+  return a_compression::kUnknown;
 }
 
 bool StreamDecoder::finish(const unsigned char* mac) {
@@ -73,7 +123,16 @@ bool StreamDecoder::finish(const unsigned char* mac) {
   errno = 0;
   // Data the caller did not ask for still counts: it is stored, hashed and
   // decompressed like the rest.
-  if (archive_read_data_skip(a) != ARCHIVE_OK) return failure_.set(kStepReadData, reader_message(a));
+  if (archive_read_data_skip(a) != ARCHIVE_OK) return fail(kStepReadData);
+  if (pieces_) {
+    // The pieces read ahead of the tar reader: what is left is hashed.
+    if (!pieces_->drain()) return fail(kStepTail);
+    errno = 0;
+    if (tic_close(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
+    if (archive_read_close(a) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
+    if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return failure_.set(kStepMacMismatch);
+    return true;
+  }
 
   // libarchive need not have read the stream to its end: take up to one more
   // block so the MAC covers every stored byte.

@@ -11,6 +11,8 @@
 // compared the stream with its MAC: callers keep what they make of it apart
 // (a temporary) until then. The stream is read with positioned reads, so
 // decoders of several streams of one archive can work at the same time.
+// Given a job's turn whose workers can share work, a large stream is
+// decoded piece by piece on all of them (tic/archive/pieced_stream.h).
 //
 // Failures are recorded in failure() (a step code of tic/error.h, errno, and
 // a cause where errno cannot say it); the decoder never touches ERROR.
@@ -20,11 +22,16 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/unique.h"
 #include "tic/error.h"
 #include "tic/archive/stream_support.h"
+#include "tic/format/stream_pieces.h"
+
+class a_job_turn;
+class PiecedStream;
 
 // The tar entry at the start of a stream.
 struct a_stream_entry {
@@ -48,9 +55,13 @@ class StreamDecoder {
   StreamDecoder& operator=(const StreamDecoder&) = delete;
 
   // Starts reading the |stored_length| bytes at |offset| of |descriptor| and
-  // reads the first tar header. false on failure.
-  bool open(int descriptor, uint64_t offset, uint64_t stored_length);
+  // reads the first tar header. false on failure. With |turn|, a stream
+  // large enough to hold pieces is decoded on the turn's workers too.
+  bool open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn = nullptr);
   const a_stream_entry& entry() const { return entry_; }
+  // How the stream is compressed, as far as it has been read: known once a
+  // piece-wise decoding has begun, else from libarchive's filter.
+  a_compression compression() const;
 
   // Reads up to |size| bytes of the entry's data into |buffer|: the number
   // read, 0 at the end of the data, -1 on failure.
@@ -64,9 +75,15 @@ class StreamDecoder {
   const a_failure& failure() const { return failure_; }
 
  private:
+  // Records the failure of |step| (or of the pieces under it); false.
+  bool fail(unsigned step);
+
   // The reader's callbacks hold the address of |support_|, which therefore
   // is declared first and outlives the reader.
   a_tic_support support_;
+  // Decodes the stream, when it goes piece by piece; the reader then reads
+  // the tar entry from it.
+  std::unique_ptr<PiecedStream> pieces_;
   Unique<struct archive, archive_read_free> reader_;
   a_stream_entry entry_;
   a_failure failure_;

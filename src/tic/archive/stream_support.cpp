@@ -36,29 +36,36 @@ int tic_open(struct archive* a, void* client_data) {
   }
 }
 
-ssize_t tic_read(struct archive* a, void* client_data, const void** buffer) {
-  a_tic_support* s = support_of(client_data);
-  const size_t wanted = s->count < sizeof s->buffer ? static_cast<size_t>(s->count) : sizeof s->buffer;
-  memset(s->buffer, 0, sizeof s->buffer);
-  const ssize_t got = pread_full(s->descriptor, s->buffer, wanted, s->position);
-  if (got < 0) {
-    archive_set_error(a, errno, "Error reading TIC, fd %d", s->descriptor);
-    s->count -= static_cast<uint64_t>(got);
-    return got;
-  }
-  if (hmac_add(&s->hash, s->buffer, static_cast<size_t>(got)) != HmacStatus::kOk) {
-    archive_set_error(a, errno, "Error adding data to hash");
-    return ARCHIVE_FATAL;
-  }
+ssize_t read_stored(a_tic_support* s, unsigned char* buffer, size_t size) {
+  const size_t wanted = s->count < size ? static_cast<size_t>(s->count) : size;
+  const ssize_t got = pread_full(s->descriptor, buffer, wanted, s->position);
+  if (got < 0) return kStoredReadFailed;
+  if (hmac_add(&s->hash, buffer, static_cast<size_t>(got)) != HmacStatus::kOk) return kStoredHashFailed;
   // Stored streams are whole 8-byte records. Only a stream's last block is
   // short, so only the records read need the transform: the zeroed rest of
-  // the buffer is never handed on, and the chain is not used after it.
+  // the last record is never handed on, and the chain is not used after it.
   if (s->encryption.direction != 0) {
     const size_t records = (static_cast<size_t>(got) + 7) & ~static_cast<size_t>(7);
-    __Ins_Mangle_Record(&s->encryption, s->buffer, static_cast<unsigned>(records));
+    memset(buffer + got, 0, records - static_cast<size_t>(got));
+    __Ins_Mangle_Record(&s->encryption, buffer, static_cast<unsigned>(records));
   }
   s->count -= static_cast<uint64_t>(got);
   s->position += static_cast<uint64_t>(got);
+  return got;
+}
+
+ssize_t tic_read(struct archive* a, void* client_data, const void** buffer) {
+  a_tic_support* s = support_of(client_data);
+  memset(s->buffer, 0, sizeof s->buffer);
+  const ssize_t got = read_stored(s, s->buffer, sizeof s->buffer);
+  if (got == kStoredReadFailed) {
+    archive_set_error(a, errno, "Error reading TIC, fd %d", s->descriptor);
+    return ARCHIVE_FATAL;
+  }
+  if (got == kStoredHashFailed) {
+    archive_set_error(a, errno, "Error adding data to hash");
+    return ARCHIVE_FATAL;
+  }
   *buffer = s->buffer;
   return got;
 }

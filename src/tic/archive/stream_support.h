@@ -48,6 +48,15 @@ struct a_tic_support {
 void init_stream_encryption(a_tic_support* support, an_encrypt_dir direction, const unsigned char* key,
                             int key_length);
 
+// Reads the next stored bytes, at most |size| (count bounds it), into
+// |buffer| at |position|, adds them to the HMAC and, with a key, decrypts
+// them. The number read, 0 at the end, or kStoredReadFailed (errno set) /
+// kStoredHashFailed.
+// REQUIRES: |size| is a multiple of 8, so the last record's room is there.
+constexpr ssize_t kStoredReadFailed = -1;
+constexpr ssize_t kStoredHashFailed = -2;
+ssize_t read_stored(a_tic_support* support, unsigned char* buffer, size_t size);
+
 struct archive;
 
 // libarchive client callbacks; the client data is the stream's a_tic_support.

@@ -165,6 +165,8 @@ bool TicBuilder::write_streams(int descriptor, const a_dir_scan_info& scan) {
   settings.spill_directory = directory_of(archive);
   settings.has_source_date_epoch = version_.has_source_date_epoch;
   settings.source_date_epoch = version_.source_date_epoch;
+  settings.compression = compression_;
+  settings.zstd_level = zstd_level_;
   struct stat archive_status;
   if (fstat(descriptor, &archive_status) == 0) {
     settings.archive_device = archive_status.st_dev;
@@ -175,7 +177,7 @@ bool TicBuilder::write_streams(int descriptor, const a_dir_scan_info& scan) {
   a_stream_appender appender(tic_, descriptor, archive);
   const size_t written = run_ordered_jobs(
       jobs.size(), jobs_, kStreamsAheadPerJob * jobs_,
-      [&](size_t i, const a_job_turn&) { compress_stream(settings, jobs[i]); },
+      [&](size_t i, const a_job_turn& turn) { compress_stream(settings, jobs[i], turn); },
       [&](size_t i) { return appender.append(jobs[i], *entries[i]); }, [&](size_t i) { jobs[i].sink.reset(); });
   return written == jobs.size();
 }

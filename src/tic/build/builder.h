@@ -19,6 +19,7 @@
 
 #include "tic/archive/tic.h"
 #include "tic/build/build_version.h"
+#include "tic/format/stream_pieces.h"
 
 struct a_dir_scan_info;
 
@@ -46,6 +47,11 @@ class TicBuilder {
   // local time, and no version information.
   void set_jobs(unsigned jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
   void set_source_date_epoch(long long epoch);
+  // bzip2 (the default), or zstd at |zstd_level|.
+  void set_compression(a_compression compression, int zstd_level = kDefaultZstdLevel) {
+    compression_ = compression;
+    zstd_level_ = zstd_level;
+  }
   void set_version_info(const a_stamp_entries& entries) { version_.version_info = entries; }
   // The header version and the stamp entries of an archive built now.
   void build_version(TicHeader& header, a_stamp_entries& stamp) const;
@@ -79,5 +85,7 @@ class TicBuilder {
 
   Tic& tic_;
   unsigned jobs_ = 1;
+  a_compression compression_ = a_compression::kBzip2;
+  int zstd_level_ = kDefaultZstdLevel;
   a_build_version version_;
 };

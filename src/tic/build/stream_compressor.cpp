@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 
+#include "platform/byte_order.h"
+#include "platform/ordered_jobs.h"
 #include "platform/unique.h"
 
 namespace {
@@ -56,28 +59,187 @@ bool fail(a_stream_job& job, unsigned step, const std::string& subject, const st
   return false;
 }
 
-// A writer for one stream: bzip2 at |level|, pax, kIoBlockSize blocks with
-// an unpadded last block, opened on |stream|. Null with the failing step in
-// |step|.
-Writer open_stream_writer(a_tic_support* stream, unsigned level, unsigned& step) {
+// Sets up |a| for output in |block| bytes per write, the last write not
+// padded, and opens it on |write| with |client|. The failing step, or 0.
+unsigned open_writer(struct archive* a, void* client, archive_write_callback* write) {
+  if (archive_write_set_bytes_per_block(a, static_cast<int>(kIoBlockSize)) != ARCHIVE_OK) return kStepBlockSize;
+  if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return kStepLastBlockSize;
+  if (archive_write_open(a, client, nullptr, write, nullptr) != ARCHIVE_OK) return kStepWriterOpen;
+  return 0;
+}
+
+// One piece of a stream: its tar bytes, compressed on some worker.
+struct a_build_piece {
+  std::vector<unsigned char> tar;
+  std::vector<unsigned char> compressed;
+  a_shared_task task;
+  bool shared = false;
+  unsigned failed_step = 0;
+  std::string message;
+};
+
+la_ssize_t append_output(struct archive*, void* client_data, const void* buffer, size_t length) {
+  auto* out = static_cast<std::vector<unsigned char>*>(client_data);
+  const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+  out->insert(out->end(), bytes, bytes + length);
+  return static_cast<la_ssize_t>(length);
+}
+
+// Compresses the piece's tar bytes into one bzip2 stream or zstd frame, with
+// a raw-format writer (the bytes go through as they are) and its filter.
+void compress_piece(a_build_piece& piece, a_compression compression, int level) {
+  Writer writer(archive_write_new());
+  struct archive* a = writer.get();
+  auto failed = [&](unsigned step) {
+    piece.failed_step = step;
+    piece.message = a != nullptr ? writer_message(a) : "";
+  };
+  if (a == nullptr) return failed(kStepWriterNew);
+  const std::string level_text = std::to_string(level);
+  const int filter = compression == a_compression::kZstd ? archive_write_add_filter_zstd(a)
+                                                          : archive_write_add_filter_bzip2(a);
+  if (filter != ARCHIVE_OK ||
+      archive_write_set_filter_option(a, nullptr, "compression-level", level_text.c_str()) != ARCHIVE_OK)
+    return failed(kStepBzip2Filter);
+  if (archive_write_set_format_raw(a) != ARCHIVE_OK) return failed(kStepPaxFormat);
+  if (const unsigned step = open_writer(a, &piece.compressed, append_output)) return failed(step);
+  Entry entry(archive_entry_new());
+  if (!entry) return failed(kStepTarEntry);
+  archive_entry_set_filetype(entry.get(), AE_IFREG);
+  archive_entry_set_pathname(entry.get(), "piece");
+  if (archive_write_header(a, entry.get()) != ARCHIVE_OK) return failed(kStepTarHeader);
+  const la_ssize_t written = archive_write_data(a, piece.tar.data(), piece.tar.size());
+  if (written != static_cast<la_ssize_t>(piece.tar.size())) return failed(kStepWriteData);
+  if (archive_write_close(a) != ARCHIVE_OK) return failed(kStepCloseWriter);
+  piece.tar = std::vector<unsigned char>();
+}
+
+// Takes a stream's tar bytes from its tar writer, cuts them into pieces,
+// has them compressed (on other workers when the turn has room) and stores
+// the compressed pieces in order: through the record transform and the
+// HMAC into the stream's sink, in whole blocks of kIoBlockSize so that
+// only the last block can be short (tic_write pads only that one).
+class a_piece_writer {
+ public:
+  a_piece_writer(const a_stream_settings& settings, a_stream_job& job, const a_job_turn& turn,
+                 a_tic_support& stream, int level)
+      : settings_(settings), job_(job), turn_(turn), stream_(stream), level_(level),
+        piece_size_(settings.compression == a_compression::kZstd ? kZstdPieceSize : kBzip2PieceSize) {}
+  ~a_piece_writer() {
+    for (const std::unique_ptr<a_build_piece>& piece : pieces_)
+      if (piece->shared) turn_.wait_for(piece->task);
+  }
+
+  // The tar writer's output.
+  static la_ssize_t take(struct archive* a, void* client_data, const void* buffer, size_t length) {
+    a_piece_writer* self = static_cast<a_piece_writer*>(client_data);
+    self->tar_writer_ = a;
+    const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    for (size_t left = length; left > 0;) {
+      if (!self->filling_) self->filling_ = std::make_unique<a_build_piece>();
+      std::vector<unsigned char>& tar = self->filling_->tar;
+      const size_t n = std::min(left, self->piece_size_ - tar.size());
+      tar.insert(tar.end(), bytes, bytes + n);
+      bytes += n;
+      left -= n;
+      if (tar.size() == self->piece_size_ && !self->cut()) return ARCHIVE_FATAL;
+    }
+    return static_cast<la_ssize_t>(length);
+  }
+
+  // After the tar writer is closed: the last piece, every piece stored, the
+  // stream ended. False with the job's failure set.
+  bool finish(struct archive* tar_writer) {
+    tar_writer_ = tar_writer;
+    if (filling_ && !filling_->tar.empty() && !cut()) return false;
+    while (!pieces_.empty())
+      if (!store_front()) return false;
+    return end_stream();
+  }
+
+ private:
+  // Hands the filled piece on; keeps a bounded number in flight.
+  bool cut() {
+    a_build_piece* piece = filling_.get();
+    piece->task.run = [piece, compression = settings_.compression, level = level_] {
+      compress_piece(*piece, compression, level);
+    };
+    piece->shared = turn_.share(piece->task);
+    if (!piece->shared) piece->task.run();
+    pieces_.push_back(std::move(filling_));
+    while (pieces_.size() > turn_.share_limit() + 1)
+      if (!store_front()) return false;
+    return true;
+  }
+
+  bool store_front() {
+    a_build_piece& piece = *pieces_.front();
+    if (piece.shared) {
+      turn_.wait_for(piece.task);
+      piece.shared = false;
+    }
+    if (piece.failed_step != 0) return fail(job_, piece.failed_step, settings_.archive, piece.message);
+    const bool stored = store(piece.compressed.data(), piece.compressed.size());
+    pieces_.pop_front();
+    return stored;
+  }
+
+  bool store(const unsigned char* bytes, size_t size) {
+    while (size > 0) {
+      const size_t n = std::min(size, sizeof block_ - used_);
+      std::memcpy(block_ + used_, bytes, n);
+      used_ += n;
+      bytes += n;
+      size -= n;
+      if (used_ == sizeof block_ && !write_block()) return false;
+    }
+    return true;
+  }
+
+  bool write_block() {
+    const ssize_t written = tic_write(tar_writer_, &stream_, block_, used_);
+    used_ = 0;
+    if (written >= 0) return true;
+    return fail(job_, kStepCloseWriter, settings_.archive, writer_message(tar_writer_));
+  }
+
+  bool end_stream() {
+    // zstd would read zero padding as the start of a frame: a skippable
+    // frame (magic, length, that many zero bytes) takes its place.
+    const uint64_t length = stream_.count + used_;
+    if (settings_.compression == a_compression::kZstd && stream_.encryption.direction != 0 && length % 8 != 0) {
+      unsigned char skippable[8 + 8] = {};
+      const uint32_t filler = static_cast<uint32_t>(8 - length % 8);
+      store_le32(skippable, kZstdSkippableFrameMagic);
+      store_le32(skippable + 4, filler);
+      if (!store(skippable, 8 + filler)) return false;
+    }
+    return used_ == 0 || write_block();
+  }
+
+  const a_stream_settings& settings_;
+  a_stream_job& job_;
+  const a_job_turn& turn_;
+  a_tic_support& stream_;
+  const int level_;
+  const size_t piece_size_;
+  struct archive* tar_writer_ = nullptr;
+  std::unique_ptr<a_build_piece> filling_;
+  std::deque<std::unique_ptr<a_build_piece>> pieces_;
+  unsigned char block_[kIoBlockSize];
+  size_t used_ = 0;
+};
+
+// The tar writer of one stream: pax, with its output going to |pieces|
+// uncompressed. Null with the failing step in |step|.
+Writer open_tar_writer(a_piece_writer* pieces, unsigned& step) {
   Writer writer(archive_write_new());
   step = kStepWriterNew;
   if (!writer) return nullptr;
-  struct archive* a = writer.get();
-  const std::string level_text = std::to_string(level);
-  step = kStepBzip2Filter;
-  if (archive_write_add_filter_bzip2(a) != ARCHIVE_OK) return nullptr;
-  if (archive_write_set_filter_option(a, "bzip2", "compression-level", level_text.c_str()) != ARCHIVE_OK)
-    return nullptr;
   step = kStepPaxFormat;
-  if (archive_write_set_format_pax(a) != ARCHIVE_OK) return nullptr;
-  step = kStepBlockSize;
-  if (archive_write_set_bytes_per_block(a, static_cast<int>(kIoBlockSize)) != ARCHIVE_OK) return nullptr;
-  step = kStepLastBlockSize;
-  if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return nullptr;
-  step = kStepWriterOpen;
-  if (archive_write_open(a, stream, tic_open, tic_write, tic_close) != ARCHIVE_OK) return nullptr;
-  step = 0;
+  if (archive_write_set_format_pax(writer.get()) != ARCHIVE_OK) return nullptr;
+  step = open_writer(writer.get(), pieces, a_piece_writer::take);
+  if (step != 0) return nullptr;
   return writer;
 }
 
@@ -197,21 +359,26 @@ bool StreamSink::open_spill() {
   return true;
 }
 
-void compress_stream(const a_stream_settings& settings, a_stream_job& job) {
+void compress_stream(const a_stream_settings& settings, a_stream_job& job, const a_job_turn& turn) {
   struct stat st;
   UniqueFd file;
   if (!open_input(settings, job, st, file)) return;
   const uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
 
   job.sink = std::make_unique<StreamSink>(settings.spill_directory);
-  // The context outlives the writer that points at it.
+  // The context outlives the writers that point at it.
   a_tic_support stream{};
   stream.sink = job.sink.get();
   init_stream_encryption(&stream, ENCRYPT_WRITING, settings.key, settings.key_length);
+  const int level = settings.compression == a_compression::kZstd ? settings.zstd_level
+                                                                  : static_cast<int>(bzip2_level_for(size));
+  a_piece_writer pieces(settings, job, turn, stream, level);
 
   unsigned step = 0;
-  Writer writer = open_stream_writer(&stream, bzip2_level_for(size), step);
+  Writer writer = open_tar_writer(&pieces, step);
   if (!writer) return (void)fail(job, step, settings.archive);
+  if (tic_open(writer.get(), &stream) != ARCHIVE_OK)
+    return (void)fail(job, kStepWriterOpen, settings.archive, writer_message(writer.get()));
   Entry entry = make_tar_entry(settings, job, st);
   if (!entry) return;
   // A warning is a name (or link target) that is not UTF-8: the header then
@@ -221,6 +388,9 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job) {
     return (void)fail(job, kStepTarHeader, job.path, writer_message(writer.get()));
   if (file.valid() && !copy_contents(job, file.get(), writer.get(), settings.archive)) return;
   if (archive_write_close(writer.get()) != ARCHIVE_OK)
+    return (void)fail(job, kStepCloseWriter, settings.archive, writer_message(writer.get()));
+  if (!pieces.finish(writer.get())) return;
+  if (tic_close(writer.get(), &stream) != ARCHIVE_OK)
     return (void)fail(job, kStepCloseWriter, settings.archive, writer_message(writer.get()));
   writer.reset();
 

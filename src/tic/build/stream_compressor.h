@@ -1,11 +1,20 @@
 // One scanned file compressed into its stored stream, apart from the
 // archive until its turn to be appended.
 //
-// A stream is a bzip2-compressed pax archive of exactly one tar entry,
-// encrypted under the archive key (the last block zero-padded to 8 bytes,
-// the chain fresh for every stream) and covered by the stream's own HMAC.
-// It depends only on its file, so several are compressed at once, on any
-// thread. Nothing of the moment of the build reaches a stream: the tar
+// A stream is a compressed pax archive of exactly one tar entry, encrypted
+// under the archive key (the last block zero-padded to 8 bytes, the chain
+// fresh for every stream) and covered by the stream's own HMAC. The tar
+// bytes are cut into pieces of a fixed size (tic/format/stream_pieces.h),
+// each compressed on its own, through libarchive's bzip2 or zstd filter,
+// and the pieces follow one another: a bzip2 stream after another, or a
+// zstd frame after another. A file larger than one piece has its pieces
+// compressed on every worker the job's turn shares them with; the bytes do
+// not depend on which. A keyed zstd stream ends in a skippable frame that
+// brings it to whole 8-byte records, so that no zero padding follows the
+// last frame (a zstd reader would take it for the start of a frame).
+//
+// A stream depends only on its file, so several are compressed at once, on
+// any thread. Nothing of the moment of the build reaches a stream: the tar
 // entry carries no access or change time, its modification time in whole
 // seconds and, with a source date epoch, no later than it.
 #pragma once
@@ -20,6 +29,9 @@
 #include "platform/fd.h"
 #include "tic/archive/stream_support.h"
 #include "tic/error.h"
+#include "tic/format/stream_pieces.h"
+
+class a_job_turn;
 
 // The stored bytes of one stream until they are appended to the archive:
 // in memory up to a limit, the rest in an unnamed temporary file beside the
@@ -54,6 +66,9 @@ struct a_stream_settings {
   ino_t archive_inode = 0;             //   when the scan finds it (inode 0: none)
   bool has_source_date_epoch = false;
   long long source_date_epoch = 0;
+  a_compression compression = a_compression::kBzip2;
+  // zstd's level; bzip2's follows from the size of the file.
+  int zstd_level = kDefaultZstdLevel;
 };
 
 // One scanned path on its way into the archive.
@@ -72,6 +87,7 @@ struct a_stream_job {
   std::unique_ptr<StreamSink> sink;
 };
 
-// Compresses |job|'s path into its sink. Runs on any thread: it touches
-// nothing but the job and what the settings lend.
-void compress_stream(const a_stream_settings& settings, a_stream_job& job);
+// Compresses |job|'s path into its sink, sharing the pieces of a large file
+// through |turn|. Runs on any thread: it touches nothing but the job and
+// what the settings lend.
+void compress_stream(const a_stream_settings& settings, a_stream_job& job, const a_job_turn& turn);

@@ -1,0 +1,90 @@
+// A stored stream decoded piece by piece on several workers.
+//
+// The stored bytes are read, added to the HMAC and decrypted in order on
+// the thread that reads the stream: the HMAC and the record transform are
+// serial by nature, and cheap beside the decompression. The decrypted bytes
+// are cut where the next piece starts (tic/format/stream_pieces.h) and each
+// piece is decoded on its own by whichever worker is free
+// (a_job_turn::share); the decoded pieces come out in order.
+//
+// A piece counts only when it decodes without error to exactly where the
+// next one was found. Anything else (a start that was only a pattern inside
+// compressed data, damage, a piece too large to hold, a stream without
+// pieces) hands the rest of the stream, from that piece on, to one decoder
+// that reads it as a single stream is read. So what comes out is what a
+// single decoder gives, or fails where it fails.
+#pragma once
+
+#include <archive.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "platform/ordered_jobs.h"
+#include "platform/unique.h"
+#include "tic/archive/stream_support.h"
+#include "tic/error.h"
+#include "tic/format/stream_pieces.h"
+
+struct a_piece;
+
+class PiecedStream {
+ public:
+  // Reads the stream of |support|, whose position, count, transform and
+  // HMAC are set up, sharing the decoding through |turn|.
+  PiecedStream(a_tic_support& support, const a_job_turn& turn);
+  // Waits for the pieces still being decoded.
+  ~PiecedStream();
+  PiecedStream(const PiecedStream&) = delete;
+  PiecedStream& operator=(const PiecedStream&) = delete;
+
+  // The next decoded bytes, in order: their number (at *data, valid until
+  // the next call), 0 at the end of the stream, -1 on failure.
+  ssize_t next(const void** data);
+
+  // Once the caller has what it wants: adds the stored bytes not read yet
+  // to the HMAC without decoding them. false when more than a block's worth
+  // of stored bytes was left to no decoder (as for a single decoder), or
+  // they cannot be read.
+  bool drain();
+
+  a_compression compression() const { return compression_; }
+  const a_failure& failure() const { return failure_; }
+
+ private:
+  bool read_more();
+  bool cut();
+  void settle(a_piece& piece);
+  void start_single_decoder();
+  ssize_t next_from_single_decoder(const void** data);
+  static la_ssize_t single_decoder_read(struct archive* a, void* client_data, const void** buffer);
+
+  a_tic_support& support_;
+  const a_job_turn& turn_;
+  a_compression compression_ = a_compression::kUnknown;
+  PieceFinder finder_{a_compression::kUnknown};
+  bool started_ = false;
+  bool input_ended_ = false;
+  // No more pieces are cut: the rest goes to the single decoder.
+  bool uncut_ = false;
+  // Decrypted stored bytes from the start of the piece being cut.
+  std::vector<unsigned char> pending_;
+  // Pieces cut and not yet handed out, in order.
+  std::deque<std::unique_ptr<a_piece>> pieces_;
+  // The piece being handed out.
+  std::unique_ptr<a_piece> current_;
+  bool any_handed_out_ = false;
+  // The single decoder, with the bytes it reads before the stored ones not
+  // read yet.
+  Unique<struct archive, archive_read_free> single_;
+  bool single_ended_ = false;
+  std::vector<unsigned char> held_;
+  bool held_given_ = false;
+  uint64_t single_given_ = 0;  // bytes given to the single decoder
+  size_t lead_left_ = 0;  // decoded bytes of the lead still to drop
+  std::vector<unsigned char> block_;
+  a_failure failure_;
+};
