@@ -31,6 +31,14 @@ class ReturnToDirectory {
   std::string saved_;
 };
 
+// True for a path whose last element is "." or "..": the entries every
+// directory has, which no scan descends into and none reports.
+bool is_dot_or_dot_dot(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  return last == "." || last == "..";
+}
+
 }  // namespace
 
 a_dir_scan_info::a_dir_scan_info() = default;
@@ -61,6 +69,8 @@ int a_dir_scan_info::apply_element_rule(const std::string& path, bool in_tree) {
       if (should_scan_dir(path) != 0) {
         add_directory(path);
         scan_dir(path);
+      } else if (!is_dot_or_dot_dot(path)) {
+        skipped_directories.push_back(path);
       }
     } else {
       process_file(path);

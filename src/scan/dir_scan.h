@@ -46,6 +46,10 @@ struct a_dir_scan_info {
   // besides its members. Off by default: the directories then leave no
   // trace in |files|.
   bool record_directories = false;
+  // The directories met inside a tree and not descended into because their
+  // names end in "." (other than "." and ".."), in the order met: the
+  // caller may want to say what the scan passed over.
+  std::vector<std::string> skipped_directories;
 
   // Applies the element rule to each path in order; -1 at the first failing
   // element (later ones are not scanned).

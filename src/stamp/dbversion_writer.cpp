@@ -32,17 +32,46 @@ std::string formatted(const char* format, const struct tm& when) {
   return text;
 }
 
-}  // namespace
-
-a_stamp_entries archive_stamp_entries(const a_stamp_version& version, const a_stamp_time& time) {
+struct tm broken_down(const a_stamp_time& time) {
   struct tm when;
   std::memset(&when, 0, sizeof when);
   if (time.utc)
     gmtime_r(&time.when, &when);
   else
     localtime_r(&time.when, &when);
+  return when;
+}
+
+// The value of the entry |key| (compared as the readers compare), or empty.
+std::string value_of(const a_stamp_entries& entries, const char* key) {
+  for (const a_stamp_entry& entry : entries)
+    if (strcasecmp(entry.key.c_str(), key) == 0) return entry.value;
+  return "";
+}
+
+// UNAME without the instruction set that ends it.
+std::string os_of(const std::string& uname) {
+  for (const char* arch : {" X86_64", " X86"}) {
+    const size_t length = std::strlen(arch);
+    if (uname.size() >= length && uname.compare(uname.size() - length, length, arch) == 0)
+      return uname.substr(0, uname.size() - length);
+  }
+  return uname;
+}
+
+}  // namespace
+
+std::string stamp_ident(const a_stamp_entries& entries, const a_stamp_time& time) {
   // strftime names UTC "GMT"; a reproducible stamp says what it is.
-  const std::string ident_date = formatted(time.utc ? "%a %b %d %T UTC %Y" : "%a %b %d %T %Z %Y", when);
+  const std::string date = formatted(time.utc ? "%a %b %d %T UTC %Y" : "%a %b %d %T %Z %Y", broken_down(time));
+  return value_of(entries, "MODULE") + "/" + value_of(entries, "VERSION_MAJOR") + "." +
+         value_of(entries, "VERSION_MINOR") + "." + value_of(entries, "VERSION_PATCH") + "/P/" +
+         value_of(entries, "MACHINE") + "/" + os_of(value_of(entries, "UNAME")) + "/" +
+         value_of(entries, "BUILD_NUMBER") + "/OPT/" + date;
+}
+
+a_stamp_entries archive_stamp_entries(const a_stamp_version& version, const a_stamp_time& time) {
+  const struct tm when = broken_down(time);
 
   SystemInfoText host, os, machine, kernel;
   GetMachineHostName(host);
@@ -51,10 +80,8 @@ a_stamp_entries archive_stamp_entries(const a_stamp_version& version, const a_st
   GetOSProcessorArchitecture(kernel);
   const char* platform = std::getenv("PLATFORM");
   const std::string uname = std::string(os) + (std::strcmp(kernel, "amd64") == 0 ? " X86_64" : " X86");
-  const std::string number = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
-                             std::to_string(version.patch);
 
-  return {
+  a_stamp_entries entries{
       {"MODULE", version.product},
       {"VERSION_MAJOR", std::to_string(version.major)},
       {"VERSION_MINOR", std::to_string(version.minor)},
@@ -69,9 +96,9 @@ a_stamp_entries archive_stamp_entries(const a_stamp_version& version, const a_st
       {"MACHINE", machine},
       {"PRODUCTION", "production"},
       {"UNAME", uname},
-      {"IDENT", version.product + "/" + number + "/P/" + machine + "/" + os + "/" + std::to_string(version.build) +
-                    "/OPT/" + ident_date},
   };
+  entries.push_back({"IDENT", stamp_ident(entries, time)});
+  return entries;
 }
 
 void set_stamp_entry(a_stamp_entries& entries, const std::string& key, const std::string& value) {

@@ -38,6 +38,14 @@ using a_stamp_entries = std::vector<a_stamp_entry>;
 // The entries of an archive's block, in the order the builder writes them.
 a_stamp_entries archive_stamp_entries(const a_stamp_version& version, const a_stamp_time& time);
 
+// The IDENT value the other entries of |entries| make, with the date of
+// |time|: "<MODULE>/<VERSION_MAJOR>.<VERSION_MINOR>.<VERSION_PATCH>/P/
+// <MACHINE>/<UNAME without its instruction set>/<BUILD_NUMBER>/OPT/<date>".
+// A build whose version information replaces HOST, UNAME or the version
+// gets an IDENT that says what the others say, and so the same IDENT on
+// every host.
+std::string stamp_ident(const a_stamp_entries& entries, const a_stamp_time& time);
+
 // Replaces the value of the entry whose key equals |key| ignoring case (the
 // readers' comparison), keeping its place and spelling; appends the entry
 // when there is none.

@@ -44,6 +44,29 @@ TEST(TictoolCommandLine, HelpOnStandardOutputAndUsageErrorsWithStatusTwo) {
   expect_result(run_kestrel({"version", "MODULE", TICTOOL_BIN}), 0, "tictool\n");
 }
 
+// Long switches take their value joined with "=", short ones joined too;
+// a switch that takes no value refuses one.
+TEST(TictoolCommandLine, ValuesJoinedToTheirSwitches) {
+  TempDir dir;
+  write_file(dir / "tree/a", "a");
+  write_file(dir / "list", "a;o;;0;0;0\n");
+  const RunOptions here{dir.path(), {}, {}};
+  expect_result(run_tictool({"build", "--jobs=2", "--directory=tree", "--product=nimbrel", "-j1", "list", "x.tic", "a"},
+                            here), 0);
+  expect_result(run_kestrel({"version", "MODULE", "x.tic"}, here), 0, "nimbrel\n");
+  const struct { std::string word, line; } refused[] = {
+      {"--no-key=1", "option --no-key takes no value"},
+      {"--frob=1", "unknown option: --frob=1"},
+      {"-x", "unknown option: -x"},
+      {"--jobs=", "not a number of jobs from 1 to 1024: "},
+  };
+  for (const auto& [word, line] : refused) {
+    const RunResult r = run_tictool({"build", word, "list", "x.tic", "a"}, here);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "tictool: " + line);
+  }
+}
+
 // Switch values that the command line refuses, with the build's usage.
 TEST(TictoolCommandLine, BadJobsAndVersionInformationAreUsageErrors) {
   const struct { std::vector<std::string> args; std::string line; } cases[] = {
@@ -79,8 +102,14 @@ TEST(TictoolBuild, TheSampleProductBuildsIntoASetThatKestrelReads) {
                              kSample + "/client.list", "client.tic", "#client.ctl", "bin/tarnsql",
                              "share/doc/client.txt"}, here),
                 0, "Compressing #client.ctl\nCompressing bin/tarnsql\nCompressing share/doc/client.txt\n");
+  // What server.list names outside etc and lib is left out, a line each.
+  std::string left_out;
+  for (const char* name : {"#server.ctl", "bin/tarnserve", "share/doc/README", "share/doc/server.txt"}) {
+    left_out += std::string("tictool: warning: ") + name + ": listed in " + kSample +
+                "/server.list but not found by the scan; left out (-a keeps a record without data)\n";
+  }
   expect_result(run_tictool({"build", "--no-key", "-k", "1", kSample + "/server.list", "server.tic",
-                             kSample + "/tree/etc", kSample + "/tree/lib"}, here), 0);
+                             kSample + "/tree/etc", kSample + "/tree/lib"}, here), 0, "", left_out);
   expect_result(run_kestrel({"list", "-a", "-o", "*", "server.tic"}, here), 0,
                 "etc/tarnserve.conf\nlib/libtarn.so\nlib/libtarn.so.1\n");
   expect_result(run_kestrel({"options", "client.tic"}, here), 0, "client 11 docs 15 server 11 \n");
@@ -98,7 +127,9 @@ TEST(TictoolBuild, EveryBadInputGivesOneLineStatusOneAndNoArchive) {
   const struct { std::vector<std::string> args; std::string err; } cases[] = {
       {{"missing.list", "out.tic", "a"}, "tictool: cannot read list file missing.list: No such file or directory\n"},
       {{"tree", "out.tic", "a"}, "tictool: cannot read list file tree: Is a directory\n"},
-      {{"bad.list", "out.tic", "a"}, "load: invalid entry found: bin/tool\ntictool: cannot load list file bad.list\n"},
+      {{"bad.list", "out.tic", "a"},
+       "load: invalid entry found: bin/tool\ntictool: bad.list:2: expected 6 fields separated by ';', found 5\n"
+       "tictool: cannot load list file bad.list\n"},
       {{"list", "out.tic", "/etc"}, "tictool: /etc: absolute path; " + kRelative},
       {{"list", "out.tic", "a", "../tree/a"}, "tictool: ../tree/a: \"..\" in path; " + kRelative},
       {{"list", "out.tic", "a", "nothere"}, "tictool: nothere: No such file or directory\n"},
@@ -138,6 +169,74 @@ TEST(TictoolBuild, EveryProblemOfTheTreeIsReportedInOneRun) {
                     "tictool: nothere: No such file or directory\nFile not in toc: x\nFile not in toc: y\n");
   EXPECT_FALSE(file_exists(dir / "out.tic"));
   if (!root) GTEST_SKIP() << "the device case needs root for mknod";
+}
+
+// The list file's lines as tictool reports them: the reader's own message
+// for a refused line, then where it is and what is wrong; a line taken
+// with something that was probably not meant gets a warning per thing.
+TEST(TictoolBuild, ListFileLinesAreNamedByFileAndLine) {
+  const struct {
+    const char* line;
+    int status;
+    const char* err;  // after the line's place; "warning: ..." for a line taken
+  } cases[] = {
+      {"a;o;;0;0;0", 0, ""},
+      {"a;o;;0x10;;010", 0, ""},  // numbers in any base; an empty field is 0
+      {"a;o;;1;2", 1, "load: invalid entry found: a\n|expected 6 fields separated by ';', found 5"},
+      {"a;o;;1;2;", 1, "load: invalid entry found: a\n|expected 6 fields separated by ';', found 5"},
+      {"", 1, "load: invalid entry found: \n|empty line; expected 6 fields separated by ';'"},
+      {"a;o;;0;0;0;extra", 0, "warning: 7 fields; what follows the sixth is ignored"},
+      {"a;o;;zz;0;0", 0, "warning: field 4 (aux_a) \"zz\" is not a number; it is read as 0"},
+      {"a;o;;0;12abc;0", 0, "warning: field 5 (aux_b) \"12abc\" has text after its number; it is read as 12"},
+      {"a;o;;0;0;-1", 0, "warning: field 6 (aux_c) \"-1\" is negative; it is read as 18446744073709551615"},
+      {"a;o;;99999999999999999999;0;0", 0,
+       "warning: field 4 (aux_a) \"99999999999999999999\" is too large; it is read as 18446744073709551615"},
+      {"a;o;;0;0;0\r", 0,
+       "warning: the line ends in a carriage return, which stays part of its last field (DOS line ends?)"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    write_file(dir / "a", "a");
+    // The line under test is the second; the third repeats the first name.
+    write_file(dir / "list", std::string("b;o;;0;0;0\n") + c.line + "\n");
+    const RunResult r = run_tictool({"build", "-a", "list", "x.tic", "a"}, {dir.path(), {}, {}});
+    std::string expected = c.err;
+    const size_t bar = expected.find('|');
+    if (bar != std::string::npos) {
+      expected = expected.substr(0, bar) + "tictool: list:2: " + expected.substr(bar + 1) +
+                 "\ntictool: cannot load list file list\n";
+    } else if (!expected.empty()) {
+      expected = "tictool: list:2: " + expected + "\n";
+    }
+    EXPECT_EQ(std::tie(r.status, r.err), std::tie(c.status, expected)) << c.line;
+  }
+  // A name listed twice, and every bad line of one file in one run.
+  TempDir dir;
+  write_file(dir / "list", "a;o;;0;0;0\nb;o\na;p;;0;0;0;x\n");
+  expect_result(run_tictool({"build", "list", "x.tic", "a"}, {dir.path(), {}, {}}), 1, "",
+                "load: invalid entry found: b\ntictool: list:2: expected 6 fields separated by ';', found 2\n"
+                "load: duplicate file found: a\ntictool: list:3: \"a\" is listed on an earlier line\n"
+                "tictool: cannot load list file list\n");
+}
+
+// A directory whose name ends in "." below a scanned tree is passed over
+// with a line saying so; named as a path it is scanned.
+TEST(TictoolBuild, ADirectoryEndingInADotIsSkippedWithAWarning) {
+  TempDir dir;
+  write_file(dir / "tree/repo/apache./pom", "p");
+  write_file(dir / "tree/repo/apache./sub./deeper", "d");
+  write_file(dir / "tree/top", "t");
+  write_file(dir / "list", "top;o;;0;0;0\nrepo/apache./pom;o;;0;0;0\nrepo/apache./sub./deeper;o;;0;0;0\n");
+  const RunOptions here{dir.path(), {}, {}};
+  expect_result(run_tictool({"build", "-a", "-C", "tree", "list", "one.tic", "."}, here), 0, "",
+                "tictool: warning: repo/apache.: directory not scanned, as its name ends in \".\"; name it as a "
+                "path to include it\n");
+  expect_result(run_tictool({"build", "-a", "-C", "tree", "list", "two.tic", ".", "repo/apache."}, here), 0, "",
+                "tictool: warning: repo/apache.: directory not scanned, as its name ends in \".\"; name it as a "
+                "path to include it\n"
+                "tictool: warning: repo/apache./sub.: directory not scanned, as its name ends in \".\"; name it "
+                "as a path to include it\n");
+  expect_result(run_kestrel({"list", "-o", "o", "two.tic"}, here), 0, "repo/apache./pom\ntop\n");
 }
 
 TEST(TictoolBuild, MoreThan32OptionsAreRefusedNamingEachOneBeyond) {

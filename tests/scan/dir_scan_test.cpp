@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -35,6 +36,7 @@ TEST(DirScan, NamesMembersByTheGivenPathAndReadsNoStampThroughALink) {
   EXPECT_EQ(recorded(named), (Recorded{{"dir/blink", true}, {"dir/link", true}, {"dir/notes.", true},
                                        {"dir/sub/b", true}}));
   for (const char* link : {"dir/link", "dir/blink"}) EXPECT_EQ(named.files.at(link).info, nullptr) << link;
+  EXPECT_EQ(named.skipped_directories, std::vector<std::string>{"dir/old."}) << "\".\" and \"..\" are not counted";
   EXPECT_STREQ(__Find_arg(named.files.at("dir/sub/b").info.get(), "MODULE"), "demo");
 }
 

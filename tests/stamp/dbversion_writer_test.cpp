@@ -1,6 +1,7 @@
 // The archive builder's stamp block, byte for byte. builder_test reads it
 // back from whole archives of two products.
 #include "stamp/dbversion_writer.h"
+#include "tic/build/build_version.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -86,4 +87,30 @@ TEST(StampWriter, WhatAnEntryMayHoldAndHowManyABlockHolds) {
   EXPECT_TRUE(stamp_fits(full));
   full[0].value += 'v';
   EXPECT_FALSE(stamp_fits(full));
+}
+
+// With the host's entries given as version information, IDENT is made from
+// them, not from the machine the build runs on; an IDENT given is kept.
+TEST(StampWriter, IdentSaysWhatTheEntriesInForceSay) {
+  a_build_version settings;
+  settings.has_source_date_epoch = true;
+  settings.source_date_epoch = 1700000000;
+  settings.version_info = {{"HOST", "builder"}, {"uname", "Linux 6.1.0 #1 SMP X86_64"}, {"MACHINE", "X86_64"},
+                           {"VERSION_MINOR", "2"}};
+  TicHeader header;
+  a_stamp_entries stamp;
+  build_version(settings, header, stamp);
+  ASSERT_EQ(stamp.back().key, "IDENT");
+  EXPECT_EQ(stamp.back().value, "tarnvale/17.2.11/P/X86_64/Linux 6.1.0 #1 SMP/7254/OPT/Tue Nov 14 22:13:20 UTC 2023");
+
+  char block[kStampDataSize];
+  size_t length = 0;
+  header.build = 8200;  // the header as the builder has it when it writes the block
+  ASSERT_TRUE(compose_version_block(settings, header, block, &length));
+  EXPECT_NE(std::string(block, length).find("IDENT=tarnvale/17.2.11/P/X86_64/Linux 6.1.0 #1 SMP/8200/OPT/"),
+            std::string::npos);
+
+  settings.version_info.push_back({"IDENT", "given"});
+  build_version(settings, header, stamp);
+  EXPECT_EQ(stamp.back().key + "=" + stamp.back().value, "IDENT=given");
 }

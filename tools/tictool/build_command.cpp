@@ -26,6 +26,7 @@
 #include "tic/build/builder.h"
 #include "tic/error.h"
 #include "tic/format/entry_name.h"
+#include "tic/format/list_file.h"
 
 namespace {
 
@@ -211,7 +212,15 @@ bool configure(const a_build_request& request, TicBuilder& builder) {
 // Reads the list file once into the archive's table of contents, naming
 // every bad line, and checks what the table and the stamp can hold.
 bool load_list(const a_build_request& request, std::ifstream& list, Tic& tic, const TicBuilder& builder) {
-  if (!tic.get_toc().read(list, true)) {
+  // Each refused line gets a line with its place and what is wrong after
+  // the reader's own message; a line taken with doubts, one per doubt.
+  const std::string& file = request.list_file;
+  auto notes = [&file](size_t line, const a_list_line_notes& notes) {
+    if (!notes.refusal.empty()) complain("%s:%zu: %s", file.c_str(), line, printable(notes.refusal).c_str());
+    for (const std::string& doubt : notes.doubts)
+      complain("%s:%zu: warning: %s", file.c_str(), line, printable(doubt).c_str());
+  };
+  if (!tic.get_toc().read(list, true, notes)) {
     complain("cannot load list file %s", request.list_file.c_str());
     return false;
   }
@@ -243,6 +252,25 @@ bool scan_paths(const a_build_request& request, a_dir_scan_info& scan, bool& sca
   if (build_directory.empty() || chdir(build_directory.c_str()) == 0) return true;
   complain("cannot change into %s: %s", build_directory.c_str(), std::strerror(errno));
   return false;
+}
+
+// One line for each directory the scan passed over because its name ends
+// in "."; naming it on the command line scans it.
+void warn_skipped(const a_dir_scan_info& scan) {
+  for (const std::string& path : scan.skipped_directories)
+    complain("warning: %s: directory not scanned, as its name ends in \".\"; name it as a path to include it",
+             printable(path).c_str());
+}
+
+// Without -a a listed file that no scan found is left out of the archive
+// without a trace: one line for each.
+void warn_unscanned(const a_build_request& request, const TicToc& toc, const a_dir_scan_info& scan) {
+  if (request.all) return;
+  for (const auto& item : toc.file_map) {
+    if (scan.files.count(item.first) != 0) continue;
+    complain("warning: %s: listed in %s but not found by the scan; left out (-a keeps a record without data)",
+             printable(item.first).c_str(), request.list_file.c_str());
+  }
 }
 
 // Writes the archive, drawing the same line install draws, on a terminal
@@ -289,12 +317,14 @@ int run_build(const a_build_request& request) {
   a_dir_scan_info scan;
   bool scanned = true;
   if (!scan_paths(request, scan, scanned)) return kFailure;
+  warn_skipped(scan);
   unsigned long long total = 0;
   if (!builder.check(scan, refuse, &total) || !scanned) {
     // What an earlier build left under the name would pass for this one.
     unlink(archive.c_str());
     return kFailure;
   }
+  warn_unscanned(request, tic.get_toc(), scan);
   if (compress(request, tic, builder, scan, total) == 0) return 0;
 
   report_build_failure(request.archive, archive);

@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <getopt.h>
 #include <strings.h>
 
 #include <cerrno>
@@ -49,6 +50,7 @@ const char kBuildUsage[] =
     "                                 BUILD_NUMBER also set the header's version\n"
     "  -v, --verbose                  print \"Compressing <path>\" for every file\n"
     "  -h, --help                     print this text\n"
+    "A value follows its switch as the next word, or joined: -j4, --jobs=4.\n"
     "\n"
     "With SOURCE_DATE_EPOCH set, the stamp carries that time (in UTC) and no file\n"
     "time in the archive is later: the same inputs give the same archive.\n";
@@ -99,24 +101,11 @@ bool parse_count(const char* text, long max, int& out) {
   return true;
 }
 
-// The switch at argv[i], or null at the first positional argument, which
-// |i| then points at: switches end at a word that does not start with "-"
-// (or is "-" alone) and at "--", which is passed over.
-const char* next_switch(int argc, const char* const* argv, int& i) {
-  if (i >= argc) return nullptr;
-  const char* arg = argv[i];
-  if (std::strcmp(arg, "--") == 0) {
-    ++i;
-    return nullptr;
-  }
-  return arg[0] == '-' && arg[1] != '\0' ? arg : nullptr;
-}
-
 // Most compressions at a time that make sense on any machine.
 constexpr long kMaxJobs = 1024;
 
-// The number of jobs of "-j <n>" or "-j<n>", from 1 to kMaxJobs; what is
-// wrong with |text|, or empty.
+// The number of jobs of "-j <n>", "-j<n>" or "--jobs=<n>", from 1 to
+// kMaxJobs; what is wrong with |text|, or empty.
 std::string take_jobs(const char* text, unsigned& out) {
   int jobs = 0;
   if (!parse_count(text, kMaxJobs, jobs) || jobs < 1) return std::string("not a number of jobs from 1 to 1024: ") + text;
@@ -151,54 +140,95 @@ std::string take_compression(const char* value, a_build_request& r) {
   return "";
 }
 
-bool takes_value(const char* arg) {
-  return is(arg, "-C", "--directory") || is(arg, "-k", "--keep-path-elements") || is(arg, "-p", "--product") ||
-         is(arg, "-j", "--jobs") || is(arg, nullptr, "--version-info") || is(arg, nullptr, "--compression");
-}
+// The long options' codes that have no short form.
+enum : int { kNoKey = 256, kVersionInfo, kCompression, kJson };
 
-// The value of a build switch that takes one; what is wrong with it, or
-// empty.
-std::string take_value(const char* arg, const char* value, a_build_request& r) {
-  if (is(arg, "-C", "--directory")) {
-    r.directory = value;
-  } else if (is(arg, "-p", "--product")) {
-    r.product = value;
-  } else if (is(arg, "-j", "--jobs")) {
-    return take_jobs(value, r.jobs);
-  } else if (is(arg, nullptr, "--version-info")) {
-    return take_version_info(value, r);
-  } else if (is(arg, nullptr, "--compression")) {
-    return take_compression(value, r);
-  } else if (!parse_count(value, 1000000, r.keep_path_elements)) {
-    return std::string("not a number of path elements: ") + value;
+// Walks the switches of one command with getopt_long: they end at the first
+// word that does not start with "-" (or is "-" alone) and at "--", which is
+// passed over; a value is the next word, the rest of a short switch's word
+// ("-j4") or what follows "=" of a long one ("--jobs=4"). |argv[0]| is the
+// command word. "-h" and "--help" end the walk with |help| set. |take| gets
+// every other switch's code and value (null when it takes none) and returns
+// what is wrong with it, or empty; the walk stops at the first problem,
+// which |error| then holds. |first| is the index of the first positional
+// argument.
+template <typename Take>
+bool walk_switches(int argc, const char* const* argv, const char* short_options, const struct option* long_options,
+                   Take take, bool& help, std::string& error, int& first) {
+  // "+": no reordering, switches only before the first positional argument;
+  // ":": a missing value is told apart from an unknown switch.
+  const std::string optstring = std::string("+:") + short_options;
+  auto* args = const_cast<char* const*>(argv);  // not reordered with "+"
+  opterr = 0;
+  optind = 0;  // a fresh walk
+  for (int code; (code = getopt_long(argc, args, optstring.c_str(), long_options, nullptr)) != -1;) {
+    if (code == 'h') {
+      help = true;
+      return true;
+    }
+    if (code == ':' || code == '?') {
+      // A long switch is always passed over whole, so the word before
+      // optind is its word; a short one is named by its letter. Among
+      // unknown switches a long one has no code (optopt 0); a known code
+      // refused is a long switch given a value it does not take.
+      const char* word = argv[optind - 1];
+      const bool known = optopt >= 256 || (optopt > 0 && std::strchr(short_options, optopt) != nullptr);
+      const bool long_form = std::strncmp(word, "--", 2) == 0 && (code == ':' || optopt == 0 || known);
+      const std::string name = long_form ? std::string(word, std::strcspn(word, "=")) : std::string("-") + char(optopt);
+      if (code == ':')
+        error = "option " + name + " needs a value";
+      else if (long_form && optopt != 0)
+        error = "option " + name + " takes no value";
+      else
+        error = "unknown option: " + (long_form ? std::string(word) : name);
+    } else {
+      error = take(code, optarg);
+    }
+    if (!error.empty()) return false;
   }
-  return "";
+  first = optind;
+  return true;
 }
 
-a_command_line parse_build(int argc, const char* const* argv, int i) {
+a_command_line parse_build(int argc, const char* const* argv) {
+  static const struct option kLongOptions[] = {
+      {"directory", required_argument, nullptr, 'C'},
+      {"keep-path-elements", required_argument, nullptr, 'k'},
+      {"product", required_argument, nullptr, 'p'},
+      {"all", no_argument, nullptr, 'a'},
+      {"no-key", no_argument, nullptr, kNoKey},
+      {"jobs", required_argument, nullptr, 'j'},
+      {"version-info", required_argument, nullptr, kVersionInfo},
+      {"compression", required_argument, nullptr, kCompression},
+      {"verbose", no_argument, nullptr, 'v'},
+      {"help", no_argument, nullptr, 'h'},
+      {nullptr, 0, nullptr, 0},
+  };
   a_command_line out;
   out.action = an_action::kBuild;
   a_build_request& r = out.build;
-  for (const char* arg; (arg = next_switch(argc, argv, i)) != nullptr; ++i) {
-    if (is(arg, "-h", "--help")) return help(kBuildUsage);
-    std::string error;
-    if (is(arg, "-a", "--all")) {
-      r.all = true;
-    } else if (is(arg, nullptr, "--no-key")) {
-      r.use_key = false;
-    } else if (is(arg, "-v", "--verbose")) {
-      r.verbose = true;
-    } else if (std::strncmp(arg, "-j", 2) == 0 && arg[2] != '\0') {
-      error = take_jobs(arg + 2, r.jobs);  // "-j4", as make takes it
-    } else if (!takes_value(arg)) {
-      error = std::string("unknown option: ") + arg;
-    } else if (i + 1 >= argc) {
-      error = std::string("option ") + arg + " needs a value";
-    } else {
-      error = take_value(arg, argv[++i], r);
+  auto take = [&r](int code, const char* value) -> std::string {
+    switch (code) {
+      case 'a': r.all = true; return "";
+      case 'v': r.verbose = true; return "";
+      case kNoKey: r.use_key = false; return "";
+      case 'C': r.directory = value; return "";
+      case 'p': r.product = value; return "";
+      case 'j': return take_jobs(value, r.jobs);
+      case kVersionInfo: return take_version_info(value, r);
+      case kCompression: return take_compression(value, r);
+      case 'k':
+        if (!parse_count(value, 1000000, r.keep_path_elements)) return std::string("not a number of path elements: ") + value;
+        return "";
     }
-    if (!error.empty()) return bad_usage(error, kBuildUsage);
-  }
+    return "unknown option";
+  };
+  bool help_asked = false;
+  std::string error;
+  int i = 0;
+  const bool good = walk_switches(argc, argv, "C:k:p:aj:vh", kLongOptions, take, help_asked, error, i);
+  if (help_asked) return help(kBuildUsage);
+  if (!good) return bad_usage(error, kBuildUsage);
   const int positionals = argc - i;
   if (positionals < 1) return bad_usage("missing list file", kBuildUsage);
   if (positionals < 2) return bad_usage("missing archive", kBuildUsage);
@@ -209,14 +239,24 @@ a_command_line parse_build(int argc, const char* const* argv, int i) {
   return out;
 }
 
-a_command_line parse_dump(int argc, const char* const* argv, int i) {
+a_command_line parse_dump(int argc, const char* const* argv) {
+  static const struct option kLongOptions[] = {
+      {"json", no_argument, nullptr, kJson},
+      {"help", no_argument, nullptr, 'h'},
+      {nullptr, 0, nullptr, 0},
+  };
   a_command_line out;
   out.action = an_action::kDump;
-  for (const char* arg; (arg = next_switch(argc, argv, i)) != nullptr; ++i) {
-    if (is(arg, "-h", "--help")) return help(kDumpUsage);
-    if (!is(arg, nullptr, "--json")) return bad_usage(std::string("unknown option: ") + arg, kDumpUsage);
-    out.dump.json = true;
-  }
+  auto take = [&out](int code, const char*) -> std::string {
+    if (code == kJson) out.dump.json = true;
+    return "";
+  };
+  bool help_asked = false;
+  std::string error;
+  int i = 0;
+  const bool good = walk_switches(argc, argv, "h", kLongOptions, take, help_asked, error, i);
+  if (help_asked) return help(kDumpUsage);
+  if (!good) return bad_usage(error, kDumpUsage);
   if (i >= argc) return bad_usage("missing archive", kDumpUsage);
   out.dump.archives.assign(argv + i, argv + argc);
   return out;
@@ -247,7 +287,8 @@ a_command_line parse_command_line(int argc, const char* const* argv) {
     if (text == nullptr) return bad_usage(std::string("unknown command: ") + argv[2], kMainUsage);
     return help(text);
   }
-  if (strcasecmp(command, "build") == 0) return parse_build(argc, argv, 2);
-  if (strcasecmp(command, "dump") == 0) return parse_dump(argc, argv, 2);
+  // Each command's switches are walked with the command word as argv[0].
+  if (strcasecmp(command, "build") == 0) return parse_build(argc - 1, argv + 1);
+  if (strcasecmp(command, "dump") == 0) return parse_dump(argc - 1, argv + 1);
   return bad_usage(std::string("unknown command: ") + command, kMainUsage);
 }

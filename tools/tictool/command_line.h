@@ -6,7 +6,8 @@
 //   tictool dump [--json] <archive> [<archive> ...]
 //
 // Switches are recognised only before the first positional argument (or up
-// to "--"); a switch's value is the next word. The command word is compared
+// to "--"); a switch's value is the next word, or joined to it ("-j4",
+// "--jobs=4"), as getopt_long reads them. The command word is compared
 // without regard to case.
 #pragma once
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/fd.h"
+#include "tic/format/list_file.h"
 
 bool feed_toc_table(int descriptor, uint64_t file_size, TicTocDecoder& decoder, TicTocDecoder::Table table) {
   unsigned char buffer[kIoBlockSize];
@@ -107,15 +108,19 @@ bool TicToc::read(const char* path) {
   return read(in);
 }
 
-bool TicToc::read(std::istream& in, bool keep_going) {
+bool TicToc::read(std::istream& in, bool keep_going, const ListLineNotes& notes) {
   file_map.clear();
   options.option_map.clear();
   bool good = true;
   std::string line;
   std::string error;
-  while (std::getline(in, line)) {
-    if (decode_list_line(line, &error)) continue;
-    fprintf(stderr, "load: %s\n", error.c_str());
+  a_list_line_notes line_notes;
+  for (size_t number = 1; std::getline(in, line); ++number) {
+    line_notes = {};
+    const bool taken = decode_list_line(line, &error, notes ? &line_notes : nullptr);
+    if (!taken) fprintf(stderr, "load: %s\n", error.c_str());
+    if (notes && (!taken || !line_notes.doubts.empty())) notes(number, line_notes);
+    if (taken) continue;
     good = false;
     if (!keep_going) break;
   }

@@ -41,6 +41,24 @@ bool parse_version_number(const std::string& text, unsigned long long max, unsig
   return true;
 }
 
+// Applies the version information to |stamp|. IDENT, unless given itself,
+// is made again from the entries in force, so that it says what they say.
+void apply_version_info(const a_build_version& settings, const a_stamp_time& when, a_stamp_entries& stamp) {
+  bool ident_given = false;
+  for (const a_stamp_entry& entry : settings.version_info) {
+    set_stamp_entry(stamp, entry.key, entry.value);
+    ident_given = ident_given || strcasecmp(entry.key.c_str(), "IDENT") == 0;
+  }
+  if (!ident_given) set_stamp_entry(stamp, "IDENT", stamp_ident(stamp, when));
+}
+
+a_stamp_time stamp_time(const a_build_version& settings) {
+  a_stamp_time when;
+  when.utc = settings.has_source_date_epoch;
+  when.when = settings.has_source_date_epoch ? static_cast<time_t>(settings.source_date_epoch) : time(nullptr);
+  return when;
+}
+
 }  // namespace
 
 std::string stamped_product_name(const std::string& product) {
@@ -56,7 +74,10 @@ std::string version_info_problem(const std::string& key, const std::string& valu
   return "";
 }
 
-void build_version(const a_build_version& settings, TicHeader& header, a_stamp_entries& stamp) {
+namespace {
+
+void build_version_at(const a_build_version& settings, const a_stamp_time& when, TicHeader& header,
+                      a_stamp_entries& stamp) {
   header = TicHeader();
   a_stamp_version version;
   version.product = stamped_product_name(settings.product);
@@ -79,24 +100,28 @@ void build_version(const a_build_version& settings, TicHeader& header, a_stamp_e
   version.minor = header.minor;
   version.patch = header.patch;
   version.build = header.build;
-  a_stamp_time when;
-  when.utc = settings.has_source_date_epoch;
-  when.when = settings.has_source_date_epoch ? static_cast<time_t>(settings.source_date_epoch) : time(nullptr);
   stamp = archive_stamp_entries(version, when);
-  for (const a_stamp_entry& entry : settings.version_info) set_stamp_entry(stamp, entry.key, entry.value);
+  apply_version_info(settings, when, stamp);
+}
+
+}  // namespace
+
+void build_version(const a_build_version& settings, TicHeader& header, a_stamp_entries& stamp) {
+  build_version_at(settings, stamp_time(settings), header, stamp);
 }
 
 bool compose_version_block(const a_build_version& settings, const TicHeader& header,
                            char (&block)[kStampDataSize], size_t* length) {
   TicHeader built;
   a_stamp_entries stamp;
-  build_version(settings, built, stamp);
+  const a_stamp_time when = stamp_time(settings);
+  build_version_at(settings, when, built, stamp);
   // The entries follow the header as the caller has it.
   set_stamp_entry(stamp, "VERSION_MAJOR", std::to_string(header.major));
   set_stamp_entry(stamp, "VERSION_MINOR", std::to_string(header.minor));
   set_stamp_entry(stamp, "VERSION_PATCH", std::to_string(header.patch));
   set_stamp_entry(stamp, "BUILD_NUMBER", std::to_string(header.build));
-  for (const a_stamp_entry& entry : settings.version_info) set_stamp_entry(stamp, entry.key, entry.value);
+  apply_version_info(settings, when, stamp);
   // A block that readers would cut short is not written at all.
   if (!stamp_fits(stamp)) {
     errno = EOVERFLOW;

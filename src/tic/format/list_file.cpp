@@ -1,5 +1,6 @@
 #include "tic/format/list_file.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -51,17 +52,73 @@ bool TicToc::decode_list(std::string_view text, std::string* error) {
   return true;
 }
 
-bool TicToc::decode_list_line(std::string_view line, std::string* error) {
+namespace {
+
+// The names of the number columns, for the doubts about them.
+constexpr const char* kNumberColumns[] = {"aux_a", "aux_b", "aux_c"};
+
+// What is doubtful about a number field as strtoull reads it, or empty:
+// no number at all, a sign, a number too large, text after the number. An
+// empty field is a plain 0.
+std::string number_doubt(std::string field) {
+  if (field.empty()) return "";
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(field.c_str(), &end, 0);
+  const size_t read = static_cast<size_t>(end - field.c_str());
+  if (read == 0) return "is not a number; it is read as 0";
+  if (errno == ERANGE) return "is too large; it is read as " + std::to_string(value);
+  if (field.find('-') < read) return "is negative; it is read as " + std::to_string(value);
+  if (read < field.size()) return "has text after its number; it is read as " + std::to_string(value);
+  return "";
+}
+
+bool refuse(std::string* error, std::string why, a_list_line_notes* notes, std::string refusal) {
+  if (notes != nullptr) {
+    notes->refusal = std::move(refusal);
+    notes->doubts.clear();  // the line is not taken: nothing of it stands
+  }
+  return fail(error, std::move(why));
+}
+
+}  // namespace
+
+std::vector<std::string> list_row_doubts(const CVSRow& row) {
+  std::vector<std::string> doubts;
+  if (row.size() > kColumns)
+    doubts.push_back(std::to_string(row.size()) + " fields; what follows the sixth is ignored");
+  const std::string& last = row[row.size() - 1];
+  const bool carriage_return = !last.empty() && last.back() == '\r';
+  for (size_t i = 0; i < 3; ++i) {
+    std::string field = row[3 + i];
+    // The carriage return of a DOS line end gets a doubt of its own.
+    if (carriage_return && 3 + i == row.size() - 1) field.pop_back();
+    const std::string doubt = number_doubt(field);
+    if (!doubt.empty())
+      doubts.push_back("field " + std::to_string(4 + i) + " (" + kNumberColumns[i] + ") \"" + field + "\" " + doubt);
+  }
+  if (carriage_return)
+    doubts.push_back("the line ends in a carriage return, which stays part of its last field (DOS line ends?)");
+  return doubts;
+}
+
+bool TicToc::decode_list_line(std::string_view line, std::string* error, a_list_line_notes* notes) {
   CVSRow row;
   row.parse(line);
-  if (row.size() < kColumns) return fail(error, "invalid entry found: " + row[0]);
+  if (row.size() < kColumns) {
+    return refuse(error, "invalid entry found: " + row[0], notes,
+                  line.empty() ? "empty line; expected 6 fields separated by ';'"
+                               : "expected 6 fields separated by ';', found " + std::to_string(row.size()));
+  }
+  if (notes != nullptr) notes->doubts = list_row_doubts(row);
   TicTocEntry entry;
   entry.mask = options.option_mask(row[1]);
   entry.control_mask = options.option_mask(row[2]);
   entry.aux_a = number_of(row[3]);
   entry.aux_b = number_of(row[4]);
   entry.aux_c = number_of(row[5]);
-  if (!file_map.emplace(row[0], entry).second) return fail(error, "duplicate file found: " + row[0]);
+  if (!file_map.emplace(row[0], entry).second)
+    return refuse(error, "duplicate file found: " + row[0], notes, "\"" + row[0] + "\" is listed on an earlier line");
   return true;
 }
 

@@ -24,6 +24,8 @@
 #include "tic/format/header.h"
 #include "tic/format/options.h"
 
+struct a_list_line_notes;
+
 // The 104-byte record of one file, the same in memory and in the entry table.
 struct TicTocEntry {
   static constexpr size_t kSize = 104;
@@ -105,8 +107,11 @@ class TicToc {
   bool read(const char* path);
   // The list reader on |in|. With |keep_going| every bad line of the text
   // is reported and the list still fails at the end; lines after a bad one
-  // are loaded.
-  bool read(std::istream& in, bool keep_going = false);
+  // are loaded. |notes|, when given, is called with the number (from 1) and
+  // the notes of every line refused (after its "load: " message) or taken
+  // with doubts.
+  using ListLineNotes = std::function<void(size_t line, const a_list_line_notes& notes)>;
+  bool read(std::istream& in, bool keep_going = false, const ListLineNotes& notes = nullptr);
 
   // The text form in memory (format/list_file.cpp).
   //
@@ -115,8 +120,9 @@ class TicToc {
   // (when not null) is "invalid entry found: <name>" or "duplicate file
   // found: <name>"; the lines before it stay loaded.
   bool decode_list(std::string_view text, std::string* error);
-  // Adds one line of the text form (without its "\n").
-  bool decode_list_line(std::string_view line, std::string* error);
+  // Adds one line of the text form (without its "\n"). |notes|, when not
+  // null, gets why the line was refused or what about it is doubtful.
+  bool decode_list_line(std::string_view line, std::string* error, a_list_line_notes* notes = nullptr);
 
   // Appends the text form of this table to |out|: one line per entry, the
   // six columns, options named so that reading the text back defines them
