@@ -21,6 +21,8 @@ cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
 kestrel=$PWD/build/release/src/kestrel
 tictool=$PWD/build/release/tools/tictool/tictool
 work=${BENCH_DIR:-$PWD/build/bench-crypto}
+# The records of the benchmark's installs stay with it.
+export KESTREL_STATE_DIR=$work/state
 rm -rf "$work"
 mkdir -p "$work/tree"
 

@@ -33,6 +33,8 @@ kestrel=$PWD/build/release/src/kestrel
 tictool=$PWD/build/release/tools/tictool/tictool
 cpus=$(nproc)
 work=${BENCH_DIR:-$PWD/build/bench-install}
+# The records of the benchmark's installs stay with it.
+export KESTREL_STATE_DIR=$work/state
 rm -rf "$work"
 mkdir -p "$work/keys"
 minisign -G -W -p "$work/keys/bench.pub" -s "$work/bench.key" >/dev/null

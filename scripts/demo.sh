@@ -16,6 +16,8 @@ demo=$top/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/install" "$demo/signed"
 cd "$demo"
+# The records of the demo's installations stay in build/demo too.
+export KESTREL_STATE_DIR=$demo/state
 
 # Prints the command line, runs it, and reports a non-zero exit status.
 show() {
@@ -93,6 +95,48 @@ k verify -d install -o '*' ../server.tic ../client.tic
 # The changed configuration stays; so do the log and the first backup.
 k remove -d install -o '*' ../server.tic ../client.tic
 show find install -path 'install/backup/*' -prune -o -print
+
+echo
+echo "== Records and an upgrade to the next release =="
+# The next release, from a changed copy of the sample: a new admin tool, a
+# longer README, a new setting in the configuration, and the client's
+# document dropped. One SOURCE_DATE_EPOCH for both releases keeps the
+# entries of unchanged files the same.
+mkdir -p release1 release2
+show env SOURCE_DATE_EPOCH=1700000000 "$tictool" build -C "$top/sample/tree" "$top/sample/server.list" \
+  release1/server.tic '#server.ctl' bin/tarnserve etc lib share/doc/README share/doc/server.txt
+show env SOURCE_DATE_EPOCH=1700000000 "$tictool" build -a -C "$top/sample/tree" "$top/sample/client.list" \
+  release1/client.tic '#client.ctl' bin/tarnsql share/doc/client.txt
+cp -a "$top/sample" next
+printf '#!/bin/sh\necho "tarnadm 17.0.12 (sample product)"\n' > next/tree/bin/tarnadm
+chmod 755 next/tree/bin/tarnadm
+echo "Release 17.0.12 adds bin/tarnadm." >> next/tree/share/doc/README
+echo "threads = 8" >> next/tree/etc/tarnserve.conf
+rm next/tree/share/doc/client.txt
+echo 'bin/tarnadm;server;;0;0;0' >> next/server.list
+sed -i '/client.txt/d' next/client.list
+show env SOURCE_DATE_EPOCH=1700000000 "$tictool" build -C next/tree next/server.list release2/server.tic \
+  '#server.ctl' bin/tarnserve bin/tarnadm etc lib share/doc/README share/doc/server.txt
+show env SOURCE_DATE_EPOCH=1700000000 "$tictool" build -a -C next/tree next/client.list release2/client.tic \
+  '#client.ctl' bin/tarnsql
+mkdir -p upgraded
+k install -d upgraded -o '*' ../release1/server.tic ../release1/client.tic
+k status -d upgraded
+# The administrator tunes the configuration.
+show sh -c 'echo "port = 7000" >> upgraded/etc/tarnserve.conf'
+k verify -d upgraded
+k upgrade -d upgraded --dry-run ../release2/server.tic ../release2/client.tic
+k upgrade -d upgraded -b ../upgrade-backup -l upgrade.log ../release2/server.tic ../release2/client.tic
+show cat upgraded/upgrade.log
+show tail -n 2 upgraded/etc/tarnserve.conf upgraded/etc/tarnserve.conf.kestrel-new
+show find upgraded \( -type f -o -type l \) -print
+k status -d upgraded
+k status -d upgraded --json
+# Undoing the upgrade returns the tree and the record.
+k restore -d upgraded -b ../upgrade-backup
+k status -d upgraded
+k remove -d upgraded
+show ls state
 
 echo
 echo "== Signed archives =="

@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ make libarchive-dev libbz2-dev libgtest-dev libsodium-dev minisign bzip2 zstd libarchive-tools "$@")
+packages=(cmake g++ make libarchive-dev libbz2-dev libgtest-dev libsodium-dev nlohmann-json3-dev minisign bzip2 zstd
+  libarchive-tools "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

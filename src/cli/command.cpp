@@ -84,13 +84,46 @@ bool CommandInstall::handle_arg(ArgIterator& it) {
          CommandWithOptions::handle_arg(it);
 }
 
+void CommandUpgrade::usage() {
+  print_usage(
+      "usage: upgrade [-l <log>] [-b <backup_dir>] [-d <install_dir>] [-o <options>] [--dry-run] <tic> [<tic> "
+      "[...]]\n");
+}
+
+bool CommandUpgrade::handle_arg(ArgIterator& it) {
+  if (*it == "--dry-run") {
+    dry_run = true;
+    return true;
+  }
+  return CommandInstall::handle_arg(it);
+}
+
+void CommandStatus::usage() { print_usage("usage: status [-d <install_dir>] [--json]\n"); }
+
+bool CommandStatus::handle_arg(ArgIterator& it) {
+  if (*it == "--json") {
+    json = true;
+    return true;
+  }
+  return CommandWithDirectory::handle_arg(it);
+}
+
 void CommandOnInstalledFiles::usage() { print_usage(usage_line_); }
 
 CommandVerify::CommandVerify()
-    : CommandOnInstalledFiles("verify", "usage: verify [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n") {}
+    : CommandOnInstalledFiles("verify",
+                              "usage: verify [-d <install_dir>] [-o <options>] [--json] [<tic> [<tic> [...]]]\n") {}
+
+bool CommandVerify::handle_arg(ArgIterator& it) {
+  if (*it == "--json") {
+    json = true;
+    return true;
+  }
+  return CommandOnInstalledFiles::handle_arg(it);
+}
 
 CommandRemove::CommandRemove()
-    : CommandOnInstalledFiles("remove", "usage: remove [-d <install_dir>] [-o <options>] <tic> [<tic> [...]]\n") {}
+    : CommandOnInstalledFiles("remove", "usage: remove [-d <install_dir>] [-o <options>] [<tic> [<tic> [...]]]\n") {}
 
 void CommandRestore::usage() { print_usage("usage: restore -b <backup_dir> [-d <install_dir>]\n"); }
 
@@ -113,6 +146,7 @@ constexpr struct {
     {"install", make<CommandInstall>},   {"list", make<CommandList>},         {"options", make<CommandOptions>},
     {"space", make<CommandSpace>},       {"validate", make<CommandValidate>}, {"version", make<CommandVersion>},
     {"verify", make<CommandVerify>},     {"remove", make<CommandRemove>},     {"restore", make<CommandRestore>},
+    {"status", make<CommandStatus>},     {"upgrade", make<CommandUpgrade>},
 };
 
 }  // namespace

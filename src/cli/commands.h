@@ -11,12 +11,14 @@
 //   └── CommandWithDirectory    -d/--directory
 //       ├── CommandOptions      options
 //       ├── CommandRestore      restore   (-b/--backup)
+//       ├── CommandStatus       status    (--json)
 //       └── CommandWithOptions  -o/--options
 //           ├── CommandSpace    space
 //           ├── CommandList     list      (-a/--all)
 //           ├── CommandInstall  install   (-l/--log, -b/--backup)
+//           │   └── CommandUpgrade  upgrade (--dry-run)
 //           └── CommandOnInstalledFiles
-//               ├── CommandVerify   verify
+//               ├── CommandVerify   verify  (--json)
 //               └── CommandRemove   remove
 #pragma once
 
@@ -24,10 +26,16 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Tic;
+class KestrelTic;
+class RecordKeeping;
+class TicExtraction;
 struct an_installed_file;
+struct an_install_record;
+struct a_recorded_file;
 
 // The first line of every usage text.
 extern const char kBanner[];
@@ -137,13 +145,77 @@ class CommandInstall : public CommandWithOptions {
 
   std::string backup_dir;
   std::string log_file;
+
+ protected:
+  // The installation that install and upgrade share (|command| names it in
+  // messages): the directory locked, its record read (open_record), every
+  // archive checked, the extraction planned (plan), room checked, the
+  // files put in place and the log ended; then report, and the record
+  // updated (update_record) and written.
+  int install_set(const char* command);
+
+  // Reads the install directory's record and sets selection_; false stops
+  // the command (a line was printed). |root| is the install directory.
+  virtual bool open_record(RecordKeeping& records, int root, unsigned jobs);
+  // Once every archive is checked, before anything is written; false stops
+  // the command, with |subject| and |cause| unless a line was printed.
+  virtual bool plan(KestrelTic& set, TicExtraction& extraction, std::string& subject, std::string& cause);
+  // |committed| holds what was put in place, by path.
+  virtual void update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
+                             bool complete);
+  // After a successful installation, once the progress line is closed.
+  virtual void report();
+  virtual bool is_upgrade() const { return false; }
+
+  // The option text installed.
+  std::string selection_;
+};
+
+// Installs a new set of archives over a recorded installation
+// (cli/upgrade_command.cpp).
+class CommandUpgrade : public CommandInstall {
+ public:
+  CommandUpgrade();
+  ~CommandUpgrade() override;
+  void usage() override;
+  int run() override;
+  bool handle_arg(ArgIterator& it) override;
+
+  bool dry_run = false;
+
+ protected:
+  bool open_record(RecordKeeping& records, int root, unsigned jobs) override;
+  bool plan(KestrelTic& set, TicExtraction& extraction, std::string& subject, std::string& cause) override;
+  void update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
+                     bool complete) override;
+  void report() override;
+  bool is_upgrade() const override { return true; }
+
+ private:
+  // Prints what the upgrade would do and changes nothing.
+  int dry_run_set();
+
+  struct a_state;
+  std::unique_ptr<a_state> state_;
+};
+
+// Shows what the install directory's record holds.
+class CommandStatus : public CommandWithDirectory {
+ public:
+  void usage() override;
+  int run() override;
+  bool handle_arg(ArgIterator& it) override;
+
+  bool json = false;
 };
 
 // What verify and remove share: every archive checked as install checks
 // it, each selected file compared with what is installed
 // (cli/installed_comparison.h), and a file that cannot be read named on
-// standard error. run() hands every other file to handle_file, in name
-// order, then calls finish.
+// standard error; or, without archives, every file of the install
+// directory's record compared with what was recorded
+// (install/recorded_files.h). run() hands every other file to
+// handle_file, in name order, then calls finish.
 class CommandOnInstalledFiles : public CommandWithOptions {
  public:
   void usage() override;
@@ -163,6 +235,10 @@ class CommandOnInstalledFiles : public CommandWithOptions {
 
   const char* word_;
   const char* usage_line_;
+  // The install directory's record while run() runs: the one worked from,
+  // or (with archives) the one a change is reported to; null when none.
+  RecordKeeping* records_ = nullptr;
+  bool from_record_ = false;
 };
 
 // Compares the installed files with the archives: one line per difference
@@ -170,9 +246,19 @@ class CommandOnInstalledFiles : public CommandWithOptions {
 class CommandVerify : public CommandOnInstalledFiles {
  public:
   CommandVerify();
+  bool handle_arg(ArgIterator& it) override;
+
+  // One JSON document on standard output instead of the lines.
+  bool json = false;
 
  protected:
   bool handle_file(int root, const an_installed_file& file) override;
+  bool finish(int root) override;
+
+  size_t compared_ = 0;
+  // With --json, each differing file's name and differences, kept until the
+  // document is written (the files themselves are handed out one by one).
+  std::vector<std::pair<std::string, unsigned>> different_;
 };
 
 // Removes the installed files that still match the archives.
@@ -187,6 +273,8 @@ class CommandRemove : public CommandOnInstalledFiles {
 
   // The directories that may be left empty by what was removed.
   std::set<std::string> may_be_empty_;
+  // The files looked at: those no longer there leave the record.
+  std::vector<std::string> handled_;
 };
 
 // Undoes an installation from its backup tree.

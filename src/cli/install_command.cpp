@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/kestrel_tic.h"
+#include "cli/record_keeping.h"
 #include "crypto/archive_key.h"
 #include "install/admin_path.h"
 #include "install/install_lock.h"
@@ -18,33 +19,34 @@
 
 namespace {
 
-// Opens the install log |path| for writing, emptied: inside the install
+// Opens the install log |path| for |command| for writing, emptied: inside the install
 // directory without following any symbolic link there (an archive may have
 // left one at the log's path), elsewhere as the system follows it
 // (install/admin_path.h). |place| says where it lies. false after one line
 // on standard error.
-bool open_log(int root, const std::string& path, Unique<FILE, fclose>& log, an_admin_path& place) {
+bool open_log(const char* command, int root, const std::string& path, Unique<FILE, fclose>& log,
+              an_admin_path& place) {
   a_failure failure;
   switch (locate_admin_path(root, path, place, failure)) {
     case a_reach::kReached: break;
-    case a_reach::kAbsent: complain("install", path, strerror(ENOENT)); return false;
+    case a_reach::kAbsent: complain(command, path, strerror(ENOENT)); return false;
     case a_reach::kThroughLink:
-      complain("install", path, "refusing to write through symbolic link " + place.link);
+      complain(command, path, "refusing to write through symbolic link " + place.link);
       return false;
-    case a_reach::kFailed: complain("install", path, failure.text()); return false;
+    case a_reach::kFailed: complain(command, path, failure.text()); return false;
   }
   const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC | (place.inside ? O_NOFOLLOW : 0);
   UniqueFd fd(openat(place.parent.get(), place.base.empty() ? "." : place.base.c_str(), flags, 0666));
   if (!fd.valid()) {
     if (errno == ELOOP && place.inside)
-      complain("install", path, "refusing to write through symbolic link " + place.relative);
+      complain(command, path, "refusing to write through symbolic link " + place.relative);
     else
-      complain("install", path, strerror(errno));
+      complain(command, path, strerror(errno));
     return false;
   }
   log.reset(fdopen(fd.get(), "w"));
   if (!log) {
-    complain("install", path, strerror(errno));
+    complain(command, path, strerror(errno));
     return false;
   }
   fd.release();
@@ -71,43 +73,67 @@ bool write_ok(FILE* log) {
 // checked, and the install directory's room, before anything is written;
 // the log ends with "ok" exactly when the installation succeeded and the
 // installed files are on disk. A failure is explained by one line on
-// standard error, after the progress line has been closed.
-int CommandInstall::run() {
+// standard error, after the progress line has been closed. What was put in
+// place, also by an installation that failed, is added to the install
+// directory's record once the log holds its last line.
+int CommandInstall::run() { return install_set("install"); }
+
+bool CommandInstall::open_record(RecordKeeping& records, int, unsigned) {
+  records.open_for_change();
+  selection_ = options;
+  return true;
+}
+
+bool CommandInstall::plan(KestrelTic&, TicExtraction&, std::string&, std::string&) { return true; }
+
+void CommandInstall::update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
+                                   bool) {
+  for (const auto& [path, file] : committed) record.files[path] = file;
+}
+
+void CommandInstall::report() {}
+
+int CommandInstall::install_set(const char* command) {
   if (args.empty()) {
     usage();
     return -1;
   }
+  // Asked before the working directory changes.
+  RecordKeeping records(command);
   // Relative archive, log and backup names, and the extracted files, are
   // all resolved inside the install directory from here on.
   if (!directory.empty() && chdir(directory.c_str()) != 0) {
-    complain("install", directory, strerror(errno));
+    complain(command, directory, strerror(errno));
     return -1;
   }
   const std::string where = directory.empty() ? "." : directory;
   // The install directory, wherever a relative name in it leads later.
   UniqueFd root(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!root.valid()) {
-    complain("install", where, strerror(errno));
+    complain(command, where, strerror(errno));
     return -1;
   }
   // Before the log is opened: a waiting install must not empty the log of
   // the one that runs.
   InstallLock lock;
-  if (!lock_install_directory("install", where, root.get(), lock)) return -1;
-
-  Unique<FILE, fclose> log;
-  an_admin_path log_place;
-  if (!log_file.empty() && !open_log(root.get(), log_file, log, log_place)) return -1;
+  if (!lock_install_directory(command, where, root.get(), lock)) return -1;
 
   std::string complaint;
   const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
   if (!complaint.empty()) {
-    fprintf(stderr, "kestrel: install: %s\n", complaint.c_str());
+    fprintf(stderr, "kestrel: %s: %s\n", command, complaint.c_str());
     complaint.clear();
   }
+  if (!open_record(records, root.get(), jobs)) return -1;
+
+  Unique<FILE, fclose> log;
+  an_admin_path log_place;
+  if (!log_file.empty() && !open_log(command, root.get(), log_file, log, log_place)) return -1;
 
   int result = -1;
   std::string subject, cause;
+  std::map<std::string, a_recorded_file> committed;
+  a_recorded_install installed;
   {
     // The reporter outlives the archive set: its closing line comes last.
     a_progress_reporter reporter;
@@ -116,6 +142,8 @@ int CommandInstall::run() {
     TicExtraction extraction(set, root.get(), jobs);
     set.log_stream = log.get();
     if (log && log_place.inside) extraction.reserve_path({log_place.relative, "the install log"});
+    extraction.set_commit_observer(
+        [&committed](const std::string& path, const a_recorded_file& file) { committed[path] = file; });
     // Hashes the archives beside the decoding; declared after the set,
     // which it reads until it is destroyed.
     SignatureCheck signatures;
@@ -127,15 +155,17 @@ int CommandInstall::run() {
       subject = signatures.subject();
       cause = signatures.cause();
     }
-    if (valid && extraction.check_room(options, !backup_dir.empty(), directory.empty() ? "." : directory) != 0) {
+    if (valid && !plan(set, extraction, subject, cause)) {
+      valid = false;
+    } else if (valid && extraction.check_room(selection_, !backup_dir.empty(), where) != 0) {
       subject = error_subject();
       cause = error_cause();
     } else if (valid) {
-      reporter.total = set.bytes_required(options);
+      reporter.total = is_upgrade() ? extraction.bytes_to_write(selection_) : set.bytes_required(selection_);
       set.progress = &reporter;
       // No file is put in place before every signature has verified.
       extraction.set_commit_gate([&signatures] { return signatures.finish(); });
-      const int extracted = extraction.extract(options, backup_dir);
+      const int extracted = extraction.extract(selection_, backup_dir);
       if (!signatures.finish()) {
         subject = signatures.subject();
         cause = signatures.cause();
@@ -150,11 +180,23 @@ int CommandInstall::run() {
         subject = error_subject();
         cause = error_cause();
       }
+      installed = records.describe_install(set, selection_, result == 0);
     }
     log.reset();
     set.log_stream = nullptr;
     set.progress = nullptr;
   }
-  if (!cause.empty()) complain("install", subject.empty() ? (directory.empty() ? "." : directory) : subject, cause);
+  // The progress line is closed: what follows on standard error comes after it.
+  fflush(stdout);
+  if (!cause.empty()) complain(command, subject.empty() ? where : subject, cause);
+  if (result == 0) report();
+  // The record changes when files were put in place, or an upgrade
+  // finished (it may have only taken files away).
+  if (records.keeping() && (!committed.empty() || (result == 0 && records.had_record() && is_upgrade()))) {
+    update_record(records.record(), committed, result == 0);
+    records.record().add_install(installed);
+    records.keep_before(backup_dir);
+    records.save();
+  }
   return result;
 }

@@ -7,16 +7,16 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
+#include "cli/record_keeping.h"
 #include "crypto/archive_key.h"
+#include "install/recorded_files.h"
 #include "install/install_lock.h"
 #include "platform/ordered_jobs.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
 
-int compare_with_install_directory(const char* command, const std::string& directory,
-                                   const std::vector<std::string>& archives, const std::string& options,
-                                   UniqueFd& root, InstallLock* lock,
-                                   const std::function<void(const an_installed_file&)>& each) {
+int open_install_directory(const char* command, const std::string& directory, UniqueFd& root, InstallLock* lock,
+                           unsigned& jobs) {
   const std::string where = directory.empty() ? "." : directory;
   // Relative archive names are resolved inside the install directory, as
   // install resolves them.
@@ -31,9 +31,18 @@ int compare_with_install_directory(const char* command, const std::string& direc
   }
   if (lock != nullptr && !lock_install_directory(command, where, root.get(), *lock)) return -1;
   std::string complaint;
-  const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
+  jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
   if (!complaint.empty()) fprintf(stderr, "kestrel: %s: %s\n", command, complaint.c_str());
+  return 0;
+}
 
+int compare_with_install_directory(const char* command, const std::string& directory,
+                                   const std::vector<std::string>& archives, const std::string& options,
+                                   UniqueFd& root, InstallLock* lock,
+                                   const std::function<void(const an_installed_file&)>& each) {
+  const std::string where = directory.empty() ? "." : directory;
+  unsigned jobs = 1;
+  if (open_install_directory(command, directory, root, lock, jobs) != 0) return -1;
   const ArchiveKey key;
   MultiTic set(archives, false, key.bytes(), key.length());
   std::string subject, cause;
@@ -50,24 +59,46 @@ int compare_with_install_directory(const char* command, const std::string& direc
 }
 
 int CommandOnInstalledFiles::run() {
-  if (args.empty()) {
-    usage();
+  from_record_ = args.empty();
+  if (from_record_ && !options.empty()) {
+    complain(word_, options, "an option text selects from archives: name them, or leave out -o");
     return -1;
   }
+  // Asked before changing into the install directory.
+  RecordKeeping records(word_);
   UniqueFd root;
   InstallLock lock;
+  InstallLock* held = changes_files() ? &lock : nullptr;
+  records_ = &records;
   bool good = true;
-  if (compare_with_install_directory(word_, directory, args, options, root, changes_files() ? &lock : nullptr,
-                                     [&](const an_installed_file& file) {
-                                       if (file.problem.failed()) {
-                                         complain(word_, file.name, file.problem.text());
-                                         good = false;
-                                       } else if (!handle_file(root.get(), file)) {
-                                         good = false;
-                                       }
-                                     }) != 0)
-    return -1;
-  return finish(root.get()) && good ? 0 : -1;
+  bool ready = false;
+  // Called for each file once every file has been compared.
+  auto handle = [&](const an_installed_file& file) {
+    if (!ready && !from_record_ && changes_files()) records.open_if_recorded();
+    ready = true;
+    if (file.problem.failed()) {
+      complain(word_, file.name, file.problem.text());
+      good = false;
+    } else if (!handle_file(root.get(), file)) {
+      good = false;
+    }
+  };
+  int compared = 0;
+  if (from_record_) {
+    unsigned jobs = 1;
+    compared = open_install_directory(word_, directory, root, held, jobs) != 0 || !records.open_existing() ? -1 : 0;
+    if (compared == 0) {
+      std::vector<an_installed_file> files;
+      compare_recorded_files(records.record(), root.get(), jobs, files);
+      for (const an_installed_file& file : files) handle(file);
+    }
+  } else {
+    compared = compare_with_install_directory(word_, directory, args, options, root, held, handle);
+    if (compared == 0 && !ready && changes_files()) records.open_if_recorded();
+  }
+  const bool finished = compared == 0 && finish(root.get());
+  records_ = nullptr;
+  return finished && good ? 0 : -1;
 }
 
 bool CommandOnInstalledFiles::finish(int) { return true; }

@@ -11,6 +11,12 @@
 
 class InstallLock;
 
+// Changes into |directory| (when not empty), opens it as |root| and takes
+// its lock into |lock| when that is not null; |jobs| receives the number of
+// workers KESTREL_JOBS asks for. 0, or -1 after one line on standard error.
+int open_install_directory(const char* command, const std::string& directory, UniqueFd& root, InstallLock* lock,
+                           unsigned& jobs);
+
 // Changes into |directory| (when not empty), takes the install directory's
 // lock into |lock| when it is not null (a command that changes the
 // directory), checks every archive of the set |archives| as install does,

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -6,6 +7,7 @@
 #include "cli/commands.h"
 #include "display/message.h"
 #include "cli/installed_comparison.h"
+#include "cli/record_keeping.h"
 #include "install/install_directory.h"
 
 namespace {
@@ -22,6 +24,7 @@ void keep_changed(const std::string& name) { complain_as("kestrel", "remove: kep
 // gone are passed over, so an interrupted removal can be run again. Every
 // archive and every selected stream is checked before anything is removed.
 bool CommandRemove::handle_file(int root, const an_installed_file& file) {
+  handled_.push_back(file.name);
   if (!file.link.empty()) {
     complain("remove", file.name, "refusing to remove through symbolic link " + file.link);
     return false;
@@ -46,7 +49,19 @@ bool CommandRemove::handle_file(int root, const an_installed_file& file) {
   }
 }
 
+// Files that are gone leave the install directory's record; the record
+// goes with the last of them.
 bool CommandRemove::finish(int root) {
   remove_empty_directories(root, may_be_empty_);
+  if (records_ == nullptr || !records_->keeping()) return true;
+  for (const std::string& name : handled_) {
+    a_reached_directory at;
+    a_failure ignored;
+    struct stat st;
+    const bool there = reach_parent(root, name, at, ignored) == a_reach::kReached &&
+                       fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!there) records_->record().files.erase(normalised_path(name));
+  }
+  records_->save();
   return true;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
+#include "cli/record_keeping.h"
 #include "tic/error.h"
 #include "install/install_directory.h"
 #include "install/install_lock.h"
@@ -13,12 +14,16 @@
 // moved back, and the backup tree is emptied and removed. An object that
 // cannot be restored stays in the backup tree and is named on standard
 // error; the others are restored all the same, and the status is then 255.
-// Running it again after an interruption finishes the work.
+// Running it again after an interruption finishes the work. Once every
+// object is restored, the install directory's record returns to what it
+// was before the first install or upgrade into this backup directory.
 int CommandRestore::run() {
   if (backup_dir.empty() || !args.empty()) {
     usage();
     return -1;
   }
+  // Asked before the working directory changes.
+  const RecordStore store(configured_state_directory());
   // The backup directory is named relative to the install directory.
   if (!directory.empty() && chdir(directory.c_str()) != 0) {
     complain("restore", directory, strerror(errno));
@@ -38,9 +43,20 @@ int CommandRestore::run() {
     complain("restore", backup_dir, failure.text());
     return -1;
   }
+  // Named as keep_before named it, while the backup directory is there.
+  const std::string backup = canonical_or_given(backup_dir);
   std::vector<a_restore_failure> failures;
   restore.restore(failures);
   restore.finish();
   for (const a_restore_failure& f : failures) complain("restore", f.first, f.second.text());
-  return failures.empty() ? 0 : -1;
+  if (!failures.empty()) return -1;
+  const std::string canonical = canonical_current_directory();
+  std::string why;
+  switch (canonical.empty() ? a_record_read::kNone : store.return_to_before(canonical, backup, why)) {
+    case a_record_read::kFound:
+    case a_record_read::kNone: return 0;
+    case a_record_read::kDamaged: complain("restore", store.record_path(canonical), "record not restored: " + why); break;
+    case a_record_read::kFailed: complain("restore", store.directory(), "record not restored: " + why); break;
+  }
+  return -1;
 }

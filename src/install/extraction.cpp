@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "crypto/sha256.h"
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "install/admin_path.h"
@@ -48,11 +51,12 @@ std::string reserved_problem(const std::vector<a_reserved_path>& reserved, const
 // files in flight have one: the slots are reused round the look-ahead window.
 struct an_extract_job {
   an_extract_job() = default;
-  an_extract_job(const a_stream_ref* file, const std::string* normalised, long long after)
-      : ref(file), path(normalised), depends_on(after) {}
+  an_extract_job(const a_stream_ref* file, const std::string* normalised, bool aside, long long after)
+      : ref(file), path(normalised), beside(aside), depends_on(after) {}
 
   const a_stream_ref* ref = nullptr;
   const std::string* path = nullptr;  // the name normalised: where the file goes
+  bool beside = false;                // written at its path + kBesideSuffix
   // The earlier file in extraction order whose name leads to this one ("a"
   // for "a/x"), or -1: this file is prepared only once that one is in place,
   // so that it meets the path as a one-by-one extraction would.
@@ -67,20 +71,23 @@ struct an_extract_job {
   a_stream_entry entry;
   a_place place;
   std::string temporary;  // empty when none exists
+  unsigned char sha256[kDigestSize] = {};  // of the data, or of a link's target
   a_failure failure;
 };
 
 class an_extraction {
  public:
   an_extraction(Tic& tic, InstallDirectory& install, BackupTree* backup, const std::vector<a_reserved_path>& reserved,
-                const unsigned char* key, int key_length, unsigned long long total)
+                const unsigned char* key, int key_length, unsigned long long total,
+                const TicExtraction::an_observer& observer)
       : tic_(tic),
         install_(install),
         backup_(backup),
         reserved_(reserved),
         key_(key),
         key_length_(key_length),
-        total_(total) {}
+        total_(total),
+        observer_(observer) {}
 
   // Without |may_defer| the file's missing directories are made at once.
   void prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer = true);
@@ -92,6 +99,8 @@ class an_extraction {
   // Prepares |job| again on the committing thread, its directories made.
   bool prepare_now(an_extract_job& job);
   bool put_in_place(an_extract_job& job);
+  // Tells the observer what now stands at the job's path.
+  void report(const an_extract_job& job);
   void remove_temporary(an_extract_job& job);
   bool fail(an_extract_job& job);
 
@@ -102,6 +111,7 @@ class an_extraction {
   const unsigned char* key_;
   int key_length_;
   unsigned long long total_;
+  const TicExtraction::an_observer& observer_;
   unsigned long long done_ = 0;
 };
 
@@ -150,7 +160,11 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool ma
 bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_job_turn& turn) {
   if (job.entry.is_directory()) return true;
   job.temporary = install_.temporary_name();
+  UT_SHA256_CTX digest;
+  UT_SHA256_Init(&digest);
   if (job.entry.is_symlink()) {
+    UT_SHA256_Update(&digest, job.entry.link_target.data(), job.entry.link_target.size());
+    UT_SHA256_Final(&digest, job.sha256);
     if (symlinkat(job.entry.link_target.c_str(), job.place.fd(), job.temporary.c_str()) == 0) return true;
     job.temporary.clear();
     return job.failure.set(kStepWriteEntry);
@@ -179,8 +193,10 @@ bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_
       errno = 0;
       return job.failure.set(kStepReadData, "stream holds more than its entry's " + std::to_string(listed) + " bytes");
     }
+    UT_SHA256_Update(&digest, buffer, static_cast<size_t>(got));
     if (write_full(file.get(), buffer, static_cast<size_t>(got)) != got) return job.failure.set(kStepWriteEntry);
   }
+  UT_SHA256_Final(&digest, job.sha256);
   if (written != listed) {
     errno = 0;
     return job.failure.set(kStepReadData, "stream holds " + std::to_string(written) + " bytes, its entry " +
@@ -208,7 +224,8 @@ bool an_extraction::commit(an_extract_job& job) {
   // A stream whose header could not be read fails before the file is
   // announced; any later failure after it, as when the file is written.
   if (!job.header_read) return fail(job);
-  tic_.extraction_progress(*job.ref->name, entry.file_size, job.entry.mode, done_, total_);
+  tic_.extraction_progress(job.beside ? *job.ref->name + kBesideSuffix : *job.ref->name, entry.file_size,
+                           job.entry.mode, done_, total_);
   if (job.failure.failed()) return fail(job);
 
   bool backed_up = false;
@@ -231,13 +248,32 @@ bool an_extraction::commit(an_extract_job& job) {
       !backup_->back_up(*job.path, job.place, job.entry.is_directory(), job.failure))
     return fail(job);
   if (!put_in_place(job)) return fail(job);
+  if (observer_) report(job);
   done_ += entry.file_size;
   return true;
 }
 
+void an_extraction::report(const an_extract_job& job) {
+  a_recorded_file file;
+  file.type = job.entry.is_directory() ? a_file_type::kDirectory
+              : job.entry.is_symlink() ? a_file_type::kSymlink
+                                       : a_file_type::kFile;
+  struct stat st;
+  // What the file system made of the permission bits (the umask, or a
+  // directory that was there already).
+  if (fstatat(job.place.fd(), job.place.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    file.mode = static_cast<unsigned>(st.st_mode & 07777);
+  else
+    file.mode = static_cast<unsigned>(job.entry.mode & 0777);
+  file.size = job.ref->entry->file_size;
+  std::memcpy(file.sha256, job.sha256, kDigestSize);
+  std::memcpy(file.mac, job.ref->entry->mac, kDigestSize);
+  observer_(*job.path, file);
+}
+
 bool an_extraction::prepare_now(an_extract_job& job) {
   remove_temporary(job);
-  job = an_extract_job{job.ref, job.path, job.depends_on};
+  job = an_extract_job{job.ref, job.path, job.beside, job.depends_on};
   struct a_now : a_job_turn {
     bool cancelled() const override { return false; }
     bool wait_for_commit(size_t) const override { return true; }
@@ -272,25 +308,19 @@ bool an_extraction::put_in_place(an_extract_job& job) {
   return job.failure.set(kStepCommit);
 }
 
-// True when |name| is already as path_elements would join it: no empty or
-// "." element.
-bool is_normal_path(const std::string& name) {
-  if (name.empty() || name == "." || name.front() == '/' || name.back() == '/') return false;
-  if (name.compare(0, 2, "./") == 0 || (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0))
-    return false;
-  return name.find("//") == std::string::npos && name.find("/./") == std::string::npos;
-}
-
-// Where each selected file goes, its name normalised as path_elements reads
-// it, and which earlier file it waits for. Names are nearly always in normal
-// form already: then the paths are the table's own names, and nothing is
-// kept per file beyond the references.
+// Where each file that is written goes (its name normalised, with
+// kBesideSuffix when it goes beside its path), and which earlier file it
+// waits for. Names are nearly always in normal form and written at their
+// path: then the paths are the table's own names, and nothing is kept per
+// file beyond the references.
 class an_extraction_plan {
  public:
-  // |refs| in extraction order (data offset, then name), pointing into |toc|.
-  an_extraction_plan(const std::vector<a_stream_ref>& refs, const TicToc& toc) : refs_(refs), toc_(toc) {}
+  // |refs| in extraction order (data offset, then name), pointing into |toc|;
+  // |beside| tells for each whether it goes beside its path.
+  an_extraction_plan(const std::vector<a_stream_ref>& refs, const std::vector<char>& beside, const TicToc& toc)
+      : refs_(refs), beside_(beside), toc_(toc) {}
 
-  // Normalises the names. When two reach one path, records the failure
+  // Works out the paths. When two files reach one path, records the failure
   // naming both (the later in byte order first) and returns false.
   bool make();
   const std::string& path(size_t i) const { return paths_.empty() ? *refs_[i].name : paths_[i]; }
@@ -303,27 +333,23 @@ class an_extraction_plan {
   long long position_of(const std::string& path) const;
 
   const std::vector<a_stream_ref>& refs_;
+  const std::vector<char>& beside_;
   const TicToc& toc_;
-  // Only when some name is not in normal form: every path, and the
-  // positions in path order.
+  // Only when some path is not its name: every path, and the positions in
+  // path order.
   std::vector<std::string> paths_;
   std::vector<uint32_t> by_path_;
 };
 
 bool an_extraction_plan::make() {
-  size_t first_changed = 0;
-  while (first_changed < refs_.size() && is_normal_path(*refs_[first_changed].name)) ++first_changed;
-  // Names of one table differ, and so do their paths while none changed.
-  if (first_changed == refs_.size()) return true;
+  bool changed = false;
+  for (size_t i = 0; i < refs_.size() && !changed; ++i)
+    changed = beside_[i] != 0 || normalised_path(*refs_[i].name) != *refs_[i].name;
+  // Names of one table differ, and so do their paths while each is its name.
+  if (!changed) return true;
   paths_.resize(refs_.size());
-  for (size_t i = 0; i < refs_.size(); ++i) {
-    const std::string& name = *refs_[i].name;
-    if (is_normal_path(name)) {
-      paths_[i] = name;
-      continue;
-    }
-    for (const std::string& element : path_elements(name)) paths_[i] += (paths_[i].empty() ? "" : "/") + element;
-  }
+  for (size_t i = 0; i < refs_.size(); ++i)
+    paths_[i] = normalised_path(*refs_[i].name) + (beside_[i] != 0 ? kBesideSuffix : "");
   by_path_.resize(refs_.size());
   for (size_t i = 0; i < by_path_.size(); ++i) by_path_[i] = static_cast<uint32_t>(i);
   std::sort(by_path_.begin(), by_path_.end(), [&](uint32_t a, uint32_t b) {
@@ -346,7 +372,7 @@ long long an_extraction_plan::position_of(const std::string& path) const {
   }
   // Paths are the names: the table has the entry, and the references,
   // ordered by data offset and then name, have it where its offset and name
-  // put it (if it is selected).
+  // put it (if it is written).
   auto found = toc_.file_map.find(path);
   if (found == toc_.file_map.end()) return -1;
   const TicTocEntry* entry = &found->second;
@@ -365,6 +391,41 @@ long long an_extraction_plan::depends_on(size_t i) const {
     if (at >= 0 && static_cast<size_t>(at) < i) latest = std::max(latest, at);
   }
   return latest;
+}
+
+// Removes what |paths| name below |install| (TicExtraction::set_removals),
+// keeping files and links in |backup| first when it is not null. false
+// with the failure recorded.
+bool remove_paths(InstallDirectory& install, BackupTree* backup, const std::vector<std::string>& paths) {
+  std::set<std::string> may_be_empty;
+  for (const std::string& path : paths) {
+    a_place place;
+    a_failure failure;
+    // Nothing on the way is made, and no link is followed.
+    if (!install.place_of(path, place, failure, false)) {
+      if (failure.error == ENOENT || failure.error == ENOTDIR || failure.error == ELOOP) continue;
+      failure.publish(path);
+      return false;
+    }
+    struct stat st;
+    if (fstatat(place.fd(), place.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return record_failure(kStepRemoveInstalled, path);
+    }
+    if (S_ISDIR(st.st_mode)) {
+      may_be_empty.insert(path);
+      continue;
+    }
+    if (backup != nullptr && !backup->back_up(path, place, false, failure)) {
+      failure.publish(path);
+      return false;
+    }
+    if (unlinkat(place.fd(), place.base.c_str(), 0) != 0 && errno != ENOENT)
+      return record_failure(kStepRemoveInstalled, path);
+    add_parent_directories(path, may_be_empty);
+  }
+  remove_empty_directories(install.descriptor(), may_be_empty);
+  return true;
 }
 
 // Finds where the backup directory |path| lies (locate_admin_path) and
@@ -402,12 +463,41 @@ int Tic::extract(const std::string& options, const std::string& backup_dir) {
 TicExtraction::TicExtraction(Tic& archive, int root, unsigned jobs)
     : archive_(archive), root_(root), jobs_(jobs < 1 ? 1 : jobs) {}
 
-int TicExtraction::check_room(const std::string& options, bool backup, const std::string& directory_name) {
-  std::vector<a_stream_ref> refs;
+int TicExtraction::planned_streams(const std::string& options, std::vector<a_stream_ref>& refs,
+                                   std::vector<char>& beside) {
   if (archive_.selected_streams(options, refs) != 0) {
     record_error(kStepExtractLoadToc);
     return -1;
   }
+  beside.clear();
+  if (!decision_) {
+    beside.resize(refs.size(), 0);
+    return 0;
+  }
+  size_t kept = 0;
+  for (size_t i = 0; i < refs.size(); ++i) {
+    const a_file_decision decision = decision_(normalised_path(*refs[i].name), *refs[i].entry);
+    if (decision == a_file_decision::kSkip) continue;
+    beside.push_back(decision == a_file_decision::kWriteBeside);
+    refs[kept++] = refs[i];
+  }
+  refs.resize(kept);
+  return 0;
+}
+
+unsigned long long TicExtraction::bytes_to_write(const std::string& options) {
+  std::vector<a_stream_ref> refs;
+  std::vector<char> beside;
+  unsigned long long total = 0;
+  if (planned_streams(options, refs, beside) == 0)
+    for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
+  return total;
+}
+
+int TicExtraction::check_room(const std::string& options, bool backup, const std::string& directory_name) {
+  std::vector<a_stream_ref> refs;
+  std::vector<char> beside;
+  if (planned_streams(options, refs, beside) != 0) return -1;
   if (refs.empty()) return 0;
   if (faccessat(root_, ".", W_OK, 0) != 0) {
     record_error(kStepSpace, directory_name);
@@ -427,9 +517,10 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
   // Files replaced without a backup give their room back.
   unsigned long long freed = 0;
   if (!backup) {
-    for (const a_stream_ref& ref : refs) {
+    for (size_t i = 0; i < refs.size(); ++i) {
+      const std::string path = normalised_path(*refs[i].name) + (beside[i] != 0 ? kBesideSuffix : "");
       struct stat st;
-      if (fstatat(root_, ref.name->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      if (fstatat(root_, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
         freed += (static_cast<unsigned long long>(st.st_size) + block - 1) / block * block;
     }
   }
@@ -443,13 +534,10 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
 
 int TicExtraction::extract(const std::string& options, const std::string& backup_dir) {
   std::vector<a_stream_ref> refs;
-  if (archive_.selected_streams(options, refs) != 0) {
-    record_error(kStepExtractLoadToc);
-    return -1;
-  }
-  if (refs.empty()) return 0;
-
-  an_extraction_plan plan(refs, archive_.get_toc());
+  std::vector<char> beside;
+  if (planned_streams(options, refs, beside) != 0) return -1;
+  if (refs.empty() && removals_.empty()) return 0;
+  an_extraction_plan plan(refs, beside, archive_.get_toc());
   if (!plan.make()) return -1;
   unsigned long long total = 0;
   for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
@@ -474,11 +562,11 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
 
   const bool keyed = archive_.has_key();
   an_extraction extraction(archive_, install, backup.get(), reserved, keyed ? archive_.key() : nullptr,
-                           keyed ? archive_.key_length() : 0, total);
+                           keyed ? archive_.key_length() : 0, total, observer_);
   const size_t committed = run_ordered_jobs(
       refs.size(), jobs_, window,
       [&](size_t i, const a_job_turn& turn) {
-        job(i) = an_extract_job{&refs[i], &plan.path(i), plan.depends_on(i)};
+        job(i) = an_extract_job{&refs[i], &plan.path(i), beside[i] != 0, plan.depends_on(i)};
         extraction.prepare(job(i), turn);
       },
       [&](size_t i) {
@@ -494,6 +582,15 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   if (committed < refs.size()) {
     install.remove_empty_created_directories();
     return -1;
+  }
+  if (!removals_.empty()) {
+    // Nothing is taken away before the gate has passed either.
+    if (refs.empty() && commit_gate_ && !commit_gate_()) {
+      errno = 0;
+      record_error(kStepHeldBack);
+      return -1;
+    }
+    if (!remove_paths(install, backup.get(), removals_)) return -1;
   }
   // "ok" in the log promises that the installed files are on disk.
   if (!install.sync(failure) || (backup && !backup->sync(failure))) {

@@ -20,7 +20,21 @@
 #include <string>
 #include <vector>
 
+#include "install/install_record.h"
+
 class Tic;
+struct TicTocEntry;
+struct a_stream_ref;
+
+// What extraction does with one selected file (TicExtraction::set_decision).
+enum class a_file_decision {
+  kWrite,        // put it in place at its path
+  kSkip,         // leave it out: what stands at its path stays
+  kWriteBeside,  // put it in place at its path + kBesideSuffix
+};
+
+// Where a new version goes that may not replace what stands at its path.
+constexpr const char kBesideSuffix[] = ".kestrel-new";
 
 // A path below the install directory that extraction keeps out of an
 // archive's reach: where a command keeps something of its own.
@@ -55,6 +69,32 @@ class TicExtraction {
   // (ERROR, tic/error.h).
   int extract(const std::string& options, const std::string& backup_dir);
 
+  // Asked once per selected file, with its normalised path and its entry,
+  // before anything is decoded: which files are written, and where. Without
+  // a decision every selected file is written at its path. check_room and
+  // bytes_to_write count only what is written.
+  using a_decision = std::function<a_file_decision(const std::string& path, const TicTocEntry& entry)>;
+  void set_decision(a_decision decision) { decision_ = std::move(decision); }
+
+  // Called on the calling thread for every file just put in place, in
+  // extraction order, with the normalised path it was written at and what
+  // was put there: its type, permission bits as installed, size, SHA-256 of
+  // its content (of the target for a link) and the entry's MAC.
+  using an_observer = std::function<void(const std::string& path, const a_recorded_file& file)>;
+  void set_commit_observer(an_observer observer) { observer_ = std::move(observer); }
+
+  // After the last file is put in place, extract() removes each of |paths|
+  // (normalised paths below the install directory) that is a file or a
+  // symbolic link, keeping it in the backup tree first when there is one,
+  // and then those of |paths| that are directories and the directories the
+  // removals leave empty, when they are empty. What is gone already, or
+  // lies behind a symbolic link, is passed over.
+  void set_removals(std::vector<std::string> paths) { removals_ = std::move(paths); }
+
+  // The sum of the sizes of the files that extract(|options|) would write;
+  // 0 when the table of contents cannot be read.
+  unsigned long long bytes_to_write(const std::string& options);
+
   // Called once before extraction puts its first file in place; false
   // stops the extraction with nothing committed (kStepHeldBack). Lets a
   // check that runs beside the decoding (the archives' signatures) hold
@@ -65,6 +105,13 @@ class TicExtraction {
   Tic& archive_;
   int root_;
   unsigned jobs_;
+  // The selected files that are written, and whether each goes beside its
+  // path. -1 with the failure recorded when the table cannot be read.
+  int planned_streams(const std::string& options, std::vector<a_stream_ref>& refs, std::vector<char>& beside);
+
   std::function<bool()> commit_gate_;
+  a_decision decision_;
+  an_observer observer_;
+  std::vector<std::string> removals_;
   std::vector<a_reserved_path> reserved_paths_;
 };

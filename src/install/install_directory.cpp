@@ -71,6 +71,18 @@ std::vector<std::string> path_elements(const std::string& path) {
   return out;
 }
 
+std::string normalised_path(const std::string& path) {
+  // Most names are in normal form already: no empty or "." element.
+  const bool normal = !path.empty() && path != "." && path.front() != '/' && path.back() != '/' &&
+                      path.compare(0, 2, "./") != 0 &&
+                      !(path.size() >= 2 && path.compare(path.size() - 2, 2, "/.") == 0) &&
+                      path.find("//") == std::string::npos && path.find("/./") == std::string::npos;
+  if (normal) return path;
+  std::string out;
+  for (const std::string& element : path_elements(path)) out = join_path(out, element);
+  return out;
+}
+
 bool is_abandoned_temporary(const char* name) {
   const pid_t maker = maker_of(name);
   return maker != 0 && maker != getpid();

@@ -124,6 +124,9 @@ std::string join_path(const std::string& directory, const std::string& name);
 // names the same place as "a/b".
 std::vector<std::string> path_elements(const std::string& path);
 
+// The elements of |path| joined by "/": "a//./b" is "a/b".
+std::string normalised_path(const std::string& path);
+
 // Reaching what already lies below a directory, for the commands that only
 // read or take away (verify, remove, restore): one element at a time from
 // the directory's descriptor, never following a symbolic link and never

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "platform/fd.h"
+#include "platform/json.h"
 #include "support/archive_writer.h"
 #include "support/minisign.h"
 #include "support/run.h"
@@ -275,10 +276,16 @@ TEST(SignedArchives, TictoolDumpShowsTheSignatureAndWhetherItVerifies) {
   EXPECT_EQ(run_tictool({"dump", "client.tic"}, s.without_keys()).out.find("signature"), std::string::npos);
 
   const RunResult json = run_tictool({"dump", "--json", "server.tic"}, s.trusting_release());
-  EXPECT_NE(json.out.find("\"signature\": {\"file\": \"server.tic.minisig\", \"key_id\": \"" + s.release.id +
-                          "\", \"algorithm\": \"prehashed\", \"trusted_comment\": \"timestamp:"),
-            std::string::npos) << json.out;
-  EXPECT_NE(json.out.find("\"verifies\": true, \"reason\": \"" + s.release.public_key + "\"}"), std::string::npos);
+  Json document;
+  std::string why;
+  ASSERT_TRUE(parse_json(json.out, document, why)) << json.out;
+  const Json& signature = document["archives"][0]["signature"];
+  EXPECT_EQ(signature["file"], "server.tic.minisig");
+  EXPECT_EQ(signature["key_id"], s.release.id);
+  EXPECT_EQ(signature["algorithm"], "prehashed");
+  EXPECT_EQ(signature["trusted_comment"].get<std::string>().rfind("timestamp:", 0), 0u) << json.out;
+  EXPECT_EQ(signature["verifies"], true);
+  EXPECT_EQ(signature["reason"], s.release.public_key);
 }
 
 }  // namespace

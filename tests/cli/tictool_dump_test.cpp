@@ -189,7 +189,7 @@ TEST(TictoolDump, DamagedArchivesShowWhatPrecedesTheDamage) {
     }
     const RunResult json = run_tictool({"dump", "--json", c.archive}, {dir.path(), {}, {}});
     EXPECT_EQ(json.status, c.status);
-    EXPECT_NE(json.out.find(c.status == 0 ? "\"complete\": true}" : "\"complete\": false}"), std::string::npos);
+    EXPECT_NE(json.out.find(c.status == 0 ? "\"complete\": true\n}" : "\"complete\": false\n}"), std::string::npos);
   }
 }
 

@@ -27,7 +27,33 @@ struct File {
   FILE* f = owned.get();
 };
 
+// kestrel keeps the records of installations in a state directory; unless
+// a test names its own, every run of the test process shares one temporary
+// directory, removed when the process ends, so that no test writes to the
+// machine's own (/var/lib/kestrel for root).
+class TestStateDirectory {
+ public:
+  TestStateDirectory() {
+    char pattern[] = "/tmp/kestrel-test-state-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path_ = pattern;
+  }
+  ~TestStateDirectory() {
+    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+const std::string& test_state_directory() {
+  static const TestStateDirectory directory;
+  return directory.path();
+}
+
 }  // namespace
+
+std::string kestrel_state_directory() { return test_state_directory(); }
 
 RunResult run_program(const std::string& executable, const std::vector<std::string>& argv,
                       const RunOptions& options) {
@@ -38,6 +64,7 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
   for (const std::string& a : argv) child_argv.push_back(const_cast<char*>(a.c_str()));
   child_argv.push_back(nullptr);
 
+  const std::string state = "KESTREL_STATE_DIR=" + test_state_directory();
   fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -45,6 +72,7 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     dup2(fileno(out.f), 1);
     dup2(fileno(err.f), 2);
+    putenv(const_cast<char*>(state.c_str()));
     for (const std::string& name : options.unset_env) unsetenv(name.c_str());
     for (const std::string& extra : options.extra_env) putenv(const_cast<char*>(extra.c_str()));
     // A hung command must fail the test, not stall the suite.

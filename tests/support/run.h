@@ -26,5 +26,10 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
 // Runs the tictool binary under test: argv[0] is "tictool", then |args|.
 RunResult run_tictool(const std::vector<std::string>& args, const RunOptions& options = {});
 
+// The state directory every program the tests run gets in
+// KESTREL_STATE_DIR, unless a test names another in extra_env (or removes
+// it with unset_env): a temporary directory of the test process.
+std::string kestrel_state_directory();
+
 // Runs the kestrel binary under test: argv[0] is "kestrel", then |args|.
 RunResult run_kestrel(const std::vector<std::string>& args, const RunOptions& options = {});

@@ -22,6 +22,7 @@
 #include "crypto/archive_key.h"
 #include "display/message.h"
 #include "display/progress.h"
+#include "platform/json.h"
 #include "sign/signature_report.h"
 #include "tic/archive/inspect.h"
 #include "tic/format/options.h"
@@ -29,15 +30,7 @@
 
 namespace {
 
-std::string hex(const unsigned char* bytes, size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 0xf];
-  }
-  return out;
-}
+std::string hex(const unsigned char* bytes, size_t size) { return hex_text(bytes, size); }
 
 std::string mask_text(uint64_t mask) {
   char text[24];
@@ -276,133 +269,106 @@ void text_set(const a_shown_set& set) {
 
 // ---- JSON
 
-// A JSON string. Valid UTF-8 passes as it is; control characters and bytes
-// that are not UTF-8 are escaped (the latter as the code point of the byte),
-// so the document is always valid.
-std::string json(const std::string& text) {
-  std::string out = "\"";
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned char c = p[i];
-    size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    bool valid = length != 0 && i + length <= n && !(length > 1 && c < 0xc2) && !(length == 4 && c > 0xf4);
-    for (size_t k = 1; valid && k < length; ++k) valid = (p[i + k] & 0xc0) == 0x80;
-    if (valid && length == 3) {
-      const unsigned cp = ((c & 0x0fu) << 12) | ((p[i + 1] & 0x3fu) << 6) | (p[i + 2] & 0x3fu);
-      valid = cp >= 0x800 && (cp < 0xd800 || cp > 0xdfff);
-    }
-    if (valid && length == 4) {
-      const unsigned cp = ((c & 0x07u) << 18) | ((p[i + 1] & 0x3fu) << 12);
-      valid = cp >= 0x10000 && cp <= 0x10ffff;
-    }
-    if (valid && length > 1) {
-      out.append(text, i, length);
-      i += length;
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-    ++i;
+Json json_or_null(bool present, const std::string& text) { return present ? json_text(text) : Json(nullptr); }
+
+Json json_list(const std::vector<std::string>& texts) {
+  Json out = Json::array();
+  for (const std::string& text : texts) out.push_back(json_text(text));
+  return out;
+}
+
+Json json_options(const std::vector<a_shown_option>& options) {
+  Json out = Json::array();
+  for (const a_shown_option& o : options) {
+    Json one = Json::object();
+    one["name"] = json_or_null(o.named, o.name);
+    one["number"] = o.number;
+    one["description"] = json_or_null(o.described, o.description);
+    one["archives"] = json_list(o.archives);
+    out.push_back(std::move(one));
   }
-  return out + "\"";
+  return out;
 }
 
-std::string json(unsigned long long number) { return std::to_string(number); }
-
-std::string json_or_null(bool present, const std::string& text) { return present ? json(text) : "null"; }
-
-std::string json_list(const std::vector<std::string>& texts) {
-  std::string out = "[";
-  for (size_t i = 0; i < texts.size(); ++i) out += (i ? ", " : "") + json(texts[i]);
-  return out + "]";
-}
-
-void json_options(const std::vector<a_shown_option>& options) {
-  std::printf("\"options\": [");
-  for (size_t i = 0; i < options.size(); ++i) {
-    const a_shown_option& o = options[i];
-    std::printf("%s\n    {\"name\": %s, \"number\": %s, \"description\": %s, \"archives\": %s}", i ? "," : "",
-                json_or_null(o.named, o.name).c_str(), json(o.number).c_str(),
-                json_or_null(o.described, o.description).c_str(), json_list(o.archives).c_str());
-  }
-  std::printf("]");
-}
-
-void json_entries(const std::vector<a_shown_entry>& entries) {
-  std::printf("\"entries\": [");
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const a_shown_entry& e = entries[i];
+Json json_entries(const std::vector<a_shown_entry>& entries) {
+  Json out = Json::array();
+  for (const a_shown_entry& e : entries) {
     const TicTocEntry& r = *e.record;
-    std::printf(
-        "%s\n    {\"name\": %s, \"name_index\": %s, \"size\": %s, \"mode\": %s, \"compression\": %s, \"options\": %s, "
-        "\"mask\": %s, "
-        "\"control\": %s, \"control_mask\": %s, \"archive\": %s, \"data_offset\": %s, \"stored_length\": %s, "
-        "\"mac\": %s, \"aux\": [%s, %s, %s]}",
-        i ? "," : "", json_or_null(e.named, e.name).c_str(), json(r.name_index).c_str(), json(r.file_size).c_str(),
-        json_or_null(e.has_mode, e.mode).c_str(), json_or_null(!e.compression.empty(), e.compression).c_str(),
-        json_list(e.options).c_str(), json(mask_text(r.mask)).c_str(),
-        json_list(e.control).c_str(), json(mask_text(r.control_mask)).c_str(),
-        json_or_null(!e.archive.empty(), e.archive).c_str(), json(r.data_offset).c_str(),
-        json(r.stored_length).c_str(), json(hex(r.mac, sizeof r.mac)).c_str(), json(r.aux_a).c_str(),
-        json(r.aux_b).c_str(), json(r.aux_c).c_str());
+    Json one = Json::object();
+    one["name"] = json_or_null(e.named, e.name);
+    one["name_index"] = r.name_index;
+    one["size"] = r.file_size;
+    one["mode"] = json_or_null(e.has_mode, e.mode);
+    one["compression"] = json_or_null(!e.compression.empty(), e.compression);
+    one["options"] = json_list(e.options);
+    one["mask"] = mask_text(r.mask);
+    one["control"] = json_list(e.control);
+    one["control_mask"] = mask_text(r.control_mask);
+    one["archive"] = json_or_null(!e.archive.empty(), e.archive);
+    one["data_offset"] = r.data_offset;
+    one["stored_length"] = r.stored_length;
+    one["mac"] = hex(r.mac, sizeof r.mac);
+    one["aux"] = Json::array({r.aux_a, r.aux_b, r.aux_c});
+    out.push_back(std::move(one));
   }
-  std::printf("]");
+  return out;
 }
 
-void json_archive(const a_shown_archive& shown) {
+Json json_archive(const a_shown_archive& shown) {
   const an_archive_inspection& in = *shown.inspection;
-  std::printf("  {\"path\": %s, \"size\": %s, \"complete\": %s, \"problems\": %s,\n   \"header\": ", json(in.path).c_str(),
-              json(in.file_size).c_str(), in.complete() ? "true" : "false", json_list(in.problems).c_str());
+  Json out = Json::object();
+  out["path"] = json_text(in.path);
+  out["size"] = in.file_size;
+  out["complete"] = in.complete();
+  out["problems"] = json_list(in.problems);
+  out["header"] = nullptr;
   if (in.header_read) {
     const TicHeader& h = in.header;
-    std::printf(
-        "{\"mac\": %s, \"key\": \"%s\", \"byte_order\": \"%s\", \"toc_offset\": %s, \"entry_count\": %s, "
-        "\"option_offset\": %s, \"option_count\": %s, \"string_offset\": %s, \"string_count\": %s, "
-        "\"version_offset\": %s, \"version_length\": %s, \"major\": %u, \"minor\": %u, \"patch\": %u, "
-        "\"build\": %u}",
-        json(hex(h.mac, sizeof h.mac)).c_str(), key_name(in.key), in.swapped ? "swapped" : "native",
-        json(h.toc_offset).c_str(), json(h.entry_count).c_str(), json(h.option_offset).c_str(),
-        json(h.option_count).c_str(), json(h.string_offset).c_str(), json(h.string_count).c_str(),
-        json(h.version_offset).c_str(), json(h.version_length).c_str(), h.major, h.minor, h.patch, h.build);
-  } else {
-    std::printf("null");
+    Json header = Json::object();
+    header["mac"] = hex(h.mac, sizeof h.mac);
+    header["key"] = key_name(in.key);
+    header["byte_order"] = in.swapped ? "swapped" : "native";
+    header["toc_offset"] = h.toc_offset;
+    header["entry_count"] = h.entry_count;
+    header["option_offset"] = h.option_offset;
+    header["option_count"] = h.option_count;
+    header["string_offset"] = h.string_offset;
+    header["string_count"] = h.string_count;
+    header["version_offset"] = h.version_offset;
+    header["version_length"] = h.version_length;
+    header["major"] = h.major;
+    header["minor"] = h.minor;
+    header["patch"] = h.patch;
+    header["build"] = h.build;
+    out["header"] = std::move(header);
   }
-  std::printf(",\n   ");
-  json_options(shown.options);
-  std::printf(",\n   ");
-  json_entries(shown.entries);
-  std::printf(",\n   \"strings\": %s,\n   \"stamp\": ", json_list(in.strings).c_str());
+  out["options"] = json_options(shown.options);
+  out["entries"] = json_entries(shown.entries);
+  out["strings"] = json_list(in.strings);
+  out["stamp"] = nullptr;
   if (in.stamp_read) {
-    std::printf("[");
-    for (size_t i = 0; i < in.stamp.size(); ++i)
-      std::printf("%s{\"key\": %s, \"value\": %s}", i ? ", " : "", json(in.stamp[i].key).c_str(),
-                  json(in.stamp[i].value).c_str());
-    std::printf("]");
-  } else {
-    std::printf("null");
+    Json stamp = Json::array();
+    for (const a_stamp_entry& s : in.stamp) {
+      Json one = Json::object();
+      one["key"] = json_text(s.key);
+      one["value"] = json_text(s.value);
+      stamp.push_back(std::move(one));
+    }
+    out["stamp"] = std::move(stamp);
   }
-  std::printf(",\n   \"signature\": ");
+  out["signature"] = nullptr;
   if (shown.signed_) {
     const a_signature_report& r = shown.signature;
-    std::printf("{\"file\": %s, \"key_id\": %s, \"algorithm\": %s, \"trusted_comment\": %s, \"verifies\": %s, "
-                "\"reason\": %s}",
-                json(r.file).c_str(), json_or_null(r.decoded, r.decoded ? key_id_text(r.signature.key_id) : "").c_str(),
-                json_or_null(r.decoded, r.decoded ? algorithm_name(r) : "").c_str(),
-                json_or_null(r.decoded, r.signature.trusted_comment).c_str(),
-                r.checked ? (r.verifies ? "true" : "false") : "null", json(r.reason).c_str());
-  } else {
-    std::printf("null");
+    Json signature = Json::object();
+    signature["file"] = json_text(r.file);
+    signature["key_id"] = json_or_null(r.decoded, r.decoded ? key_id_text(r.signature.key_id) : "");
+    signature["algorithm"] = json_or_null(r.decoded, r.decoded ? algorithm_name(r) : "");
+    signature["trusted_comment"] = json_or_null(r.decoded, r.signature.trusted_comment);
+    signature["verifies"] = r.checked ? Json(r.verifies) : Json(nullptr);
+    signature["reason"] = json_text(r.reason);
+    out["signature"] = std::move(signature);
   }
-  std::printf("}");
+  return out;
 }
 
 }  // namespace
@@ -431,22 +397,19 @@ int run_dump(const a_dump_request& request) {
     for (const a_shown_archive& s : shown) text_archive(s);
     if (with_set) text_set(set);
   } else {
-    std::printf("{\"archives\": [\n");
-    for (size_t i = 0; i < shown.size(); ++i) {
-      if (i) std::printf(",\n");
-      json_archive(shown[i]);
-    }
-    std::printf("],\n \"set\": ");
+    Json document = Json::object();
+    document["archives"] = Json::array();
+    for (const a_shown_archive& s : shown) document["archives"].push_back(json_archive(s));
+    document["set"] = nullptr;
     if (with_set) {
-      std::printf("{\"archives\": %s,\n  ", json_list(set.paths).c_str());
-      json_options(set.options);
-      std::printf(",\n  ");
-      json_entries(set.entries);
-      std::printf("}");
-    } else {
-      std::printf("null");
+      Json one = Json::object();
+      one["archives"] = json_list(set.paths);
+      one["options"] = json_options(set.options);
+      one["entries"] = json_entries(set.entries);
+      document["set"] = std::move(one);
     }
-    std::printf(",\n \"complete\": %s}\n", complete ? "true" : "false");
+    document["complete"] = complete;
+    std::printf("%s\n", json_document(document, 1).c_str());
   }
   std::fflush(stdout);
   return complete ? kDumpComplete : kDumpIncomplete;

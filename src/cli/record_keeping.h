@@ -1,0 +1,77 @@
+// How kestrel's commands keep and read the record of an installation
+// (install/install_record.h, install/record_store.h).
+//
+// A command that changes an installation makes a RecordKeeping before it
+// changes into the install directory (the state directory may be named
+// relative to where kestrel was started), opens it in the install
+// directory under the directory's lock, and writes the record when it is
+// done. The record is kestrel's own: a state directory that cannot be used
+// costs the record, never the installation; one line on standard error
+// says that no record was kept.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "install/install_record.h"
+#include "install/record_store.h"
+
+class Tic;
+
+class RecordKeeping {
+ public:
+  // |command| names the command in messages.
+  explicit RecordKeeping(const char* command);
+
+  // In the install directory: finds its canonical path and reads its
+  // record. A damaged record is set aside ("<record>.damaged") and a new
+  // one begun; a state directory that cannot be read turns keeping off.
+  // Each of those says so in one line. Always usable afterwards.
+  void open_for_change();
+
+  // In the install directory, for a command that works from the record:
+  // false after one line on standard error when there is no record, or it
+  // cannot be read.
+  bool open_existing();
+  // The same, silent: keeping stays off when there is no usable record.
+  void open_if_recorded();
+
+  bool keeping() const { return keeping_; }
+  bool had_record() const { return had_record_; }
+  const std::string& directory() const { return directory_; }
+  an_install_record& record() { return record_; }
+  const an_install_record& before() const { return before_; }
+
+  // Before a command with a backup directory |backup_dir| (named as given,
+  // relative to the install directory) writes the record: keeps the record
+  // as it was before the command began, for the restore of that backup
+  // directory, when the directory exists.
+  void keep_before(const std::string& backup_dir);
+
+  // Writes the record; when it holds no file, drops it. false after one
+  // line on standard error.
+  bool save();
+
+  // What a command that wrote files tells the record about the archive
+  // set it read: the archives, the option text, the options it selected.
+  a_recorded_install describe_install(Tic& set, const std::string& options, bool complete) const;
+
+  // "kestrel: <command>: <path of the record>: ...".
+  void complain_about_record(const std::string& cause) const;
+
+ private:
+  const char* command_;
+  RecordStore store_;
+  bool keeping_ = false;
+  bool had_record_ = false;
+  std::string directory_;
+  an_install_record record_;
+  an_install_record before_;
+};
+
+// The canonical path of |path| (relative to the current directory), or
+// |path| itself when it cannot be resolved.
+std::string canonical_or_given(const std::string& path);
+
+// kestrel's own release as records show it: "kestrel 17.0.11 build 7254".
+extern const char kKestrelRelease[];

@@ -1,0 +1,60 @@
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "cli/commands.h"
+#include "cli/record_keeping.h"
+#include "display/message.h"
+#include "platform/json.h"
+
+namespace {
+
+// A text of the record as status shows it: "-" when empty.
+std::string shown(const std::string& text) { return text.empty() ? "-" : printable(text); }
+
+void print_install(const a_recorded_install& install) {
+  printf("%s %s\n", install.command.c_str(), install.when.c_str());
+  printf("  by %s\n", install.kestrel.c_str());
+  printf("  complete %s\n", install.complete ? "yes" : "no");
+  printf("  options %s\n", shown(install.options).c_str());
+  std::string selected;
+  for (const std::string& name : install.selected) selected += (selected.empty() ? "" : " ") + printable(name);
+  printf("  selected %s\n", selected.empty() ? "-" : selected.c_str());
+  for (const a_recorded_archive& archive : install.archives) {
+    printf("  archive %s\n", shown(archive.path).c_str());
+    printf("    size %llu\n", static_cast<unsigned long long>(archive.size));
+    printf("    mac %s\n", hex_text(archive.mac, kDigestSize).c_str());
+    printf("    version %s\n", shown(archive.version).c_str());
+  }
+}
+
+}  // namespace
+
+// Prints what the install directory's record holds: the directory, the
+// product versions, the number of files, and each install or upgrade with
+// its options and archives; with --json one document. Reads the record
+// only: the install tree is not looked at (verify compares it). 255 with
+// one line when nothing is recorded.
+int CommandStatus::run() {
+  if (!args.empty()) {
+    usage();
+    return -1;
+  }
+  RecordKeeping records("status");
+  if (!directory.empty() && chdir(directory.c_str()) != 0) {
+    complain("status", directory, strerror(errno));
+    return -1;
+  }
+  if (!records.open_existing()) return -1;
+  const an_install_record& record = records.record();
+  if (json) {
+    printf("%s\n", json_document(record_summary(record)).c_str());
+    return 0;
+  }
+  printf("directory %s\n", printable(record.directory).c_str());
+  for (const std::string& version : record.versions()) printf("version %s\n", printable(version).c_str());
+  printf("files %zu\n", record.files.size());
+  for (const a_recorded_install& install : record.installs) print_install(install);
+  return 0;
+}

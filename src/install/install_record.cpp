@@ -1,0 +1,252 @@
+#include "install/install_record.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr const char kFormat[] = "kestrel-record 1";
+
+std::string mode_text(unsigned mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", mode & 07777);
+  return text;
+}
+
+bool mode_from_text(const Json& value, unsigned& mode) {
+  if (!value.is_string()) return false;
+  const std::string& text = value.get_ref<const std::string&>();
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("01234567") != std::string::npos) return false;
+  mode = static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 8));
+  return mode <= 07777;
+}
+
+bool type_from_word(const Json& value, a_file_type& type) {
+  if (!value.is_string()) return false;
+  for (a_file_type t : {a_file_type::kFile, a_file_type::kDirectory, a_file_type::kSymlink}) {
+    if (value.get_ref<const std::string&>() == file_type_word(t)) {
+      type = t;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The member |key| of |object| when it has the JSON type |check| asks for.
+const Json* member(const Json& object, const char* key, bool (Json::*check)() const noexcept) {
+  const auto found = object.find(key);
+  return found != object.end() && ((*found).*check)() ? &*found : nullptr;
+}
+
+bool text_member(const Json& object, const char* key, std::string& out) {
+  const Json* value = member(object, key, &Json::is_string);
+  if (value == nullptr) return false;
+  out = value->get<std::string>();
+  return true;
+}
+
+bool bytes_member(const Json& object, const char* key, std::string& out) {
+  const auto found = object.find(key);
+  return found != object.end() && bytes_from_json(*found, out);
+}
+
+bool number_member(const Json& object, const char* key, uint64_t& out) {
+  const Json* value = member(object, key, &Json::is_number_unsigned);
+  if (value == nullptr) return false;
+  out = value->get<uint64_t>();
+  return true;
+}
+
+bool digest_member(const Json& object, const char* key, unsigned char* out) {
+  const Json* value = member(object, key, &Json::is_string);
+  return value != nullptr && bytes_from_hex(value->get_ref<const std::string&>(), out, kDigestSize);
+}
+
+bool read_archive(const Json& in, a_recorded_archive& out) {
+  return in.is_object() && bytes_member(in, "path", out.path) && number_member(in, "size", out.size) &&
+         digest_member(in, "mac", out.mac) && text_member(in, "version", out.version);
+}
+
+bool read_install(const Json& in, a_recorded_install& out) {
+  if (!in.is_object() || !text_member(in, "command", out.command) || !text_member(in, "when", out.when) ||
+      !text_member(in, "kestrel", out.kestrel) || !bytes_member(in, "options", out.options))
+    return false;
+  const Json* complete = member(in, "complete", &Json::is_boolean);
+  const Json* selected = member(in, "selected", &Json::is_array);
+  const Json* archives = member(in, "archives", &Json::is_array);
+  if (complete == nullptr || selected == nullptr || archives == nullptr) return false;
+  out.complete = complete->get<bool>();
+  for (const Json& name : *selected) {
+    out.selected.emplace_back();
+    if (!bytes_from_json(name, out.selected.back())) return false;
+  }
+  for (const Json& archive : *archives) {
+    out.archives.emplace_back();
+    if (!read_archive(archive, out.archives.back())) return false;
+  }
+  return true;
+}
+
+bool read_file(const Json& in, std::string& name, a_recorded_file& out) {
+  if (!in.is_object() || !bytes_member(in, "name", name) || name.empty()) return false;
+  const auto type = in.find("type");
+  const auto mode = in.find("mode");
+  if (type == in.end() || !type_from_word(*type, out.type) || mode == in.end() || !mode_from_text(*mode, out.mode) ||
+      !number_member(in, "size", out.size) || !digest_member(in, "mac", out.mac))
+    return false;
+  if (out.type == a_file_type::kDirectory) return true;
+  return digest_member(in, "sha256", out.sha256);
+}
+
+Json archive_json(const a_recorded_archive& archive) {
+  Json out = Json::object();
+  out["path"] = json_bytes(archive.path);
+  out["size"] = archive.size;
+  out["mac"] = hex_text(archive.mac, kDigestSize);
+  out["version"] = archive.version;
+  return out;
+}
+
+}  // namespace
+
+const char* file_type_word(a_file_type type) {
+  switch (type) {
+    case a_file_type::kDirectory: return "directory";
+    case a_file_type::kSymlink: return "symlink";
+    default: return "file";
+  }
+}
+
+void an_install_record::add_install(const a_recorded_install& install) {
+  auto same_set = [&](const a_recorded_install& earlier) {
+    if (earlier.options != install.options || earlier.archives.size() != install.archives.size()) return false;
+    for (size_t i = 0; i < earlier.archives.size(); ++i)
+      if (earlier.archives[i].path != install.archives[i].path) return false;
+    return true;
+  };
+  installs.erase(std::remove_if(installs.begin(), installs.end(), same_set), installs.end());
+  installs.push_back(install);
+}
+
+std::string an_install_record::option_text() const {
+  std::string text;
+  for (const a_recorded_install& install : installs) {
+    if (install.options.empty()) continue;
+    text += (text.empty() ? "" : "|") + install.options;
+  }
+  return text;
+}
+
+std::vector<std::string> an_install_record::versions() const {
+  std::vector<std::string> out;
+  for (const a_recorded_install& install : installs)
+    for (const a_recorded_archive& archive : install.archives)
+      if (!archive.version.empty() && std::find(out.begin(), out.end(), archive.version) == out.end())
+        out.push_back(archive.version);
+  return out;
+}
+
+Json record_to_json(const an_install_record& record) {
+  Json out = Json::object();
+  out["format"] = kFormat;
+  out["directory"] = json_bytes(record.directory);
+  Json installs = Json::array();
+  for (const a_recorded_install& install : record.installs) {
+    Json one = Json::object();
+    one["command"] = install.command;
+    one["when"] = install.when;
+    one["kestrel"] = install.kestrel;
+    one["complete"] = install.complete;
+    one["options"] = json_bytes(install.options);
+    one["selected"] = Json::array();
+    for (const std::string& name : install.selected) one["selected"].push_back(json_bytes(name));
+    one["archives"] = Json::array();
+    for (const a_recorded_archive& archive : install.archives) one["archives"].push_back(archive_json(archive));
+    installs.push_back(std::move(one));
+  }
+  out["installs"] = std::move(installs);
+  Json files = Json::array();
+  for (const auto& [name, file] : record.files) {
+    Json one = Json::object();
+    one["name"] = json_bytes(name);
+    one["type"] = file_type_word(file.type);
+    one["mode"] = mode_text(file.mode);
+    one["size"] = file.size;
+    if (file.type != a_file_type::kDirectory) one["sha256"] = hex_text(file.sha256, kDigestSize);
+    one["mac"] = hex_text(file.mac, kDigestSize);
+    files.push_back(std::move(one));
+  }
+  out["files"] = std::move(files);
+  return out;
+}
+
+bool record_from_json(const Json& document, an_install_record& record, std::string& why) {
+  record = an_install_record{};
+  std::string format;
+  if (!document.is_object() || !text_member(document, "format", format) || format != kFormat) {
+    why = "not a record of this kestrel";
+    return false;
+  }
+  const Json* installs = member(document, "installs", &Json::is_array);
+  const Json* files = member(document, "files", &Json::is_array);
+  if (!bytes_member(document, "directory", record.directory) || installs == nullptr || files == nullptr) {
+    why = "record incomplete";
+    return false;
+  }
+  for (const Json& install : *installs) {
+    record.installs.emplace_back();
+    if (!read_install(install, record.installs.back())) {
+      why = "bad install in record";
+      return false;
+    }
+  }
+  for (const Json& file : *files) {
+    std::string name;
+    a_recorded_file recorded;
+    if (!read_file(file, name, recorded)) {
+      why = "bad file in record";
+      return false;
+    }
+    record.files[name] = recorded;
+  }
+  return true;
+}
+
+Json record_summary(const an_install_record& record) {
+  Json out = Json::object();
+  out["directory"] = json_text(record.directory);
+  out["versions"] = Json::array();
+  for (const std::string& version : record.versions()) out["versions"].push_back(json_text(version));
+  out["files"] = record.files.size();
+  Json installs = Json::array();
+  for (const a_recorded_install& install : record.installs) {
+    Json one = Json::object();
+    one["command"] = install.command;
+    one["when"] = install.when;
+    one["kestrel"] = install.kestrel;
+    one["complete"] = install.complete;
+    one["options"] = json_text(install.options);
+    one["selected"] = Json::array();
+    for (const std::string& name : install.selected) one["selected"].push_back(json_text(name));
+    one["archives"] = Json::array();
+    for (const a_recorded_archive& archive : install.archives) {
+      Json a = archive_json(archive);
+      a["path"] = json_text(archive.path);
+      one["archives"].push_back(std::move(a));
+    }
+    installs.push_back(std::move(one));
+  }
+  out["installs"] = std::move(installs);
+  return out;
+}
+
+std::string record_time(int64_t seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm utc;
+  char text[32] = "";
+  if (gmtime_r(&t, &utc) != nullptr) strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}

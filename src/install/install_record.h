@@ -1,0 +1,88 @@
+// The record of an installation: what kestrel installed into one install
+// directory, kept outside it (install/record_store.h), so that the install
+// tree holds exactly what the archives hold.
+//
+// A record holds, for the install directory named by its canonical path:
+//   installs  each install or upgrade that wrote into it, oldest first:
+//             the command, when it ran, which kestrel ran it, whether it
+//             finished, the option text and the options it selected, and
+//             every archive it read (path, size, header MAC, the product
+//             version of its stamp);
+//   files     every file, directory and symbolic link put in place, by its
+//             normalised path: type, permission bits as installed, size, a
+//             SHA-256 of the content (of the target, for a link) and the MAC
+//             of the archive entry it came from.
+// Installs into one directory add up: a later file replaces the earlier
+// record of its path. An upgrade replaces the whole record.
+//
+// The format logic is here, free of I/O: the record as a JSON document and
+// back. Names are kept byte for byte (platform/json.h, json_bytes).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/json.h"
+
+enum class a_file_type { kFile, kDirectory, kSymlink };
+
+// "file", "directory", "symlink".
+const char* file_type_word(a_file_type type);
+
+constexpr size_t kDigestSize = 32;
+
+struct a_recorded_file {
+  a_file_type type = a_file_type::kFile;
+  unsigned mode = 0;  // permission bits as installed (07777)
+  uint64_t size = 0;
+  unsigned char sha256[kDigestSize] = {};  // content, or link target; zero for a directory
+  unsigned char mac[kDigestSize] = {};     // the archive entry's MAC
+};
+
+struct a_recorded_archive {
+  std::string path;  // absolute when it could be resolved
+  uint64_t size = 0;
+  unsigned char mac[kDigestSize] = {};  // the header's whole-archive MAC
+  std::string version;                  // "17.0.11 build 7254", empty without a stamp
+};
+
+struct a_recorded_install {
+  std::string command;  // "install" or "upgrade"
+  std::string when;     // UTC, "2026-12-01T10:00:00Z"
+  std::string kestrel;  // "kestrel 17.0.11 build 7254"
+  bool complete = false;
+  std::string options;                // the option text
+  std::vector<std::string> selected;  // the option names it selected, sorted
+  std::vector<a_recorded_archive> archives;
+};
+
+struct an_install_record {
+  std::string directory;  // the install directory's canonical path
+  std::vector<a_recorded_install> installs;
+  std::map<std::string, a_recorded_file> files;  // by normalised path
+
+  // Adds |install|: an earlier install of the same archives with the same
+  // option text gives way to it, so repeating an install does not grow the
+  // record.
+  void add_install(const a_recorded_install& install);
+  // The option texts of every install joined with "|": selects what any of
+  // them selected.
+  std::string option_text() const;
+  // The distinct product versions of the recorded archives, in order.
+  std::vector<std::string> versions() const;
+};
+
+// The record as a document, and back: false with |why| when |document| is
+// not a record of this format.
+Json record_to_json(const an_install_record& record);
+bool record_from_json(const Json& document, an_install_record& record, std::string& why);
+
+// What status shows of a record, as a document for status --json.
+Json record_summary(const an_install_record& record);
+
+// The time |seconds| after the epoch, UTC, as records hold it.
+std::string record_time(int64_t seconds);

@@ -1,0 +1,217 @@
+#include "install/record_store.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "crypto/sha256.h"
+#include "platform/fd.h"
+
+namespace {
+
+// Record names stay well below NAME_MAX with their suffixes.
+constexpr size_t kNameLimit = 180;
+constexpr const char kSuffix[] = ".json";
+
+std::string path_hash(const std::string& path) {
+  UT_SHA256_CTX ctx;
+  unsigned char digest[UT_SHA256_DIGEST_LENGTH];
+  UT_SHA256_Init(&ctx);
+  UT_SHA256_Update(&ctx, path.data(), path.size());
+  UT_SHA256_Final(&ctx, digest);
+  return hex_text(digest, 8);
+}
+
+// The system's reason, in |why|; false.
+bool fail_with(std::string& why) {
+  why = strerror(errno);
+  return false;
+}
+
+// Makes |path| and its missing parents.
+bool make_directories(const std::string& path) {
+  for (size_t at = 1; at != std::string::npos;) {
+    at = path.find('/', at + 1);
+    const std::string partial = path.substr(0, at);
+    if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (errno = ENOTDIR, false));
+}
+
+bool read_whole(const std::string& path, std::string& out) {
+  std::string why;
+  UniqueFd fd(open_regular_file(path.c_str(), why));
+  if (!fd.valid()) return false;
+  out.clear();
+  char buffer[kIoBlockSize * 8];
+  for (;;) {
+    const ssize_t got = read_full(fd.get(), buffer, sizeof buffer);
+    if (got < 0) return false;
+    out.append(buffer, static_cast<size_t>(got));
+    if (static_cast<size_t>(got) < sizeof buffer) return true;
+  }
+}
+
+bool sync_directory(const std::string& path) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd.valid() && fsync(fd.get()) == 0;
+}
+
+}  // namespace
+
+std::string configured_state_directory() {
+  std::string path;
+  const char* configured = getenv("KESTREL_STATE_DIR");
+  if (configured != nullptr && *configured != '\0') {
+    path = configured;
+  } else if (geteuid() == 0) {
+    return "/var/lib/kestrel";
+  } else if (const char* xdg = getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') {
+    return std::string(xdg) + "/kestrel";
+  } else {
+    const char* home = getenv("HOME");
+    if (home == nullptr || home[0] != '/') {
+      const struct passwd* user = getpwuid(geteuid());
+      home = user != nullptr ? user->pw_dir : "/";
+    }
+    return std::string(home) + "/.local/state/kestrel";
+  }
+  if (path[0] != '/') {
+    char here[PATH_MAX];
+    if (getcwd(here, sizeof here) != nullptr) path = std::string(here) + "/" + path;
+  }
+  return path;
+}
+
+std::string record_file_name(const std::string& directory) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string name;
+  for (size_t i = directory.find_first_not_of('/'); i < directory.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(directory[i]);
+    if (c == '/') {
+      name += '-';
+    } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+               (c == '.' && !name.empty())) {
+      name += static_cast<char>(c);
+    } else {
+      name += '%';
+      name += digits[c >> 4];
+      name += digits[c & 0xf];
+    }
+  }
+  if (name.empty()) name = "-";  // the root directory
+  if (name.size() > kNameLimit) name = name.substr(0, kNameLimit - 17) + "-" + path_hash(directory);
+  return name + kSuffix;
+}
+
+std::string canonical_current_directory() {
+  char* path = realpath(".", nullptr);
+  if (path == nullptr) return "";
+  std::string out(path);
+  free(path);
+  return out;
+}
+
+std::string RecordStore::record_path(const std::string& directory) const {
+  return state_ + "/" + record_file_name(directory);
+}
+
+std::string RecordStore::before_path(const std::string& directory, const std::string& backup) const {
+  return record_path(directory) + ".before-" + path_hash(backup);
+}
+
+a_record_read RecordStore::load(const std::string& directory, an_install_record& record, std::string& why) const {
+  std::string text;
+  if (!read_whole(record_path(directory), text)) {
+    if (errno == ENOENT) return a_record_read::kNone;
+    fail_with(why);
+    return a_record_read::kFailed;
+  }
+  Json document;
+  if (!parse_json(text, document, why) || !record_from_json(document, record, why)) return a_record_read::kDamaged;
+  // A cut name is shared by every path with the same beginning and hash:
+  // the record says whose it is.
+  if (record.directory != directory) return a_record_read::kNone;
+  return a_record_read::kFound;
+}
+
+bool RecordStore::write_whole(const std::string& path, const std::string& text, std::string& why) const {
+  if (!make_directories(state_)) return fail_with(why);
+  const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+  UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd.valid()) return fail_with(why);
+  if (write_full(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) || fsync(fd.get()) != 0 ||
+      ::close(fd.release()) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+    fail_with(why);
+    unlink(temporary.c_str());
+    return false;
+  }
+  if (!sync_directory(state_)) return fail_with(why);
+  return true;
+}
+
+bool RecordStore::save(const an_install_record& record, std::string& why) const {
+  return write_whole(record_path(record.directory), json_document(record_to_json(record), 1) + "\n", why);
+}
+
+bool RecordStore::drop(const std::string& directory, std::string& why) const {
+  if (unlink(record_path(directory).c_str()) != 0 && errno != ENOENT) return fail_with(why);
+  return true;
+}
+
+bool RecordStore::set_aside(const std::string& directory, std::string& why) const {
+  const std::string path = record_path(directory);
+  if (rename(path.c_str(), (path + ".damaged").c_str()) != 0) return fail_with(why);
+  return true;
+}
+
+bool RecordStore::keep_before(const std::string& directory, const std::string& backup,
+                              const an_install_record* before, std::string& why) const {
+  const std::string path = before_path(directory, backup);
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) return true;  // the oldest state stays
+  Json document;
+  if (before != nullptr) {
+    document = record_to_json(*before);
+  } else {
+    document = Json::object();
+    document["format"] = "kestrel-record 1";
+    document["directory"] = json_bytes(directory);
+    document["none"] = true;
+  }
+  document["backup"] = json_bytes(backup);
+  return write_whole(path, json_document(document, 1) + "\n", why);
+}
+
+a_record_read RecordStore::return_to_before(const std::string& directory, const std::string& backup,
+                                            std::string& why) const {
+  const std::string path = before_path(directory, backup);
+  std::string text;
+  if (!read_whole(path, text)) {
+    if (errno == ENOENT) return a_record_read::kNone;
+    fail_with(why);
+    return a_record_read::kFailed;
+  }
+  Json document;
+  if (!parse_json(text, document, why)) return a_record_read::kDamaged;
+  const auto none = document.find("none");
+  if (none != document.end() && none->is_boolean() && none->get<bool>()) {
+    if (!drop(directory, why)) return a_record_read::kFailed;
+  } else {
+    an_install_record record;
+    if (!record_from_json(document, record, why)) return a_record_read::kDamaged;
+    if (!save(record, why)) return a_record_read::kFailed;
+  }
+  if (unlink(path.c_str()) != 0) {
+    fail_with(why);
+    return a_record_read::kFailed;
+  }
+  sync_directory(state_);
+  return a_record_read::kFound;
+}

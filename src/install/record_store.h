@@ -1,0 +1,79 @@
+// Where the records of installations live (install/install_record.h), and
+// how they are read and put on disk.
+//
+// The state directory holds one record per install directory, named from
+// the directory's canonical path: "/opt/tarnvale" is "opt-tarnvale.json"
+// ("-" and every byte but letters, digits, "_" and "." written "%HH"; a
+// name that would be too long is cut and ends in a hash of the path). The
+// record names the directory inside, so a cut name is never taken for
+// another directory's record.
+//
+// A record is replaced as a whole: written to a temporary beside it, put on
+// disk, renamed over it. Commands that change an installation write it
+// under the install directory's lock, so one directory's record has one
+// writer; readers always see a whole record.
+//
+// Beside a record, the record as it was before an install or upgrade with
+// a backup directory (-b) began: "<record>.before-<hash of the backup
+// directory's path>", kept by the first of them (the backup tree keeps the
+// oldest state too) and put back by the restore of that backup directory.
+#pragma once
+
+#include <string>
+
+#include "install/install_record.h"
+
+// The state directory: KESTREL_STATE_DIR when set and not empty; else
+// /var/lib/kestrel for root, $XDG_STATE_HOME/kestrel (an absolute one) or
+// ~/.local/state/kestrel for anyone else. A relative path is taken from the
+// current directory, so this is asked before a command changes into the
+// install directory.
+std::string configured_state_directory();
+
+// The name of the record of the install directory |directory| (a canonical
+// path) in the state directory.
+std::string record_file_name(const std::string& directory);
+
+// The canonical path of the current directory, or empty with errno set.
+std::string canonical_current_directory();
+
+enum class a_record_read {
+  kFound,
+  kNone,     // nothing is recorded for the directory
+  kDamaged,  // a record is there and cannot be read as one: |why| says why
+  kFailed,   // the state directory or the record cannot be read: errno
+};
+
+class RecordStore {
+ public:
+  explicit RecordStore(std::string state_directory) : state_(std::move(state_directory)) {}
+
+  const std::string& directory() const { return state_; }
+  // The record file of the install directory |directory|.
+  std::string record_path(const std::string& directory) const;
+
+  a_record_read load(const std::string& directory, an_install_record& record, std::string& why) const;
+  // Puts |record| on disk, creating the state directory when missing.
+  // false with |why| set.
+  bool save(const an_install_record& record, std::string& why) const;
+  // Removes the record of |directory| (nothing there is no failure).
+  bool drop(const std::string& directory, std::string& why) const;
+  // Moves a damaged record aside to "<record>.damaged", so that a new one
+  // can be started without losing it.
+  bool set_aside(const std::string& directory, std::string& why) const;
+
+  // Keeps |before| (null: nothing was recorded) as the record to return to
+  // when the backup directory |backup| (its canonical path) is restored,
+  // unless one is kept for it already.
+  bool keep_before(const std::string& directory, const std::string& backup, const an_install_record* before,
+                   std::string& why) const;
+  // After |backup| was restored: puts back what keep_before kept for it
+  // (the record, or no record). kNone when nothing was kept.
+  a_record_read return_to_before(const std::string& directory, const std::string& backup, std::string& why) const;
+
+ private:
+  std::string before_path(const std::string& directory, const std::string& backup) const;
+  bool write_whole(const std::string& path, const std::string& text, std::string& why) const;
+
+  std::string state_;
+};

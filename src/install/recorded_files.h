@@ -1,0 +1,31 @@
+// The installed files compared with their record (install/install_record.h).
+//
+// Without the archives, the record is the manifest: each recorded path is
+// looked up below the install directory and compared with what was put
+// there: the type; a regular file's bytes (by their SHA-256) and
+// permission bits as recorded, so the caller's umask plays no part; a
+// symbolic link's target. A directory's permission bits are not compared,
+// as with the archives. The results are those of the comparison with the
+// archives (install/installed_files.h), so verify and remove report them
+// alike. Nothing below the install directory is changed, paths are
+// followed without symbolic links, and files are read without changing
+// their access time where the system allows it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "install/install_record.h"
+#include "install/installed_files.h"
+
+// Compares every file of |record| with what lies below the directory
+// |root|, hashing up to |jobs| files at once. |out| gets one result per
+// recorded file, sorted by name; |out|'s mode is the recorded type and
+// permission bits.
+void compare_recorded_files(const an_install_record& record, int root, unsigned jobs,
+                            std::vector<an_installed_file>& out);
+
+// True when |file| was changed since it was recorded: another type, other
+// bytes or another link target (permission bits alone do not count), or
+// nothing there.
+bool changed_since_recorded(const an_installed_file& file);

@@ -1,0 +1,288 @@
+// The record of an installation through the real binary: written by
+// install and added up, shown by status, worked from by verify and remove,
+// and an upgrade to a next release that keeps what the administrator
+// changed, takes away what the release dropped and leaves unchanged files
+// alone; restore after it returns the tree and the record.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+#include <tuple>
+
+#include "install/record_store.h"
+#include "platform/json.h"
+#include "support/archive_writer.h"
+#include "support/run.h"
+#include "support/stream_forge.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
+#include "tic/archive/tic.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSample = SAMPLE_DIR;
+
+ino_t inode_of(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Install times vary: shown as T.
+std::string without_times(const std::string& text) {
+  return std::regex_replace(text, std::regex("20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z"), "T");
+}
+
+// The sample product as a set of two archives, and its next release made
+// from a changed copy of sample/: share/doc/client.txt dropped, bin/tarnadm
+// added, the README and the configuration changed, everything else as it
+// was. Both are built with one SOURCE_DATE_EPOCH, so an unchanged file has
+// the same entry in both.
+struct Release {
+  TempDir dir;
+  const std::string target = dir / "target";
+  const std::string state = dir / "state";
+
+  Release() {
+    build(kSample + "/tree", kSample + "/server.list", kSample + "/client.list", "");
+    fs::copy(kSample + "/tree", dir / "next", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::remove(dir / "next/share/doc/client.txt");
+    write_file(dir / "next/bin/tarnadm", "#!/bin/sh\necho admin\n");
+    fs::permissions(dir / "next/bin/tarnadm", fs::perms(0755));
+    write_file(dir / "next/share/doc/README", read_file(kSample + "/tree/share/doc/README") + "Release 2.\n");
+    write_file(dir / "next/etc/tarnserve.conf", read_file(kSample + "/tree/etc/tarnserve.conf") + "threads = 8\n");
+    write_file(dir / "next-server.list", read_file(kSample + "/server.list") + "bin/tarnadm;server;;0;0;0\n");
+    std::string client = read_file(kSample + "/client.list");
+    client.erase(client.find("share/doc/client.txt"));
+    write_file(dir / "next-client.list", client);
+    build(dir / "next", dir / "next-server.list", dir / "next-client.list", "2");
+    fs::create_directory(target);
+  }
+
+  void build(const std::string& tree, const std::string& server_list, const std::string& client_list,
+             const std::string& suffix) {
+    const RunOptions here{dir.path(), {"SOURCE_DATE_EPOCH=1700000000"}, {}};
+    std::vector<std::string> server{"build", "-C", tree, server_list, "server" + suffix + ".tic", "#server.ctl",
+                                    "bin/tarnserve", "etc", "lib", "share/doc/README", "share/doc/server.txt"};
+    if (!suffix.empty()) server.insert(server.begin() + 6, "bin/tarnadm");
+    EXPECT_EQ(run_tictool(server, here).err, "");
+    std::vector<std::string> client{"build", "-a", "-C", tree, client_list, "client" + suffix + ".tic",
+                                    "#client.ctl", "bin/tarnsql"};
+    if (suffix.empty()) client.push_back("share/doc/client.txt");
+    EXPECT_EQ(run_tictool(client, here).err, "");
+  }
+
+  RunResult kestrel(std::vector<std::string> args, const std::vector<std::string>& env = {}) const {
+    std::vector<std::string> all{"KESTREL_STATE_DIR=" + state};
+    all.insert(all.end(), env.begin(), env.end());
+    return run_kestrel(args, {dir.path(), all, {}, 60});
+  }
+
+  std::string record_path() const { return state + "/" + record_file_name(fs::canonical(target).string()); }
+  std::string at(const std::string& name) const { return target + "/" + name; }
+};
+
+TEST(Records, InstallsAddUpAndStatusShowsThem) {
+  Release r;
+  ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "server", "../server.tic", "../client.tic"}).err, "");
+  ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "client|docs", "../server.tic", "../client.tic"}).err, "");
+  // The same install again replaces its earlier entry.
+  ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "server", "../server.tic", "../client.tic"}).err, "");
+  ASSERT_TRUE(file_exists(r.record_path()));
+
+  const std::string here = fs::canonical(r.dir.path()).string();
+  RunResult s = r.kestrel({"status", "-d", "target"});
+  EXPECT_EQ(std::tie(s.status, s.err), std::make_tuple(0, std::string()));
+  const std::string server_tic = "  archive " + here + "/server.tic\n    size " +
+                                 std::to_string(fs::file_size(r.dir / "server.tic")) + "\n";
+  std::string shown = without_times(s.out);
+  // The MACs stand as they are in the archives; only their form is checked.
+  shown = std::regex_replace(shown, std::regex("mac [0-9a-f]{64}"), "mac M");
+  const std::string archives = "  archive " + here + "/client.tic\n    size " +
+                               std::to_string(fs::file_size(r.dir / "client.tic")) +
+                               "\n    mac M\n    version 17.0.11 build 7254\n" + server_tic +
+                               "    mac M\n    version 17.0.11 build 7254\n";
+  EXPECT_EQ(shown, "directory " + here + "/target\nversion 17.0.11 build 7254\nfiles 10\n"
+                   "install T\n  by kestrel 17.0.11 build 7254\n  complete yes\n  options client|docs\n"
+                   "  selected client docs\n" + archives +
+                   "install T\n  by kestrel 17.0.11 build 7254\n  complete yes\n  options server\n"
+                   "  selected server\n" + archives);
+
+  s = r.kestrel({"status", "--json", "-d", "target"});
+  Json document;
+  std::string why;
+  ASSERT_TRUE(parse_json(s.out, document, why)) << s.out;
+  EXPECT_EQ(document["directory"], here + "/target");
+  EXPECT_EQ(document["files"], 10);
+  EXPECT_EQ(document["versions"], Json::array({"17.0.11 build 7254"}));
+  ASSERT_EQ(document["installs"].size(), 2u);
+  EXPECT_EQ(document["installs"][1]["selected"], Json::array({"server"}));
+  EXPECT_EQ(document["installs"][1]["archives"][1]["path"], here + "/server.tic");
+
+  fs::create_directory(r.dir / "elsewhere");
+  s = r.kestrel({"status", "-d", "elsewhere"});
+  EXPECT_EQ(std::tie(s.status, s.out, s.err),
+            std::make_tuple(255, std::string(),
+                            "kestrel: status: " + here + "/elsewhere: nothing is recorded for this install directory\n"));
+}
+
+// Without archives, verify and remove go by the record: the modes install
+// gave the files, whatever the caller's umask now.
+TEST(Records, VerifyAndRemoveWithoutArchivesIgnoreTheCallersUmask) {
+  Release r;
+  fs::create_directories(r.at("var/empty"));
+  const auto before = snapshot(r.target);
+  const mode_t saved = umask(022);
+  ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "*", "../server.tic", "../client.tic"}).err, "");
+  umask(077);
+  RunResult v = r.kestrel({"verify", "-d", "target"});
+  EXPECT_EQ(std::tie(v.status, v.out, v.err), std::make_tuple(0, std::string(), std::string()));
+  v = r.kestrel({"verify", "-d", "target", "-o", "client", "../server.tic", "../client.tic"});
+  EXPECT_EQ(v.out, "mode #client.ctl\nmode bin/tarnsql\nmode lib/libtarn.so.1\n") << "with archives, as before";
+
+  ::chmod(r.at("bin/tarnsql").c_str(), 0700);
+  write_file(r.at("share/doc/README"), "my notes\n");
+  v = r.kestrel({"verify", "--json", "-d", "target"});
+  EXPECT_EQ(v.status, 255);
+  Json document;
+  std::string why;
+  ASSERT_TRUE(parse_json(v.out, document, why)) << v.out;
+  EXPECT_EQ(document["from"], "record");
+  EXPECT_EQ(document["compared"], 10);
+  EXPECT_EQ(document["differences"], Json::parse(R"([{"name": "bin/tarnsql", "what": ["mode"]},
+                                                     {"name": "share/doc/README", "what": ["content"]}])"));
+
+  // The changed file stays, with its directory, and stays recorded; the
+  // rest goes, whatever its mode.
+  RunResult rm = r.kestrel({"remove", "-d", "target"});
+  EXPECT_EQ(std::tie(rm.status, rm.err),
+            std::make_tuple(255, std::string("kestrel: remove: kept changed file share/doc/README\n")));
+  v = r.kestrel({"verify", "-d", "target"});
+  EXPECT_EQ(v.out, "content share/doc/README\n");
+  write_file(r.at("share/doc/README"), read_file(kSample + "/tree/share/doc/README"));
+  rm = r.kestrel({"remove", "-d", "target"});
+  EXPECT_EQ(std::tie(rm.status, rm.err), std::make_tuple(0, std::string()));
+  EXPECT_FALSE(file_exists(r.record_path())) << "nothing kept: the record goes";
+  EXPECT_EQ(snapshot(r.target), before);
+  umask(saved);
+}
+
+TEST(Records, AStateDirectoryThatCannotBeWrittenCostsOnlyTheRecord) {
+  Release r;
+  write_file(r.dir / "file", "");
+  const std::string state = r.dir / "file/state";
+  const RunResult i = run_kestrel({"install", "-d", "target", "-o", "*", "../server.tic", "../client.tic"},
+                                  {r.dir.path(), {"KESTREL_STATE_DIR=" + state}, {}});
+  EXPECT_EQ(std::tie(i.status, i.err),
+            std::make_tuple(0, "kestrel: install: " + state + ": no record kept: Not a directory\n"));
+  EXPECT_EQ(read_file(r.at("bin/tarnsql")), read_file(kSample + "/tree/bin/tarnsql"));
+}
+
+// What an install that fails put in place is recorded, as not complete.
+TEST(Records, AFailedInstallRecordsWhatItCommitted) {
+  TempDir dir;
+  fs::create_directory(dir / "target");
+  write_forged_archive(dir / "f.tic", {{"a", "first"}, {"b", "second"}}, product_key());
+  TicToc toc = Tic((dir / "f.tic").c_str(), false, nullptr, 0).get_toc();
+  toc.file_map.at("b").mac[0] ^= 1;
+  const std::string bytes = read_file(dir / "f.tic");
+  auto stream = [&](const char* name) {
+    const TicTocEntry& e = toc.file_map.at(name);
+    return bytes.substr(e.data_offset, e.stored_length);
+  };
+  write_test_archive(dir / "bad.tic", toc, true, {{"a", stream("a")}, {"b", stream("b")}});
+  write_test_archive_mac(dir / "bad.tic", product_key());
+  const RunResult i = run_kestrel({"install", "-d", "target", "-o", "o", "../bad.tic"}, {dir.path(), {}, {}});
+  ASSERT_EQ(std::tie(i.status, i.err), std::make_tuple(255, std::string("kestrel: install: b: stream does not match its MAC\n")));
+  const RunResult s = run_kestrel({"status", "--json", "-d", "target"}, {dir.path(), {}, {}});
+  Json document;
+  std::string why;
+  ASSERT_TRUE(parse_json(s.out, document, why)) << s.out << s.err;
+  EXPECT_EQ(document["files"], 1);
+  EXPECT_EQ(document["installs"][0]["complete"], false);
+  const RunResult v = run_kestrel({"verify", "-d", "target"}, {dir.path(), {}, {}});
+  EXPECT_EQ(std::tie(v.status, v.out, v.err), std::make_tuple(0, std::string(), std::string()));
+}
+
+TEST(Upgrade, ToTheNextReleaseKeepsChangesDropsOrphansAndLeavesUnchangedFiles) {
+  Release r;
+  ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "*", "../server.tic", "../client.tic"}).err, "");
+  write_file(r.at("etc/tarnserve.conf"), "edited by hand\n");
+  const std::string record_before = read_file(r.record_path());
+  const auto tree_before = snapshot(r.target, true);
+  const auto objects_before = snapshot(r.target);
+  const ino_t tarnserve = inode_of(r.at("bin/tarnserve"));
+
+  RunResult u = r.kestrel({"upgrade", "--dry-run", "-d", "target", "../server2.tic", "../client2.tic"});
+  EXPECT_EQ(std::tie(u.status, u.err), std::make_tuple(0, std::string()));
+  EXPECT_EQ(u.out,
+            "same #client.ctl\nsame #server.ctl\nadd bin/tarnadm\nsame bin/tarnserve\nsame bin/tarnsql\n"
+            "keep-changed etc/tarnserve.conf\nsame lib/libtarn.so\nsame lib/libtarn.so.1\nreplace share/doc/README\n"
+            "remove share/doc/client.txt\nsame share/doc/server.txt\n");
+  EXPECT_EQ(snapshot(r.target, true), tree_before) << "a dry run changes nothing";
+  EXPECT_EQ(read_file(r.record_path()), record_before);
+
+  // Without -o: the recorded option text.
+  u = r.kestrel({"upgrade", "-d", "target", "-l", "upgrade.log", "-b", "../backup", "../server2.tic",
+                 "../client2.tic"});
+  EXPECT_EQ(std::tie(u.status, u.err),
+            std::make_tuple(0, std::string("kestrel: upgrade: kept changed file etc/tarnserve.conf, new version in "
+                                           "etc/tarnserve.conf.kestrel-new\n")));
+  EXPECT_EQ(read_file(r.at("upgrade.log")),
+            "-rwxr-xr-x         21 bin/tarnadm\n-rw-r--r--         80 etc/tarnserve.conf.kestrel-new\n"
+            "-rw-r--r--        174 share/doc/README\nok\n");
+  EXPECT_EQ(read_file(r.at("etc/tarnserve.conf")), "edited by hand\n");
+  EXPECT_EQ(read_file(r.at("etc/tarnserve.conf.kestrel-new")), read_file(r.dir / "next/etc/tarnserve.conf"));
+  EXPECT_EQ(read_file(r.at("bin/tarnadm")), "#!/bin/sh\necho admin\n");
+  EXPECT_EQ(read_file(r.at("share/doc/README")), read_file(r.dir / "next/share/doc/README"));
+  EXPECT_FALSE(file_exists(r.at("share/doc/client.txt")));
+  EXPECT_EQ(inode_of(r.at("bin/tarnserve")), tarnserve) << "an unchanged file is not rewritten";
+
+  // The record describes the new release: the kept file differs from it.
+  RunResult v = r.kestrel({"verify", "-d", "target"});
+  EXPECT_EQ(std::tie(v.status, v.out), std::make_tuple(255, std::string("content etc/tarnserve.conf\n")));
+  const RunResult s = r.kestrel({"status", "-d", "target"});
+  EXPECT_NE(s.out.find("\nfiles 10\nupgrade "), std::string::npos) << s.out;
+  EXPECT_EQ(s.out.find("\ninstall "), std::string::npos) << s.out;
+
+  // Upgrading again finds everything in place.
+  u = r.kestrel({"upgrade", "--dry-run", "-d", "target", "../server2.tic", "../client2.tic"});
+  EXPECT_NE(u.out.find("keep-changed etc/tarnserve.conf\nsame lib/libtarn.so\n"), std::string::npos) << u.out;
+  EXPECT_EQ(u.out.find("add "), std::string::npos) << u.out;
+
+  // restore returns the tree and the record to what they were before.
+  const RunResult back = r.kestrel({"restore", "-d", "target", "-b", "../backup"});
+  EXPECT_EQ(std::tie(back.status, back.out, back.err), std::make_tuple(0, std::string(), std::string()));
+  auto tree_after = snapshot(r.target);
+  tree_after.erase("upgrade.log");
+  EXPECT_EQ(tree_after, objects_before);
+  EXPECT_EQ(read_file(r.record_path()), record_before);
+}
+
+TEST(Upgrade, ASelectionThatIsNotTheSetsFailsBeforeAnythingIsWritten) {
+  Release r;
+  ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "server", "../server.tic", "../client.tic"}).err, "");
+  const auto before = snapshot(r.target, true);
+  const struct { std::vector<std::string> args; std::string err; } cases[] = {
+      {{"-o", "server|serevr|Docs"},
+       "kestrel: upgrade: server|serevr|Docs: unknown options serevr, Docs; the archives have client, docs, server\n"},
+      {{"-o", "|"}, "kestrel: upgrade: |: selects no file; the archives have client, docs, server\n"},
+      {{"-o", "server"}, "kestrel: upgrade: server: selects no file; the archives have client, server\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"upgrade", "-d", "target"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(c.args.back() == "server" ? "../client2.tic" : "../server2.tic");
+    const RunResult u = r.kestrel(args);
+    EXPECT_EQ(std::tie(u.status, u.out, u.err), std::make_tuple(255, std::string(), c.err));
+  }
+  EXPECT_EQ(snapshot(r.target, true), before);
+  fs::create_directory(r.dir / "empty");
+  const RunResult u = r.kestrel({"upgrade", "-d", "empty", "../server2.tic"});
+  EXPECT_EQ(u.err, "kestrel: upgrade: " + fs::canonical(r.dir / "empty").string() +
+                       ": nothing is recorded for this install directory\n");
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// The record of an installation as a document, its file's name, and the
+// JSON helper's conversions of names that need not be UTF-8.
+#include <gtest/gtest.h>
+
+#include "install/install_record.h"
+#include "install/record_store.h"
+#include "platform/json.h"
+
+namespace {
+
+an_install_record sample_record() {
+  an_install_record record;
+  record.directory = "/opt/t\xff";
+  a_recorded_install install;
+  install.command = "install";
+  install.when = "2026-12-01T10:00:00Z";
+  install.kestrel = "kestrel 17.0.11 build 7254";
+  install.complete = true;
+  install.options = "server|docs";
+  install.selected = {"docs", "server"};
+  a_recorded_archive archive;
+  archive.path = "/media/server.tic";
+  archive.size = 5000000000ULL;  // past 4 GiB
+  archive.mac[0] = 0xab;
+  archive.version = "17.0.11 build 7254";
+  install.archives.push_back(archive);
+  record.installs.push_back(install);
+  a_recorded_file file;
+  file.mode = 04755;
+  file.size = 3;
+  file.sha256[31] = 7;
+  file.mac[0] = 1;
+  record.files["bin/x"] = file;
+  a_recorded_file directory;
+  directory.type = a_file_type::kDirectory;
+  directory.mode = 0755;
+  record.files["d\x80\x01"] = directory;  // not UTF-8, with a control character
+  a_recorded_file link;
+  link.type = a_file_type::kSymlink;
+  link.mode = 0777;
+  record.files["lib/l\xc3\xa9"] = link;
+  return record;
+}
+
+TEST(InstallRecord, ADocumentGivesBackEveryByteOfTheRecord) {
+  const an_install_record record = sample_record();
+  Json document;
+  std::string why;
+  ASSERT_TRUE(parse_json(json_document(record_to_json(record)), document, why));
+  an_install_record back;
+  ASSERT_TRUE(record_from_json(document, back, why)) << why;
+  EXPECT_EQ(json_document(record_to_json(back)), json_document(record_to_json(record)));
+  EXPECT_EQ(back.directory, "/opt/t\xff");
+  ASSERT_EQ(back.files.count("d\x80\x01"), 1u);
+  EXPECT_EQ(back.files.at("bin/x").mode, 04755u);
+  EXPECT_EQ(back.installs.at(0).archives.at(0).size, 5000000000ULL);
+  // Names that are UTF-8 stay readable strings; the others are hex.
+  EXPECT_EQ(document["files"][2]["name"], "lib/l\xc3\xa9");
+  EXPECT_EQ(document["files"][1]["name"], Json::parse(R"({"hex": "648001"})"));
+}
+
+TEST(InstallRecord, DocumentsThatAreNotRecordsAreRefused) {
+  const Json good = record_to_json(sample_record());
+  const struct { const char* what; Json document; } cases[] = {
+      {"not an object", Json::array()},
+      {"another format", [&] { Json d = good; d["format"] = "kestrel-record 2"; return d; }()},
+      {"no files", [&] { Json d = good; d.erase("files"); return d; }()},
+      {"a bad mode", [&] { Json d = good; d["files"][0]["mode"] = "0999"; return d; }()},
+      {"a short digest", [&] { Json d = good; d["files"][0]["sha256"] = "abcd"; return d; }()},
+      {"an unknown type", [&] { Json d = good; d["files"][0]["type"] = "fifo"; return d; }()},
+      {"a negative size", [&] { Json d = good; d["installs"][0]["archives"][0]["size"] = -1; return d; }()},
+      {"a bad hex name", [&] { Json d = good; d["files"][1]["name"]["hex"] = "6"; return d; }()},
+  };
+  for (const auto& c : cases) {
+    an_install_record record;
+    std::string why;
+    EXPECT_FALSE(record_from_json(c.document, record, why)) << c.what;
+    EXPECT_FALSE(why.empty()) << c.what;
+  }
+}
+
+TEST(InstallRecord, InstallsAddUpAndTheirOptionTextsJoin) {
+  an_install_record record = sample_record();
+  a_recorded_install client = record.installs[0];
+  client.options = "client";
+  record.add_install(client);
+  EXPECT_EQ(record.option_text(), "server|docs|client");
+  // The same archives with the same text: the later entry replaces it.
+  a_recorded_install again = record.installs[0];
+  again.when = "2026-12-02T10:00:00Z";
+  record.add_install(again);
+  ASSERT_EQ(record.installs.size(), 2u);
+  EXPECT_EQ(record.installs[1].when, "2026-12-02T10:00:00Z");
+  EXPECT_EQ(record.versions(), std::vector<std::string>{"17.0.11 build 7254"});
+  EXPECT_EQ(record_time(0), "1970-01-01T00:00:00Z");
+}
+
+TEST(RecordStore, ARecordIsNamedFromItsDirectoryAndNeverTooLong) {
+  EXPECT_EQ(record_file_name("/opt/tarnvale"), "opt-tarnvale.json");
+  EXPECT_EQ(record_file_name("/"), "-.json");
+  EXPECT_EQ(record_file_name("/srv/my-app/.hidden dir"), "srv-my%2Dapp-.hidden%20dir.json");
+  EXPECT_NE(record_file_name("/a-b"), record_file_name("/a/b"));
+  const std::string deep = "/" + std::string(300, 'x');
+  const std::string name = record_file_name(deep);
+  EXPECT_LE(name.size(), 185u);
+  EXPECT_NE(name, record_file_name(deep + "y"));
+}
+
+TEST(Json, TextsThatAreNotUtf8StayValidAndBytesComeBack) {
+  EXPECT_EQ(json_text("caf\xc3\xa9"), "caf\xc3\xa9");
+  EXPECT_EQ(json_text("a\xff"), "a\xc3\xbf") << "a stray byte is the character of its value";
+  EXPECT_EQ(json_document(json_text("\x01")), "\"\\u0001\"");
+  for (const std::string& bytes : {std::string("plain"), std::string("\xed\xa0\x80", 3), std::string("\0x", 2),
+                                  std::string("\xf4\x90\x80\x80")}) {
+    std::string back;
+    ASSERT_TRUE(bytes_from_json(json_bytes(bytes), back));
+    EXPECT_EQ(back, bytes);
+  }
+  EXPECT_FALSE(is_utf8("\xc0\x80")) << "overlong";
+  std::string out;
+  EXPECT_FALSE(bytes_from_json(Json(3), out));
+}
+
+}  // namespace
