@@ -47,6 +47,7 @@ echo "== Reading the archives =="
 k validate server.tic client.tic
 k options server.tic client.tic
 k options client.tic
+k options --json client.tic
 k list -o 'server|docs' server.tic client.tic
 k list -a -o client client.tic
 k space -o '*' server.tic client.tic

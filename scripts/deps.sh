@@ -3,8 +3,11 @@
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ make libarchive-dev libbz2-dev libgtest-dev libsodium-dev nlohmann-json3-dev minisign bzip2 zstd
-  libarchive-tools "$@")
+# nlohmann-json3-dev writes the JSON documents, python3 reads them in the
+# tests; bash-completion runs the completion test; debhelper and lintian
+# build and check the Debian package.
+packages=(cmake g++ make libarchive-dev libbz2-dev libgtest-dev libsodium-dev minisign bzip2 zstd libarchive-tools
+          python3 nlohmann-json3-dev bash-completion debhelper lintian "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -45,9 +45,9 @@ tictool=$dir/tools/tictool/tictool
     '#server.ctl' bin/tarnserve etc lib share/doc/README share/doc/server.txt >/dev/null
   "$tictool" build -a -C "$top/sample/tree" "$top/sample/client.list" client.tic \
     '#client.ctl' bin/tarnsql share/doc/client.txt >/dev/null
-  "$tictool" build --no-key -C "$top/sample/tree" "$top/sample/client.list" unkeyed.tic \
+  "$tictool" build -a --no-key -C "$top/sample/tree" "$top/sample/client.list" unkeyed.tic \
     '#client.ctl' bin/tarnsql share/doc/client.txt >/dev/null
-  "$tictool" build --no-key --compression zstd -C "$top/sample/tree" "$top/sample/client.list" zstd.tic \
+  "$tictool" build -a --no-key --compression zstd -C "$top/sample/tree" "$top/sample/client.list" zstd.tic \
     '#client.ctl' bin/tarnsql share/doc/client.txt >/dev/null
 )
 cp sample/*.list "$seeds/lists/"

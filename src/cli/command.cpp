@@ -1,7 +1,10 @@
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 
+#include "cli/command_help.h"
 #include "cli/commands.h"
 #include "display/message.h"
 #include "install/install_lock.h"
@@ -17,9 +20,28 @@ int Command::run() { return -1; }
 
 bool Command::handle_arg(ArgIterator&) { return false; }
 
+namespace {
+
+// "-h" asks for help only where it cannot have named an archive before:
+// alone after the command word, with no file "-h" in the current directory.
+bool is_short_help(const std::vector<std::string>& args) {
+  struct stat st;
+  return args.size() == 1 && args[0] == "-h" && lstat("-h", &st) != 0 && errno == ENOENT;
+}
+
+}  // namespace
+
 void Command::parse_args() {
+  if (help != nullptr && is_short_help(args)) {
+    help_asked = true;
+    return;
+  }
   auto it = args.begin();
   while (it != args.end()) {
+    if (help != nullptr && *it == "--help") {
+      help_asked = true;
+      return;
+    }
     if (!handle_arg(it)) return;
     // A switch given as the last word has already been erased with no value
     // behind it; there is nothing left to erase.
@@ -57,6 +79,14 @@ bool CommandWithDirectory::handle_arg(ArgIterator& it) { return take_switch(it, 
 
 void CommandOptions::usage() { print_usage("usage: options [-d <install_dir>] <tic> [<tic> [...]]\n"); }
 
+bool CommandOptions::handle_arg(ArgIterator& it) {
+  if (*it == "--json") {
+    json = true;
+    return true;
+  }
+  return CommandWithDirectory::handle_arg(it);
+}
+
 bool CommandWithOptions::handle_arg(ArgIterator& it) {
   return take_switch(it, "-o", "--options", options) || CommandWithDirectory::handle_arg(it);
 }
@@ -72,6 +102,10 @@ bool CommandList::handle_arg(ArgIterator& it) {
     all = true;
     return true;
   }
+  if (*it == "--json") {
+    json = true;
+    return true;
+  }
   return CommandWithOptions::handle_arg(it);
 }
 
@@ -80,14 +114,18 @@ void CommandInstall::usage() {
 }
 
 bool CommandInstall::handle_arg(ArgIterator& it) {
+  if (*it == "-q" || *it == "--quiet") {
+    quiet = true;
+    return true;
+  }
   return take_switch(it, "-l", "--log", log_file) || take_switch(it, "-b", "--backup", backup_dir) ||
          CommandWithOptions::handle_arg(it);
 }
 
 void CommandUpgrade::usage() {
   print_usage(
-      "usage: upgrade [-l <log>] [-b <backup_dir>] [-d <install_dir>] [-o <options>] [--dry-run] <tic> [<tic> "
-      "[...]]\n");
+      "usage: upgrade [-q] [-l <log>] [-b <backup_dir>] [-d <install_dir>] [-o <options>] [--dry-run] <tic> "
+      "[<tic> [...]]\n");
 }
 
 bool CommandUpgrade::handle_arg(ArgIterator& it) {
@@ -138,15 +176,24 @@ std::unique_ptr<Command> make() {
   return std::make_unique<C>();
 }
 
-// The command words, compared without regard to case.
-constexpr struct {
+// The command words, compared without regard to case, each with its class
+// and its help: a new command is one line here (and its help text).
+const struct {
   const char* word;
   std::unique_ptr<Command> (*make)();
+  const a_command_help* help;
 } kCommands[] = {
-    {"install", make<CommandInstall>},   {"list", make<CommandList>},         {"options", make<CommandOptions>},
-    {"space", make<CommandSpace>},       {"validate", make<CommandValidate>}, {"version", make<CommandVersion>},
-    {"verify", make<CommandVerify>},     {"remove", make<CommandRemove>},     {"restore", make<CommandRestore>},
-    {"status", make<CommandStatus>},     {"upgrade", make<CommandUpgrade>},
+    {"install", make<CommandInstall>, &kInstallHelp},
+    {"list", make<CommandList>, &kListHelp},
+    {"options", make<CommandOptions>, &kOptionsHelp},
+    {"space", make<CommandSpace>, &kSpaceHelp},
+    {"validate", make<CommandValidate>, &kValidateHelp},
+    {"version", make<CommandVersion>, &kVersionHelp},
+    {"verify", make<CommandVerify>, &kVerifyHelp},
+    {"remove", make<CommandRemove>, &kRemoveHelp},
+    {"restore", make<CommandRestore>, &kRestoreHelp},
+    {"status", make<CommandStatus>, &kStatusHelp},
+    {"upgrade", make<CommandUpgrade>, &kUpgradeHelp},
 };
 
 }  // namespace
@@ -157,6 +204,7 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
     if (argc >= 2 && strcasecmp(argv[1], c.word) == 0) {
       command = c.make();
       command->args.assign(argv + 2, argv + argc);
+      command->help = c.help;
       break;
     }
   }
@@ -166,6 +214,11 @@ std::unique_ptr<Command> make_command(int argc, char** argv) {
   }
   command->parse_args();
   return command;
+}
+
+int print_command_words() {
+  for (const auto& c : kCommands) printf("%s\n", c.word);
+  return fflush(stdout) == 0 ? 0 : -1;
 }
 
 void complain(const char* command, const std::string& subject, const std::string& cause) {

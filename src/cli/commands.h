@@ -30,6 +30,7 @@
 #include <vector>
 
 class Tic;
+struct a_command_help;
 class KestrelTic;
 class RecordKeeping;
 class TicExtraction;
@@ -55,10 +56,16 @@ class Command {
   virtual bool handle_arg(ArgIterator& it);
 
   // Feeds the leading words of |args| to handle_arg until one is refused;
-  // that word and everything after it stay positional.
+  // that word and everything after it stay positional. A command with
+  // |help| stops at "--help" there and sets |help_asked|; so does "-h" as
+  // the one word after the command word, unless a file of that name is in
+  // the current directory (then, as before, it names that file).
   void parse_args();
 
   std::vector<std::string> args;
+  // What --help prints (cli/command_help.h); null for no help.
+  const a_command_help* help = nullptr;
+  bool help_asked = false;
 
  protected:
   // Prints the banner and |line| (a complete usage line) on standard error.
@@ -104,6 +111,10 @@ class CommandOptions : public CommandWithDirectory {
  public:
   void usage() override;
   int run() override;
+  bool handle_arg(ArgIterator& it) override;
+
+  // --json: one JSON document instead of the line.
+  bool json = false;
 
   // Fills |control| from the set's options and descriptions; always true.
   bool tic_options(Tic& tic, ControlMap& control);
@@ -135,6 +146,8 @@ class CommandList : public CommandWithOptions {
   bool handle_arg(ArgIterator& it) override;
 
   bool all = false;
+  // --json: one JSON document instead of the lines.
+  bool json = false;
 };
 
 class CommandInstall : public CommandWithOptions {
@@ -145,6 +158,8 @@ class CommandInstall : public CommandWithOptions {
 
   std::string backup_dir;
   std::string log_file;
+  // -q/--quiet: no progress line.
+  bool quiet = false;
 
  protected:
   // The installation that install and upgrade share (|command| names it in
@@ -290,6 +305,10 @@ class CommandRestore : public CommandWithDirectory {
 // Builds the command named by argv[1] (compared without regard to case),
 // with its leading switches handled; CommandUsage when there is none.
 std::unique_ptr<Command> make_command(int argc, char** argv);
+
+// `kestrel --commands`: the command words, one per line, on standard
+// output (what the bash completion offers); 0.
+int print_command_words();
 
 // Says why a command failed, as one line on standard error:
 //   kestrel: <command>: <subject>: <cause>

@@ -162,7 +162,7 @@ int CommandInstall::install_set(const char* command) {
       cause = error_cause();
     } else if (valid) {
       reporter.total = is_upgrade() ? extraction.bytes_to_write(selection_) : set.bytes_required(selection_);
-      set.progress = &reporter;
+      if (!quiet) set.progress = &reporter;
       // No file is put in place before every signature has verified.
       extraction.set_commit_gate([&signatures] { return signatures.finish(); });
       const int extracted = extraction.extract(selection_, backup_dir);

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/command_help.h"
 #include "cli/commands.h"
 #include "cli/own_stamp.h"
 #include "platform/provider.h"
@@ -12,12 +13,15 @@ int main(int argc, char** argv) {
   locale_initialise_tables();
 
   int status;
-  // A switch word before any command word: the program's own version.
+  // Switch words before any command word: the program's own version, and
+  // the command words.
   if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
     status = print_own_version();
+  } else if (argc >= 2 && std::strcmp(argv[1], "--commands") == 0) {
+    status = print_command_words();
   } else {
     std::unique_ptr<Command> command = make_command(argc, argv);
-    status = command->run();
+    status = command->help_asked ? print_command_help(*command->help) : command->run();
   }
 
   crypto_provider_finalise();

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "cli/commands.h"
+#include "platform/json.h"
 #include "tic/archive/multi_tic.h"
 
 namespace {
@@ -54,9 +55,12 @@ bool CommandOptions::missing_files(Tic& tic, const std::string& option) {
 }
 
 // One line of "name number " pairs in option-name order; the number tells
-// whether the option is named (1|8), available (2) and complete (4).
-// Whatever the set could read is reported, and an archive that stopped the
-// reading is named on standard error; the status is always 0.
+// whether the option is named (1|8), available (2) and complete (4). With
+// --json one document {"options": [{"name", "number", "available",
+// "complete", "control_file"}, ...]} in the same order, the control file
+// null for an option without one. Whatever the set could read is
+// reported, and an archive that stopped the reading is named on standard
+// error; the status is always 0.
 int CommandOptions::run() {
   ControlMap control;
   MultiTic set(args, false, nullptr, 0);
@@ -64,16 +68,29 @@ int CommandOptions::run() {
   tic_options(set, control);
   const unsigned long long lacking = options_lacking_data(set);
   const TicOptions& options = set.get_toc().options;
+  Json shown = Json::array();
   for (const auto& option : options.option_map) {
     const std::string& name = option.first;
     int number = name.empty() ? 0 : kNamed;
-    if (control[name].available) {
+    const ControlMapEntry& entry = control[name];
+    if (entry.available) {
       number |= kAvailable;
       if ((lacking & options.option_mask(name)) == 0) number |= kComplete;
     }
-    printf("%s %d ", name.c_str(), number);
+    if (!json) {
+      printf("%s %d ", name.c_str(), number);
+      continue;
+    }
+    shown.push_back({{"name", json_text(name)},
+                     {"number", number},
+                     {"available", (number & kAvailable) != 0},
+                     {"complete", (number & kComplete) != 0},
+                     {"control_file", entry.control_file.empty() ? Json() : json_text(entry.control_file)}});
   }
-  printf("\n");
+  if (json)
+    printf("%s\n", json_document({{"options", shown}}).c_str());
+  else
+    printf("\n");
   complain_unreadable("options", set);
   return 0;
 }

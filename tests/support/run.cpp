@@ -105,3 +105,12 @@ RunResult run_tictool(const std::vector<std::string>& args, const RunOptions& op
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(TICTOOL_BIN, argv, options);
 }
+
+bool build_sample_set(const std::string& directory) {
+  const std::string sample = SAMPLE_DIR;
+  const RunOptions here{directory, {}, {}};
+  return run_tictool({"build", "-C", sample + "/tree", sample + "/server.list", "server.tic", "#server.ctl",
+                      "bin/tarnserve", "etc", "lib", "share/doc/README", "share/doc/server.txt"}, here).status == 0 &&
+         run_tictool({"build", "-a", "-C", sample + "/tree", sample + "/client.list", "client.tic", "#client.ctl",
+                      "bin/tarnsql", "share/doc/client.txt"}, here).status == 0;
+}

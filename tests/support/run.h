@@ -33,3 +33,8 @@ std::string kestrel_state_directory();
 
 // Runs the kestrel binary under test: argv[0] is "kestrel", then |args|.
 RunResult run_kestrel(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Builds the sample product into |directory| as the set of two archives
+// that sample/README describes, server.tic and client.tic; true when both
+// were built.
+bool build_sample_set(const std::string& directory);
