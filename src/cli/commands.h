@@ -26,6 +26,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/fd.h"
@@ -104,6 +105,9 @@ class CommandWithDirectory : public Command {
   bool handle_arg(ArgIterator& it) override;
 
   std::string directory;
+  // --json, in the commands that take it (list, options, status, verify):
+  // one JSON document on standard output instead of the lines.
+  bool json = false;
 };
 
 // Per option: the file that stands for it and whether that file is present.
@@ -119,13 +123,13 @@ class CommandOptions : public CommandWithDirectory {
   int run() override;
   bool handle_arg(ArgIterator& it) override;
 
-  // --json: one JSON document instead of the line.
-  bool json = false;
-
   // Fills |control| from the set's options and descriptions; always true.
   bool tic_options(Tic& tic, ControlMap& control);
   // True when some file of |option| lacks its data in the set.
   bool missing_files(Tic& tic, const std::string& option);
+  // The bits of every option some file of which lacks its data in the set:
+  // missing_files for all options at once.
+  unsigned long long options_lacking_data(Tic& tic);
 };
 
 class CommandWithOptions : public CommandWithDirectory {
@@ -149,8 +153,6 @@ class CommandList : public CommandWithOptions {
   bool handle_arg(ArgIterator& it) override;
 
   bool all = false;
-  // --json: one JSON document instead of the lines.
-  bool json = false;
 };
 
 class CommandInstall : public CommandWithOptions {
@@ -231,8 +233,6 @@ class CommandStatus : public CommandWithDirectory {
   void usage() override;
   int run() override;
   bool handle_arg(ArgIterator& it) override;
-
-  bool json = false;
 };
 
 // What verify and remove share: every archive checked as install checks
@@ -274,15 +274,14 @@ class CommandVerify : public CommandOnInstalledFiles {
   CommandVerify();
   bool handle_arg(ArgIterator& it) override;
 
-  // One JSON document on standard output instead of the lines.
-  bool json = false;
-
  protected:
   bool handle_file(int root, const an_installed_file& file) override;
   bool finish(int root) override;
 
   size_t compared_ = 0;
-  std::vector<const an_installed_file*> different_;
+  // With --json, each differing file's name and differences, kept until the
+  // document is written (the files themselves are handed out one by one).
+  std::vector<std::pair<std::string, unsigned>> different_;
 };
 
 // Removes the installed files that still match the archives.

@@ -25,7 +25,8 @@ int open_install_directory(const char* command, const std::string& directory, Un
 
 int compare_with_install_directory(const char* command, const std::string& directory,
                                    const std::vector<std::string>& archives, const std::string& options,
-                                   UniqueFd& root, std::vector<an_installed_file>& files, InstallLock* lock) {
+                                   UniqueFd& root, InstallLock* lock,
+                                   const std::function<void(const an_installed_file&)>& each) {
   const std::string where = directory.empty() ? "." : directory;
   unsigned jobs = 1;
   if (open_install_directory(command, directory, root, lock, jobs) != 0) return -1;
@@ -37,7 +38,7 @@ int compare_with_install_directory(const char* command, const std::string& direc
     return -1;
   }
   if (check_signatures(command, set) != 0) return -1;
-  if (compare_installed_files(set, options, root.get(), key.bytes(), key.length(), jobs, files) != 0) {
+  if (compare_installed_files(set, options, root.get(), key.bytes(), key.length(), jobs, each) != 0) {
     complain_recorded(command, where);
     return -1;
   }
@@ -53,28 +54,36 @@ int CommandOnInstalledFiles::run() {
   // Asked before changing into the install directory.
   RecordKeeping records(word_);
   UniqueFd root;
-  std::vector<an_installed_file> files;
   InstallLock lock;
   InstallLock* held = changes_files() ? &lock : nullptr;
-  if (from_record_) {
-    unsigned jobs = 1;
-    if (open_install_directory(word_, directory, root, held, jobs) != 0 || !records.open_existing()) return -1;
-    compare_recorded_files(records.record(), root.get(), jobs, files);
-  } else {
-    if (compare_with_install_directory(word_, directory, args, options, root, files, held) != 0) return -1;
-    if (changes_files()) records.open_if_recorded();
-  }
   records_ = &records;
   bool good = true;
-  for (const an_installed_file& file : files) {
+  bool ready = false;
+  // Called for each file once every file has been compared.
+  auto handle = [&](const an_installed_file& file) {
+    if (!ready && !from_record_ && changes_files()) records.open_if_recorded();
+    ready = true;
     if (file.problem.failed()) {
       complain(word_, file.name, file.problem.text());
       good = false;
     } else if (!handle_file(root.get(), file)) {
       good = false;
     }
+  };
+  int compared = 0;
+  if (from_record_) {
+    unsigned jobs = 1;
+    compared = open_install_directory(word_, directory, root, held, jobs) != 0 || !records.open_existing() ? -1 : 0;
+    if (compared == 0) {
+      std::vector<an_installed_file> files;
+      compare_recorded_files(records.record(), root.get(), jobs, files);
+      for (const an_installed_file& file : files) handle(file);
+    }
+  } else {
+    compared = compare_with_install_directory(word_, directory, args, options, root, held, handle);
+    if (compared == 0 && !ready && changes_files()) records.open_if_recorded();
   }
-  const bool finished = finish(root.get());
+  const bool finished = compared == 0 && finish(root.get());
   records_ = nullptr;
   return finished && good ? 0 : -1;
 }

@@ -2,6 +2,7 @@
 // files a set of archives selects.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,11 @@ int open_install_directory(const char* command, const std::string& directory, Un
 // lock into |lock| when it is not null (a command that changes the
 // directory), checks every archive of the set |archives| as install does,
 // and compares each file |options| selects with what is installed
-// (install/installed_files.h), on as many workers as
-// KESTREL_JOBS says. |root| receives the install directory. 0, or -1 after
-// one line on standard error, "kestrel: <command>: <what>: <cause>".
+// (install/installed_files.h), on as many workers as KESTREL_JOBS says;
+// then hands each file to |each|, in name order. |root| receives the install
+// directory. 0, or -1 after one line on standard error, "kestrel: <command>:
+// <what>: <cause>", with no file handed out.
 int compare_with_install_directory(const char* command, const std::string& directory,
                                    const std::vector<std::string>& archives, const std::string& options,
-                                   UniqueFd& root, std::vector<an_installed_file>& files, InstallLock* lock);
+                                   UniqueFd& root, InstallLock* lock,
+                                   const std::function<void(const an_installed_file&)>& each);

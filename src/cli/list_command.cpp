@@ -11,17 +11,18 @@
 // order. An archive that cannot be read adds nothing and is named on
 // standard error; the status is always 0.
 int CommandList::run() {
-  TicToc result;
   MultiTic set(args, false, nullptr, 0);
-  set.list(result, options, all);
-  if (json) {
-    Json files = Json::array();
-    for (const auto& [name, entry] : result.file_map)
+  // Straight from the set's table, which holds each name once, in order.
+  Json files = Json::array();
+  set.for_each_selected(options, all, [&](const std::string& name, const TicTocEntry& entry) {
+    if (json) {
       files.push_back({{"name", json_text(name)}, {"size", entry.file_size}, {"data", entry.data_offset != 0}});
-    printf("%s\n", json_document({{"files", files}}).c_str());
-  } else {
-    for (const auto& entry : result.file_map) printf("%s\n", printable(entry.first).c_str());
-  }
+      return;
+    }
+    fputs(printable(name).c_str(), stdout);
+    putchar('\n');
+  });
+  if (json) printf("%s\n", json_document({{"files", files}}).c_str());
   complain_unreadable("list", set);
   return 0;
 }

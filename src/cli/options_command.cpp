@@ -1,5 +1,7 @@
 #include <stdio.h>
 
+#include <utility>
+
 #include "cli/commands.h"
 #include "platform/json.h"
 #include "tic/archive/multi_tic.h"
@@ -36,13 +38,20 @@ bool CommandOptions::tic_options(Tic& tic, ControlMap& control) {
   return true;
 }
 
+unsigned long long CommandOptions::options_lacking_data(Tic& tic) {
+  // An option lacks a file when the file's mask and the option's selection
+  // mask share a bit; so the options that lack any file are those sharing a
+  // bit with the union of the masks of the files that lack their data. One
+  // walk of the table answers for every option.
+  unsigned long long lacking = 0;
+  tic.for_each_selected("*", true, [&](const std::string& name, const TicTocEntry& entry) {
+    if (!is_control_name(name) && entry.data_offset == 0 && entry.aux_c == 0) lacking |= entry.mask;
+  });
+  return lacking;
+}
+
 bool CommandOptions::missing_files(Tic& tic, const std::string& option) {
-  TicToc files;
-  tic.list(files, option, true);
-  for (const auto& [name, entry] : files.file_map) {
-    if (!is_control_name(name) && entry.data_offset == 0 && entry.aux_c == 0) return true;
-  }
-  return false;
+  return (options_lacking_data(tic) & std::as_const(tic.get_toc().options).option_mask(option)) != 0;
 }
 
 // One line of "name number " pairs in option-name order; the number tells
@@ -57,14 +66,16 @@ int CommandOptions::run() {
   MultiTic set(args, false, nullptr, 0);
   set.read_toc(false);
   tic_options(set, control);
+  const unsigned long long lacking = options_lacking_data(set);
+  const TicOptions& options = set.get_toc().options;
   Json shown = Json::array();
-  for (const auto& option : set.get_toc().options.option_map) {
+  for (const auto& option : options.option_map) {
     const std::string& name = option.first;
     int number = name.empty() ? 0 : kNamed;
     const ControlMapEntry& entry = control[name];
     if (entry.available) {
       number |= kAvailable;
-      if (!missing_files(set, name)) number |= kComplete;
+      if ((lacking & options.option_mask(name)) == 0) number |= kComplete;
     }
     if (!json) {
       printf("%s %d ", name.c_str(), number);

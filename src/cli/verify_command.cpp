@@ -27,7 +27,7 @@ bool CommandVerify::handle_file(int, const an_installed_file& file) {
   ++compared_;
   if (file.differences == 0) return true;
   if (json) {
-    different_.push_back(&file);
+    different_.emplace_back(file.name, file.differences);
     return false;
   }
   for (const auto& difference : kDifferenceWords)
@@ -44,12 +44,12 @@ bool CommandVerify::finish(int) {
   document["from"] = from_record_ ? "record" : "archives";
   document["compared"] = compared_;
   Json differences = Json::array();
-  for (const an_installed_file* file : different_) {
+  for (const auto& [name, bits] : different_) {
     Json one = Json::object();
-    one["name"] = json_text(file->name);
+    one["name"] = json_text(name);
     one["what"] = Json::array();
     for (const auto& difference : kDifferenceWords)
-      if ((file->differences & difference.bit) != 0) one["what"].push_back(difference.word);
+      if ((bits & difference.bit) != 0) one["what"].push_back(difference.word);
     differences.push_back(std::move(one));
   }
   document["differences"] = std::move(differences);

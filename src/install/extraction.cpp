@@ -11,7 +11,6 @@
 #include <memory>
 #include <set>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -125,7 +124,7 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool ma
   }
   job.header_read = true;
   job.entry = decoder.entry();
-  const std::string problem = stream_entry_problem(job.ref->name, job.entry, job.ref->entry->file_size);
+  const std::string problem = stream_entry_problem(*job.ref->name, job.entry, job.ref->entry->file_size);
   if (!problem.empty()) {
     errno = 0;
     job.failure.set(kStepEntryCheck, problem);
@@ -216,7 +215,7 @@ void an_extraction::remove_temporary(an_extract_job& job) {
 
 bool an_extraction::fail(an_extract_job& job) {
   remove_temporary(job);
-  job.failure.publish(job.ref->name);
+  job.failure.publish(*job.ref->name);
   return false;
 }
 
@@ -225,7 +224,7 @@ bool an_extraction::commit(an_extract_job& job) {
   // A stream whose header could not be read fails before the file is
   // announced; any later failure after it, as when the file is written.
   if (!job.header_read) return fail(job);
-  tic_.extraction_progress(job.beside ? job.ref->name + kBesideSuffix : job.ref->name, entry.file_size,
+  tic_.extraction_progress(job.beside ? *job.ref->name + kBesideSuffix : *job.ref->name, entry.file_size,
                            job.entry.mode, done_, total_);
   if (job.failure.failed()) return fail(job);
 
@@ -309,43 +308,89 @@ bool an_extraction::put_in_place(an_extract_job& job) {
   return job.failure.set(kStepCommit);
 }
 
-// For each file, the latest earlier file whose path is a directory on its
-// path, or -1.
-std::vector<long long> find_dependencies(const std::vector<std::string>& paths) {
-  std::unordered_map<std::string_view, size_t> position;
-  position.reserve(paths.size());
-  for (size_t i = 0; i < paths.size(); ++i) position.emplace(paths[i], i);
-  std::vector<long long> depends_on(paths.size(), -1);
-  for (size_t i = 0; i < paths.size(); ++i) {
-    const std::string_view name = paths[i];
-    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
-      auto found = position.find(name.substr(0, slash));
-      if (found != position.end() && found->second < i)
-        depends_on[i] = std::max(depends_on[i], static_cast<long long>(found->second));
-    }
-  }
-  return depends_on;
-}
+// Where each file that is written goes (its name normalised, with
+// kBesideSuffix when it goes beside its path), and which earlier file it
+// waits for. Names are nearly always in normal form and written at their
+// path: then the paths are the table's own names, and nothing is kept per
+// file beyond the references.
+class an_extraction_plan {
+ public:
+  // |refs| in extraction order (data offset, then name), pointing into |toc|;
+  // |beside| tells for each whether it goes beside its path.
+  an_extraction_plan(const std::vector<a_stream_ref>& refs, const std::vector<char>& beside, const TicToc& toc)
+      : refs_(refs), beside_(beside), toc_(toc) {}
 
-// When two of the files reach one path, records the failure naming both
-// (the later in byte order first) and returns false.
-bool distinct_paths(const std::vector<a_stream_ref>& refs, const std::vector<std::string>& paths) {
-  // Names of one table differ, and so do their paths while each is its name.
+  // Works out the paths. When two files reach one path, records the failure
+  // naming both (the later in byte order first) and returns false.
+  bool make();
+  const std::string& path(size_t i) const { return paths_.empty() ? *refs_[i].name : paths_[i]; }
+  // The latest earlier file in extraction order whose path is a directory
+  // on file |i|'s path ("a" for "a/x"), or -1. Only reads: workers call it.
+  long long depends_on(size_t i) const;
+
+ private:
+  // The position in extraction order of the file whose path is |path|, or -1.
+  long long position_of(const std::string& path) const;
+
+  const std::vector<a_stream_ref>& refs_;
+  const std::vector<char>& beside_;
+  const TicToc& toc_;
+  // Only when some path is not its name: every path, and the positions in
+  // path order.
+  std::vector<std::string> paths_;
+  std::vector<uint32_t> by_path_;
+};
+
+bool an_extraction_plan::make() {
   bool changed = false;
-  for (size_t i = 0; i < refs.size() && !changed; ++i) changed = paths[i] != refs[i].name;
+  for (size_t i = 0; i < refs_.size() && !changed; ++i)
+    changed = beside_[i] != 0 || normalised_path(*refs_[i].name) != *refs_[i].name;
+  // Names of one table differ, and so do their paths while each is its name.
   if (!changed) return true;
-  std::vector<size_t> order(refs.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return paths[a] != paths[b] ? paths[a] < paths[b] : refs[a].name < refs[b].name;
+  paths_.resize(refs_.size());
+  for (size_t i = 0; i < refs_.size(); ++i)
+    paths_[i] = normalised_path(*refs_[i].name) + (beside_[i] != 0 ? kBesideSuffix : "");
+  by_path_.resize(refs_.size());
+  for (size_t i = 0; i < by_path_.size(); ++i) by_path_[i] = static_cast<uint32_t>(i);
+  std::sort(by_path_.begin(), by_path_.end(), [&](uint32_t a, uint32_t b) {
+    return paths_[a] != paths_[b] ? paths_[a] < paths_[b] : refs_[a].rank < refs_[b].rank;
   });
-  for (size_t i = 1; i < order.size(); ++i) {
-    if (paths[order[i]] != paths[order[i - 1]]) continue;
+  for (size_t i = 1; i < by_path_.size(); ++i) {
+    if (paths_[by_path_[i]] != paths_[by_path_[i - 1]]) continue;
     errno = 0;
-    record_error(kStepSamePath, refs[order[i]].name, "reaches the same path as " + refs[order[i - 1]].name);
+    record_error(kStepSamePath, *refs_[by_path_[i]].name, "reaches the same path as " + *refs_[by_path_[i - 1]].name);
     return false;
   }
   return true;
+}
+
+long long an_extraction_plan::position_of(const std::string& path) const {
+  if (!paths_.empty()) {
+    auto at = std::lower_bound(by_path_.begin(), by_path_.end(), path,
+                               [&](uint32_t i, const std::string& p) { return paths_[i] < p; });
+    return at != by_path_.end() && paths_[*at] == path ? *at : -1;
+  }
+  // Paths are the names: the table has the entry, and the references,
+  // ordered by data offset and then name, have it where its offset and name
+  // put it (if it is written).
+  auto found = toc_.file_map.find(path);
+  if (found == toc_.file_map.end()) return -1;
+  const TicTocEntry* entry = &found->second;
+  auto at = std::lower_bound(refs_.begin(), refs_.end(), entry, [&](const a_stream_ref& ref, const TicTocEntry* e) {
+    if (ref.entry->data_offset != e->data_offset) return ref.entry->data_offset < e->data_offset;
+    return *ref.name < path;
+  });
+  return at != refs_.end() && at->entry == entry ? at - refs_.begin() : -1;
+}
+
+long long an_extraction_plan::depends_on(size_t i) const {
+  const std::string& name = path(i);
+  long long latest = -1;
+  for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+    const long long at = position_of(name.substr(0, slash));
+    if (at >= 0 && static_cast<size_t>(at) < i) latest = std::max(latest, at);
+  }
+  return latest;
 }
 
 // Removes what |paths| name below |install| (TicExtraction::set_removals),
@@ -419,24 +464,22 @@ TicExtraction::TicExtraction(Tic& archive, int root, unsigned jobs)
     : archive_(archive), root_(root), jobs_(jobs < 1 ? 1 : jobs) {}
 
 int TicExtraction::planned_streams(const std::string& options, std::vector<a_stream_ref>& refs,
-                                   std::vector<std::string>& paths, std::vector<char>& beside) {
+                                   std::vector<char>& beside) {
   if (archive_.selected_streams(options, refs) != 0) {
     record_error(kStepExtractLoadToc);
     return -1;
   }
-  paths.clear();
   beside.clear();
+  if (!decision_) {
+    beside.resize(refs.size(), 0);
+    return 0;
+  }
   size_t kept = 0;
   for (size_t i = 0; i < refs.size(); ++i) {
-    a_stream_ref& ref = refs[i];
-    std::string path = normalised_path(ref.name);
-    const a_file_decision decision = decision_ ? decision_(path, *ref.entry) : a_file_decision::kWrite;
+    const a_file_decision decision = decision_(normalised_path(*refs[i].name), *refs[i].entry);
     if (decision == a_file_decision::kSkip) continue;
-    if (decision == a_file_decision::kWriteBeside) path += kBesideSuffix;
-    paths.push_back(std::move(path));
     beside.push_back(decision == a_file_decision::kWriteBeside);
-    if (kept != i) refs[kept] = std::move(ref);
-    ++kept;
+    refs[kept++] = refs[i];
   }
   refs.resize(kept);
   return 0;
@@ -444,19 +487,17 @@ int TicExtraction::planned_streams(const std::string& options, std::vector<a_str
 
 unsigned long long TicExtraction::bytes_to_write(const std::string& options) {
   std::vector<a_stream_ref> refs;
-  std::vector<std::string> paths;
   std::vector<char> beside;
   unsigned long long total = 0;
-  if (planned_streams(options, refs, paths, beside) == 0)
+  if (planned_streams(options, refs, beside) == 0)
     for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
   return total;
 }
 
 int TicExtraction::check_room(const std::string& options, bool backup, const std::string& directory_name) {
   std::vector<a_stream_ref> refs;
-  std::vector<std::string> paths;
   std::vector<char> beside;
-  if (planned_streams(options, refs, paths, beside) != 0) return -1;
+  if (planned_streams(options, refs, beside) != 0) return -1;
   if (refs.empty()) return 0;
   if (faccessat(root_, ".", W_OK, 0) != 0) {
     record_error(kStepSpace, directory_name);
@@ -476,7 +517,8 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
   // Files replaced without a backup give their room back.
   unsigned long long freed = 0;
   if (!backup) {
-    for (const std::string& path : paths) {
+    for (size_t i = 0; i < refs.size(); ++i) {
+      const std::string path = normalised_path(*refs[i].name) + (beside[i] != 0 ? kBesideSuffix : "");
       struct stat st;
       if (fstatat(root_, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
         freed += (static_cast<unsigned long long>(st.st_size) + block - 1) / block * block;
@@ -506,16 +548,22 @@ bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
 
 }  // namespace
 
+bool TicExtraction::held_back() {
+  if (!commit_gate_ || commit_gate_()) return false;
+  errno = 0;
+  record_error(kStepHeldBack);
+  return true;
+}
+
 int TicExtraction::extract(const std::string& options, const std::string& backup_dir) {
   std::vector<a_stream_ref> refs;
-  std::vector<std::string> paths;
   std::vector<char> beside;
-  if (planned_streams(options, refs, paths, beside) != 0) return -1;
+  if (planned_streams(options, refs, beside) != 0) return -1;
   if (refs.empty() && removals_.empty()) return 0;
-  if (!distinct_paths(refs, paths)) return -1;
+  an_extraction_plan plan(refs, beside, archive_.get_toc());
+  if (!plan.make()) return -1;
   unsigned long long total = 0;
   for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
-  const std::vector<long long> depends_on = find_dependencies(paths);
   const size_t window = kLookAheadPerWorker * jobs_;
   std::vector<an_extract_job> slots(jobs_ <= 1 ? 1 : std::min(window, refs.size()));
   auto job = [&](size_t i) -> an_extract_job& { return slots[i % slots.size()]; };
@@ -536,14 +584,12 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   const size_t committed = run_ordered_jobs(
       refs.size(), jobs_, window,
       [&](size_t i, const a_job_turn& turn) {
-        job(i) = an_extract_job{&refs[i], &paths[i], beside[i] != 0, depends_on[i]};
+        job(i) = an_extract_job{&refs[i], &plan.path(i), beside[i] != 0, plan.depends_on(i)};
         extraction.prepare(job(i), turn);
       },
       [&](size_t i) {
-        if (i == 0 && commit_gate_ && !commit_gate_()) {
+        if (i == 0 && held_back()) {
           extraction.discard(job(i));
-          errno = 0;
-          record_error(kStepHeldBack);
           return false;
         }
         return extraction.commit(job(i)) && ERROR == 0;
@@ -555,11 +601,7 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   }
   if (!removals_.empty()) {
     // Nothing is taken away before the gate has passed either.
-    if (refs.empty() && commit_gate_ && !commit_gate_()) {
-      errno = 0;
-      record_error(kStepHeldBack);
-      return -1;
-    }
+    if (refs.empty() && held_back()) return -1;
     if (!remove_paths(install, backup.get(), removals_)) return -1;
   }
   // "ok" in the log promises that the installed files are on disk.

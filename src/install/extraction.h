@@ -105,11 +105,12 @@ class TicExtraction {
   Tic& archive_;
   int root_;
   unsigned jobs_;
-  // The selected files that are written, the paths they are written at
-  // (normalised) and whether each goes beside its path. -1 with the failure
-  // recorded when the table cannot be read.
-  int planned_streams(const std::string& options, std::vector<a_stream_ref>& refs, std::vector<std::string>& paths,
-                      std::vector<char>& beside);
+  // The selected files that are written, and whether each goes beside its
+  // path. -1 with the failure recorded when the table cannot be read.
+  int planned_streams(const std::string& options, std::vector<a_stream_ref>& refs, std::vector<char>& beside);
+  // Asks the commit gate; true, with kStepHeldBack recorded, when it holds
+  // the extraction back.
+  bool held_back();
 
   std::function<bool()> commit_gate_;
   a_decision decision_;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
@@ -29,9 +30,20 @@ mode_t process_umask() {
 }
 
 struct a_compare_job {
-  a_stream_ref ref;
+  const a_stream_ref* ref = nullptr;
   an_installed_file file;
   a_failure stream_failure;
+};
+
+// What is kept of each compared file until the files are handed out in name
+// order: the common case in a few words; a file with a link on its way or a
+// problem is kept whole beside (see an_installed_file).
+struct a_compared_file {
+  const std::string* name = nullptr;  // the table's own
+  uint32_t mode = 0;
+  uint32_t differences = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
 };
 
 class a_comparison {
@@ -61,12 +73,12 @@ class a_comparison {
 
 void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
   StreamDecoder decoder(key_, key_length_);
-  if (!decoder.open(job.ref.descriptor, job.ref.entry->data_offset, job.ref.entry->stored_length, &turn)) {
+  if (!decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length, &turn)) {
     job.stream_failure = decoder.failure();
     return;
   }
   const a_stream_entry& entry = decoder.entry();
-  const std::string problem = stream_entry_problem(job.ref.name, entry, job.ref.entry->file_size);
+  const std::string problem = stream_entry_problem(*job.ref->name, entry, job.ref->entry->file_size);
   if (!problem.empty()) {
     errno = 0;
     job.stream_failure.set(kStepEntryCheck, problem);
@@ -77,7 +89,7 @@ void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
   examine(job.file, entry, content);
   if (content.valid() && !compare_content(job, decoder, content.get(), turn)) return;
   // The data not compared is still read: the whole stream must match its MAC.
-  if (!decoder.finish(job.ref.entry->mac)) job.stream_failure = decoder.failure();
+  if (!decoder.finish(job.ref->entry->mac)) job.stream_failure = decoder.failure();
 }
 
 void a_comparison::examine(an_installed_file& file, const a_stream_entry& entry, UniqueFd& content) const {
@@ -149,32 +161,59 @@ bool a_comparison::compare_content(a_compare_job& job, StreamDecoder& decoder, i
 }  // namespace
 
 int compare_installed_files(Tic& set, const std::string& options, int root, const unsigned char* key,
-                            int key_length, unsigned jobs, std::vector<an_installed_file>& out) {
-  out.clear();
+                            int key_length, unsigned jobs, const std::function<void(const an_installed_file&)>& each) {
   std::vector<a_stream_ref> refs;
   if (set.selected_streams(options, refs) != 0) {
     record_error(kStepExtractLoadToc);
     return -1;
   }
-  std::vector<a_compare_job> work(refs.size());
-  for (size_t i = 0; i < refs.size(); ++i) {
-    work[i].ref = std::move(refs[i]);
-    work[i].file.name = work[i].ref.name;
-  }
-  const a_comparison comparison(root, key, key_length, process_umask());
   if (jobs < 1) jobs = 1;
+  const size_t window = kLookAheadPerWorker * jobs;
+  // Only the files in flight are whole; each one committed is kept in its
+  // place in name order.
+  std::vector<a_compare_job> slots(jobs <= 1 ? 1 : std::min(window, std::max<size_t>(refs.size(), 1)));
+  auto slot = [&](size_t i) -> a_compare_job& { return slots[i % slots.size()]; };
+  std::vector<a_compared_file> found(refs.size());
+  std::map<uint32_t, an_installed_file> whole;
+  const a_comparison comparison(root, key, key_length, process_umask());
   const size_t committed = run_ordered_jobs(
-      work.size(), jobs, kLookAheadPerWorker * jobs,
-      [&](size_t i, const a_job_turn& turn) { comparison.run(work[i], turn); },
-      [&](size_t i) { return !work[i].stream_failure.failed(); }, [](size_t) {});
-  if (committed < work.size()) {
-    work[committed].stream_failure.publish(work[committed].ref.name);
-    return -1;
+      refs.size(), jobs, window,
+      [&](size_t i, const a_job_turn& turn) {
+        a_compare_job& job = slot(i) = a_compare_job{};
+        job.ref = &refs[i];
+        job.file.name = *refs[i].name;
+        comparison.run(job, turn);
+      },
+      [&](size_t i) {
+        a_compare_job& job = slot(i);
+        if (job.stream_failure.failed()) {
+          job.stream_failure.publish(*job.ref->name);
+          return false;
+        }
+        const an_installed_file& file = job.file;
+        found[job.ref->rank] = {job.ref->name, static_cast<uint32_t>(file.mode), file.differences, file.device,
+                                file.inode};
+        if (!file.link.empty() || file.problem.failed()) whole.emplace(job.ref->rank, std::move(job.file));
+        return true;
+      },
+      [](size_t) {});
+  if (committed < refs.size()) return -1;
+  refs = std::vector<a_stream_ref>();
+  an_installed_file file;
+  for (size_t rank = 0; rank < found.size(); ++rank) {
+    auto kept = whole.find(static_cast<uint32_t>(rank));
+    if (kept != whole.end()) {
+      each(kept->second);
+      continue;
+    }
+    const a_compared_file& f = found[rank];
+    file.name = *f.name;
+    file.mode = f.mode;
+    file.differences = f.differences;
+    file.device = f.device;
+    file.inode = f.inode;
+    each(file);
   }
-  out.reserve(work.size());
-  for (a_compare_job& job : work) out.push_back(std::move(job.file));
-  std::sort(out.begin(), out.end(),
-            [](const an_installed_file& a, const an_installed_file& b) { return a.name < b.name; });
   return 0;
 }
 

@@ -19,8 +19,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/fd.h"
 #include "tic/error.h"
@@ -53,13 +53,13 @@ struct an_installed_file {
 
 // Compares every file |options| selects from |set| with what lies below the
 // directory |root|, decoding up to |jobs| streams at once; |key| is the
-// archive key. |out| gets one record per selected file, sorted by name.
-// 0, or -1 with the failure recorded (error.h) when the table of contents
-// cannot be read or a stream cannot be decoded, holds an entry install
-// would refuse, or does not match its MAC (the first such stream in stream
-// order).
+// archive key. Once every stream has been checked, hands |each| one record
+// per selected file, in name order. 0, or -1 with the failure recorded
+// (error.h) and nothing handed out when the table of contents cannot be
+// read or a stream cannot be decoded, holds an entry install would refuse,
+// or does not match its MAC (the first such stream in stream order).
 int compare_installed_files(Tic& set, const std::string& options, int root, const unsigned char* key,
-                            int key_length, unsigned jobs, std::vector<an_installed_file>& out);
+                            int key_length, unsigned jobs, const std::function<void(const an_installed_file&)>& each);
 
 // How remove_installed_file ended.
 enum class a_removal {

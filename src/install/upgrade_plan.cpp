@@ -47,7 +47,7 @@ UpgradePlan::UpgradePlan(const an_install_record& record, const std::vector<an_i
 bool UpgradePlan::plan(int root, const std::vector<a_stream_ref>& refs, std::string& subject, a_failure& failure) {
   files_.clear();
   for (const a_stream_ref& ref : refs) {
-    const std::string path = normalised_path(ref.name);
+    const std::string path = normalised_path(*ref.name);
     a_planned_file& planned = files_[path];
     planned.selected = true;
     const auto recorded = record_.files.find(path);

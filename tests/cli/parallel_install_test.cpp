@@ -72,6 +72,28 @@ TEST(ParallelInstall, TheSampleSetInstallsTheSameWithAnyNumberOfWorkers) {
       << jobs << " workers";
 }
 
+// A directory entry is in place, with its own permission bits, before any
+// worker makes a file below it, whether the directory's name is in normal
+// form or not.
+TEST(ParallelInstall, FilesBelowADirectoryEntryWaitForIt) {
+  for (const std::string directory : {"d", "./d"}) {
+    TempDir dir;
+    std::vector<ForgedEntry> entries{{directory, "", 0700}};
+    entries.front().type = 0040000;
+    for (int i = 0; i < 24; ++i) entries.emplace_back("d/f" + std::to_string(100 + i), std::string(3000, 'x'));
+    write_forged_archive(dir / "a.tic", entries, product_key());
+    // Without a backup, workers make missing directories as they go.
+    for (const char* jobs : {"KESTREL_JOBS=1", "KESTREL_JOBS=4"}) {
+      const std::string target = dir / jobs;
+      fs::create_directories(target);
+      const RunResult r = run_kestrel({"install", "-d", target, "-o", "o", dir / "a.tic"}, {dir.path(), {jobs}, {}, 60});
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(snapshot(target).size(), 25u);
+      EXPECT_EQ(std::stoul(snapshot(target).at("d")) & 07777, 0700u) << directory << ", " << jobs;
+    }
+  }
+}
+
 // Twelve files in two archives, the seventh of which fails its MAC: the six
 // before it are in place, the log names the seventh last, nothing after it
 // is installed, and directories made only for later files are gone.

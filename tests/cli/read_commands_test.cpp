@@ -89,6 +89,24 @@ TEST_F(ReadCommands, OptionsReportsAvailabilityAndCompleteness) {
   });
 }
 
+// The completeness test reads each option's name as an option text: "*"
+// lacks what any option lacks, "x|y" what x or y lacks. (Read as a set,
+// the names also remap: the files of x join y through "x|y".)
+TEST_F(ReadCommands, OptionsReadsEachNameAsAnOptionText) {
+  TicToc toc;
+  toc.options.option_mask("x|y|z");
+  toc.options.option_map["*"].bit = 3;
+  toc.options.option_map["x|y"].bit = 4;
+  toc.file_map["#ctl"] = make_entry(0);  // string 0: every option's control file, present
+  toc.file_map["f1"] = make_entry(toc.options.option_mask("x"), 0, 1);  // lacks its data
+  toc.file_map["f2"] = make_entry(toc.options.option_mask("y"), 0, 1);
+  toc.file_map["f3"] = make_entry(toc.options.option_mask("z"), 0, 1);
+  const std::map<std::string, std::string> streams{{"f2", "Y"}, {"f3", "Z"}};
+  seal_test_streams(toc, streams, product_key());
+  write_test_archive(dir / "names.tic", toc, true, streams);
+  expect_runs({{{"options", "names.tic"}, "* 11 x 11 x|y 11 y 11 z 15 \n"}});
+}
+
 TEST_F(ReadCommands, ValidateStopsAtTheFirstBadArchive) {
   expect_runs({
       {{"validate", "main.tic", "extra.tic"}, ""},

@@ -3,8 +3,11 @@
 // and the member holding each stream end to end.
 #include <gtest/gtest.h>
 
-#include "support/fresh_error_word.h"
+#include <cstdio>
+#include <map>
+
 #include "support/archive_writer.h"
+#include "support/fresh_error_word.h"
 #include "support/temp_dir.h"
 #include "tic/error.h"
 #include "tic/archive/multi_tic.h"
@@ -39,6 +42,38 @@ TEST(Merge, RenumbersOptionsAndCombinesTheEntriesOfEveryTable) {
   EXPECT_EQ((Words{f.mask, f.control_mask, f.data_offset, f.file_size, f.stored_length, f.mac[0], f.aux_a, f.aux_b,
                    f.aux_c}),
             (Words{0b1110, 0b0001, 500, 42, 9, 0xAB, 3, 12, 2}));
+}
+
+// Merging walks the tables side by side: names of a later table that fall
+// between, before, after and far beyond this table's names, in runs and
+// alone, all land once, and a name's stream comes from the first table that
+// has one. The expectation is worked out name by name.
+TEST(Merge, TablesWhoseNamesInterleaveInRunsAndGapsMergeNameByName) {
+  auto name = [](int i) {
+    char text[16];
+    snprintf(text, sizeof text, "f%06d", i);
+    return std::string(text);
+  };
+  std::vector<TicToc> tables(4);
+  const std::vector<std::vector<int>> ids = {
+      {10, 20, 30, 1000, 1001, 1002, 5000},  // sparse, with a run
+      {0, 1, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 999, 1001, 4000, 9000},  // before, between, runs
+      {5, 30, 5000, 5001, 9001, 9002},  // few names spread wide
+      {},
+  };
+  for (int i = 0; i < 3000; i += 7) tables[3].file_map[name(i)] = make_entry(kFullMask, 0);  // long runs, no streams
+  // The first table's odd names have no stream: a later table supplies it.
+  for (size_t t = 0; t < 3; ++t)
+    for (const int i : ids[t]) tables[t].file_map[name(i)] = make_entry(kFullMask, t == 0 && i % 2 ? 0 : 100000 * (t + 1) + i);
+  TicToc merged;
+  for (const TicToc& table : tables) merged.merge(table);
+
+  std::map<std::string, uint64_t> expected;  // name -> data_offset of the first stream
+  for (const TicToc& table : tables)
+    for (const auto& [n, entry] : table.file_map)
+      if (expected.emplace(n, entry.data_offset).second == false && expected[n] == 0) expected[n] = entry.data_offset;
+  ASSERT_EQ(merged.file_map.size(), expected.size());
+  for (const auto& [n, offset] : expected) EXPECT_EQ(merged.file_map.at(n).data_offset, offset) << n;
 }
 
 class ArchiveSet : public FreshErrorWord {};

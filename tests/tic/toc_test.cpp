@@ -151,6 +151,36 @@ TEST(TocDecoder, RejectsEveryMalformedTableWithItsReason) {
   EXPECT_THROW(write_test_archive(dir / "t.tic", toc, true), std::runtime_error) << "the writer makes no such table";
 }
 
+// Writers lay entries out in name order, but the decoder takes them in any
+// order; an entry may share its name's string with an option, while a string
+// that names a second entry is a repeated name even where the first took it.
+TEST(TocDecoder, TakesEntriesInAnyOrderAndEachStringAsOneEntryName) {
+  const Archive archive = archive_of(sample_toc());
+  const TicHeader& h = archive.header;
+  TicToc in_order;
+  ASSERT_EQ(decode(archive.bytes, in_order), "");
+
+  std::string reversed = archive.bytes;
+  for (uint64_t i = 0; i < h.entry_count; ++i)
+    reversed.replace(h.toc_offset + i * 104, 104, archive.bytes, h.toc_offset + (h.entry_count - 1 - i) * 104, 104);
+  TicToc back;
+  ASSERT_EQ(decode(reversed, back), "");
+  ASSERT_EQ(back.file_map.size(), in_order.file_map.size());
+  for (const auto& [name, entry] : in_order.file_map)
+    EXPECT_EQ(std::memcmp(&back.file_map.at(name), &entry, sizeof entry), 0) << name;
+
+  const uint64_t client = in_order.options.option_map.at("client").name_index;
+  std::string shared = archive.bytes;
+  patch(shared, h.toc_offset + 3 * 104 + 96, client);  // the last entry, lib/missing.so
+  back = TicToc();
+  ASSERT_EQ(decode(shared, back), "");
+  EXPECT_EQ(back.file_map.count("client"), 1u);
+  EXPECT_EQ(back.file_map.count("lib/missing.so"), 0u);
+  EXPECT_EQ(back.options.option_map.count("client"), 1u);
+  patch(shared, h.toc_offset + 96, client);  // and the first entry too
+  EXPECT_EQ(decode(shared, back), "repeated entry name");
+}
+
 // The tables end the archive, so every cut loses a record: no cut loads, and
 // each stops with a reason.
 TEST(TocDecoder, EveryCutOfASmallArchiveFails) {

@@ -69,6 +69,12 @@ struct a_stream_range {
   uint64_t end;
   const std::string* name;
   const TicTocEntry* entry;
+};
+
+// A stream begun and not yet finished, with its running code: only these
+// carry a hash state.
+struct an_open_stream {
+  const a_stream_range* range;
   UT_SHA256_CTX hash;
 };
 
@@ -82,26 +88,28 @@ bool lay_out_streams(const TicToc& toc, uint64_t file_size, std::vector<a_stream
       errno = 0;
       return record_failure(kStepSeekData, name, "stream lies outside the archive");
     }
-    ranges.push_back({entry.data_offset, entry.data_offset + entry.stored_length, &name, &entry, {}});
+    ranges.push_back({entry.data_offset, entry.data_offset + entry.stored_length, &name, &entry});
   }
-  std::stable_sort(ranges.begin(), ranges.end(),
-                   [](const a_stream_range& a, const a_stream_range& b) { return a.start < b.start; });
+  // Sorted in place; streams that start together go by name.
+  std::sort(ranges.begin(), ranges.end(), [](const a_stream_range& a, const a_stream_range& b) {
+    return a.start != b.start ? a.start < b.start : *a.name < *b.name;
+  });
   return true;
 }
 
 // Checks each stream of |open| that ends at |position| against its entry's
 // MAC and drops it; false (recorded) at the first that differs.
-bool finish_streams(std::vector<a_stream_range*>& open, uint64_t position, const unsigned char* key,
+bool finish_streams(std::vector<an_open_stream>& open, uint64_t position, const unsigned char* key,
                     int key_length) {
   for (auto it = open.begin(); it != open.end();) {
-    a_stream_range* r = *it;
+    const a_stream_range* r = it->range;
     if (r->end != position) {
       ++it;
       continue;
     }
     unsigned char mac[kHmacLength];
     errno = 0;
-    if (hmac_finish(&r->hash, key, key_length, mac) != HmacStatus::kOk ||
+    if (hmac_finish(&it->hash, key, key_length, mac) != HmacStatus::kOk ||
         std::memcmp(mac, r->entry->mac, sizeof mac) != 0)
       return record_failure(kStepMacMismatch, *r->name);
     it = open.erase(it);
@@ -126,7 +134,7 @@ int Tic::validate_streams() {
   std::vector<a_stream_range> ranges;
   if (!lay_out_streams(toc_, static_cast<uint64_t>(st.st_size), ranges)) return -1;
 
-  std::vector<a_stream_range*> open;  // streams begun and not yet finished
+  std::vector<an_open_stream> open;
   size_t next = 0;
   uint64_t position = ranges.empty() ? 0 : ranges.front().start;
   unsigned char block[kIoBlockSize];
@@ -135,19 +143,19 @@ int Tic::validate_streams() {
     // Every stream has at least its start in the archive, so the block never
     // runs past the last byte of a stream being read.
     uint64_t until = position + sizeof block;
-    for (const a_stream_range* r : open) until = std::min(until, r->end);
+    for (const an_open_stream& o : open) until = std::min(until, o.range->end);
     if (next < ranges.size() && ranges[next].start > position) until = std::min(until, ranges[next].start);
     while (next < ranges.size() && ranges[next].start == position) {
-      a_stream_range& r = ranges[next++];
-      if (hmac_begin(&r.hash, key_, key_length_) != HmacStatus::kOk) return fail(kStepTail, *r.name);
-      open.push_back(&r);
+      const a_stream_range& r = ranges[next++];
+      open.push_back({&r, {}});
+      if (hmac_begin(&open.back().hash, key_, key_length_) != HmacStatus::kOk) return fail(kStepTail, *r.name);
       until = std::min(until, r.end);
     }
     const size_t length = static_cast<size_t>(until - position);
     if (length > 0) {
       if (pread_full(descriptor_.get(), block, length, position) != static_cast<ssize_t>(length))
-        return fail(kStepTail, *open.front()->name);
-      for (a_stream_range* r : open) hmac_add(&r->hash, block, length);
+        return fail(kStepTail, *open.front().range->name);
+      for (an_open_stream& o : open) hmac_add(&o.hash, block, length);
     }
     position = until;
     if (!finish_streams(open, position, key_, key_length_)) return -1;

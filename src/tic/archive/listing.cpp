@@ -1,35 +1,31 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "tic/error.h"
 #include "tic/archive/tic.h"
 
 int Tic::list(TicToc& out, const std::string& options, bool all) {
-  if (read_toc(false) == -1) {
-    record_error(kStepListInto);
-  } else {
-    const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
-    for (const auto& [name, entry] : toc_.file_map) {
-      if (!all && entry.data_offset == 0) continue;
-      if ((entry.mask & mask) == 0) continue;
-      TicTocEntry& taken = out.file_map[name];
-      if (taken.data_offset == 0) taken = entry;
-    }
-  }
+  // Both tables are in name order: each entry goes in beside the last.
+  auto hint = out.file_map.begin();
+  const int read = for_each_selected(options, all, [&](const std::string& name, const TicTocEntry& entry) {
+    auto taken = out.file_map.try_emplace(hint, name);
+    if (taken->second.data_offset == 0) taken->second = entry;
+    hint = std::next(taken);
+  });
+  if (read == -1) record_error(kStepListInto);
   return ERROR != 0 ? 1 : 0;
 }
 
 unsigned long long Tic::bytes_required(const std::string& options) {
-  if (read_toc(false) == -1) {
+  unsigned long long total = 0;
+  if (for_each_selected(options, false, [&](const std::string&, const TicTocEntry& entry) {
+        total += entry.file_size;
+      }) == -1) {
     record_error(kStepBytesRequired);
     return 0;
-  }
-  const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
-  unsigned long long total = 0;
-  for (const auto& [name, entry] : toc_.file_map) {
-    if (entry.data_offset != 0 && (entry.mask & mask) != 0) total += entry.file_size;
   }
   return total;
 }
@@ -52,19 +48,19 @@ void Tic::locate_streams(std::vector<a_stream_ref>& refs) {
 }
 
 int Tic::selected_streams(const std::string& options, std::vector<a_stream_ref>& out) {
-  if (read_toc(false) == -1) return -1;
-  const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
   out.clear();
-  for (const auto& [name, entry] : toc_.file_map) {
-    if (entry.data_offset == 0 || (entry.mask & mask) == 0) continue;
-    out.push_back({name, &entry, -1});
-  }
+  if (for_each_selected(options, false, [&](const std::string& name, const TicTocEntry& entry) {
+        out.push_back({&name, &entry, -1, static_cast<uint32_t>(out.size())});
+      }) == -1)
+    return -1;
   locate_streams(out);
   // In the order the streams lie, so that the reads of one archive only move
   // forward; the first streams of the members of a set all lie at 104, and
-  // equal offsets go by name.
-  std::stable_sort(out.begin(), out.end(), [](const a_stream_ref& a, const a_stream_ref& b) {
-    return a.entry->data_offset < b.entry->data_offset;
+  // equal offsets go by name. Sorted in place: the entries are not looked
+  // up, and the names are compared only on equal offsets.
+  std::sort(out.begin(), out.end(), [](const a_stream_ref& a, const a_stream_ref& b) {
+    if (a.entry->data_offset != b.entry->data_offset) return a.entry->data_offset < b.entry->data_offset;
+    return a.rank < b.rank;
   });
   return 0;
 }

@@ -75,9 +75,9 @@ void MultiTic::locate_streams(std::vector<a_stream_ref>& refs) {
     tables.push_back(&member.second->get_toc());
     descriptors.push_back(member.second->descriptor());
   }
-  std::vector<std::string_view> names;
-  names.reserve(refs.size());
-  for (const a_stream_ref& ref : refs) names.push_back(ref.name);
-  const std::vector<int> suppliers = stream_suppliers(tables, names);
-  for (size_t i = 0; i < refs.size(); ++i) refs[i].descriptor = suppliers[i] == -1 ? -1 : descriptors[suppliers[i]];
+  StreamSuppliers suppliers(tables);
+  for (a_stream_ref& ref : refs) {
+    const int supplier = suppliers.supplier(*ref.name);
+    ref.descriptor = supplier == -1 ? -1 : descriptors[static_cast<size_t>(supplier)];
+  }
 }

@@ -10,8 +10,10 @@
 // the path are borrowed: the caller's storage must outlive the object.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/fd.h"
@@ -22,14 +24,18 @@ struct a_tic_support;
 struct a_dir_scan_info;
 struct archive;
 
-// One selected file whose stream an operation reads: its name, its entry in
-// the archive's (or set's) table of contents, and the descriptor of the
-// archive that holds the stream.
+// One selected file whose stream an operation reads: its name and its entry
+// in the archive's (or set's) table of contents, both the table's own (they
+// live as long as the table), the descriptor of the archive that holds the
+// stream, and the file's place among the selected files in name order.
 struct a_stream_ref {
-  std::string name;
+  const std::string* name = nullptr;
   const TicTocEntry* entry = nullptr;
   int descriptor = -1;
+  // A table of 2^32 entries would not fit in memory.
+  uint32_t rank = 0;
 };
+static_assert(sizeof(a_stream_ref) <= 24, "one reference per selected file: kept small");
 
 // Reads the 104-byte header at offset 0 of the archive open on |descriptor|
 // and brings it into this machine's byte order (TicHeader::decode_from);
@@ -118,6 +124,8 @@ class Tic {
   // The files selected by |options| that have a stream, in the order their
   // streams lie (data offset, then name), each with the descriptor of the
   // archive that holds it. -1 when the table of contents cannot be read.
+  // The references point into the table: reading it again (read_toc with
+  // force) leaves them dangling.
   int selected_streams(const std::string& options, std::vector<a_stream_ref>& out);
 
   // Checks every stream of the archive against its entry's MAC, reading the
@@ -126,6 +134,12 @@ class Tic {
   int validate_streams();
 
   // Listing and sizing.
+  //
+  // Calls |visit(name, entry)| for each entry |options| selects, in name
+  // order: those with a stream, and with |all| those without too. -1, with
+  // nothing visited, when the table of contents cannot be read.
+  template <typename Visit>
+  int for_each_selected(const std::string& options, bool all, Visit visit);
   int list(TicToc& out, const std::string& options, bool all);
   unsigned long long bytes_required(const std::string& options);
   int list();
@@ -159,3 +173,13 @@ class Tic {
   // What the last read_toc found wrong with the header or the tables.
   const char* toc_problem_ = nullptr;
 };
+
+template <typename Visit>
+int Tic::for_each_selected(const std::string& options, bool all, Visit visit) {
+  if (read_toc(false) == -1) return -1;
+  const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
+  for (const auto& [name, entry] : toc_.file_map) {
+    if ((all || entry.data_offset != 0) && (entry.mask & mask) != 0) visit(name, entry);
+  }
+  return 0;
+}

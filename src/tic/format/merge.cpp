@@ -18,9 +18,19 @@ bool TicToc::merge(const TicToc& other) {
     remap.emplace_back(in_other, in_this);
   }
 
+  // Both tables are in name order: a cursor walks this one beside |other|,
+  // a few steps at a time, and searches only when |other| jumps ahead, so
+  // that merging costs about one step per name instead of a search.
+  constexpr int kSteps = 8;
+  auto cursor = file_map.begin();
   for (const auto& [name, from] : other.file_map) {
-    auto [slot, added] = file_map.emplace(name, from);
-    TicTocEntry& into = slot->second;
+    int steps = 0;
+    while (cursor != file_map.end() && cursor->first < name && ++steps <= kSteps) ++cursor;
+    if (steps > kSteps) cursor = file_map.lower_bound(name);
+    const bool added = cursor == file_map.end() || cursor->first != name;
+    if (added) cursor = file_map.emplace_hint(cursor, name, from);
+    TicTocEntry& into = cursor->second;
+    ++cursor;
     if (added) {
       into.mask = 0;
     } else if (into.data_offset == 0 && from.data_offset != 0) {
@@ -40,22 +50,26 @@ bool TicToc::merge(const TicToc& other) {
   return true;
 }
 
+StreamSuppliers::StreamSuppliers(const std::vector<const TicToc*>& members) {
+  cursors_.reserve(members.size());
+  for (const TicToc* member : members) cursors_.emplace_back(member->file_map.begin(), member->file_map.end());
+}
+
+int StreamSuppliers::supplier(std::string_view name) {
+  int found = -1;
+  for (size_t m = 0; m < cursors_.size(); ++m) {
+    auto& [at, end] = cursors_[m];
+    while (at != end && std::string_view(at->first) < name) ++at;
+    if (found == -1 && at != end && at->first == name && at->second.data_offset != 0) found = static_cast<int>(m);
+  }
+  return found;
+}
+
 std::vector<int> stream_suppliers(const std::vector<const TicToc*>& members,
                                   const std::vector<std::string_view>& names) {
-  // Each member's names and |names| are both in byte-wise order: one walk
-  // down each member's table finds the supplier of every stream without a
-  // lookup per name.
-  using Cursor = std::map<std::string, TicTocEntry>::const_iterator;
-  std::vector<std::pair<Cursor, Cursor>> cursors;
-  for (const TicToc* member : members) cursors.emplace_back(member->file_map.begin(), member->file_map.end());
-  std::vector<int> suppliers(names.size(), -1);
-  for (size_t i = 0; i < names.size(); ++i) {
-    for (size_t m = 0; m < cursors.size(); ++m) {
-      auto& [at, end] = cursors[m];
-      while (at != end && std::string_view(at->first) < names[i]) ++at;
-      if (suppliers[i] == -1 && at != end && at->first == names[i] && at->second.data_offset != 0)
-        suppliers[i] = static_cast<int>(m);
-    }
-  }
+  StreamSuppliers walk(members);
+  std::vector<int> suppliers;
+  suppliers.reserve(names.size());
+  for (std::string_view name : names) suppliers.push_back(walk.supplier(name));
   return suppliers;
 }

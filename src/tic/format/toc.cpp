@@ -160,8 +160,8 @@ TicTocDecoder::Step TicTocDecoder::take_named(ByteSpan* in, Table table, Record&
 TicTocDecoder::Step TicTocDecoder::decode_option(ByteSpan* in) {
   TicOption option;
   const std::string* name;
-  const Step step = take_named(in, kOptions, option, option_records_, &name);
-  if (step != kDecoded || name == nullptr) return step;
+  if (const Step step = take_named(in, kOptions, option, option_records_, &name); step != kDecoded || name == nullptr)
+    return step;
   const bool added = toc_.options.option_map.emplace(*name, option).second;
   const std::string* description = string_at(option.description_index);
   if (mode_ == kStrict && !added) return reject(kOptions, kRepeatedName);
@@ -173,11 +173,26 @@ TicTocDecoder::Step TicTocDecoder::decode_option(ByteSpan* in) {
 TicTocDecoder::Step TicTocDecoder::decode_entry(ByteSpan* in) {
   TicTocEntry entry;
   const std::string* name;
-  const Step step = take_named(in, kEntries, entry, entry_records_, &name);
-  // Keep-going keeps the first record of a name.
-  if (step == kDecoded && name != nullptr && !toc_.file_map.emplace(*name, entry).second && mode_ == kStrict)
-    return reject(kEntries, kRepeatedName);
-  return step;
+  if (const Step step = take_named(in, kEntries, entry, entry_records_, &name); step != kDecoded || name == nullptr)
+    return step;
+  auto& files = toc_.file_map;
+  if (mode_ == kKeepGoing) {
+    files.emplace(*name, entry);  // keeps the first record of a name
+    return kDecoded;
+  }
+  // Strict: the name moves from the strings into the file map, so that the
+  // names are held once while the table loads. A string already taken is a
+  // repeated name; the empty place it left must not name a file.
+  const size_t index = static_cast<size_t>(entry.name_index);
+  if (taken_.empty()) taken_.resize(strings_.size());
+  if (taken_[index]) return reject(kEntries, kRepeatedName);
+  // Writers lay entries out in name order: each goes in at the end in
+  // constant time, and one out of order costs a search.
+  const size_t before = files.size();
+  files.emplace_hint(files.end(), std::move(strings_[index]), entry);
+  if (files.size() == before) return reject(kEntries, kRepeatedName);
+  taken_[index] = true;
+  return kDecoded;
 }
 
 bool TicToc::decode_from(ByteSpan archive, const TicHeader& header, bool swap, const char** error) {

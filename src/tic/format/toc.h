@@ -17,6 +17,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/byte_span.h"
@@ -140,10 +141,24 @@ class TicToc {
   bool merge(const TicToc& other);
 };
 
-// Which member of a set supplies each stream: for each of |names| (in
-// byte-wise order), the position in |members| (in merge order) of the first
-// table whose entry of that name has a stream, or -1. The member merge()
-// takes a stream from.
+// Which member of a set supplies each stream: the first table, in merge
+// order, whose entry of the name has a stream; the member merge() takes the
+// stream from. Asked for names in byte-wise order, it walks down each
+// member's table once for all of them, without a search per name.
+class StreamSuppliers {
+ public:
+  // |members| in merge order; they must outlive the object.
+  explicit StreamSuppliers(const std::vector<const TicToc*>& members);
+  // The position in |members| of the table that supplies |name|'s stream,
+  // or -1. REQUIRES: each name asked for is above the one before.
+  int supplier(std::string_view name);
+
+ private:
+  using Cursor = std::map<std::string, TicTocEntry>::const_iterator;
+  std::vector<std::pair<Cursor, Cursor>> cursors_;
+};
+
+// StreamSuppliers::supplier for each of |names| (in byte-wise order).
 std::vector<int> stream_suppliers(const std::vector<const TicToc*>& members,
                                   const std::vector<std::string_view>& names);
 
@@ -256,6 +271,8 @@ class TicTocDecoder {
   uint64_t decoded_[3] = {};
   uint64_t consumed_[3] = {};
   std::vector<std::string> strings_;
+  // Strict: the strings an entry has taken as its name (moved out).
+  std::vector<bool> taken_;
   std::vector<TicOption> option_records_;
   std::vector<TicTocEntry> entry_records_;
   std::vector<a_problem> problems_;

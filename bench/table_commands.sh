@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The memory and time of every kestrel command that reads a set's tables
+# (list, list -a, space, options, validate, install, verify) on a set of
+# three archives with many entries and 40 options, beside the peak of
+# `space`, which holds the tables and nothing else.
+#
+# The sets are written by bench/make_archive_set (its own layout, real
+# streams; not the builder). Time is hyperfine's mean, peak memory GNU
+# time's maximum resident set size of one run. With BEFORE=<kestrel>, an
+# earlier kestrel is measured in the same run on the same sets, with the
+# ratios after/before.
+#
+# usage: bench/table_commands.sh [entries ...]     (default: 100000 1000000)
+#   BENCH_DIR  where the sets and installations go (default build/bench/tables)
+#   RUNS       hyperfine runs of the commands that only read (default 5)
+#   INSTALL_RUNS  runs of install, each into an emptied directory (default 1)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(100000 1000000)
+runs=${RUNS:-5}
+install_runs=${INSTALL_RUNS:-1}
+work=${BENCH_DIR:-$PWD/build/bench/tables}
+
+scripts/deps.sh hyperfine time python3
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF -DKESTREL_BENCH=ON >/dev/null
+cmake --build build/bench -j "$(nproc)" --target kestrel make_archive_set >/dev/null
+
+names=(after)
+programs=("$PWD/build/bench/src/kestrel")
+if [ -n "${BEFORE:-}" ]; then
+  names+=(before)
+  programs+=("$(realpath "$BEFORE")")
+fi
+
+mkdir -p "$work"
+results=$work/results.tsv
+: >"$results"
+set -f  # the option text "*" is not a file pattern
+
+# measure <size> <label> <command words...>: one line per kestrel into
+# results.tsv: size, label, kestrel, mean seconds, peak KiB. @INST@ stands
+# for the kestrel's own install directory, emptied before each install.
+measure() {
+  local size=$1 label=$2
+  shift 2
+  local i
+  for i in "${!programs[@]}"; do
+    local inst=$work/install-${names[$i]} json=$work/hyperfine.json
+    local line="${programs[$i]} $*"
+    line=${line//@INST@/$inst}
+    local empty="bash -c 'rm -rf $inst && mkdir -p $inst'"
+    if [ "$label" = install ]; then
+      hyperfine -N --runs "$install_runs" --prepare "$empty" --export-json "$json" "$line" >/dev/null
+      rm -rf "$inst" && mkdir -p "$inst"
+    else
+      hyperfine -N --warmup 1 --runs "$runs" --export-json "$json" "$line" >/dev/null
+    fi
+    local peak mean
+    # shellcheck disable=SC2086
+    /usr/bin/time -o "$work/peak" -f %M $line >/dev/null 2>&1 || true
+    peak=$(tail -1 "$work/peak")
+    mean=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["mean"])' "$json")
+    printf '%s\t%s\t%s\t%s\t%s\n' "$size" "$label" "${names[$i]}" "$mean" "$peak" >>"$results"
+  done
+}
+
+for size in "${sizes[@]}"; do
+  set_dir=$work/set-$size
+  if [ ! -f "$set_dir/set2.tic" ]; then
+    rm -rf "$set_dir" && mkdir -p "$set_dir"
+    build/bench/bench/make_archive_set --streams "$set_dir" 3 "$size" 40
+  fi
+  tics="$set_dir/set0.tic $set_dir/set1.tic $set_dir/set2.tic"
+  measure "$size" "list" list -o "*" $tics
+  measure "$size" "list -a" list -a -o "*" $tics
+  measure "$size" "space" space -o "*" $tics
+  measure "$size" "options" options $tics
+  measure "$size" "validate" validate $tics
+  measure "$size" "install" install -d @INST@ -o "*" $tics
+  # verify compares with what the last install left.
+  measure "$size" "verify" verify -d @INST@ -o "*" $tics
+done
+
+python3 - "$results" <<'EOF'
+import sys, collections
+rows = collections.OrderedDict()
+for line in open(sys.argv[1]):
+    size, label, name, mean, peak = line.rstrip("\n").split("\t")
+    rows.setdefault((size, label), {})[name] = (float(mean), int(peak) / 1024)
+names = ["before", "after"] if any("before" in r for r in rows.values()) else ["after"]
+head = "| entries | command | " + " | ".join(f"{n} s | {n} MB" for n in names)
+if len(names) == 2: head += " | time after/before | memory after/before"
+head += " | over space MB |"
+print(head)
+print("|" + "---|" * (head.count("|") - 1))
+for (size, label), r in rows.items():
+    space = rows[(size, "space")]["after"][1]
+    cells = [f"{int(size):,}", label]
+    for n in names: cells += [f"{r[n][0]:.2f}", f"{r[n][1]:.0f}"]
+    if len(names) == 2:
+        cells += [f"{r['after'][0] / r['before'][0]:.2f}", f"{r['after'][1] / r['before'][1]:.2f}"]
+    cells.append(f"{r['after'][1] - space:+.0f}")
+    print("| " + " | ".join(cells) + " |")
+EOF
