@@ -33,7 +33,8 @@ kestrel=$PWD/build/release/src/kestrel
 tictool=$PWD/build/release/tools/tictool/tictool
 cpus=$(nproc)
 work=${BENCH_DIR:-$PWD/build/bench-install}
-# The records of the benchmark's installs stay with it.
+# The records of the benchmark's installs stay with it; each timed install
+# starts without one, as a first install does.
 export KESTREL_STATE_DIR=$work/state
 rm -rf "$work"
 mkdir -p "$work/keys"
@@ -84,23 +85,23 @@ for payload in "${payloads[@]}"; do
     commands+=(-n "before, 1 job" "env KESTREL_JOBS=1 $BEFORE install -d out -o all ../payload.tic"
                -n "before, $cpus jobs" "env KESTREL_JOBS=$cpus $BEFORE install -d out -o all ../payload.tic")
   hyperfine -N --warmup 1 --runs "$runs" --export-json result.json \
-    --prepare "sh -c 'rm -rf out && mkdir out'" "${commands[@]}"
+    --prepare "sh -c 'rm -rf out $KESTREL_STATE_DIR && mkdir out'" "${commands[@]}"
 
   memory=()
-  rm -rf out && mkdir out
+  rm -rf out "$KESTREL_STATE_DIR" && mkdir out
   memory+=("bsdtar -xjf=$(peak bsdtar -xjf payload.tar.bz2 -C out)")
   for jobs in 1 "$cpus"; do
-    rm -rf out && mkdir out
+    rm -rf out "$KESTREL_STATE_DIR" && mkdir out
     name="kestrel install, $jobs job"; [ "$jobs" = 1 ] || name+=s
     memory+=("$name=$(peak env KESTREL_JOBS=$jobs "$kestrel" install -d out -o all ../payload.tic)")
   done
-  rm -rf out && mkdir out
+  rm -rf out "$KESTREL_STATE_DIR" && mkdir out
   memory+=("kestrel install, $cpus jobs, signed=$(peak env KESTREL_JOBS=$cpus KESTREL_TRUSTED_KEYS="$work/keys" \
     "$kestrel" install -d out -o all ../payload.tic)")
   diff -r --no-dereference tree out >/dev/null && echo "installed tree equals the source"
   if [ -n "${BEFORE:-}" ]; then
     for jobs in 1 "$cpus"; do
-      rm -rf out && mkdir out
+      rm -rf out "$KESTREL_STATE_DIR" && mkdir out
       name="before, $jobs job"; [ "$jobs" = 1 ] || name+=s
       memory+=("$name=$(peak env KESTREL_JOBS=$jobs "$BEFORE" install -d out -o all ../payload.tic)")
     done

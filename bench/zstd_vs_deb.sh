@@ -25,13 +25,16 @@ kestrel=$PWD/build/release/src/kestrel
 tictool=$PWD/build/release/tools/tictool/tictool
 cpus=$(nproc)
 work=${BENCH_DIR:-$PWD/build/bench-zstd}
+# The records of the benchmark's installs stay with it; each timed install
+# starts without one, as a first install does.
+export KESTREL_STATE_DIR=$work/state
 rm -rf "$work"
 mkdir -p "$work"
 export SOURCE_DATE_EPOCH=1700000000
 
 # Peak resident memory of a command, in KiB.
 peak() {
-  rm -rf out && mkdir out
+  rm -rf out "$KESTREL_STATE_DIR" && mkdir out
   /usr/bin/time -f %M -o peak "$@" >/dev/null 2>&1
   cat peak
 }
@@ -52,7 +55,7 @@ for payload in "${payloads[@]}"; do
     -n "tictool build bzip2" "$tictool build -C tree tree.list bzip2.tic ." \
     -n "tictool build zstd" "$tictool build --compression zstd -C tree tree.list zstd.tic ." \
     -n "dpkg-deb -Zzstd --build" "dpkg-deb --root-owner-group -Zzstd --build pkg payload.deb"
-  hyperfine -N --runs "$runs" --export-json install.json --prepare "sh -c 'rm -rf out && mkdir out'" \
+  hyperfine -N --runs "$runs" --export-json install.json --prepare "sh -c 'rm -rf out $KESTREL_STATE_DIR && mkdir out'" \
     -n "dpkg-deb -x" "dpkg-deb -x payload.deb out" \
     -n "kestrel install zstd" "$kestrel install -d out -o all $dir/zstd.tic" \
     -n "kestrel install bzip2" "$kestrel install -d out -o all $dir/bzip2.tic"

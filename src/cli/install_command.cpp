@@ -108,8 +108,13 @@ bool CommandInstall::open_record(RecordKeeping& records, int, unsigned) {
 
 bool CommandInstall::plan(KestrelTic&, TicExtraction&, std::string&, std::string&) { return true; }
 
-void CommandInstall::update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
+void CommandInstall::update_record(an_install_record& record, std::map<std::string, a_recorded_file>& committed,
                                    bool) {
+  // A first install's record is what it committed: taken over, not copied.
+  if (record.files.empty()) {
+    record.files.swap(committed);
+    return;
+  }
   for (const auto& [path, file] : committed) record.files[path] = file;
 }
 
@@ -194,7 +199,7 @@ int CommandInstall::install_set(const char* command) {
 
 // The record changes when files were put in place, or an upgrade finished
 // (it may have only taken files away).
-void CommandInstall::keep_record(RecordKeeping& records, const std::map<std::string, a_recorded_file>& committed,
+void CommandInstall::keep_record(RecordKeeping& records, std::map<std::string, a_recorded_file>& committed,
                                  const a_recorded_install& installed, bool finished) {
   if (!records.keeping() || (committed.empty() && !(finished && records.had_record() && is_upgrade()))) return;
   update_record(records.record(), committed, finished);

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   ProviderError provider_error;
   crypto_provider_initialise(provider_error, "kestrel");
   locale_initialise_tables();
+  keep_large_blocks_for_reuse();
 
   int status;
   // Switch words before any command word: the program's own version, and

@@ -169,26 +169,94 @@ std::vector<std::string> an_install_record::versions() const {
   return out;
 }
 
-Json record_to_json(const an_install_record& record) {
+namespace {
+
+// Everything of the record but its files.
+Json record_head(const an_install_record& record) {
   Json out = Json::object();
   out["format"] = kFormat;
   out["directory"] = json_bytes(record.directory);
   Json installs = Json::array();
   for (const a_recorded_install& install : record.installs) installs.push_back(install_json(install, json_bytes));
   out["installs"] = std::move(installs);
+  return out;
+}
+
+Json file_json(const std::string& name, const a_recorded_file& file) {
+  Json one = Json::object();
+  one["name"] = json_bytes(name);
+  one["type"] = file_type_word(file.type);
+  one["mode"] = mode_text(file.mode);
+  one["size"] = file.size;
+  if (file.type != a_file_type::kDirectory) one["sha256"] = hex_text(file.sha256, kDigestSize);
+  one["mac"] = hex_text(file.mac, kDigestSize);
+  return one;
+}
+
+}  // namespace
+
+Json record_to_json(const an_install_record& record) {
+  Json out = record_head(record);
   Json files = Json::array();
-  for (const auto& [name, file] : record.files) {
-    Json one = Json::object();
-    one["name"] = json_bytes(name);
-    one["type"] = file_type_word(file.type);
-    one["mode"] = mode_text(file.mode);
-    one["size"] = file.size;
-    if (file.type != a_file_type::kDirectory) one["sha256"] = hex_text(file.sha256, kDigestSize);
-    one["mac"] = hex_text(file.mac, kDigestSize);
-    files.push_back(std::move(one));
-  }
+  for (const auto& [name, file] : record.files) files.push_back(file_json(name, file));
   out["files"] = std::move(files);
   return out;
+}
+
+void put_record_text(const an_install_record& record, const std::string* backup,
+                     const std::function<void(const std::string&)>& put) {
+  Json head = record_head(record);
+  if (backup != nullptr) head["backup"] = json_bytes(*backup);
+  std::string text = json_document(head, 1);  // "{\n ...\n}"
+  text.resize(text.size() - 2);
+  put(text + ",\n \"files\": [");
+  const char* separator = "\n  ";
+  for (const auto& [name, file] : record.files) {
+    put(separator + json_document(file_json(name, file), -1));
+    separator = ",\n  ";
+  }
+  put(record.files.empty() ? "]\n}\n" : "\n ]\n}\n");
+}
+
+bool parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files,
+                       std::string& why) {
+  files.clear();
+  bool in_files = false;
+  bool bad_file = false;
+  // Depth 1 holds the record's members; the files are the objects at depth
+  // 2 of its member "files". Each is read and dropped from the document.
+  head = Json::parse(
+      text,
+      [&](int depth, Json::parse_event_t event, Json& parsed) {
+        if (depth == 1 && event == Json::parse_event_t::key) in_files = parsed == "files";
+        if (depth == 1 && event == Json::parse_event_t::array_end) in_files = false;
+        if (!in_files || depth != 2 || event != Json::parse_event_t::object_end) return true;
+        std::string name;
+        a_recorded_file file;
+        if (read_file(parsed, name, file))
+          files[name] = file;
+        else
+          bad_file = true;
+        return false;
+      },
+      false);
+  if (head.is_discarded()) {
+    why = "not a JSON document";
+    return false;
+  }
+  if (bad_file) {
+    why = "bad file in record";
+    return false;
+  }
+  return true;
+}
+
+bool record_from_text(const std::string& text, an_install_record& record, std::string& why) {
+  Json head;
+  std::map<std::string, a_recorded_file> files;
+  if (!parse_record_text(text, head, files, why) || !record_from_json(head, record, why)) return false;
+  record.files = std::move(files);
+  return true;
 }
 
 bool record_from_json(const Json& document, an_install_record& record, std::string& why) {

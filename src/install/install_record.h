@@ -22,6 +22,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -79,7 +80,21 @@ struct an_install_record {
 // The record as a document, and back: false with |why| when |document| is
 // not a record of this format.
 Json record_to_json(const an_install_record& record);
+// The text of that document (with |backup|, when not null, as its member
+// "backup"), handed to |put| in pieces, one file to a line: the files are
+// never all held as one document, which for a large installation would
+// cost many times the record itself.
+void put_record_text(const an_install_record& record, const std::string* backup,
+                     const std::function<void(const std::string&)>& put);
 bool record_from_json(const Json& document, an_install_record& record, std::string& why);
+
+// Reads a record's text: as parse_json and record_from_json, but each file
+// is taken out of the document as soon as it is read, so that the files are
+// never all held as one document. parse_record_text leaves the document
+// (its list of files empty) in |head| and the files in |files|.
+bool record_from_text(const std::string& text, an_install_record& record, std::string& why);
+bool parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files,
+                       std::string& why);
 
 // What status shows of a record, as a document for status --json.
 Json record_summary(const an_install_record& record);

@@ -16,6 +16,8 @@ namespace {
 
 // Record names stay well below NAME_MAX with their suffixes.
 constexpr size_t kNameLimit = 180;
+// What a record's text gathers before each write.
+constexpr size_t kRecordBlockSize = 64 * 1024;
 constexpr const char kSuffix[] = ".json";
 
 std::string path_hash(const std::string& path) {
@@ -133,21 +135,33 @@ a_record_read RecordStore::load(const std::string& directory, an_install_record&
     fail_with(why);
     return a_record_read::kFailed;
   }
-  Json document;
-  if (!parse_json(text, document, why) || !record_from_json(document, record, why)) return a_record_read::kDamaged;
+  if (!record_from_text(text, record, why)) return a_record_read::kDamaged;
   // A cut name is shared by every path with the same beginning and hash:
   // the record says whose it is.
   if (record.directory != directory) return a_record_read::kNone;
   return a_record_read::kFound;
 }
 
-bool RecordStore::write_whole(const std::string& path, const std::string& text, std::string& why) const {
+bool RecordStore::write_whole(const std::string& path, const a_text_writer& fill, std::string& why) const {
   if (!make_directories(state_)) return fail_with(why);
   const std::string temporary = path + ".tmp-" + std::to_string(getpid());
   UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!fd.valid()) return fail_with(why);
-  if (write_full(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) || fsync(fd.get()) != 0 ||
-      ::close(fd.release()) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+  // The text comes in pieces and goes out in blocks; the first failed write
+  // fails the file.
+  std::string block;
+  bool written = true;
+  auto flush = [&] {
+    if (written && !block.empty())
+      written = write_full(fd.get(), block.data(), block.size()) == static_cast<ssize_t>(block.size());
+    block.clear();
+  };
+  fill([&](const std::string& text) {
+    block += text;
+    if (block.size() >= kRecordBlockSize) flush();
+  });
+  flush();
+  if (!written || fsync(fd.get()) != 0 || ::close(fd.release()) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
     fail_with(why);
     unlink(temporary.c_str());
     return false;
@@ -156,8 +170,13 @@ bool RecordStore::write_whole(const std::string& path, const std::string& text, 
   return true;
 }
 
+bool RecordStore::write_whole(const std::string& path, const std::string& text, std::string& why) const {
+  return write_whole(path, [&text](const a_text_put& put) { put(text); }, why);
+}
+
 bool RecordStore::save(const an_install_record& record, std::string& why) const {
-  return write_whole(record_path(record.directory), json_document(record_to_json(record), 1) + "\n", why);
+  return write_whole(
+      record_path(record.directory), [&record](const a_text_put& put) { put_record_text(record, nullptr, put); }, why);
 }
 
 bool RecordStore::drop(const std::string& directory, std::string& why) const {
@@ -176,15 +195,12 @@ bool RecordStore::keep_before(const std::string& directory, const std::string& b
   const std::string path = before_path(directory, backup);
   struct stat st;
   if (lstat(path.c_str(), &st) == 0) return true;  // the oldest state stays
-  Json document;
-  if (before != nullptr) {
-    document = record_to_json(*before);
-  } else {
-    document = Json::object();
-    document["format"] = "kestrel-record 1";
-    document["directory"] = json_bytes(directory);
-    document["none"] = true;
-  }
+  if (before != nullptr)
+    return write_whole(path, [&](const a_text_put& put) { put_record_text(*before, &backup, put); }, why);
+  Json document = Json::object();
+  document["format"] = "kestrel-record 1";
+  document["directory"] = json_bytes(directory);
+  document["none"] = true;
   document["backup"] = json_bytes(backup);
   return write_whole(path, json_document(document, 1) + "\n", why);
 }
@@ -199,13 +215,15 @@ a_record_read RecordStore::return_to_before(const std::string& directory, const 
     return a_record_read::kFailed;
   }
   Json document;
-  if (!parse_json(text, document, why)) return a_record_read::kDamaged;
+  std::map<std::string, a_recorded_file> files;
+  if (!parse_record_text(text, document, files, why)) return a_record_read::kDamaged;
   const auto none = document.find("none");
   if (none != document.end() && none->is_boolean() && none->get<bool>()) {
     if (!drop(directory, why)) return a_record_read::kFailed;
   } else {
     an_install_record record;
     if (!record_from_json(document, record, why)) return a_record_read::kDamaged;
+    record.files = std::move(files);
     if (!save(record, why)) return a_record_read::kFailed;
   }
   if (unlink(path.c_str()) != 0) {

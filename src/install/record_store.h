@@ -19,6 +19,7 @@
 // oldest state too) and put back by the restore of that backup directory.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "install/install_record.h"
@@ -73,6 +74,11 @@ class RecordStore {
 
  private:
   std::string before_path(const std::string& directory, const std::string& backup) const;
+  // Writes the file |path| whole or not at all (a temporary, synced, then
+  // renamed), its text handed in pieces by |fill| to the function it gets.
+  using a_text_put = std::function<void(const std::string&)>;
+  using a_text_writer = std::function<void(const a_text_put&)>;
+  bool write_whole(const std::string& path, const a_text_writer& fill, std::string& why) const;
   bool write_whole(const std::string& path, const std::string& text, std::string& why) const;
 
   std::string state_;

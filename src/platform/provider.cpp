@@ -1,5 +1,7 @@
 #include "platform/provider.h"
 
+#include <malloc.h>
+
 #include <clocale>
 
 namespace {
@@ -34,4 +36,9 @@ void locale_initialise_tables() {
   // unchanged, and one that is not UTF-8 is stored and read as raw bytes.
   if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr && std::setlocale(LC_CTYPE, "C.utf8") == nullptr)
     std::setlocale(LC_CTYPE, "C");
+}
+
+void keep_large_blocks_for_reuse() {
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }

@@ -1,6 +1,6 @@
 // Start-up and shutdown of the services the entry point prepares before a
-// command runs: the cryptographic provider environment and the locale
-// library's character tables. kestrel's commands use neither; the entry
+// command runs: the cryptographic provider environment, the locale
+// library's character tables and how the allocator treats large blocks. kestrel's commands use neither; the entry
 // point still brackets every command with them so the order of start-up and
 // shutdown stays fixed.
 #pragma once
@@ -18,3 +18,8 @@ void crypto_provider_finalise();
 // locale), so that names pass through libarchive byte for byte whatever the
 // caller's locale.
 void locale_initialise_tables();
+// Every stream gets a compressor or decompressor of its own, several
+// megabytes that are freed again at once; keeps such blocks in the
+// process's heap when freed, which spares the system mapping and clearing
+// those pages anew for every file or piece.
+void keep_large_blocks_for_reuse();

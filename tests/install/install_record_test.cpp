@@ -59,6 +59,40 @@ TEST(InstallRecord, ADocumentGivesBackEveryByteOfTheRecord) {
   EXPECT_EQ(document["files"][1]["name"], Json::parse(R"({"hex": "648001"})"));
 }
 
+// The record is written in pieces, a file to a line: the text is the
+// document record_to_json makes, with or without files and a backup name.
+TEST(InstallRecord, TheTextWrittenInPiecesIsTheDocument) {
+  const std::string backup = "/var/backup\xfe";
+  an_install_record empty = sample_record();
+  empty.files.clear();
+  for (const an_install_record& record : {sample_record(), empty}) {
+    std::string text;
+    size_t pieces = 0;
+    put_record_text(record, nullptr, [&](const std::string& piece) {
+      text += piece;
+      ++pieces;
+    });
+    EXPECT_EQ(pieces, record.files.size() + 2);
+    EXPECT_EQ(text.back(), '\n');
+    Json document;
+    std::string why;
+    ASSERT_TRUE(parse_json(text, document, why)) << text;
+    EXPECT_EQ(document, record_to_json(record));
+    an_install_record back;
+    ASSERT_TRUE(record_from_text(text, back, why)) << why;
+    EXPECT_EQ(record_to_json(back), record_to_json(record));
+
+    text.clear();
+    put_record_text(record, &backup, [&](const std::string& piece) { text += piece; });
+    ASSERT_TRUE(parse_json(text, document, why)) << text;
+    std::string kept;
+    ASSERT_TRUE(bytes_from_json(document["backup"], kept));
+    EXPECT_EQ(kept, backup);
+    document.erase("backup");
+    EXPECT_EQ(document, record_to_json(record));
+  }
+}
+
 TEST(InstallRecord, DocumentsThatAreNotRecordsAreRefused) {
   const Json good = record_to_json(sample_record());
   const struct { const char* what; Json document; } cases[] = {
@@ -76,7 +110,14 @@ TEST(InstallRecord, DocumentsThatAreNotRecordsAreRefused) {
     std::string why;
     EXPECT_FALSE(record_from_json(c.document, record, why)) << c.what;
     EXPECT_FALSE(why.empty()) << c.what;
+    why.clear();
+    EXPECT_FALSE(record_from_text(json_document(c.document), record, why)) << c.what << ", as text";
+    EXPECT_FALSE(why.empty()) << c.what << ", as text";
   }
+  an_install_record record;
+  std::string why;
+  EXPECT_FALSE(record_from_text(json_document(good).substr(0, 200), record, why));
+  EXPECT_EQ(why, "not a JSON document");
 }
 
 TEST(InstallRecord, InstallsAddUpAndTheirOptionTextsJoin) {

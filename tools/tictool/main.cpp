@@ -1,7 +1,5 @@
 // tictool: makes the TIC archives that kestrel installs from, and shows what
 // they hold.
-#include <malloc.h>
-
 #include <cstdio>
 #include <string>
 
@@ -14,11 +12,7 @@
 #include "stamp/own_version.h"
 
 int main(int argc, char** argv) {
-  // Every stream gets a compressor of its own, several megabytes that are
-  // freed again at once; keeping freed memory in the process spares the
-  // system mapping and clearing those pages anew for every file.
-  mallopt(M_MMAP_THRESHOLD, 64 << 20);
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  keep_large_blocks_for_reuse();
   locale_initialise_tables();
 
   const a_command_line command = parse_command_line(argc, argv);
