@@ -72,6 +72,10 @@ struct an_extract_job {
   a_place place;
   std::string temporary;  // empty when none exists
   unsigned char sha256[kDigestSize] = {};  // of the data, or of a link's target
+  // The permission bits the file system gave the temporary (the umask, or a
+  // default ACL), read while it was written, for the record; -1 when not
+  // read (a directory, or no record kept).
+  int made_mode = -1;
   a_failure failure;
 };
 
@@ -165,6 +169,7 @@ bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_
   if (job.entry.is_symlink()) {
     UT_SHA256_Update(&digest, job.entry.link_target.data(), job.entry.link_target.size());
     UT_SHA256_Final(&digest, job.sha256);
+    job.made_mode = 0777;  // a link's own bits are always these
     if (symlinkat(job.entry.link_target.c_str(), job.place.fd(), job.temporary.c_str()) == 0) return true;
     job.temporary.clear();
     return job.failure.set(kStepWriteEntry);
@@ -202,6 +207,10 @@ bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_
     return job.failure.set(kStepReadData, "stream holds " + std::to_string(written) + " bytes, its entry " +
                                               std::to_string(listed));
   }
+  // Read here, on a worker, rather than after the rename on the one thread
+  // that puts files in place.
+  struct stat st;
+  if (observer_ && fstat(file.get(), &st) == 0) job.made_mode = static_cast<int>(st.st_mode & 07777);
   // Some file systems report a full disk only when the file is closed.
   if (::close(file.release()) != 0) return job.failure.set(kStepWriteEntry);
   return true;
@@ -261,7 +270,9 @@ void an_extraction::report(const an_extract_job& job) {
   struct stat st;
   // What the file system made of the permission bits (the umask, or a
   // directory that was there already).
-  if (fstatat(job.place.fd(), job.place.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+  if (job.made_mode >= 0)
+    file.mode = static_cast<unsigned>(job.made_mode);
+  else if (fstatat(job.place.fd(), job.place.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
     file.mode = static_cast<unsigned>(st.st_mode & 07777);
   else
     file.mode = static_cast<unsigned>(job.entry.mode & 0777);
