@@ -173,8 +173,11 @@ int CommandInstall::install_set(const char* command) {
     TicExtraction extraction(set, root.get(), jobs);
     set.log_stream = log.get();
     if (log && log_place.inside) extraction.reserve_path({log_place.relative, "the install log"});
-    extraction.set_commit_observer(
-        [&committed](const std::string& path, const a_recorded_file& file) { committed[path] = file; });
+    // A first install's record goes to disk as files are put in place.
+    const bool streamed = !is_upgrade() && records.may_add_files();
+    extraction.set_commit_observer([&](const std::string& path, const a_recorded_file& file) {
+      if (!streamed || !records.add_file(path, file)) committed[path] = file;
+    });
     // Hashes the archives beside the decoding; declared after the set,
     // which it reads until it is destroyed.
     SignatureCheck signatures;
@@ -201,7 +204,8 @@ int CommandInstall::install_set(const char* command) {
 // (it may have only taken files away).
 void CommandInstall::keep_record(RecordKeeping& records, std::map<std::string, a_recorded_file>& committed,
                                  const a_recorded_install& installed, bool finished) {
-  if (!records.keeping() || (committed.empty() && !(finished && records.had_record() && is_upgrade()))) return;
+  const bool any = !committed.empty() || records.files_added() > 0;
+  if (!records.keeping() || (!any && !(finished && records.had_record() && is_upgrade()))) return;
   update_record(records.record(), committed, finished);
   records.record().add_install(installed);
   records.keep_before(backup_dir);

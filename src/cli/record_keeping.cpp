@@ -114,9 +114,29 @@ void RecordKeeping::keep_before(const std::string& backup_dir) {
 bool RecordKeeping::save() {
   if (!keeping_) return false;
   std::string why;
-  const bool saved = record_.files.empty() ? store_.drop(directory_, why) : store_.save(record_, why);
+  bool saved;
+  if (writer_.is_open() && files_added_ > 0) {
+    writer_.put(std::string("\n ],\n") + record_members_text(record_, nullptr) + "\n}\n");
+    saved = writer_.commit(why);
+  } else {
+    saved = record_.files.empty() ? store_.drop(directory_, why) : store_.save(record_, why);
+  }
   if (!saved) complain(command_, store_.directory(), "no record kept: " + why);
   return saved;
+}
+
+bool RecordKeeping::add_file(const std::string& path, const a_recorded_file& file) {
+  if (!writer_.is_open()) {
+    std::string why;
+    if (writer_failed_ || !store_.open_writer(directory_, writer_, why)) {
+      writer_failed_ = true;
+      return false;
+    }
+    writer_.put("{\n \"files\": [");
+  }
+  writer_.put((files_added_ == 0 ? "\n  " : ",\n  ") + record_file_line(path, file));
+  ++files_added_;
+  return true;
 }
 
 a_recorded_install RecordKeeping::describe_install(Tic& set, const std::string& options, bool complete) const {

@@ -52,6 +52,15 @@ class RecordKeeping {
   // line on standard error.
   bool save();
 
+  // A first install's record is written as files are put in place, so
+  // that nothing is kept in memory per file: true when there is no record
+  // yet. add_file then puts each file in the record on disk, beginning it
+  // at the first; false when it cannot be begun (the caller keeps the file
+  // for record() instead, and save says why).
+  bool may_add_files() const { return keeping_ && !had_record_ && record_.files.empty(); }
+  bool add_file(const std::string& path, const a_recorded_file& file);
+  size_t files_added() const { return files_added_; }
+
   // What a command that wrote files tells the record about the archive
   // set it read: the archives, the option text, the options it selected.
   a_recorded_install describe_install(Tic& set, const std::string& options, bool complete) const;
@@ -67,6 +76,9 @@ class RecordKeeping {
   std::string directory_;
   an_install_record record_;
   an_install_record before_;
+  RecordFileWriter writer_;  // open while files go straight to disk
+  bool writer_failed_ = false;
+  size_t files_added_ = 0;
 };
 
 // The canonical path of |path| (relative to the current directory), or

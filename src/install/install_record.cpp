@@ -203,16 +203,23 @@ Json record_to_json(const an_install_record& record) {
   return out;
 }
 
-void put_record_text(const an_install_record& record, const std::string* backup,
-                     const std::function<void(const std::string&)>& put) {
+std::string record_file_line(const std::string& name, const a_recorded_file& file) {
+  return json_document(file_json(name, file), -1);
+}
+
+std::string record_members_text(const an_install_record& record, const std::string* backup) {
   Json head = record_head(record);
   if (backup != nullptr) head["backup"] = json_bytes(*backup);
-  std::string text = json_document(head, 1);  // "{\n ...\n}"
-  text.resize(text.size() - 2);
-  put(text + ",\n \"files\": [");
+  const std::string text = json_document(head, 1);  // "{\n ...\n}"
+  return text.substr(2, text.size() - 4);
+}
+
+void put_record_text(const an_install_record& record, const std::string* backup,
+                     const std::function<void(const std::string&)>& put) {
+  put("{\n" + record_members_text(record, backup) + ",\n \"files\": [");
   const char* separator = "\n  ";
   for (const auto& [name, file] : record.files) {
-    put(separator + json_document(file_json(name, file), -1));
+    put(separator + record_file_line(name, file));
     separator = ",\n  ";
   }
   put(record.files.empty() ? "]\n}\n" : "\n ]\n}\n");

@@ -86,6 +86,11 @@ Json record_to_json(const an_install_record& record);
 // cost many times the record itself.
 void put_record_text(const an_install_record& record, const std::string* backup,
                      const std::function<void(const std::string&)>& put);
+// The pieces of that text, for a record written as its files come: one
+// file's line, and the members other than the files ("format", "directory",
+// "installs", and "backup" when |backup| is not null), without the braces.
+std::string record_file_line(const std::string& name, const a_recorded_file& file);
+std::string record_members_text(const an_install_record& record, const std::string* backup);
 bool record_from_json(const Json& document, an_install_record& record, std::string& why);
 
 // Reads a record's text: as parse_json and record_from_json, but each file

@@ -142,32 +142,54 @@ a_record_read RecordStore::load(const std::string& directory, an_install_record&
   return a_record_read::kFound;
 }
 
-bool RecordStore::write_whole(const std::string& path, const a_text_writer& fill, std::string& why) const {
-  if (!make_directories(state_)) return fail_with(why);
-  const std::string temporary = path + ".tmp-" + std::to_string(getpid());
-  UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd.valid()) return fail_with(why);
-  // The text comes in pieces and goes out in blocks; the first failed write
-  // fails the file.
-  std::string block;
-  bool written = true;
-  auto flush = [&] {
-    if (written && !block.empty())
-      written = write_full(fd.get(), block.data(), block.size()) == static_cast<ssize_t>(block.size());
-    block.clear();
-  };
-  fill([&](const std::string& text) {
-    block += text;
-    if (block.size() >= kRecordBlockSize) flush();
-  });
+RecordFileWriter::~RecordFileWriter() {
+  if (fd_.valid()) unlink(temporary_.c_str());
+}
+
+bool RecordFileWriter::open(const std::string& state, const std::string& path, std::string& why) {
+  if (!make_directories(state)) return fail_with(why);
+  state_ = state;
+  path_ = path;
+  temporary_ = path + ".tmp-" + std::to_string(getpid());
+  fd_.reset(::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+  written_ = true;
+  block_.clear();
+  return fd_.valid() || fail_with(why);
+}
+
+void RecordFileWriter::put(const std::string& text) {
+  block_ += text;
+  if (block_.size() >= kRecordBlockSize) flush();
+}
+
+// The first failed write fails the file.
+void RecordFileWriter::flush() {
+  if (written_ && !block_.empty())
+    written_ = write_full(fd_.get(), block_.data(), block_.size()) == static_cast<ssize_t>(block_.size());
+  block_.clear();
+}
+
+bool RecordFileWriter::commit(std::string& why) {
   flush();
-  if (!written || fsync(fd.get()) != 0 || ::close(fd.release()) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!written_ || fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0 ||
+      rename(temporary_.c_str(), path_.c_str()) != 0) {
     fail_with(why);
-    unlink(temporary.c_str());
+    fd_.reset();
+    unlink(temporary_.c_str());
     return false;
   }
-  if (!sync_directory(state_)) return fail_with(why);
-  return true;
+  return sync_directory(state_) || fail_with(why);
+}
+
+bool RecordStore::open_writer(const std::string& directory, RecordFileWriter& writer, std::string& why) const {
+  return writer.open(state_, record_path(directory), why);
+}
+
+bool RecordStore::write_whole(const std::string& path, const a_text_writer& fill, std::string& why) const {
+  RecordFileWriter writer;
+  if (!writer.open(state_, path, why)) return false;
+  fill([&writer](const std::string& text) { writer.put(text); });
+  return writer.commit(why);
 }
 
 bool RecordStore::write_whole(const std::string& path, const std::string& text, std::string& why) const {

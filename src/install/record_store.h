@@ -23,6 +23,7 @@
 #include <string>
 
 #include "install/install_record.h"
+#include "platform/fd.h"
 
 // The state directory: KESTREL_STATE_DIR when set and not empty; else
 // /var/lib/kestrel for root, $XDG_STATE_HOME/kestrel (an absolute one) or
@@ -45,6 +46,36 @@ enum class a_record_read {
   kFailed,   // the state directory or the record cannot be read: errno
 };
 
+// A file of the state directory written whole or not at all: a temporary
+// beside it takes the text, gathered into blocks, and commit() puts it on
+// disk and renames it over the file. Without a commit the temporary goes
+// when the writer does.
+class RecordFileWriter {
+ public:
+  RecordFileWriter() = default;
+  ~RecordFileWriter();
+  RecordFileWriter(const RecordFileWriter&) = delete;
+  RecordFileWriter& operator=(const RecordFileWriter&) = delete;
+
+  // Begins |path| in the state directory |state| (made when missing);
+  // false with |why| set.
+  bool open(const std::string& state, const std::string& path, std::string& why);
+  bool is_open() const { return fd_.valid(); }
+  void put(const std::string& text);
+  // false with |why| set, the file as it was.
+  bool commit(std::string& why);
+
+ private:
+  void flush();
+
+  std::string state_;
+  std::string path_;
+  std::string temporary_;
+  UniqueFd fd_;
+  std::string block_;
+  bool written_ = true;
+};
+
 class RecordStore {
  public:
   explicit RecordStore(std::string state_directory) : state_(std::move(state_directory)) {}
@@ -57,6 +88,9 @@ class RecordStore {
   // Puts |record| on disk, creating the state directory when missing.
   // false with |why| set.
   bool save(const an_install_record& record, std::string& why) const;
+  // Begins the record of |directory| in |writer|, for a record written as
+  // its files come (RecordFileWriter).
+  bool open_writer(const std::string& directory, RecordFileWriter& writer, std::string& why) const;
   // Removes the record of |directory| (nothing there is no failure).
   bool drop(const std::string& directory, std::string& why) const;
   // Moves a damaged record aside to "<record>.damaged", so that a new one

@@ -2,9 +2,14 @@
 // JSON helper's conversions of names that need not be UTF-8.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "install/install_record.h"
 #include "install/record_store.h"
 #include "platform/json.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -91,6 +96,39 @@ TEST(InstallRecord, TheTextWrittenInPiecesIsTheDocument) {
     document.erase("backup");
     EXPECT_EQ(document, record_to_json(record));
   }
+}
+
+// A state file is there whole or not at all: a writer that is not
+// committed leaves neither the file nor its temporary; one committed leaves
+// exactly what it was given, made in blocks, and nothing else.
+TEST(InstallRecord, AStateFileIsWrittenWholeOrNotAtAll) {
+  const TempDir dir;
+  const std::string state = dir / "state/deeper";
+  const std::string path = state + "/record.json";
+  auto names = [&] {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(state)) out.push_back(entry.path().filename());
+    return out;
+  };
+  std::string why;
+  {
+    RecordFileWriter writer;
+    ASSERT_TRUE(writer.open(state, path, why)) << why;
+    writer.put("{\"lost\": true}");
+  }
+  EXPECT_TRUE(names().empty());
+
+  RecordFileWriter writer;
+  ASSERT_TRUE(writer.open(state, path, why)) << why;
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";  // several blocks
+  for (size_t at = 0; at < text.size(); at += 1000) writer.put(text.substr(at, 1000));
+  ASSERT_TRUE(writer.commit(why)) << why;
+  EXPECT_EQ(names(), std::vector<std::string>{"record.json"});
+  std::ifstream in(path);
+  std::stringstream read;
+  read << in.rdbuf();
+  EXPECT_EQ(read.str(), text);
 }
 
 TEST(InstallRecord, DocumentsThatAreNotRecordsAreRefused) {
