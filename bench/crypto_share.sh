@@ -15,15 +15,7 @@ cd "$(dirname "$0")/.."
 source bench/payloads.sh
 runs=${1:-10}
 
-scripts/deps.sh hyperfine
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
-kestrel=$PWD/build/release/src/kestrel
-tictool=$PWD/build/release/tools/tictool/tictool
-work=${BENCH_DIR:-$PWD/build/bench-crypto}
-# The records of the benchmark's installs stay with it.
-export KESTREL_STATE_DIR=$work/state
-rm -rf "$work"
+bench_setup bench-crypto hyperfine
 mkdir -p "$work/tree"
 
 make_large "$work/tree"

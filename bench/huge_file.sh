@@ -16,17 +16,8 @@ cd "$(dirname "$0")/.."
 source bench/payloads.sh
 runs=${1:-3}
 
-scripts/deps.sh libarchive-tools hyperfine time
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
-kestrel=$PWD/build/release/src/kestrel
-tictool=$PWD/build/release/tools/tictool/tictool
-cpus=$(nproc)
-work=${BENCH_DIR:-$PWD/build/bench-huge}
-# The records of the benchmark's installs stay with it; each timed install
-# starts without one, as a first install does.
-export KESTREL_STATE_DIR=$work/state
-rm -rf "$work"
+# Each timed install starts without a record, as a first install does.
+bench_setup bench-huge libarchive-tools hyperfine time
 mkdir -p "$work/tree"
 cd "$work"
 make_huge tree

@@ -26,17 +26,8 @@ shift || true
 payloads=("$@")
 [ ${#payloads[@]} -gt 0 ] || payloads=(large small tiny)
 
-scripts/deps.sh libarchive-tools hyperfine time minisign
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
-kestrel=$PWD/build/release/src/kestrel
-tictool=$PWD/build/release/tools/tictool/tictool
-cpus=$(nproc)
-work=${BENCH_DIR:-$PWD/build/bench-install}
-# The records of the benchmark's installs stay with it; each timed install
-# starts without one, as a first install does.
-export KESTREL_STATE_DIR=$work/state
-rm -rf "$work"
+# Each timed install starts without a record, as a first install does.
+bench_setup bench-install libarchive-tools hyperfine time minisign
 mkdir -p "$work/keys"
 minisign -G -W -p "$work/keys/bench.pub" -s "$work/bench.key" >/dev/null
 

@@ -1,4 +1,4 @@
-# The benchmark payloads, sourced by the bench scripts. Each make_<name>
+# The benchmark payloads and set-up, sourced by the bench scripts. Each make_<name>
 # fills the directory it is given:
 #   large  about 100 MB of the machine's shared libraries (big files)
 #   small  /usr/include (several thousand small files)
@@ -48,4 +48,23 @@ make_huge() {
 list_tree() {
   (cd "$1" && find . -mindepth 1 ! -type d | sed 's|^\./||' | LC_ALL=C sort) |
     awk '{ print $0 ";all;;0;0;0" }' >"$2"
+}
+
+# What every whole-command benchmark does first: installs what is missing
+# (the packages given after $1), builds kestrel and tictool optimised, and
+# sets kestrel, tictool, cpus and work: the directory $BENCH_DIR, or $1
+# below build/, emptied. The records of the benchmark's installs stay in
+# $work/state, not in the machine's state directory.
+bench_setup() {
+  local default=$1
+  shift
+  scripts/deps.sh "$@"
+  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
+  kestrel=$PWD/build/release/src/kestrel
+  tictool=$PWD/build/release/tools/tictool/tictool
+  cpus=$(nproc)
+  work=${BENCH_DIR:-$PWD/build/$default}
+  export KESTREL_STATE_DIR=$work/state
+  rm -rf "$work"
 }

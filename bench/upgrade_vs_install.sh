@@ -18,15 +18,8 @@ cd "$(dirname "$0")/.."
 source bench/payloads.sh
 runs=${1:-5}
 
-scripts/deps.sh hyperfine
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
-kestrel=$PWD/build/release/src/kestrel
-tictool=$PWD/build/release/tools/tictool/tictool
-work=${BENCH_DIR:-$PWD/build/bench-upgrade}
-rm -rf "$work"
+bench_setup bench-upgrade hyperfine
 mkdir -p "$work/tree"
-export KESTREL_STATE_DIR=$work/state
 
 make_small "$work/tree"
 list_tree "$work/tree" "$work/tree.list"

@@ -18,17 +18,8 @@ shift || true
 payloads=("$@")
 [ ${#payloads[@]} -gt 0 ] || payloads=(large small huge)
 
-scripts/deps.sh libarchive-tools hyperfine time dpkg
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
-kestrel=$PWD/build/release/src/kestrel
-tictool=$PWD/build/release/tools/tictool/tictool
-cpus=$(nproc)
-work=${BENCH_DIR:-$PWD/build/bench-zstd}
-# The records of the benchmark's installs stay with it; each timed install
-# starts without one, as a first install does.
-export KESTREL_STATE_DIR=$work/state
-rm -rf "$work"
+# Each timed install starts without a record, as a first install does.
+bench_setup bench-zstd libarchive-tools hyperfine time dpkg
 mkdir -p "$work"
 export SOURCE_DATE_EPOCH=1700000000
 

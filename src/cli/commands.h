@@ -177,7 +177,7 @@ class CommandInstall : public CommandWithOptions {
   // with |subject| and |cause| saying why.
   // Adds what the install put in place, and the install itself, to the
   // record, when there is something to add.
-  void keep_record(RecordKeeping& records, std::map<std::string, a_recorded_file>& committed,
+  void keep_record(RecordKeeping& records, const std::map<std::string, a_recorded_file>& committed,
                    const a_recorded_install& installed, bool finished);
   bool ready_to_write(KestrelTic& set, TicExtraction& extraction, SignatureCheck& signatures,
                       const std::string& where, std::string& subject, std::string& cause);
@@ -188,8 +188,8 @@ class CommandInstall : public CommandWithOptions {
   // Once every archive is checked, before anything is written; false stops
   // the command, with |subject| and |cause| unless a line was printed.
   virtual bool plan(KestrelTic& set, TicExtraction& extraction, std::string& subject, std::string& cause);
-  // |committed| holds what was put in place, by path; it may be taken over.
-  virtual void update_record(an_install_record& record, std::map<std::string, a_recorded_file>& committed,
+  // |committed| holds what was put in place, by path.
+  virtual void update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
                              bool complete);
   // After a successful installation, once the progress line is closed.
   virtual void report();
@@ -214,7 +214,7 @@ class CommandUpgrade : public CommandInstall {
  protected:
   bool open_record(RecordKeeping& records, int root, unsigned jobs) override;
   bool plan(KestrelTic& set, TicExtraction& extraction, std::string& subject, std::string& cause) override;
-  void update_record(an_install_record& record, std::map<std::string, a_recorded_file>& committed,
+  void update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
                      bool complete) override;
   void report() override;
   bool is_upgrade() const override { return true; }

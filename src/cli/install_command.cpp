@@ -18,11 +18,11 @@
 
 namespace {
 
-// Opens the install log |path| for |command| for writing, emptied: inside the install
+// Opens the install log |path| for writing, emptied: inside the install
 // directory without following any symbolic link there (an archive may have
 // left one at the log's path), elsewhere as the system follows it
 // (install/admin_path.h). |place| says where it lies. false after one line
-// on standard error.
+// on standard error naming |command|.
 bool open_log(const char* command, int root, const std::string& path, Unique<FILE, fclose>& log,
               an_admin_path& place) {
   a_failure failure;
@@ -108,13 +108,8 @@ bool CommandInstall::open_record(RecordKeeping& records, int, unsigned) {
 
 bool CommandInstall::plan(KestrelTic&, TicExtraction&, std::string&, std::string&) { return true; }
 
-void CommandInstall::update_record(an_install_record& record, std::map<std::string, a_recorded_file>& committed,
+void CommandInstall::update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
                                    bool) {
-  // A first install's record is what it committed: taken over, not copied.
-  if (record.files.empty()) {
-    record.files.swap(committed);
-    return;
-  }
   for (const auto& [path, file] : committed) record.files[path] = file;
 }
 
@@ -202,7 +197,7 @@ int CommandInstall::install_set(const char* command) {
 
 // The record changes when files were put in place, or an upgrade finished
 // (it may have only taken files away).
-void CommandInstall::keep_record(RecordKeeping& records, std::map<std::string, a_recorded_file>& committed,
+void CommandInstall::keep_record(RecordKeeping& records, const std::map<std::string, a_recorded_file>& committed,
                                  const a_recorded_install& installed, bool finished) {
   const bool any = !committed.empty() || records.files_added() > 0;
   if (!records.keeping() || (!any && !(finished && records.had_record() && is_upgrade()))) return;

@@ -102,7 +102,7 @@ bool CommandUpgrade::plan(KestrelTic& set, TicExtraction& extraction, std::strin
   return true;
 }
 
-void CommandUpgrade::update_record(an_install_record& record, std::map<std::string, a_recorded_file>& committed,
+void CommandUpgrade::update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
                                    bool complete) {
   state_->plan->apply(record, committed, complete);
 }

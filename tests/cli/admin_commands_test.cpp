@@ -83,7 +83,7 @@ TEST(Verify, ACleanInstallMatchesAndEachChangeIsNamedWithoutWritingAnything) {
   fs::create_symlink("libtarn.so.2", s.at("lib/libtarn.so"));
   write_file(s.at("etc/local.conf"), "not in the archives, not compared");
 
-  const auto before = snapshot(s.target, true);
+  const auto before = snapshot(s.target, a_snapshot::kAllTimes);
   for (const char* jobs : {"KESTREL_JOBS=1", "KESTREL_JOBS=3"}) {
     r = s.kestrel("verify", {"-o", "*"}, {jobs});
     EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(255, std::string())) << jobs;
@@ -96,7 +96,7 @@ TEST(Verify, ACleanInstallMatchesAndEachChangeIsNamedWithoutWritingAnything) {
   // the other archive.
   r = s.kestrel("verify", {"-o", "client"});
   EXPECT_EQ(r.out, "mode bin/tarnsql\ntarget lib/libtarn.so\n");
-  EXPECT_EQ(snapshot(s.target, true), before);
+  EXPECT_EQ(snapshot(s.target, a_snapshot::kAllTimes), before);
 }
 
 // Archives that cannot be trusted make the command fail; nothing is said

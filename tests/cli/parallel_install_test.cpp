@@ -12,6 +12,7 @@
 #include "support/run.h"
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 #include "tic/archive/tic.h"
 
 namespace {
@@ -20,20 +21,6 @@ namespace fs = std::filesystem;
 
 const std::string kSample = SAMPLE_DIR;
 
-// Everything an installation leaves below |root|: per path its type,
-// permission bits and contents (or link target).
-std::map<std::string, std::string> snapshot(const std::string& root) {
-  std::map<std::string, std::string> out;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-    struct stat st;
-    lstat(it->path().c_str(), &st);
-    std::string what = std::to_string(st.st_mode) + " ";
-    if (S_ISLNK(st.st_mode)) what += fs::read_symlink(it->path()).string();
-    if (S_ISREG(st.st_mode)) what += read_file(it->path());
-    out[fs::relative(it->path(), root).string()] = what;
-  }
-  return out;
-}
 
 struct Outcome {
   RunResult run;
@@ -52,7 +39,7 @@ Outcome install_with(const TempDir& dir, const std::map<std::string, std::string
   for (const auto& [name, bytes] : before) write_file(target + "/" + name, bytes);
   std::vector<std::string> args{"install", "-d", target, "-l", "install.log", "-b", "backup", "-o", options};
   for (const std::string& a : archives) args.push_back(dir / a);
-  Outcome o{run_kestrel(args, {dir.path(), {"KESTREL_JOBS=" + std::to_string(jobs)}, {}, 60}), snapshot(target)};
+  Outcome o{run_kestrel(args, {dir.path(), {"KESTREL_JOBS=" + std::to_string(jobs)}, {}, 60}), snapshot(target, a_snapshot::kContent)};
   return o;
 }
 
@@ -88,8 +75,8 @@ TEST(ParallelInstall, FilesBelowADirectoryEntryWaitForIt) {
       fs::create_directories(target);
       const RunResult r = run_kestrel({"install", "-d", target, "-o", "o", dir / "a.tic"}, {dir.path(), {jobs}, {}, 60});
       ASSERT_EQ(r.status, 0) << r.err;
-      EXPECT_EQ(snapshot(target).size(), 25u);
-      EXPECT_EQ(std::stoul(snapshot(target).at("d")) & 07777, 0700u) << directory << ", " << jobs;
+      EXPECT_EQ(snapshot(target, a_snapshot::kContent).size(), 25u);
+      EXPECT_EQ(std::stoul(snapshot(target, a_snapshot::kContent).at("d")) & 07777, 0700u) << directory << ", " << jobs;
     }
   }
 }

@@ -221,7 +221,7 @@ TEST(Upgrade, ToTheNextReleaseKeepsChangesDropsOrphansAndLeavesUnchangedFiles) {
   ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "*", "../server.tic", "../client.tic"}).err, "");
   write_file(r.at("etc/tarnserve.conf"), "edited by hand\n");
   const std::string record_before = read_file(r.record_path());
-  const auto tree_before = snapshot(r.target, true);
+  const auto tree_before = snapshot(r.target, a_snapshot::kAllTimes);
   const auto objects_before = snapshot(r.target);
   const ino_t tarnserve = inode_of(r.at("bin/tarnserve"));
 
@@ -231,7 +231,7 @@ TEST(Upgrade, ToTheNextReleaseKeepsChangesDropsOrphansAndLeavesUnchangedFiles) {
             "same #client.ctl\nsame #server.ctl\nadd bin/tarnadm\nsame bin/tarnserve\nsame bin/tarnsql\n"
             "keep-changed etc/tarnserve.conf\nsame lib/libtarn.so\nsame lib/libtarn.so.1\nreplace share/doc/README\n"
             "remove share/doc/client.txt\nsame share/doc/server.txt\n");
-  EXPECT_EQ(snapshot(r.target, true), tree_before) << "a dry run changes nothing";
+  EXPECT_EQ(snapshot(r.target, a_snapshot::kAllTimes), tree_before) << "a dry run changes nothing";
   EXPECT_EQ(read_file(r.record_path()), record_before);
 
   // Without -o: the recorded option text.
@@ -275,7 +275,7 @@ TEST(Upgrade, ToTheNextReleaseKeepsChangesDropsOrphansAndLeavesUnchangedFiles) {
 TEST(Upgrade, ASelectionThatIsNotTheSetsFailsBeforeAnythingIsWritten) {
   Release r;
   ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "server", "../server.tic", "../client.tic"}).err, "");
-  const auto before = snapshot(r.target, true);
+  const auto before = snapshot(r.target, a_snapshot::kAllTimes);
   const struct { std::vector<std::string> args; std::string err; } cases[] = {
       {{"-o", "server|serevr|Docs"},
        "kestrel: upgrade: server|serevr|Docs: unknown options serevr, Docs; the archives have client, docs, server\n"},
@@ -289,7 +289,7 @@ TEST(Upgrade, ASelectionThatIsNotTheSetsFailsBeforeAnythingIsWritten) {
     const RunResult u = r.kestrel(args);
     EXPECT_EQ(std::tie(u.status, u.out, u.err), std::make_tuple(255, std::string(), c.err));
   }
-  EXPECT_EQ(snapshot(r.target, true), before);
+  EXPECT_EQ(snapshot(r.target, a_snapshot::kAllTimes), before);
   fs::create_directory(r.dir / "empty");
   const RunResult u = r.kestrel({"upgrade", "-d", "empty", "../server2.tic"});
   EXPECT_EQ(u.err, "kestrel: upgrade: " + fs::canonical(r.dir / "empty").string() +

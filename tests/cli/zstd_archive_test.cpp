@@ -17,6 +17,7 @@
 #include "support/run.h"
 #include "support/stream_reader.h"
 #include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 #include "tic/archive/tic.h"
 
 namespace {
@@ -42,19 +43,6 @@ RunResult build(const TempDir& dir, const std::string& archive, const std::strin
                      {dir.path(), {"SOURCE_DATE_EPOCH=1700000000"}, {}});
 }
 
-// Per path below |root|: type and permission bits, and contents or target.
-std::map<std::string, std::string> snapshot(const std::string& root) {
-  std::map<std::string, std::string> out;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-    struct stat st;
-    lstat(it->path().c_str(), &st);
-    std::string what = std::to_string(st.st_mode) + " ";
-    if (S_ISLNK(st.st_mode)) what += fs::read_symlink(it->path()).string();
-    if (S_ISREG(st.st_mode)) what += read_file(it->path());
-    out[fs::relative(it->path(), root).string()] = what;
-  }
-  return out;
-}
 
 struct Installed {
   RunResult install;
@@ -75,7 +63,7 @@ Installed install(const TempDir& dir, const std::string& target, const std::vect
   args = {"verify", "-d", dir / target, "-o", "*"};
   for (const std::string& a : archives) args.push_back(dir / a);
   out.verify = run_kestrel(args, options);
-  out.tree = snapshot(dir / target);
+  out.tree = snapshot(dir / target, a_snapshot::kContent);
   return out;
 }
 

@@ -26,14 +26,14 @@ std::string contents_of(const std::string& path) {
 
 }  // namespace
 
-std::map<std::string, std::string> snapshot(const std::string& root, bool all_times) {
+std::map<std::string, std::string> snapshot(const std::string& root, a_snapshot detail) {
   std::map<std::string, std::string> out;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     struct stat st;
     lstat(it->path().c_str(), &st);
     std::string what = std::to_string(st.st_mode);
-    if (!S_ISDIR(st.st_mode)) what += " m" + time_text(st.st_mtim);
-    if (all_times) {
+    if (detail != a_snapshot::kContent && !S_ISDIR(st.st_mode)) what += " m" + time_text(st.st_mtim);
+    if (detail == a_snapshot::kAllTimes) {
       what += " M" + time_text(st.st_mtim) + " c" + time_text(st.st_ctim);
       // Listing a directory or reading a link's target marks them read,
       // here as in any command.

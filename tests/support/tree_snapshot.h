@@ -4,9 +4,15 @@
 #include <map>
 #include <string>
 
-// Per path below |root| (links not followed): type and permission bits, a
-// file's bytes or a link's target, and a non-directory's modification time
-// (kept by a rename, so a restored object shows as the very one that was
-// there). With |all_times|, every time that a write would change too.
+// How much of each object a snapshot holds, besides its type, permission
+// bits and bytes or link target.
+enum class a_snapshot {
+  kContent,     // nothing else: two installations of the same files compare equal
+  kMovedTimes,  // a non-directory's modification time, kept by a rename, so
+                // a restored object shows as the very one that was there
+  kAllTimes,    // every time that a write would change too
+};
+
+// Per path below |root| (links not followed), as much as |detail| says.
 // Files are read without being marked read.
-std::map<std::string, std::string> snapshot(const std::string& root, bool all_times = false);
+std::map<std::string, std::string> snapshot(const std::string& root, a_snapshot detail = a_snapshot::kMovedTimes);
