@@ -77,6 +77,13 @@ bool a_failure::set(const a_step& failed_step, const std::string& why) {
   return false;
 }
 
+a_failure failure_of(const a_step& step, std::string subject, std::string cause) {
+  a_failure failure;
+  failure.set(step, cause);
+  failure.subject = std::move(subject);
+  return failure;
+}
+
 void a_failure::publish(const std::string& subject) const {
   remember(error_word(error, step.code), step.phrase, subject, cause);
 }

@@ -56,3 +56,17 @@ TEST_F(ErrorWord, AFailureKeepsItsFirstStepUntilItIsPublished) {
   EXPECT_EQ(ERROR, EACCES | (0x4bb << 8));
   EXPECT_EQ(error_subject(), "etc/conf");
 }
+
+TEST(Results, AnOutcomeOrAValueCarriesItsFailure) {
+  errno = ENOENT;
+  const Result<int> missing = failure_of(kOpening, "etc/conf");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.failure().subject, "etc/conf");
+  EXPECT_EQ(missing.failure().text(), "No such file or directory");
+  EXPECT_FALSE(missing.outcome().ok());
+  const Result<std::string> found = std::string("value");
+  ASSERT_TRUE(found.ok());
+  EXPECT_EQ(found.value(), "value");
+  EXPECT_TRUE(found.outcome().ok());
+  EXPECT_TRUE(Outcome().ok());
+}
