@@ -59,7 +59,7 @@ bench_setup() {
   local default=$1
   shift
   scripts/deps.sh "$@"
-  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DKESTREL_FAIL_POINTS=OFF >/dev/null
   cmake --build build/release -j "$(nproc)" --target kestrel tictool >/dev/null
   kestrel=$PWD/build/release/src/kestrel
   tictool=$PWD/build/release/tools/tictool/tictool

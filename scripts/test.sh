@@ -18,11 +18,11 @@ run_suite() {
 }
 
 echo "== optimised build =="
-run_suite build/release -DCMAKE_BUILD_TYPE=Release
+run_suite build/release -DCMAKE_BUILD_TYPE=Release -DKESTREL_FAIL_POINTS=ON
 
 echo "== sanitizer build (address, undefined) =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON
+  run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_FAIL_POINTS=ON
 
 if command -v clang++ >/dev/null || command -v clang++-14 >/dev/null; then
   echo "== fuzz targets, a few seconds each =="

@@ -9,11 +9,8 @@
 #include "cli/command_help.h"
 #include "cli/commands.h"
 #include "display/message.h"
-#include "install/install_lock.h"
 #include "platform/ordered_jobs.h"
-#include "sign/signature_check.h"
 #include "tic/archive/multi_tic.h"
-#include "install/install_steps.h"
 
 const char kBanner[] = "Tarnvale Install Utility Version 17.0.11.7254";
 
@@ -210,32 +207,6 @@ void complain(const char *command, const std::string &subject, const std::string
   complain_as("kestrel", std::string(command) + ": " + printable(subject) + ": " + printable(cause));
 }
 
-bool lock_install_directory(const char *command, const std::string &where, int directory, InstallLock &lock) {
-  a_failure failure;
-  const bool locked = lock.acquire(
-      directory,
-      [&](const std::string &holder) {
-        complain(command, where, "waiting for " + holder + " to finish with the install directory");
-      },
-      failure);
-  if (!locked) complain(command, where, "cannot lock the install directory: " + std::string(strerror(failure.error)));
-  return locked;
-}
-
-bool enter_install_directory(const char *command, const std::string &directory, UniqueFd &root, InstallLock *lock) {
-  if (!directory.empty() && chdir(directory.c_str()) != 0) {
-    complain(command, directory, strerror(errno));
-    return false;
-  }
-  const std::string where = directory.empty() ? "." : directory;
-  root.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!root.valid()) {
-    complain(command, where, strerror(errno));
-    return false;
-  }
-  return lock == nullptr || lock_install_directory(command, where, root.get(), *lock);
-}
-
 unsigned job_count(const char *command) {
   std::string complaint;
   const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
@@ -243,33 +214,7 @@ unsigned job_count(const char *command) {
   return jobs;
 }
 
-void complain_recorded(const char *command, const std::string &fallback) {
-  complain(command, error_subject().empty() ? fallback : error_subject(), error_cause());
-}
-
-std::string archive_problem(const Tic &member, int result) {
-  if (!member.open_problem().empty()) return member.open_problem();
-  if (member.descriptor() < 0) return "not open";
-  return result == -1 ? "cannot compute the archive's MAC" : "archive does not match its MAC";
-}
-
-bool validate_set(const MultiTic &set, std::string &subject, std::string &cause) {
-  const int valid = set.validate();
-  if (valid == 0) return true;
-  const Tic *member = set.failed_member();
-  subject = member != nullptr && member->path() != nullptr ? member->path() : "";
-  cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
-  return false;
-}
-
 void complain_unreadable(const char *command, const MultiTic &set) {
   const Tic *member = set.failed_member();
   if (member != nullptr && member->path() != nullptr) complain(command, member->path(), archive_problem(*member, -1));
-}
-
-int check_signatures(const char *command, Tic &archives) {
-  SignatureCheck check;
-  if (check.start(archives) && check.finish()) return 0;
-  complain(command, check.subject(), check.cause());
-  return -1;
 }

@@ -31,16 +31,11 @@
 
 #include "platform/fd.h"
 
+class ArchiveCheck;
+class Installation;
 class Tic;
 struct a_command_help;
-class KestrelTic;
-class RecordKeeping;
-class SignatureCheck;
-class TicExtraction;
-struct an_installed_file;
-struct an_install_record;
-struct a_recorded_file;
-struct a_recorded_install;
+struct an_install_request;
 
 // The first line of every usage text.
 extern const char kBanner[];
@@ -167,64 +162,24 @@ class CommandInstall : public CommandWithOptions {
   bool quiet = false;
 
  protected:
-  // The installation that install and upgrade share (|command| names it in
-  // messages): the directory locked, its record read (open_record), every
-  // archive checked, the extraction planned (plan), room checked, the
-  // files put in place and the log ended; then report, and the record
-  // updated (update_record) and written.
-  int install_set(const char* command);
-  // The checks before anything is written (see install_command.cpp); false
-  // with |subject| and |cause| saying why.
-  // Adds what the install put in place, and the install itself, to the
-  // record, when there is something to add.
-  void keep_record(RecordKeeping& records, const std::map<std::string, a_recorded_file>& committed,
-                   const a_recorded_install& installed, bool finished);
-  bool ready_to_write(KestrelTic& set, TicExtraction& extraction, SignatureCheck& signatures,
-                      const std::string& where, std::string& subject, std::string& cause);
-
-  // Reads the install directory's record and sets selection_; false stops
-  // the command (a line was printed). |root| is the install directory.
-  virtual bool open_record(RecordKeeping& records, int root, unsigned jobs);
-  // Once every archive is checked, before anything is written; false stops
-  // the command, with |subject| and |cause| unless a line was printed.
-  virtual bool plan(KestrelTic& set, TicExtraction& extraction, std::string& subject, std::string& cause);
-  // |committed| holds what was put in place, by path.
-  virtual void update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
-                             bool complete);
-  // After a successful installation, once the progress line is closed.
-  virtual void report();
-  virtual bool is_upgrade() const { return false; }
-
-  // The option text installed.
-  std::string selection_;
+  // Install and upgrade as the installation carries them out
+  // (install/installation.h); |command| names the command.
+  int write_set(const char* command);
 };
 
 // Installs a new set of archives over a recorded installation
 // (cli/upgrade_command.cpp).
 class CommandUpgrade : public CommandInstall {
  public:
-  CommandUpgrade();
-  ~CommandUpgrade() override;
   void usage() override;
   int run() override;
   bool handle_arg(ArgIterator& it) override;
 
   bool dry_run = false;
 
- protected:
-  bool open_record(RecordKeeping& records, int root, unsigned jobs) override;
-  bool plan(KestrelTic& set, TicExtraction& extraction, std::string& subject, std::string& cause) override;
-  void update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
-                     bool complete) override;
-  void report() override;
-  bool is_upgrade() const override { return true; }
-
  private:
   // Prints what the upgrade would do and changes nothing.
   int dry_run_set();
-
-  struct a_state;
-  std::unique_ptr<a_state> state_;
 };
 
 // Shows what the install directory's record holds.
@@ -236,12 +191,9 @@ class CommandStatus : public CommandWithDirectory {
 };
 
 // What verify and remove share: every archive checked as install checks
-// it, each selected file compared with what is installed
-// (cli/installed_comparison.h), and a file that cannot be read named on
-// standard error; or, without archives, every file of the install
-// directory's record compared with what was recorded
-// (install/recorded_files.h). run() hands every other file to
-// handle_file, in name order, then calls finish.
+// it, each selected file compared with what is installed; or, without
+// archives, every file of the install directory's record compared with
+// what was recorded (install/installation.h).
 class CommandOnInstalledFiles : public CommandWithOptions {
  public:
   void usage() override;
@@ -250,21 +202,15 @@ class CommandOnInstalledFiles : public CommandWithOptions {
  protected:
   // |word| is the command word, |usage_line| its usage line.
   CommandOnInstalledFiles(const char* word, const char* usage_line) : word_(word), usage_line_(usage_line) {}
-  // Deals with one file that could be compared, below the install
-  // directory open on |root|; false when the command fails for it.
-  virtual bool handle_file(int root, const an_installed_file& file) = 0;
-  // After the last file; false when the command fails.
-  virtual bool finish(int root);
+  // Does the command's work in |installation|, entered (and locked when
+  // changes_files); true when it succeeded.
+  virtual bool work(Installation& installation, const an_install_request& request, ArchiveCheck& check) = 0;
   // True for a command that changes the install directory: it holds the
   // directory's lock (install/install_lock.h) from before the comparison.
   virtual bool changes_files() const { return false; }
 
   const char* word_;
   const char* usage_line_;
-  // The install directory's record while run() runs: the one worked from,
-  // or (with archives) the one a change is reported to; null when none.
-  RecordKeeping* records_ = nullptr;
-  bool from_record_ = false;
 };
 
 // Compares the installed files with the archives: one line per difference
@@ -275,13 +221,7 @@ class CommandVerify : public CommandOnInstalledFiles {
   bool handle_arg(ArgIterator& it) override;
 
  protected:
-  bool handle_file(int root, const an_installed_file& file) override;
-  bool finish(int root) override;
-
-  size_t compared_ = 0;
-  // With --json, each differing file's name and differences, kept until the
-  // document is written (the files themselves are handed out one by one).
-  std::vector<std::pair<std::string, unsigned>> different_;
+  bool work(Installation& installation, const an_install_request& request, ArchiveCheck& check) override;
 };
 
 // Removes the installed files that still match the archives.
@@ -290,14 +230,8 @@ class CommandRemove : public CommandOnInstalledFiles {
   CommandRemove();
 
  protected:
-  bool handle_file(int root, const an_installed_file& file) override;
-  bool finish(int root) override;
+  bool work(Installation& installation, const an_install_request& request, ArchiveCheck& check) override;
   bool changes_files() const override { return true; }
-
-  // The directories that may be left empty by what was removed.
-  std::set<std::string> may_be_empty_;
-  // The files looked at: those no longer there leave the record.
-  std::vector<std::string> handled_;
 };
 
 // Undoes an installation from its backup tree.
@@ -324,48 +258,12 @@ int print_command_words();
 // characters are escaped (printable, display/message.h) and the line stays one line.
 void complain(const char* command, const std::string& subject, const std::string& cause);
 
-// Takes the lock of the install directory open as |directory| (named |where|
-// in messages) for a command that changes it (install/install_lock.h). While
-// another process holds it, says once on standard error whom it waits for:
-//   kestrel: <command>: <where>: waiting for <holder> to finish with the install directory
-// false after one line on standard error when it cannot be locked.
-class InstallLock;
-bool lock_install_directory(const char* command, const std::string& where, int directory, InstallLock& lock);
-
-// Changes into the install directory |directory| (when not empty), so that
-// relative archive, log and backup names are resolved inside it, opens it
-// into |root| and, with |lock|, takes its lock. false after one line on
-// standard error.
-bool enter_install_directory(const char* command, const std::string& directory, UniqueFd& root, InstallLock* lock);
-
 // How many files the command decodes at once: KESTREL_JOBS when it holds a
 // number from 1 to 1024, else one per processor, after one line on
 // standard error when it holds anything else.
 unsigned job_count(const char* command);
 
-// complain() about the failure the archive module recorded last, naming
-// |fallback| when the failure names nothing.
-void complain_recorded(const char* command, const std::string& fallback);
-
-// Why |member| of a set cannot be used: its open problem, or what its
-// integrity check |result| (nonzero) says.
-std::string archive_problem(const Tic& member, int result);
-
 class MultiTic;
-
-// Checks every archive of |set| (MultiTic::validate): true, or false with
-// the archive that failed in |subject| (empty when none is named) and why
-// in |cause|.
-bool validate_set(const MultiTic& set, std::string& subject, std::string& cause);
-
-// The signature check of the commands that change or judge an
-// installation from archives (install, verify, remove, validate, upgrade):
-// when trusted keys are configured (sign/trusted_keys.h), every archive of
-// |archives| (one archive or a set) must carry a signature by one of them
-// that matches the bytes the command works from. Called before anything is
-// written. 0, or -1 after one line "kestrel: <command>: <archive>: <cause>".
-// install runs the same check beside its decoding (sign/signature_check.h).
-int check_signatures(const char* command, Tic& archives);
 
 // For the commands that report whatever the set could read (list, space,
 // options): one line for the archive that stopped the reading, if any.

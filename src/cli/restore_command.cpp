@@ -1,13 +1,6 @@
-#include <errno.h>
-#include <string.h>
-#include <unistd.h>
-
 #include "cli/commands.h"
-#include "cli/record_keeping.h"
-#include "install/install_steps.h"
-#include "install/install_directory.h"
-#include "install/install_lock.h"
-#include "install/restore.h"
+#include "cli/printed_events.h"
+#include "install/installation.h"
 
 // Undoes an installation from the backup tree it wrote with -b (see
 // install/restore.h): files it created are removed, objects it replaced are
@@ -22,37 +15,11 @@ int CommandRestore::run() {
     usage();
     return -1;
   }
+  PrintedEvents events("restore");
   // Asked before the working directory changes.
-  const RecordStore store(configured_state_directory());
+  Installation installation("restore", events);
+  events.set_where(directory.empty() ? "." : directory);
   // The backup directory is named relative to the install directory.
-  UniqueFd root;
-  InstallLock lock;
-  if (!enter_install_directory("restore", directory, root, &lock)) return -1;
-  InstallDirectory install;
-  a_failure failure;
-  if (!install.open(".", false, failure, root.get())) {
-    complain("restore", directory.empty() ? "." : directory, failure.text());
-    return -1;
-  }
-  BackupRestore restore(install);
-  if (!restore.open(backup_dir, failure)) {
-    complain("restore", backup_dir, failure.text());
-    return -1;
-  }
-  // Named as keep_before named it, while the backup directory is there.
-  const std::string backup = canonical_or_given(backup_dir);
-  std::vector<a_restore_failure> failures;
-  restore.restore(failures);
-  restore.finish();
-  for (const a_restore_failure& f : failures) complain("restore", f.first, f.second.text());
-  if (!failures.empty()) return -1;
-  const std::string canonical = canonical_current_directory();
-  std::string why;
-  switch (canonical.empty() ? a_record_read::kNone : store.return_to_before(canonical, backup, why)) {
-    case a_record_read::kFound:
-    case a_record_read::kNone: return 0;
-    case a_record_read::kDamaged: complain("restore", store.record_path(canonical), "record not restored: " + why); break;
-    case a_record_read::kFailed: complain("restore", store.directory(), "record not restored: " + why); break;
-  }
-  return -1;
+  if (!installation.enter(directory, true)) return -1;
+  return installation.restore(backup_dir) ? 0 : -1;
 }

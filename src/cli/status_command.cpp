@@ -4,7 +4,8 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
-#include "cli/record_keeping.h"
+#include "cli/printed_events.h"
+#include "install/installation.h"
 #include "display/message.h"
 #include "platform/json.h"
 
@@ -41,13 +42,12 @@ int CommandStatus::run() {
     usage();
     return -1;
   }
-  RecordKeeping records("status");
-  if (!directory.empty() && chdir(directory.c_str()) != 0) {
-    complain("status", directory, strerror(errno));
-    return -1;
-  }
-  if (!records.open_existing()) return -1;
-  const an_install_record& record = records.record();
+  PrintedEvents events("status");
+  Installation installation("status", events);
+  if (!installation.enter(directory, false)) return -1;
+  const Result<an_install_record> recorded = installation.record();
+  if (!recorded) return -1;
+  const an_install_record& record = recorded.value();
   if (json) {
     printf("%s\n", json_document(record_summary(record)).c_str());
     return 0;

@@ -1,67 +1,9 @@
-#include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
-#include <string.h>
-#include <unistd.h>
-
-#include <memory>
 
 #include "cli/commands.h"
-#include "cli/installed_comparison.h"
-#include "cli/kestrel_tic.h"
-#include "cli/record_keeping.h"
-#include "crypto/archive_key.h"
+#include "cli/printed_events.h"
 #include "display/message.h"
-#include "install/extraction.h"
-#include "install/recorded_files.h"
-#include "install/upgrade_plan.h"
-#include "tic/archive/multi_tic.h"
-#include "install/install_steps.h"
-#include "tic/format/options.h"
-
-struct CommandUpgrade::a_state {
-  int root = -1;
-  std::vector<an_installed_file> installed;
-  std::unique_ptr<UpgradePlan> plan;
-};
-
-CommandUpgrade::CommandUpgrade() : state_(std::make_unique<a_state>()) {}
-CommandUpgrade::~CommandUpgrade() = default;
-
-namespace {
-
-// Checks the option text |selection| against the set: every name must be an
-// option of the set, and the text must select some file. false with the
-// text in |subject| and why in |cause|, which names the set's options.
-bool check_selection(Tic& set, const std::string& selection, std::string& subject, std::string& cause) {
-  if (set.read_toc(false) != 0) {
-    subject = error_subject();
-    cause = error_cause();
-    return false;
-  }
-  const TicOptions& table = set.get_toc().options;
-  std::string unknown, known;
-  for_each_option_name(selection, [&](std::string_view name) {
-    if (name != "*" && table.option_map.count(std::string(name)) == 0)
-      unknown += (unknown.empty() ? "" : ", ") + std::string(name);
-    return true;
-  });
-  for (const auto& item : table.option_map) known += (known.empty() ? "" : ", ") + item.first;
-  const std::string have = "; the archives have " + (known.empty() ? std::string("no option") : known);
-  subject = selection.empty() ? "-o" : selection;
-  if (!unknown.empty()) {
-    cause = (unknown.find(", ") == std::string::npos ? "unknown option " : "unknown options ") + unknown + have;
-    return false;
-  }
-  std::vector<a_stream_ref> refs;
-  if (set.selected_streams(selection, refs) == 0 && refs.empty()) {
-    cause = "selects no file" + have;
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
+#include "install/installation.h"
 
 // Installs a new set of archives over a recorded installation, as install
 // does (progress, log, backup tree, lock, failures), going by the plan of
@@ -72,51 +14,7 @@ bool check_selection(Tic& set, const std::string& selection, std::string& subjec
 // the recorded option text is installed. The option text must name options
 // of the set and select some file, or nothing is written. The record then
 // describes the new installation alone.
-int CommandUpgrade::run() { return dry_run ? dry_run_set() : install_set("upgrade"); }
-
-bool CommandUpgrade::open_record(RecordKeeping& records, int root, unsigned jobs) {
-  if (!records.open_existing()) return false;
-  selection_ = options.empty() ? records.record().option_text() : options;
-  state_->root = root;
-  compare_recorded_files(records.record(), root, jobs, state_->installed);
-  state_->plan = std::make_unique<UpgradePlan>(records.record(), state_->installed);
-  return true;
-}
-
-bool CommandUpgrade::plan(KestrelTic& set, TicExtraction& extraction, std::string& subject, std::string& cause) {
-  if (!check_selection(set, selection_, subject, cause)) return false;
-  std::vector<a_stream_ref> refs;
-  if (set.selected_streams(selection_, refs) != 0) {
-    subject = error_subject();
-    cause = error_cause();
-    return false;
-  }
-  a_failure failure;
-  if (!state_->plan->plan(state_->root, refs, subject, failure)) {
-    cause = failure.text();
-    return false;
-  }
-  const UpgradePlan* plan = state_->plan.get();
-  extraction.set_decision([plan](const std::string& path, const TicTocEntry&) { return plan->decision(path); });
-  extraction.set_removals(plan->removals());
-  return true;
-}
-
-void CommandUpgrade::update_record(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
-                                   bool complete) {
-  state_->plan->apply(record, committed, complete);
-}
-
-void CommandUpgrade::report() {
-  for (const auto& [path, planned] : state_->plan->files()) {
-    if (planned.action != an_upgrade_action::kKeepChanged) continue;
-    if (planned.beside)
-      complain_as("kestrel", "upgrade: kept changed file " + printable(path) + ", new version in " +
-                                 printable(path + kBesideSuffix));
-    else if (!planned.selected)
-      complain_as("kestrel", "upgrade: kept changed file " + printable(path));
-  }
-}
+int CommandUpgrade::run() { return dry_run ? dry_run_set() : write_set("upgrade"); }
 
 // The plan, one line "<action> <name>" per file in byte-wise order of the
 // names, printed without taking the lock or writing anything.
@@ -125,26 +23,15 @@ int CommandUpgrade::dry_run_set() {
     usage();
     return -1;
   }
-  RecordKeeping records("upgrade");
-  UniqueFd root;
-  unsigned jobs = 1;
-  if (open_install_directory("upgrade", directory, root, nullptr, jobs) != 0 ||
-      !open_record(records, root.get(), jobs))
-    return -1;
-  const ArchiveKey key;
-  KestrelTic set(args, false, key.bytes(), key.length());
-  std::string subject, cause;
-  if (!validate_set(set, subject, cause)) {
-    complain("upgrade", subject.empty() ? (directory.empty() ? "." : directory) : subject, cause);
-    return -1;
-  }
-  if (check_signatures("upgrade", set) != 0) return -1;
-  TicExtraction extraction(set, root.get(), jobs);
-  if (!plan(set, extraction, subject, cause)) {
-    complain("upgrade", subject, cause);
-    return -1;
-  }
-  for (const auto& [path, planned] : state_->plan->files())
-    printf("%s %s\n", upgrade_action_word(planned.action), printable(path).c_str());
-  return 0;
+  PrintedEvents events("upgrade");
+  Installation installation("upgrade", events);
+  events.set_where(directory.empty() ? "." : directory);
+  if (!installation.enter(directory, false)) return -1;
+  installation.set_jobs(job_count("upgrade"));
+  SignedArchives signatures;
+  const Outcome planned = installation.plan_upgrade(
+      {args, options, "", ""}, signatures, [](const std::string& path, an_upgrade_action action) {
+        printf("%s %s\n", upgrade_action_word(action), printable(path).c_str());
+      });
+  return planned ? 0 : -1;
 }

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "tic/archive/multi_tic.h"
 #include "crypto/archive_key.h"
 #include "sign/signature_check.h"
 #include "install/install_steps.h"

@@ -1,9 +1,12 @@
 #include <stdio.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "cli/commands.h"
 #include "display/message.h"
-#include "cli/installed_comparison.h"
-#include "install/record_store.h"
+#include "install/installation.h"
 #include "platform/json.h"
 
 namespace {
@@ -17,34 +20,15 @@ constexpr struct {
     {kDifferenceContent, "content"}, {kDifferenceMode, "mode"},
 };
 
-}  // namespace
-
-// Prints one line "<what> <name>" per difference, sorted by name (with
-// --json, one document after the last file); a file that cannot be read is
-// named on standard error. 0 when everything matches. Nothing is written:
-// not below the install directory, not to the archives, not to the record.
-bool CommandVerify::handle_file(int, const an_installed_file& file) {
-  ++compared_;
-  if (file.differences == 0) return true;
-  if (json) {
-    different_.emplace_back(file.name, file.differences);
-    return false;
-  }
-  for (const auto& difference : kDifferenceWords)
-    if ((file.differences & difference.bit) != 0) printf("%s %s\n", difference.word, printable(file.name).c_str());
-  return false;
-}
-
 // The document: {"directory": ..., "from": "record" or "archives",
 // "compared": n, "differences": [{"name": ..., "what": [...]}, ...]}.
-bool CommandVerify::finish(int) {
-  if (!json) return true;
+void print_document(bool from_record, size_t compared, const std::vector<std::pair<std::string, unsigned>>& different) {
   Json document = Json::object();
-  document["directory"] = json_text(canonical_current_directory());
-  document["from"] = from_record_ ? "record" : "archives";
-  document["compared"] = compared_;
+  document["directory"] = json_text(current_install_directory());
+  document["from"] = from_record ? "record" : "archives";
+  document["compared"] = compared;
   Json differences = Json::array();
-  for (const auto& [name, bits] : different_) {
+  for (const auto& [name, bits] : different) {
     Json one = Json::object();
     one["name"] = json_text(name);
     one["what"] = Json::array();
@@ -54,5 +38,36 @@ bool CommandVerify::finish(int) {
   }
   document["differences"] = std::move(differences);
   printf("%s\n", json_document(document).c_str());
-  return true;
+}
+
+}  // namespace
+
+// Prints one line "<what> <name>" per difference, sorted by name (with
+// --json, one document after the last file); a file that cannot be read is
+// named on standard error. 0 when everything matches. Nothing is written:
+// not below the install directory, not to the archives, not to the record.
+bool CommandVerify::work(Installation& installation, const an_install_request& request, ArchiveCheck& check) {
+  size_t compared = 0;
+  bool good = true;
+  // With --json, each differing file's name and differences, kept until the
+  // document is written (the files themselves are handed out one by one).
+  std::vector<std::pair<std::string, unsigned>> different;
+  const Outcome done = installation.compare(request, check, [&](const an_installed_file& file) {
+    if (file.problem.failed()) {
+      complain(word_, file.name, file.problem.text());
+      good = false;
+      return;
+    }
+    ++compared;
+    if (file.differences == 0) return;
+    good = false;
+    if (json) {
+      different.emplace_back(file.name, file.differences);
+      return;
+    }
+    for (const auto& difference : kDifferenceWords)
+      if ((file.differences & difference.bit) != 0) printf("%s %s\n", difference.word, printable(file.name).c_str());
+  });
+  if (done && json) print_document(request.from_record(), compared, different);
+  return done && good;
 }

@@ -37,3 +37,11 @@ inline constexpr a_step kStepRemoveInstalled{0x5f1, "cannot remove the installed
 inline constexpr a_step kStepRestore{0x5f2, "cannot restore from the backup"};
 // locking the install directory
 inline constexpr a_step kStepLock{0x5f3, "cannot lock the install directory"};
+// reading or writing the record of the install directory
+inline constexpr a_step kStepRecord{0x5f4, "cannot use the record of the install directory"};
+// checking the archives before anything is written
+inline constexpr a_step kStepArchives{0x5f5, "the archives cannot be used"};
+// opening, writing or ending the install log
+inline constexpr a_step kStepLog{0x5f6, "cannot write the install log"};
+// entering the install directory
+inline constexpr a_step kStepEnter{0x5f7, "cannot enter the install directory"};

@@ -8,7 +8,9 @@
 
 #include "install/install_directory.h"
 #include "install/recorded_files.h"
+#include "platform/error_word.h"
 #include "tic/archive/tic.h"
+#include "tic/format/options.h"
 
 namespace {
 
@@ -28,6 +30,30 @@ an_upgrade_action plan_unrecorded(int root, const std::string& path, bool& besid
 
 }  // namespace
 
+Outcome check_selection(Tic& set, const std::string& selection) {
+  if (set.read_toc(false) != 0) return recorded_failure(selection);
+  const TicOptions& table = set.get_toc().options;
+  std::string unknown, known;
+  for_each_option_name(selection, [&](std::string_view name) {
+    if (name != "*" && table.option_map.count(std::string(name)) == 0)
+      unknown += (unknown.empty() ? "" : ", ") + std::string(name);
+    return true;
+  });
+  for (const auto& item : table.option_map) known += (known.empty() ? "" : ", ") + item.first;
+  const std::string have = "; the archives have " + (known.empty() ? std::string("no option") : known);
+  const std::string subject = selection.empty() ? "-o" : selection;
+  errno = 0;
+  if (!unknown.empty())
+    return failure_of(kStepArchives, subject,
+                      (unknown.find(", ") == std::string::npos ? "unknown option " : "unknown options ") + unknown + have);
+  std::vector<a_stream_ref> refs;
+  if (set.selected_streams(selection, refs) == 0 && refs.empty()) {
+    errno = 0;
+    return failure_of(kStepArchives, subject, "selects no file" + have);
+  }
+  return Outcome();
+}
+
 const char* upgrade_action_word(an_upgrade_action action) {
   switch (action) {
     case an_upgrade_action::kAdd: return "add";
@@ -44,7 +70,7 @@ UpgradePlan::UpgradePlan(const an_install_record& record, const std::vector<an_i
   for (const an_installed_file& file : installed) installed_.emplace(file.name, &file);
 }
 
-bool UpgradePlan::plan(int root, const std::vector<a_stream_ref>& refs, std::string& subject, a_failure& failure) {
+Outcome UpgradePlan::plan(int root, const std::vector<a_stream_ref>& refs) {
   files_.clear();
   for (const a_stream_ref& ref : refs) {
     const std::string path = normalised_path(*ref.name);
@@ -58,9 +84,9 @@ bool UpgradePlan::plan(int root, const std::vector<a_stream_ref>& refs, std::str
     }
     const an_installed_file& now = *found->second;
     if (now.problem.failed()) {
-      subject = path;
-      failure = now.problem;
-      return false;
+      a_failure failure = now.problem;
+      failure.subject = path;
+      return failure;
     }
     const bool same_entry = std::memcmp(recorded->second.mac, ref.entry->mac, kDigestSize) == 0;
     if ((now.differences & kDifferenceMissing) != 0) {
@@ -81,7 +107,7 @@ bool UpgradePlan::plan(int root, const std::vector<a_stream_ref>& refs, std::str
                                                         (found->second->differences & kDifferenceMissing) == 0));
     planned.action = changed ? an_upgrade_action::kKeepChanged : an_upgrade_action::kRemove;
   }
-  return true;
+  return Outcome();
 }
 
 a_file_decision UpgradePlan::decision(const std::string& path) const {

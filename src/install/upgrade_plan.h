@@ -29,6 +29,7 @@
 #include "install/installed_files.h"
 
 struct a_stream_ref;
+class Tic;
 
 enum class an_upgrade_action { kAdd, kReplace, kSame, kKeepChanged, kRemove };
 
@@ -41,6 +42,11 @@ struct a_planned_file {
   bool beside = false;    // keep-changed: the new version goes to <path>.kestrel-new
 };
 
+// Checks the option text |selection| against the set: every name must be
+// an option of the set, and the text must select some file. The failure
+// names the text ("-o" when empty) and the set's options.
+Outcome check_selection(Tic& set, const std::string& selection);
+
 class UpgradePlan {
  public:
   // |installed| is what compare_recorded_files found of |record|'s files.
@@ -48,9 +54,9 @@ class UpgradePlan {
 
   // Plans the files |refs| selects and the recorded files it leaves out,
   // looking below the directory |root| for what stands at paths the record
-  // does not know. false with |subject| and |failure| set when a recorded
-  // file could not be read: nothing can be said about it.
-  bool plan(int root, const std::vector<a_stream_ref>& refs, std::string& subject, a_failure& failure);
+  // does not know. Fails, naming the file, when a recorded file could not
+  // be read: nothing can be said about it.
+  Outcome plan(int root, const std::vector<a_stream_ref>& refs);
 
   // Every path planned, in byte-wise order.
   const std::map<std::string, a_planned_file>& files() const { return files_; }

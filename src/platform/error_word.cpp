@@ -93,3 +93,12 @@ std::string a_failure::text() const {
   if (error != 0) return strerror(error);
   return step.phrase != nullptr ? step.phrase : "failed";
 }
+
+a_failure recorded_failure(const std::string& fallback) {
+  a_failure failure;
+  failure.step = a_step{error_step(ERROR) != 0 ? error_step(ERROR) : 1u, nullptr};
+  failure.error = error_errno(ERROR);
+  failure.cause = error_cause();
+  failure.subject = error_subject().empty() ? fallback : error_subject();
+  return failure;
+}

@@ -47,3 +47,7 @@ bool record_failure(const a_step& step, const std::string& subject, const std::s
 // its step's phrase.
 const std::string& error_subject();
 std::string error_cause();
+
+// The last recorded failure as a value, about |fallback| when it named
+// nothing.
+a_failure recorded_failure(const std::string& fallback);

@@ -81,3 +81,9 @@ void MultiTic::locate_streams(std::vector<a_stream_ref>& refs) {
     ref.descriptor = supplier == -1 ? -1 : descriptors[static_cast<size_t>(supplier)];
   }
 }
+
+std::string archive_problem(const Tic& member, int result) {
+  if (!member.open_problem().empty()) return member.open_problem();
+  if (member.descriptor() < 0) return "not open";
+  return result == -1 ? "cannot compute the archive's MAC" : "archive does not match its MAC";
+}

@@ -50,3 +50,7 @@ class MultiTic : public Tic {
   mutable const Tic* failed_member_ = nullptr;
   int kept_result_ = 0;  // read_toc's result once the tables are kept
 };
+
+// Why |member| of a set cannot be used: its open problem, or what its
+// integrity check |result| (nonzero) says.
+std::string archive_problem(const Tic& member, int result);

@@ -11,34 +11,42 @@
 #include <utility>
 #include <vector>
 
-#include "cli/kestrel_tic.h"
+#include "cli/printed_events.h"
+#include "display/progress.h"
+#include "install/installing_set.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-// Everything the install set prints with a reporter of |total|, the log on
-// |log|, for |files| (name and size, mode 0100755), the closing line included.
+// Everything the install set prints with a reporter of |total| for |files|
+// (name and size, mode 0100755), the closing line included; with |log| the
+// install log's lines go there.
 std::string shown(unsigned long long total, const std::vector<std::pair<std::string, unsigned long long>>& files,
-                  FILE* log = nullptr) {
+                  std::string* log = nullptr) {
+  TempDir dir;
   testing::internal::CaptureStdout();
   {
-    a_progress_reporter reporter;
-    reporter.total = total;
-    KestrelTic set({}, true, nullptr, 0);
-    set.progress = &reporter;
-    set.log_stream = log;
+    PrintedEvents events("install", true);
+    InstallLog install_log;
+    if (log != nullptr) {
+      EXPECT_TRUE(install_log.open(AT_FDCWD, dir / "log").ok());
+    }
+    InstallingSet set({}, nullptr, 0, events, install_log);
+    events.begin(total);
     for (const auto& [name, size] : files) set.extraction_progress(name, size, 0100755, 0, 0);
+    events.end();
   }
+  if (log != nullptr) *log = read_file(dir / "log");
   return testing::internal::GetCapturedStdout();
 }
 
-// The log shares standard output in the last case, so its line follows the
-// progress line.
 TEST(ProgressLine, CutAt79PaddedToThePreviousWidthWithPercentagesOfAnyTotalAnd64BitSizes) {
   EXPECT_EQ(shown(4, {{std::string(100, 'n'), 1}, {"x", 1}, {"big", 8}}),
             " 25% " + std::string(74, 'n') + "\r 50% x" + std::string(73, ' ') + "\r250% big\r        \n");
   EXPECT_EQ(shown(0, {{"e", 0}}), "100% e\r      \n");
-  EXPECT_EQ(shown(8ULL << 30, {{"bin/server", 6ULL << 30}}, stdout),
-            " 75% bin/server\r-rwxr-xr-x 6442450944 bin/server\n               \n");
+  std::string log;
+  EXPECT_EQ(shown(8ULL << 30, {{"bin/server", 6ULL << 30}}, &log), " 75% bin/server\r               \n");
+  EXPECT_EQ(log, "-rwxr-xr-x 6442450944 bin/server\n");
 }
 
 // What the reporter draws on a terminal of |columns| columns: standard

@@ -1,4 +1,4 @@
-// How kestrel's commands keep and read the record of an installation
+// How the commands that change an installation keep its record
 // (install/install_record.h, install/record_store.h).
 //
 // A command that changes an installation makes a RecordKeeping before it
@@ -6,39 +6,45 @@
 // relative to where kestrel was started), opens it in the install
 // directory under the directory's lock, and writes the record when it is
 // done. The record is kestrel's own: a state directory that cannot be used
-// costs the record, never the installation; one line on standard error
-// says that no record was kept.
+// costs the record, never the installation; a note (a failure that does not
+// stop the command) says that no record was kept.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "install/install_record.h"
 #include "install/record_store.h"
+#include "platform/failure.h"
 
 class Tic;
 
 class RecordKeeping {
  public:
-  // |command| names the command in messages.
-  explicit RecordKeeping(const char* command);
+  // Told what costs the record but not the command: "no record kept", a
+  // damaged record set aside.
+  using a_note = std::function<void(const a_failure&)>;
+
+  // |command| names the command in the record.
+  RecordKeeping(const char* command, a_note note);
 
   // In the install directory: finds its canonical path and reads its
   // record. A damaged record is set aside ("<record>.damaged") and a new
   // one begun; a state directory that cannot be read turns keeping off.
-  // Each of those says so in one line. Always usable afterwards.
+  // Each of those is noted. Always usable afterwards.
   void open_for_change();
 
   // In the install directory, for a command that works from the record:
-  // false after one line on standard error when there is no record, or it
-  // cannot be read.
-  bool open_existing();
+  // fails when there is no record, or it cannot be read.
+  Outcome open_existing();
   // The same, silent: keeping stays off when there is no usable record.
   void open_if_recorded();
 
   bool keeping() const { return keeping_; }
   bool had_record() const { return had_record_; }
   const std::string& directory() const { return directory_; }
+  const RecordStore& store() const { return store_; }
   an_install_record& record() { return record_; }
   const an_install_record& before() const { return before_; }
 
@@ -48,8 +54,7 @@ class RecordKeeping {
   // directory, when the directory exists.
   void keep_before(const std::string& backup_dir);
 
-  // Writes the record; when it holds no file, drops it. false after one
-  // line on standard error.
+  // Writes the record; when it holds no file, drops it. false after a note.
   bool save();
 
   // A first install's record is written as files are put in place, so
@@ -65,11 +70,11 @@ class RecordKeeping {
   // set it read: the archives, the option text, the options it selected.
   a_recorded_install describe_install(Tic& set, const std::string& options, bool complete) const;
 
-  // "kestrel: <command>: <path of the record>: ...".
-  void complain_about_record(const std::string& cause) const;
-
  private:
+  void note(const std::string& subject, const std::string& cause) const;
+
   const char* command_;
+  a_note note_;
   RecordStore store_;
   bool keeping_ = false;
   bool had_record_ = false;

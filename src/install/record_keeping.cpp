@@ -1,4 +1,4 @@
-#include "cli/record_keeping.h"
+#include "install/record_keeping.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "cli/commands.h"
+#include "install/install_steps.h"
 #include "tic/archive/archive_stamp.h"
 #include "tic/archive/tic.h"
 #include "tic/format/options.h"
@@ -40,16 +40,17 @@ std::string canonical_or_given(const std::string& path) {
   return out;
 }
 
-RecordKeeping::RecordKeeping(const char* command) : command_(command), store_(configured_state_directory()) {}
+RecordKeeping::RecordKeeping(const char* command, a_note note)
+    : command_(command), note_(std::move(note)), store_(configured_state_directory()) {}
 
-void RecordKeeping::complain_about_record(const std::string& cause) const {
-  complain(command_, store_.record_path(directory_), cause);
+void RecordKeeping::note(const std::string& subject, const std::string& cause) const {
+  if (note_) note_(failure_of(kStepRecord, subject, cause));
 }
 
 void RecordKeeping::open_for_change() {
   directory_ = canonical_current_directory();
   if (directory_.empty()) {
-    complain(command_, ".", std::string("no record kept: ") + strerror(errno));
+    note(".", std::string("no record kept: ") + strerror(errno));
     return;
   }
   std::string why;
@@ -58,38 +59,37 @@ void RecordKeeping::open_for_change() {
     case a_record_read::kNone: record_ = an_install_record{}; break;
     case a_record_read::kDamaged:
       if (!store_.set_aside(directory_, why)) {
-        complain(command_, store_.directory(), "no record kept: " + why);
+        note(store_.directory(), "no record kept: " + why);
         return;
       }
-      complain_about_record("damaged record set aside as " + record_file_name(directory_) + ".damaged");
+      note(store_.record_path(directory_), "damaged record set aside as " + record_file_name(directory_) + ".damaged");
       record_ = an_install_record{};
       break;
-    case a_record_read::kFailed: complain(command_, store_.directory(), "no record kept: " + why); return;
+    case a_record_read::kFailed: note(store_.directory(), "no record kept: " + why); return;
   }
   record_.directory = directory_;
   before_ = record_;
   keeping_ = true;
 }
 
-bool RecordKeeping::open_existing() {
+Outcome RecordKeeping::open_existing() {
   directory_ = canonical_current_directory();
-  if (directory_.empty()) {
-    complain(command_, ".", strerror(errno));
-    return false;
-  }
+  if (directory_.empty()) return failure_of(kStepRecord, ".");
   std::string why;
   switch (store_.load(directory_, record_, why)) {
     case a_record_read::kFound: break;
     case a_record_read::kNone:
-      complain(command_, directory_, "nothing is recorded for this install directory");
-      return false;
-    case a_record_read::kDamaged: complain_about_record("damaged record: " + why); return false;
-    case a_record_read::kFailed: complain(command_, store_.directory(), why); return false;
+      errno = 0;
+      return failure_of(kStepRecord, directory_, "nothing is recorded for this install directory");
+    case a_record_read::kDamaged:
+      errno = 0;
+      return failure_of(kStepRecord, store_.record_path(directory_), "damaged record: " + why);
+    case a_record_read::kFailed: errno = 0; return failure_of(kStepRecord, store_.directory(), why);
   }
   had_record_ = true;
   before_ = record_;
   keeping_ = true;
-  return true;
+  return Outcome();
 }
 
 void RecordKeeping::open_if_recorded() {
@@ -108,7 +108,7 @@ void RecordKeeping::keep_before(const std::string& backup_dir) {
   if (stat(backup_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
   std::string why;
   if (!store_.keep_before(directory_, canonical_or_given(backup_dir), had_record_ ? &before_ : nullptr, why))
-    complain(command_, store_.directory(), "record before this " + std::string(command_) + " not kept: " + why);
+    note(store_.directory(), "record before this " + std::string(command_) + " not kept: " + why);
 }
 
 bool RecordKeeping::save() {
@@ -121,7 +121,7 @@ bool RecordKeeping::save() {
   } else {
     saved = record_.files.empty() ? store_.drop(directory_, why) : store_.save(record_, why);
   }
-  if (!saved) complain(command_, store_.directory(), "no record kept: " + why);
+  if (!saved) note(store_.directory(), "no record kept: " + why);
   return saved;
 }
 

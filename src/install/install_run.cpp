@@ -1,0 +1,167 @@
+#include "install/install_run.h"
+
+#include <errno.h>
+
+#include "crypto/archive_key.h"
+#include "install/extraction.h"
+#include "install/install_steps.h"
+#include "install/installing_set.h"
+#include "install/recorded_files.h"
+#include "platform/error_word.h"
+
+struct InstallRun::an_upgrade {
+  std::vector<an_installed_file> installed;
+  std::unique_ptr<UpgradePlan> plan;
+};
+
+Outcome validate_archives(const MultiTic& set, const std::string& where) {
+  const int valid = set.validate();
+  if (valid == 0) return Outcome();
+  const Tic* member = set.failed_member();
+  errno = 0;
+  return failure_of(kStepArchives, member != nullptr && member->path() != nullptr ? member->path() : where,
+                    member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC");
+}
+
+namespace {
+
+// Waits for the check when it goes: the check reads the set until it has
+// finished, so it is declared after the set.
+struct a_check_wait {
+  ArchiveCheck& check;
+  ~a_check_wait() { (void)check.finish(); }
+};
+
+}  // namespace
+
+InstallRun::InstallRun(InstallationEvents& events, RecordKeeping& records, int root, const std::string& where,
+                       unsigned jobs, const an_install_request& request, bool upgrade)
+    : events_(events),
+      records_(records),
+      root_(root),
+      where_(where),
+      jobs_(jobs),
+      request_(request),
+      is_upgrade_(upgrade) {}
+
+InstallRun::~InstallRun() = default;
+
+Outcome InstallRun::fail(const a_failure& failure) {
+  events_.failed(failure);
+  return failure;
+}
+
+Outcome InstallRun::open_record() {
+  if (!is_upgrade_) {
+    records_.open_for_change();
+    selection_ = request_.options;
+    return Outcome();
+  }
+  if (Outcome opened = records_.open_existing(); !opened) return opened;
+  selection_ = request_.options.empty() ? records_.record().option_text() : request_.options;
+  upgrade_ = std::make_unique<an_upgrade>();
+  compare_recorded_files(records_.record(), root_, jobs_, upgrade_->installed);
+  upgrade_->plan = std::make_unique<UpgradePlan>(records_.record(), upgrade_->installed);
+  return Outcome();
+}
+
+const UpgradePlan& InstallRun::upgrade_plan() const { return *upgrade_->plan; }
+
+Outcome InstallRun::plan(Tic& set, TicExtraction& extraction) {
+  if (!upgrade_) return Outcome();
+  if (Outcome checked = check_selection(set, selection_); !checked) return checked;
+  std::vector<a_stream_ref> refs;
+  if (set.selected_streams(selection_, refs) != 0) return recorded_failure(where_);
+  if (Outcome planned = upgrade_->plan->plan(root_, refs); !planned) return planned;
+  const UpgradePlan* plan = upgrade_->plan.get();
+  extraction.set_decision([plan](const std::string& path, const TicTocEntry&) { return plan->decision(path); });
+  extraction.set_removals(plan->removals());
+  return Outcome();
+}
+
+// Installs the selected files into the install directory. Every archive is
+// checked, and the install directory's room, before anything is written;
+// the log ends with "ok" exactly when the installation succeeded and the
+// installed files are on disk. A failure is told once the progress line
+// has ended. What was put in place, also by an installation that failed,
+// is added to the install directory's record once the log holds its last
+// line.
+Outcome InstallRun::run(ArchiveCheck& check) {
+  if (Outcome opened = open_record(); !opened) return fail(opened.failure());
+  InstallLog log;
+  if (!request_.log_file.empty())
+    if (Outcome opened = log.open(root_, request_.log_file); !opened) return fail(opened.failure());
+  Outcome result;
+  a_recorded_install installed;
+  {
+    const ArchiveKey key;
+    InstallingSet set(request_.archives, key.bytes(), key.length(), events_, log);
+    const a_check_wait wait{check};
+    TicExtraction extraction(set, root_, jobs_);
+    if (!log.inside().empty()) extraction.reserve_path({log.inside(), "the install log"});
+    observe(extraction);
+    result = ready_to_write(set, extraction, check);
+    if (result) {
+      events_.begin(is_upgrade_ ? extraction.bytes_to_write(selection_) : set.bytes_required(selection_));
+      result = extract_and_log(extraction, check, log);
+      installed = records_.describe_install(set, selection_, result.ok());
+    }
+    log.close();
+  }
+  events_.end();
+  if (!result) events_.failed(result.failure());
+  if (result) report_kept();
+  keep_record(installed, result.ok());
+  return result;
+}
+
+// Nothing is written unless every archive is valid, passes the check
+// beside the decoding (signatures) as far as it can before, the plan holds
+// and the files fit.
+Outcome InstallRun::ready_to_write(InstallingSet& set, TicExtraction& extraction, ArchiveCheck& check) {
+  if (Outcome valid = validate_archives(set, where_); !valid) return valid;
+  if (Outcome started = check.start(set); !started) return started;
+  if (Outcome planned = plan(set, extraction); !planned) return planned;
+  if (extraction.check_room(selection_, !request_.backup_dir.empty(), where_) != 0) return recorded_failure(where_);
+  return Outcome();
+}
+
+// Extracts the selected files, none put in place before the check has
+// passed, then ends the log with "ok".
+Outcome InstallRun::extract_and_log(TicExtraction& extraction, ArchiveCheck& check, InstallLog& log) {
+  extraction.set_commit_gate([&check] { return check.finish().ok(); });
+  const int extracted = extraction.extract(selection_, request_.backup_dir);
+  if (Outcome checked = check.finish(); !checked) return checked;
+  if (extracted == -1) return recorded_failure(where_);
+  return log.finish();
+}
+
+// A first install's record goes to disk as files are put in place.
+void InstallRun::observe(TicExtraction& extraction) {
+  const bool streamed = !is_upgrade_ && records_.may_add_files();
+  extraction.set_commit_observer([this, streamed](const std::string& path, const a_recorded_file& file) {
+    if (!streamed || !records_.add_file(path, file)) committed_[path] = file;
+  });
+}
+
+void InstallRun::report_kept() const {
+  if (!upgrade_) return;
+  for (const auto& [path, planned] : upgrade_->plan->files()) {
+    if (planned.action != an_upgrade_action::kKeepChanged) continue;
+    if (planned.beside || !planned.selected) events_.kept_changed(path, planned.beside);
+  }
+}
+
+// The record changes when files were put in place, or an upgrade finished
+// (it may have only taken files away).
+void InstallRun::keep_record(const a_recorded_install& installed, bool finished) {
+  const bool any = !committed_.empty() || records_.files_added() > 0;
+  if (!records_.keeping() || (!any && !(finished && records_.had_record() && is_upgrade_))) return;
+  if (upgrade_)
+    upgrade_->plan->apply(records_.record(), committed_, finished);
+  else
+    for (const auto& [path, file] : committed_) records_.record().files[path] = file;
+  records_.record().add_install(installed);
+  records_.keep_before(request_.backup_dir);
+  records_.save();
+}

@@ -1,0 +1,70 @@
+// One install or upgrade of a set of archives into the install directory
+// (install/installation.h): the record read, every archive checked, an
+// upgrade planned (install/upgrade_plan.h), room checked, the files put in
+// place and the log ended; then the record updated. Upgrade is install with
+// a plan: the plan decides which files are written, and where, which
+// recorded files go, and what the record says afterwards.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "install/install_log.h"
+#include "install/installation.h"
+#include "install/record_keeping.h"
+
+class MultiTic;
+class TicExtraction;
+class InstallingSet;
+
+// Checks every archive of |set|: ok, or the archive that failed (|where|
+// when none is named) and why.
+Outcome validate_archives(const MultiTic& set, const std::string& where);
+
+class InstallRun {
+ public:
+  // |root| is the install directory, named |where| in failures; |upgrade|
+  // for an upgrade, which needs a record.
+  InstallRun(InstallationEvents& events, RecordKeeping& records, int root, const std::string& where,
+             unsigned jobs, const an_install_request& request, bool upgrade);
+  ~InstallRun();
+
+  // The whole run: every failure that ends it told to the events as it
+  // ends it, and returned.
+  Outcome run(ArchiveCheck& check);
+
+  // Reads the record (an upgrade compares what it recorded with what is
+  // there) and settles the option text.
+  Outcome open_record();
+  // Once every archive is checked, before anything is written: an
+  // upgrade's selection is checked and its plan made, and extraction told
+  // what to write and what to take away.
+  Outcome plan(Tic& set, TicExtraction& extraction);
+  // The plan, in byte-wise order of the paths (an upgrade, once planned).
+  const UpgradePlan& upgrade_plan() const;
+
+ private:
+  struct an_upgrade;
+
+  Outcome fail(const a_failure& failure);
+  Outcome ready_to_write(InstallingSet& set, TicExtraction& extraction, ArchiveCheck& check);
+  Outcome extract_and_log(TicExtraction& extraction, ArchiveCheck& check, InstallLog& log);
+  void observe(TicExtraction& extraction);
+  void report_kept() const;
+  void keep_record(const a_recorded_install& installed, bool finished);
+
+  InstallationEvents& events_;
+  RecordKeeping& records_;
+  int root_;
+  const std::string& where_;
+  unsigned jobs_;
+  const an_install_request& request_;
+  std::unique_ptr<an_upgrade> upgrade_;
+  bool is_upgrade_;
+  // The option text installed.
+  std::string selection_;
+  // What was put in place and is not yet in the record, by path.
+  std::map<std::string, a_recorded_file> committed_;
+};

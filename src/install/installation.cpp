@@ -1,0 +1,155 @@
+#include "install/installation.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "crypto/archive_key.h"
+#include "install/extraction.h"
+#include "install/install_directory.h"
+#include "install/install_lock.h"
+#include "install/install_run.h"
+#include "install/install_steps.h"
+#include "install/installing_set.h"
+#include "install/record_keeping.h"
+#include "install/recorded_files.h"
+#include "install/removal.h"
+#include "install/restore.h"
+#include "platform/error_word.h"
+#include "tic/archive/multi_tic.h"
+
+struct Installation::a_run {
+  a_run(const char* command, InstallationEvents& events)
+      : records(command, [&events](const a_failure& failure) { events.noted(failure); }) {}
+
+  UniqueFd root;
+  InstallLock lock;
+  RecordKeeping records;
+};
+
+Installation::Installation(const char* command, InstallationEvents& events)
+    : command_(command), events_(events), run_(std::make_unique<a_run>(command, events)) {}
+
+Installation::~Installation() = default;
+
+// Every archive valid, and passing |check|, before anything is read from
+// the set.
+Outcome Installation::check_archives(MultiTic& set, ArchiveCheck& check) {
+  if (Outcome valid = validate_archives(set, where_); !valid) return valid;
+  if (Outcome started = check.start(set); !started) return started;
+  return check.finish();
+}
+
+Outcome Installation::fail(const a_failure& failure) {
+  events_.failed(failure);
+  return failure;
+}
+
+Outcome Installation::enter(const std::string& directory, bool lock) {
+  if (!directory.empty()) where_ = directory;
+  if (!directory.empty() && chdir(directory.c_str()) != 0) return fail(failure_of(kStepEnter, directory));
+  run_->root.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!run_->root.valid()) return fail(failure_of(kStepEnter, where_));
+  if (!lock) return Outcome();
+  a_failure failure;
+  if (run_->lock.acquire(
+          run_->root.get(), [this](const std::string& holder) { events_.waiting(holder); }, failure))
+    return Outcome();
+  errno = failure.error;
+  return fail(failure_of(kStepLock, where_, "cannot lock the install directory: " + std::string(strerror(errno))));
+}
+
+Outcome Installation::install(const an_install_request& request, ArchiveCheck& check) {
+  return InstallRun(events_, run_->records, run_->root.get(), where_, jobs_, request, false).run(check);
+}
+
+Outcome Installation::upgrade(const an_install_request& request, ArchiveCheck& check) {
+  return InstallRun(events_, run_->records, run_->root.get(), where_, jobs_, request, true).run(check);
+}
+
+// The plan, in byte-wise order of the paths, without taking the lock or
+// writing anything.
+Outcome Installation::plan_upgrade(const an_install_request& request, ArchiveCheck& check, const a_plan_line& each) {
+  InstallRun run(events_, run_->records, run_->root.get(), where_, jobs_, request, true);
+  if (Outcome opened = run.open_record(); !opened) return fail(opened.failure());
+  const ArchiveKey key;
+  InstallLog none;
+  InstallingSet set(request.archives, key.bytes(), key.length(), events_, none);
+  if (Outcome checked = check_archives(set, check); !checked) return fail(checked.failure());
+  TicExtraction extraction(set, run_->root.get(), jobs_);
+  if (Outcome planned = run.plan(set, extraction); !planned) return fail(planned.failure());
+  for (const auto& [path, planned] : run.upgrade_plan().files()) each(path, planned.action);
+  return Outcome();
+}
+
+Outcome Installation::compare(const an_install_request& request, ArchiveCheck& check, const an_installed_line& each) {
+  if (request.from_record()) {
+    if (Outcome opened = run_->records.open_existing(); !opened) return fail(opened.failure());
+    std::vector<an_installed_file> files;
+    compare_recorded_files(run_->records.record(), run_->root.get(), jobs_, files);
+    for (const an_installed_file& file : files) each(file);
+    return Outcome();
+  }
+  const ArchiveKey key;
+  MultiTic set(request.archives, false, key.bytes(), key.length());
+  if (Outcome checked = check_archives(set, check); !checked) return fail(checked.failure());
+  if (compare_installed_files(set, request.options, run_->root.get(), key.bytes(), key.length(), jobs_, each) != 0)
+    return fail(recorded_failure(where_));
+  return Outcome();
+}
+
+// Every archive and every selected stream is checked before anything is
+// removed. Files already gone are passed over, so an interrupted removal
+// can be run again.
+Outcome Installation::remove(const an_install_request& request, ArchiveCheck& check) {
+  Removal removal(run_->root.get(), events_);
+  bool good = true;
+  Outcome compared = compare(request, check, [&](const an_installed_file& file) {
+    if (!removal.take(file)) good = false;
+  });
+  if (!compared) return compared;
+  if (!request.from_record()) run_->records.open_if_recorded();
+  removal.finish(run_->records);
+  errno = 0;
+  return good ? Outcome() : failure_of(kStepRemoveInstalled, where_);
+}
+
+// An object that cannot be restored stays in the backup tree and is noted;
+// the others are restored all the same. Once every object is restored, the
+// record returns to what it was before the first install or upgrade into
+// this backup directory.
+Outcome Installation::restore(const std::string& backup_dir) {
+  InstallDirectory install;
+  a_failure failure;
+  if (!install.open(".", false, failure, run_->root.get())) return fail((failure.subject = where_, failure));
+  BackupRestore restore(install);
+  if (!restore.open(backup_dir, failure)) return fail((failure.subject = backup_dir, failure));
+  // Named as keep_before named it, while the backup directory is there.
+  const std::string backup = canonical_or_given(backup_dir);
+  std::vector<a_restore_failure> failures;
+  restore.restore(failures);
+  restore.finish();
+  for (a_restore_failure& f : failures) events_.noted((f.second.subject = f.first, f.second));
+  if (!failures.empty()) return failures.back().second;
+  const RecordStore& store = run_->records.store();
+  const std::string canonical = canonical_current_directory();
+  std::string why;
+  errno = 0;
+  switch (canonical.empty() ? a_record_read::kNone : store.return_to_before(canonical, backup, why)) {
+    case a_record_read::kFound:
+    case a_record_read::kNone: return Outcome();
+    case a_record_read::kDamaged:
+      return fail(failure_of(kStepRecord, store.record_path(canonical), "record not restored: " + why));
+    case a_record_read::kFailed:
+      return fail(failure_of(kStepRecord, store.directory(), "record not restored: " + why));
+  }
+  return Outcome();
+}
+
+Result<an_install_record> Installation::record() {
+  if (Outcome opened = run_->records.open_existing(); !opened) return fail(opened.failure()).failure();
+  return run_->records.record();
+}
+
+std::string current_install_directory() { return canonical_current_directory(); }
