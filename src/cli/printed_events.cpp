@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "display/message.h"
 #include "display/progress.h"
+#include "install/install_steps.h"
 #include "sign/signature_check.h"
 
 PrintedEvents::PrintedEvents(const char* command, bool progress) : command_(command), progress_(progress) {}
@@ -54,11 +55,8 @@ SignedArchives::~SignedArchives() = default;
 namespace {
 
 a_failure refusal(const SignatureCheck& check) {
-  a_failure failure;
-  failure.step = a_step{1, "archive refused"};
-  failure.subject = check.subject();
-  failure.cause = check.cause();
-  return failure;
+  errno = 0;
+  return failure_of(kStepArchives, check.subject(), check.cause());
 }
 
 }  // namespace

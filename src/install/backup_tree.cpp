@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "install/admin_path.h"
 #include "platform/fd.h"
 
 namespace {
@@ -133,6 +134,14 @@ bool BackupTree::move_existing(const std::string& name, const a_place& place, bo
   failure.set(kStepBackupMove);
   unlinkat(kept.fd(), temporary.c_str(), 0);
   return false;
+}
+
+void BackupTree::remove_when_empty() {
+  if (!opened_) return;
+  an_admin_path where;
+  a_failure ignored;
+  if (locate_admin_path(install_.descriptor(), path_, where, ignored) == a_reach::kReached && !where.base.empty())
+    unlinkat(where.parent.get(), where.base.c_str(), AT_REMOVEDIR);
 }
 
 bool BackupTree::sync(a_failure& failure) { return !opened_ || tree_.sync(failure); }

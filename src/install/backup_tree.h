@@ -17,8 +17,8 @@
 // the install directory (by any spelling: install/admin_path.h) it is reached
 // under the same rules as the files (no symbolic links on the way), and
 // extraction keeps every archive out of it; a path outside it is the
-// administrator's choice and is followed. It is created
-// when the first object is backed up. A backup path or marker text longer
+// administrator's choice and is followed. It is created before extraction
+// writes anything. A backup path or marker text longer
 // than 1023 bytes fails that file rather than being cut, so that no two
 // backups share a path.
 #pragma once
@@ -43,6 +43,14 @@ class BackupTree {
   // yet either, before extraction makes the directory and the file: a marker,
   // unless the tree already holds a backup for |name|.
   bool back_up_absent(const std::string& name, a_failure& failure);
+
+  // Makes the backup directory when it is missing, before anything is
+  // written below the install directory: a restore after a kill at any
+  // point then finds it.
+  bool make(a_failure& failure) { return open_root(kStepBackupMove, failure); }
+  // After an extraction that put nothing in place: removes the backup
+  // directory when it is empty.
+  void remove_when_empty();
 
   // Flushes the backup tree to disk, when it was opened.
   bool sync(a_failure& failure);

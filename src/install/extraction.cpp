@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "crypto/sha256.h"
+#include "platform/fail_point.h"
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "install/admin_path.h"
@@ -83,7 +84,7 @@ class an_extraction {
  public:
   an_extraction(Tic& tic, InstallDirectory& install, BackupTree* backup, const std::vector<a_reserved_path>& reserved,
                 const unsigned char* key, int key_length, unsigned long long total,
-                const TicExtraction::an_observer& observer)
+                const TicExtraction::an_observer& observer, ExtractionJournal* journal)
       : tic_(tic),
         install_(install),
         backup_(backup),
@@ -91,7 +92,8 @@ class an_extraction {
         key_(key),
         key_length_(key_length),
         total_(total),
-        observer_(observer) {}
+        observer_(observer),
+        journal_(journal) {}
 
   // Without |may_defer| the file's missing directories are made at once.
   void prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer = true);
@@ -103,8 +105,10 @@ class an_extraction {
   // Prepares |job| again on the committing thread, its directories made.
   bool prepare_now(an_extract_job& job);
   bool put_in_place(an_extract_job& job);
-  // Tells the observer what now stands at the job's path.
-  void report(const an_extract_job& job);
+  // What stands at the job's path once it is put in place.
+  a_recorded_file recorded(const an_extract_job& job) const;
+  // Tells the journal what the job puts in place.
+  void announce(const an_extract_job& job);
   void remove_temporary(an_extract_job& job);
   bool fail(an_extract_job& job);
 
@@ -116,6 +120,7 @@ class an_extraction {
   int key_length_;
   unsigned long long total_;
   const TicExtraction::an_observer& observer_;
+  ExtractionJournal* journal_;
   unsigned long long done_ = 0;
 };
 
@@ -210,7 +215,7 @@ bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_
   // Read here, on a worker, rather than after the rename on the one thread
   // that puts files in place.
   struct stat st;
-  if (observer_ && fstat(file.get(), &st) == 0) job.made_mode = static_cast<int>(st.st_mode & 07777);
+  if ((observer_ || journal_ != nullptr) && fstat(file.get(), &st) == 0) job.made_mode = static_cast<int>(st.st_mode & 07777);
   // Some file systems report a full disk only when the file is closed.
   if (::close(file.release()) != 0) return job.failure.set(kStepWriteEntry);
   return true;
@@ -256,13 +261,26 @@ bool an_extraction::commit(an_extract_job& job) {
   if (backup_ != nullptr && !backed_up &&
       !backup_->back_up(*job.path, job.place, job.entry.is_directory(), job.failure))
     return fail(job);
+  FAIL_POINT_IF(backup_ != nullptr, "backed-up");
+  // A directory is told once made; anything else before the rename, so
+  // that a kill cannot put it in place untold.
+  if (!job.entry.is_directory()) announce(job);
   if (!put_in_place(job)) return fail(job);
-  if (observer_) report(job);
+  if (job.entry.is_directory()) announce(job);
+  FAIL_POINT("put-in-place");
+  if (observer_) observer_(*job.path, recorded(job));
   done_ += entry.file_size;
   return true;
 }
 
-void an_extraction::report(const an_extract_job& job) {
+void an_extraction::announce(const an_extract_job& job) {
+  if (journal_ == nullptr) return;
+  const std::string& path = *job.path;
+  const size_t suffix = job.beside ? std::strlen(kBesideSuffix) : 0;
+  journal_->placing(path.substr(0, path.size() - suffix), recorded(job), job.beside);
+}
+
+a_recorded_file an_extraction::recorded(const an_extract_job& job) const {
   a_recorded_file file;
   file.type = job.entry.is_directory() ? a_file_type::kDirectory
               : job.entry.is_symlink() ? a_file_type::kSymlink
@@ -279,7 +297,7 @@ void an_extraction::report(const an_extract_job& job) {
   file.size = job.ref->entry->file_size;
   std::memcpy(file.sha256, job.sha256, kDigestSize);
   std::memcpy(file.mac, job.ref->entry->mac, kDigestSize);
-  observer_(*job.path, file);
+  return file;
 }
 
 bool an_extraction::prepare_now(an_extract_job& job) {
@@ -407,7 +425,8 @@ long long an_extraction_plan::depends_on(size_t i) const {
 // Removes what |paths| name below |install| (TicExtraction::set_removals),
 // keeping files and links in |backup| first when it is not null. false
 // with the failure recorded.
-bool remove_paths(InstallDirectory& install, BackupTree* backup, const std::vector<std::string>& paths) {
+bool remove_paths(InstallDirectory& install, BackupTree* backup, ExtractionJournal* journal,
+                  const std::vector<std::string>& paths) {
   std::set<std::string> may_be_empty;
   for (const std::string& path : paths) {
     a_place place;
@@ -431,8 +450,11 @@ bool remove_paths(InstallDirectory& install, BackupTree* backup, const std::vect
       failure.publish(path);
       return false;
     }
+    FAIL_POINT_IF(backup != nullptr, "backed-up");
+    if (journal != nullptr) journal->removing(path);
     if (unlinkat(place.fd(), place.base.c_str(), 0) != 0 && errno != ENOENT)
       return record_failure(kStepRemoveInstalled, path);
+    FAIL_POINT("removed");
     add_parent_directories(path, may_be_empty);
   }
   remove_empty_directories(install.descriptor(), may_be_empty);
@@ -559,6 +581,18 @@ bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
 
 }  // namespace
 
+bool TicExtraction::begin(BackupTree* backup) {
+  a_failure failure;
+  if (backup != nullptr && !backup->make(failure)) {
+    failure.publish("");
+    return false;
+  }
+  if (journal_ == nullptr) return true;
+  const Outcome begun = journal_->begin();
+  if (!begun) begun.failure().publish(begun.failure().subject);
+  return begun.ok();
+}
+
 bool TicExtraction::held_back() {
   if (!commit_gate_ || commit_gate_()) return false;
   errno = 0;
@@ -588,10 +622,11 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   std::vector<a_reserved_path> reserved = reserved_paths_;
   std::unique_ptr<BackupTree> backup;
   if (!backup_dir.empty() && !open_backup_tree(install, backup_dir, reserved, backup)) return -1;
+  if (!begin(backup.get())) return -1;
 
   const bool keyed = archive_.has_key();
   an_extraction extraction(archive_, install, backup.get(), reserved, keyed ? archive_.key() : nullptr,
-                           keyed ? archive_.key_length() : 0, total, observer_);
+                           keyed ? archive_.key_length() : 0, total, observer_, journal_);
   const size_t committed = run_ordered_jobs(
       refs.size(), jobs_, window,
       [&](size_t i, const a_job_turn& turn) {
@@ -608,12 +643,13 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
       [&](size_t i) { extraction.discard(job(i)); });
   if (committed < refs.size()) {
     install.remove_empty_created_directories();
+    if (committed == 0 && backup) backup->remove_when_empty();
     return -1;
   }
   if (!removals_.empty()) {
     // Nothing is taken away before the gate has passed either.
     if (refs.empty() && held_back()) return -1;
-    if (!remove_paths(install, backup.get(), removals_)) return -1;
+    if (!remove_paths(install, backup.get(), journal_, removals_)) return -1;
   }
   // "ok" in the log promises that the installed files are on disk.
   if (!install.sync(failure) || (backup && !backup->sync(failure))) {

@@ -22,8 +22,10 @@
 #include <vector>
 
 #include "install/install_record.h"
+#include "platform/failure.h"
 #include "tic/archive/tic.h"
 
+class BackupTree;
 struct TicTocEntry;
 struct a_stream_ref;
 
@@ -42,6 +44,23 @@ constexpr const char kBesideSuffix[] = ".kestrel-new";
 struct a_reserved_path {
   std::string path;  // normalised, relative to the install directory
   std::string what;  // what lies there, for messages: "the install log"
+};
+
+// What extraction tells before it changes the install directory, so that
+// whatever stops it leaves a trace (install/journal.h). Called on the
+// thread that called extract().
+class ExtractionJournal {
+ public:
+  virtual ~ExtractionJournal() = default;
+  // Once, before anything is written below the install directory, with the
+  // backup directory (when there is one) made already; a failure stops the
+  // extraction with nothing written.
+  virtual Outcome begin() = 0;
+  // The file |path| (normalised) is about to be put in place as |file|;
+  // |beside|: at |path| + kBesideSuffix. A directory is told once made.
+  virtual void placing(const std::string& path, const a_recorded_file& file, bool beside) = 0;
+  // The file |path| is about to be taken away (set_removals).
+  virtual void removing(const std::string& path) = 0;
 };
 
 class TicExtraction {
@@ -96,6 +115,8 @@ class TicExtraction {
   // 0 when the table of contents cannot be read.
   unsigned long long bytes_to_write(const std::string& options);
 
+  void set_journal(ExtractionJournal* journal) { journal_ = journal; }
+
   // Called once before extraction puts its first file in place; false
   // stops the extraction with nothing committed (kStepHeldBack). Lets a
   // check that runs beside the decoding (the archives' signatures) hold
@@ -109,11 +130,15 @@ class TicExtraction {
   // The selected files that are written, and whether each goes beside its
   // path. -1 with the failure recorded when the table cannot be read.
   int planned_streams(const std::string& options, std::vector<a_stream_ref>& refs, std::vector<char>& beside);
+  // Before anything is written: the backup directory made, the journal
+  // begun. false with the failure recorded.
+  bool begin(BackupTree* backup);
   // Asks the commit gate; true, with kStepHeldBack recorded, when it holds
   // the extraction back.
   bool held_back();
 
   std::function<bool()> commit_gate_;
+  ExtractionJournal* journal_ = nullptr;
   a_decision decision_;
   an_observer observer_;
   std::vector<std::string> removals_;

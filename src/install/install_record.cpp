@@ -152,8 +152,13 @@ void an_install_record::add_install(const a_recorded_install& install) {
 }
 
 std::string an_install_record::option_text() const {
+  // An upgrade, finished or not, chose the whole installation: what came
+  // before it was replaced.
+  auto from = installs.begin();
+  for (auto it = installs.begin(); it != installs.end(); ++it)
+    if (it->command == "upgrade") from = it;
   std::string text;
-  for (const a_recorded_install& install : installs) {
+  for (const a_recorded_install& install : std::vector<a_recorded_install>(from, installs.end())) {
     if (install.options.empty()) continue;
     text += (text.empty() ? "" : "|") + install.options;
   }
@@ -176,6 +181,7 @@ Json record_head(const an_install_record& record) {
   Json out = Json::object();
   out["format"] = kFormat;
   out["directory"] = json_bytes(record.directory);
+  if (!record.run.empty()) out["run"] = record.run;
   Json installs = Json::array();
   for (const a_recorded_install& install : record.installs) installs.push_back(install_json(install, json_bytes));
   out["installs"] = std::move(installs);
@@ -275,6 +281,7 @@ bool record_from_json(const Json& document, an_install_record& record, std::stri
   }
   const Json* installs = member(document, "installs", &Json::is_array);
   const Json* files = member(document, "files", &Json::is_array);
+  text_member(document, "run", record.run);
   if (!bytes_member(document, "directory", record.directory) || installs == nullptr || files == nullptr) {
     why = "record incomplete";
     return false;
@@ -296,6 +303,17 @@ bool record_from_json(const Json& document, an_install_record& record, std::stri
     record.files[name] = recorded;
   }
   return true;
+}
+
+bool recorded_file_from_json(const Json& document, std::string& name, a_recorded_file& file) {
+  return read_file(document, name, file);
+}
+
+Json recorded_install_json(const a_recorded_install& install) { return install_json(install, json_bytes); }
+
+bool recorded_install_from_json(const Json& document, a_recorded_install& install) {
+  install = a_recorded_install{};
+  return read_install(document, install);
 }
 
 Json record_summary(const an_install_record& record) {

@@ -63,6 +63,9 @@ struct a_recorded_install {
 
 struct an_install_record {
   std::string directory;  // the install directory's canonical path
+  // The run of the last install or upgrade that wrote the record
+  // (install/journal.h): its journal, if still there, is taken care of.
+  std::string run;
   std::vector<a_recorded_install> installs;
   std::map<std::string, a_recorded_file> files;  // by normalised path
 
@@ -70,8 +73,9 @@ struct an_install_record {
   // option text gives way to it, so repeating an install does not grow the
   // record.
   void add_install(const a_recorded_install& install);
-  // The option texts of every install joined with "|": selects what any of
-  // them selected.
+  // The option texts of every install since the last upgrade (which chose
+  // the whole installation) joined with "|": selects what any of them
+  // selected.
   std::string option_text() const;
   // The distinct product versions of the recorded archives, in order.
   std::vector<std::string> versions() const;
@@ -100,6 +104,12 @@ bool record_from_json(const Json& document, an_install_record& record, std::stri
 bool record_from_text(const std::string& text, an_install_record& record, std::string& why);
 bool parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files,
                        std::string& why);
+
+// One file of a record, and one install, as the journal (install/journal.h)
+// writes them too: false when |document| is not one.
+bool recorded_file_from_json(const Json& document, std::string& name, a_recorded_file& file);
+Json recorded_install_json(const a_recorded_install& install);
+bool recorded_install_from_json(const Json& document, a_recorded_install& install);
 
 // What status shows of a record, as a document for status --json.
 Json record_summary(const an_install_record& record);

@@ -51,13 +51,15 @@ Outcome InstallRun::fail(const a_failure& failure) {
   return failure;
 }
 
-Outcome InstallRun::open_record() {
+Outcome InstallRun::open_record(bool change) {
   if (!is_upgrade_) {
-    records_.open_for_change();
+    records_.open_for_change(root_, jobs_);
     selection_ = request_.options;
     return Outcome();
   }
-  if (Outcome opened = records_.open_existing(); !opened) return opened;
+  using a_use = RecordKeeping::a_journal_use;
+  if (Outcome opened = records_.open_existing(change ? a_use::kRecover : a_use::kCheck, root_, jobs_); !opened)
+    return opened;
   selection_ = request_.options.empty() ? records_.record().option_text() : request_.options;
   upgrade_ = std::make_unique<an_upgrade>();
   compare_recorded_files(records_.record(), root_, jobs_, upgrade_->installed);
@@ -100,6 +102,8 @@ Outcome InstallRun::run(ArchiveCheck& check) {
     TicExtraction extraction(set, root_, jobs_);
     if (!log.inside().empty()) extraction.reserve_path({log.inside(), "the install log"});
     observe(extraction);
+    set_ = &set;
+    extraction.set_journal(this);
     result = ready_to_write(set, extraction, check);
     if (result) {
       events_.begin(is_upgrade_ ? extraction.bytes_to_write(selection_) : set.bytes_required(selection_));
@@ -107,6 +111,7 @@ Outcome InstallRun::run(ArchiveCheck& check) {
       installed = records_.describe_install(set, selection_, result.ok());
     }
     log.close();
+    set_ = nullptr;
   }
   events_.end();
   if (!result) events_.failed(result.failure());
@@ -136,6 +141,17 @@ Outcome InstallRun::extract_and_log(TicExtraction& extraction, ArchiveCheck& che
   return log.finish();
 }
 
+Outcome InstallRun::begin() {
+  records_.begin_run(request_.backup_dir, records_.describe_install(*set_, selection_, false));
+  return Outcome();
+}
+
+void InstallRun::placing(const std::string& path, const a_recorded_file& file, bool beside) {
+  records_.journal().placing(path, file, beside);
+}
+
+void InstallRun::removing(const std::string& path) { records_.journal().removing(path); }
+
 // A first install's record goes to disk as files are put in place.
 void InstallRun::observe(TicExtraction& extraction) {
   const bool streamed = !is_upgrade_ && records_.may_add_files();
@@ -156,12 +172,12 @@ void InstallRun::report_kept() const {
 // (it may have only taken files away).
 void InstallRun::keep_record(const a_recorded_install& installed, bool finished) {
   const bool any = !committed_.empty() || records_.files_added() > 0;
-  if (!records_.keeping() || (!any && !(finished && records_.had_record() && is_upgrade_))) return;
+  if (!records_.keeping()) return;
+  if (!any && !(finished && records_.had_record() && is_upgrade_)) return records_.end_run();
   if (upgrade_)
     upgrade_->plan->apply(records_.record(), committed_, finished);
   else
     for (const auto& [path, file] : committed_) records_.record().files[path] = file;
   records_.record().add_install(installed);
-  records_.keep_before(request_.backup_dir);
   records_.save();
 }

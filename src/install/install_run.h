@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "install/extraction.h"
 #include "install/install_log.h"
 #include "install/installation.h"
 #include "install/record_keeping.h"
@@ -23,7 +24,7 @@ class InstallingSet;
 // when none is named) and why.
 Outcome validate_archives(const MultiTic& set, const std::string& where);
 
-class InstallRun {
+class InstallRun : private ExtractionJournal {
  public:
   // |root| is the install directory, named |where| in failures; |upgrade|
   // for an upgrade, which needs a record.
@@ -36,8 +37,9 @@ class InstallRun {
   Outcome run(ArchiveCheck& check);
 
   // Reads the record (an upgrade compares what it recorded with what is
-  // there) and settles the option text.
-  Outcome open_record();
+  // there) and settles the option text. A dry run (|change| false) takes
+  // an unfinished run's journal in without writing the record.
+  Outcome open_record(bool change = true);
   // Once every archive is checked, before anything is written: an
   // upgrade's selection is checked and its plan made, and extraction told
   // what to write and what to take away.
@@ -49,6 +51,10 @@ class InstallRun {
   struct an_upgrade;
 
   Outcome fail(const a_failure& failure);
+  // ExtractionJournal: the run begins, its changes are told to the journal.
+  Outcome begin() override;
+  void placing(const std::string& path, const a_recorded_file& file, bool beside) override;
+  void removing(const std::string& path) override;
   Outcome ready_to_write(InstallingSet& set, TicExtraction& extraction, ArchiveCheck& check);
   Outcome extract_and_log(TicExtraction& extraction, ArchiveCheck& check, InstallLog& log);
   void observe(TicExtraction& extraction);
@@ -63,6 +69,8 @@ class InstallRun {
   const an_install_request& request_;
   std::unique_ptr<an_upgrade> upgrade_;
   bool is_upgrade_;
+  // The set being installed, while it is.
+  Tic* set_ = nullptr;
   // The option text installed.
   std::string selection_;
   // What was put in place and is not yet in the record, by path.

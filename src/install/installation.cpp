@@ -72,7 +72,7 @@ Outcome Installation::upgrade(const an_install_request& request, ArchiveCheck& c
 // writing anything.
 Outcome Installation::plan_upgrade(const an_install_request& request, ArchiveCheck& check, const a_plan_line& each) {
   InstallRun run(events_, run_->records, run_->root.get(), where_, jobs_, request, true);
-  if (Outcome opened = run.open_record(); !opened) return fail(opened.failure());
+  if (Outcome opened = run.open_record(false); !opened) return fail(opened.failure());
   const ArchiveKey key;
   InstallLog none;
   InstallingSet set(request.archives, key.bytes(), key.length(), events_, none);
@@ -85,7 +85,10 @@ Outcome Installation::plan_upgrade(const an_install_request& request, ArchiveChe
 
 Outcome Installation::compare(const an_install_request& request, ArchiveCheck& check, const an_installed_line& each) {
   if (request.from_record()) {
-    if (Outcome opened = run_->records.open_existing(); !opened) return fail(opened.failure());
+    using a_use = RecordKeeping::a_journal_use;
+    const a_use use = run_->lock.held() ? a_use::kRecover : a_use::kCheck;
+    if (Outcome opened = run_->records.open_existing(use, run_->root.get(), jobs_); !opened)
+      return fail(opened.failure());
     std::vector<an_installed_file> files;
     compare_recorded_files(run_->records.record(), run_->root.get(), jobs_, files);
     for (const an_installed_file& file : files) each(file);
@@ -105,11 +108,21 @@ Outcome Installation::compare(const an_install_request& request, ArchiveCheck& c
 Outcome Installation::remove(const an_install_request& request, ArchiveCheck& check) {
   Removal removal(run_->root.get(), events_);
   bool good = true;
+  bool begun = false;
+  // Files are handed out once all are compared: the record is read, and
+  // the removal begun, before the first goes.
+  auto begin = [&] {
+    if (begun) return;
+    begun = true;
+    if (!request.from_record()) run_->records.open_if_recorded(run_->root.get(), jobs_);
+    removal.begin(run_->records);
+  };
   Outcome compared = compare(request, check, [&](const an_installed_file& file) {
+    begin();
     if (!removal.take(file)) good = false;
   });
   if (!compared) return compared;
-  if (!request.from_record()) run_->records.open_if_recorded();
+  begin();
   removal.finish(run_->records);
   errno = 0;
   return good ? Outcome() : failure_of(kStepRemoveInstalled, where_);
@@ -127,9 +140,11 @@ Outcome Installation::restore(const std::string& backup_dir) {
   if (!restore.open(backup_dir, failure)) return fail((failure.subject = backup_dir, failure));
   // Named as keep_before named it, while the backup directory is there.
   const std::string backup = canonical_or_given(backup_dir);
+  // A run that did not end is taken into the record first: the record then
+  // tells what the tree holds, whatever restore goes back to.
+  run_->records.open_for_change(run_->root.get(), jobs_);
   std::vector<a_restore_failure> failures;
   restore.restore(failures);
-  restore.finish();
   for (a_restore_failure& f : failures) events_.noted((f.second.subject = f.first, f.second));
   if (!failures.empty()) return failures.back().second;
   const RecordStore& store = run_->records.store();
@@ -138,7 +153,11 @@ Outcome Installation::restore(const std::string& backup_dir) {
   errno = 0;
   switch (canonical.empty() ? a_record_read::kNone : store.return_to_before(canonical, backup, why)) {
     case a_record_read::kFound:
-    case a_record_read::kNone: return Outcome();
+    case a_record_read::kNone:
+      // The backup directory goes last: a restore stopped before then finds
+      // it, and puts the record back again.
+      restore.finish();
+      return Outcome();
     case a_record_read::kDamaged:
       return fail(failure_of(kStepRecord, store.record_path(canonical), "record not restored: " + why));
     case a_record_read::kFailed:
@@ -148,7 +167,9 @@ Outcome Installation::restore(const std::string& backup_dir) {
 }
 
 Result<an_install_record> Installation::record() {
-  if (Outcome opened = run_->records.open_existing(); !opened) return fail(opened.failure()).failure();
+  using a_use = RecordKeeping::a_journal_use;
+  if (Outcome opened = run_->records.open_existing(a_use::kShow, run_->root.get(), jobs_); !opened)
+    return fail(opened.failure()).failure();
   return run_->records.record();
 }
 

@@ -5,10 +5,12 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstring>
 
 #include "install/install_steps.h"
+#include "install/recorded_files.h"
 #include "tic/archive/archive_stamp.h"
 #include "tic/archive/tic.h"
 #include "tic/format/options.h"
@@ -47,58 +49,89 @@ void RecordKeeping::note(const std::string& subject, const std::string& cause) c
   if (note_) note_(failure_of(kStepRecord, subject, cause));
 }
 
-void RecordKeeping::open_for_change() {
+void RecordKeeping::open_for_change(int root, unsigned jobs) {
   directory_ = canonical_current_directory();
   if (directory_.empty()) {
     note(".", std::string("no record kept: ") + strerror(errno));
     return;
   }
+  if (Outcome loaded = load(true); !loaded) {
+    note(loaded.failure().subject, "no record kept: " + loaded.failure().text());
+    return;
+  }
+  keeping_ = true;
+  take_journal(a_journal_use::kRecover, root, jobs);
+  before_ = record_;
+}
+
+Outcome RecordKeeping::open_existing(a_journal_use use, int root, unsigned jobs) {
+  directory_ = canonical_current_directory();
+  if (directory_.empty()) return failure_of(kStepRecord, ".");
+  if (Outcome loaded = load(false); !loaded) return loaded;
+  keeping_ = true;
+  take_journal(use, root, jobs);
+  if (!had_record_) {
+    keeping_ = false;
+    errno = 0;
+    return failure_of(kStepRecord, directory_, "nothing is recorded for this install directory");
+  }
+  before_ = record_;
+  return Outcome();
+}
+
+void RecordKeeping::open_if_recorded(int root, unsigned jobs) {
+  if (!open_existing(a_journal_use::kRecover, root, jobs)) keeping_ = false;
+}
+
+Outcome RecordKeeping::load(bool set_aside) {
   std::string why;
+  errno = 0;
   switch (store_.load(directory_, record_, why)) {
     case a_record_read::kFound: had_record_ = true; break;
     case a_record_read::kNone: record_ = an_install_record{}; break;
     case a_record_read::kDamaged:
-      if (!store_.set_aside(directory_, why)) {
-        note(store_.directory(), "no record kept: " + why);
-        return;
-      }
+      if (!set_aside) return failure_of(kStepRecord, store_.record_path(directory_), "damaged record: " + why);
+      if (!store_.set_aside(directory_, why)) return failure_of(kStepRecord, store_.directory(), why);
       note(store_.record_path(directory_), "damaged record set aside as " + record_file_name(directory_) + ".damaged");
       record_ = an_install_record{};
       break;
-    case a_record_read::kFailed: note(store_.directory(), "no record kept: " + why); return;
+    case a_record_read::kFailed: return failure_of(kStepRecord, store_.directory(), why);
   }
   record_.directory = directory_;
-  before_ = record_;
-  keeping_ = true;
-}
-
-Outcome RecordKeeping::open_existing() {
-  directory_ = canonical_current_directory();
-  if (directory_.empty()) return failure_of(kStepRecord, ".");
-  std::string why;
-  switch (store_.load(directory_, record_, why)) {
-    case a_record_read::kFound: break;
-    case a_record_read::kNone:
-      errno = 0;
-      return failure_of(kStepRecord, directory_, "nothing is recorded for this install directory");
-    case a_record_read::kDamaged:
-      errno = 0;
-      return failure_of(kStepRecord, store_.record_path(directory_), "damaged record: " + why);
-    case a_record_read::kFailed: errno = 0; return failure_of(kStepRecord, store_.directory(), why);
-  }
-  had_record_ = true;
-  before_ = record_;
-  keeping_ = true;
   return Outcome();
 }
 
-void RecordKeeping::open_if_recorded() {
-  directory_ = canonical_current_directory();
-  std::string why;
-  if (directory_.empty() || store_.load(directory_, record_, why) != a_record_read::kFound) return;
+// A journal whose run the record names is over. Any other is taken in as
+// |use| says; one that cannot be read, or is another directory's, is set
+// aside by a command that recovers (and left alone by one that reads).
+void RecordKeeping::take_journal(a_journal_use use, int root, unsigned jobs) {
+  if (use == a_journal_use::kRecover) store_.sweep_temporaries(directory_);
+  const std::string path = journal_path(store_.record_path(directory_));
+  Result<a_journal> read = read_journal(path);
+  if (read && read->directory != directory_) {
+    errno = 0;
+    read = failure_of(kStepRecord, path, "journal of another install directory");
+  }
+  if (!read) {
+    if (!read.failure().failed() || use != a_journal_use::kRecover) return;
+    if (rename(path.c_str(), (path + ".damaged").c_str()) == 0)
+      note(path, read.failure().text() + ": set aside as " + record_file_name(directory_) + ".journal.damaged");
+    return;
+  }
+  if (read->run == record_.run) {
+    if (use == a_journal_use::kRecover) unlink(path.c_str());
+    return;
+  }
+  if (use == a_journal_use::kShow)
+    show_journal(record_, read.value());
+  else
+    absorb_journal(record_, read.value(), root, jobs);
+  taken_away_ = read->gone;
   had_record_ = true;
-  before_ = record_;
-  keeping_ = true;
+  if (use != a_journal_use::kRecover) return;
+  record_.run = read->run;
+  if (save()) unlink(path.c_str());
+  had_record_ = !record_.files.empty();
 }
 
 void RecordKeeping::keep_before(const std::string& backup_dir) {
@@ -109,6 +142,21 @@ void RecordKeeping::keep_before(const std::string& backup_dir) {
   std::string why;
   if (!store_.keep_before(directory_, canonical_or_given(backup_dir), had_record_ ? &before_ : nullptr, why))
     note(store_.directory(), "record before this " + std::string(command_) + " not kept: " + why);
+}
+
+void RecordKeeping::begin_run(const std::string& backup_dir, const a_recorded_install& install) {
+  if (!keeping_) return;
+  keep_before(backup_dir);
+  a_journal head;
+  head.run = new_run_name();
+  head.directory = directory_;
+  head.backup = backup_dir.empty() ? "" : canonical_or_given(backup_dir);
+  head.install = install;
+  head.install.complete = false;
+  Outcome begun = store_.make_directory();
+  if (begun) begun = journal_.begin(journal_path(store_.record_path(directory_)), head);
+  if (!begun) note(begun.failure().subject, "no journal kept: " + begun.failure().text());
+  record_.run = head.run;
 }
 
 bool RecordKeeping::save() {
@@ -122,6 +170,7 @@ bool RecordKeeping::save() {
     saved = record_.files.empty() ? store_.drop(directory_, why) : store_.save(record_, why);
   }
   if (!saved) note(store_.directory(), "no record kept: " + why);
+  if (saved) journal_.remove();
   return saved;
 }
 

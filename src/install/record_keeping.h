@@ -11,10 +11,12 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "install/install_record.h"
+#include "install/journal.h"
 #include "install/record_store.h"
 #include "platform/failure.h"
 
@@ -29,17 +31,29 @@ class RecordKeeping {
   // |command| names the command in the record.
   RecordKeeping(const char* command, a_note note);
 
-  // In the install directory: finds its canonical path and reads its
-  // record. A damaged record is set aside ("<record>.damaged") and a new
-  // one begun; a state directory that cannot be read turns keeping off.
-  // Each of those is noted. Always usable afterwards.
-  void open_for_change();
+  // What a command that reads the record makes of a journal left beside it
+  // by a run that did not end (install/journal.h).
+  enum class a_journal_use {
+    kRecover,  // under the lock: the run taken into the record as it left
+               // the install directory (absorb_journal), the record
+               // written, the journal removed
+    kCheck,    // the same in memory only (verify, a dry run)
+    kShow,     // in memory, as the journal tells it (status)
+  };
+
+  // In the install directory open as |root| (looked at with |jobs|
+  // workers), under its lock: finds its canonical path, reads its record
+  // and recovers a journal. A damaged record or journal is set aside
+  // ("<record>.damaged", "<record>.journal.damaged") and a new one begun; a
+  // state directory that cannot be read turns keeping off. Each of those
+  // is noted. Always usable afterwards.
+  void open_for_change(int root, unsigned jobs);
 
   // In the install directory, for a command that works from the record:
   // fails when there is no record, or it cannot be read.
-  Outcome open_existing();
+  Outcome open_existing(a_journal_use use, int root, unsigned jobs);
   // The same, silent: keeping stays off when there is no usable record.
-  void open_if_recorded();
+  void open_if_recorded(int root, unsigned jobs);
 
   bool keeping() const { return keeping_; }
   bool had_record() const { return had_record_; }
@@ -54,8 +68,21 @@ class RecordKeeping {
   // directory, when the directory exists.
   void keep_before(const std::string& backup_dir);
 
-  // Writes the record; when it holds no file, drops it. false after a note.
+  // The run of an install or upgrade of |install| begins, before anything
+  // is written below the install directory: the record before it is kept
+  // for the backup directory |backup_dir| (keep_before) and the journal
+  // begun. A journal that cannot be begun is noted; the run goes on.
+  void begin_run(const std::string& backup_dir, const a_recorded_install& install);
+  JournalWriter& journal() { return journal_; }
+  // The files that a run taken in from its journal took away: their
+  // directories may have been left empty by it.
+  const std::set<std::string>& taken_away() const { return taken_away_; }
+
+  // Writes the record, naming the run when one began (its journal then
+  // goes); when it holds no file, drops it. false after a note.
   bool save();
+  // A run that changes nothing in the record ends: its journal goes.
+  void end_run() { journal_.remove(); }
 
   // A first install's record is written as files are put in place, so
   // that nothing is kept in memory per file: true when there is no record
@@ -72,6 +99,10 @@ class RecordKeeping {
 
  private:
   void note(const std::string& subject, const std::string& cause) const;
+  // Loads the record of directory_: kNone clears it, kDamaged is set aside
+  // (with |set_aside|) or fails.
+  Outcome load(bool set_aside);
+  void take_journal(a_journal_use use, int root, unsigned jobs);
 
   const char* command_;
   a_note note_;
@@ -82,6 +113,8 @@ class RecordKeeping {
   an_install_record record_;
   an_install_record before_;
   RecordFileWriter writer_;  // open while files go straight to disk
+  JournalWriter journal_;
+  std::set<std::string> taken_away_;
   bool writer_failed_ = false;
   size_t files_added_ = 0;
 };

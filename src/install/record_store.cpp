@@ -1,5 +1,6 @@
 #include "install/record_store.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -10,7 +11,10 @@
 #include <unistd.h>
 
 #include "crypto/sha256.h"
+#include "install/install_steps.h"
+#include "platform/fail_point.h"
 #include "platform/fd.h"
+#include "platform/unique.h"
 
 namespace {
 
@@ -146,8 +150,9 @@ RecordFileWriter::~RecordFileWriter() {
   if (fd_.valid()) unlink(temporary_.c_str());
 }
 
-bool RecordFileWriter::open(const std::string& state, const std::string& path, std::string& why) {
+bool RecordFileWriter::open(const std::string& state, const std::string& path, std::string& why, bool record) {
   if (!make_directories(state)) return fail_with(why);
+  record_ = record;
   state_ = state;
   path_ = path;
   temporary_ = path + ".tmp-" + std::to_string(getpid());
@@ -171,23 +176,26 @@ void RecordFileWriter::flush() {
 
 bool RecordFileWriter::commit(std::string& why) {
   flush();
-  if (!written_ || fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0 ||
-      rename(temporary_.c_str(), path_.c_str()) != 0) {
+  const bool written = written_ && fsync(fd_.get()) == 0 && ::close(fd_.release()) == 0;
+  FAIL_POINT_IF(written && record_, "record-written");
+  if (!written || rename(temporary_.c_str(), path_.c_str()) != 0) {
     fail_with(why);
     fd_.reset();
     unlink(temporary_.c_str());
     return false;
   }
+  FAIL_POINT_IF(record_, "record-renamed");
   return sync_directory(state_) || fail_with(why);
 }
 
 bool RecordStore::open_writer(const std::string& directory, RecordFileWriter& writer, std::string& why) const {
-  return writer.open(state_, record_path(directory), why);
+  return writer.open(state_, record_path(directory), why, true);
 }
 
-bool RecordStore::write_whole(const std::string& path, const a_text_writer& fill, std::string& why) const {
+bool RecordStore::write_whole(const std::string& path, const a_text_writer& fill, std::string& why,
+                              bool record) const {
   RecordFileWriter writer;
-  if (!writer.open(state_, path, why)) return false;
+  if (!writer.open(state_, path, why, record)) return false;
   fill([&writer](const std::string& text) { writer.put(text); });
   return writer.commit(why);
 }
@@ -198,12 +206,29 @@ bool RecordStore::write_whole(const std::string& path, const std::string& text, 
 
 bool RecordStore::save(const an_install_record& record, std::string& why) const {
   return write_whole(
-      record_path(record.directory), [&record](const a_text_put& put) { put_record_text(record, nullptr, put); }, why);
+      record_path(record.directory), [&record](const a_text_put& put) { put_record_text(record, nullptr, put); }, why,
+      true);
 }
 
 bool RecordStore::drop(const std::string& directory, std::string& why) const {
   if (unlink(record_path(directory).c_str()) != 0 && errno != ENOENT) return fail_with(why);
   return true;
+}
+
+Outcome RecordStore::make_directory() const {
+  if (make_directories(state_)) return Outcome();
+  return failure_of(kStepRecord, state_);
+}
+
+void RecordStore::sweep_temporaries(const std::string& directory) const {
+  const std::string name = record_file_name(directory);
+  Unique<DIR, closedir> dir(opendir(state_.c_str()));
+  if (!dir) return;
+  while (const struct dirent* member = readdir(dir.get())) {
+    const std::string found = member->d_name;
+    if (found.compare(0, name.size(), name) == 0 && found.find(".tmp-", name.size()) != std::string::npos)
+      unlinkat(dirfd(dir.get()), member->d_name, 0);
+  }
 }
 
 bool RecordStore::set_aside(const std::string& directory, std::string& why) const {

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "install/install_record.h"
+#include "platform/failure.h"
 #include "platform/fd.h"
 
 // The state directory: KESTREL_STATE_DIR when set and not empty; else
@@ -58,8 +59,10 @@ class RecordFileWriter {
   RecordFileWriter& operator=(const RecordFileWriter&) = delete;
 
   // Begins |path| in the state directory |state| (made when missing);
-  // false with |why| set.
-  bool open(const std::string& state, const std::string& path, std::string& why);
+  // false with |why| set. |record|: the file is an installation's record,
+  // whose commit has the fail points record-written and record-renamed
+  // (platform/fail_point.h).
+  bool open(const std::string& state, const std::string& path, std::string& why, bool record = false);
   bool is_open() const { return fd_.valid(); }
   void put(const std::string& text);
   // false with |why| set, the file as it was.
@@ -74,6 +77,7 @@ class RecordFileWriter {
   UniqueFd fd_;
   std::string block_;
   bool written_ = true;
+  bool record_ = false;
 };
 
 class RecordStore {
@@ -93,6 +97,12 @@ class RecordStore {
   bool open_writer(const std::string& directory, RecordFileWriter& writer, std::string& why) const;
   // Removes the record of |directory| (nothing there is no failure).
   bool drop(const std::string& directory, std::string& why) const;
+  // Makes the state directory when it is missing.
+  Outcome make_directory() const;
+  // Under the install directory's lock: removes the temporaries that
+  // killed commands left of the state files of |directory| (its record,
+  // the records kept before): nobody else writes them.
+  void sweep_temporaries(const std::string& directory) const;
   // Moves a damaged record aside to "<record>.damaged", so that a new one
   // can be started without losing it.
   bool set_aside(const std::string& directory, std::string& why) const;
@@ -112,7 +122,7 @@ class RecordStore {
   // renamed), its text handed in pieces by |fill| to the function it gets.
   using a_text_put = std::function<void(const std::string&)>;
   using a_text_writer = std::function<void(const a_text_put&)>;
-  bool write_whole(const std::string& path, const a_text_writer& fill, std::string& why) const;
+  bool write_whole(const std::string& path, const a_text_writer& fill, std::string& why, bool record = false) const;
   bool write_whole(const std::string& path, const std::string& text, std::string& why) const;
 
   std::string state_;

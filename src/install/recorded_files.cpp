@@ -9,6 +9,7 @@
 
 #include "crypto/sha256.h"
 #include "install/install_directory.h"
+#include "install/journal.h"
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 
@@ -99,6 +100,30 @@ void compare_recorded_files(const an_install_record& record, int root, unsigned 
       },
       [](size_t) { return true; }, [](size_t) {});
   // The record's map is in name order already.
+}
+
+void absorb_journal(an_install_record& record, const a_journal& journal, int root, unsigned jobs) {
+  an_install_record placed;
+  placed.files = journal.placed;
+  std::vector<an_installed_file> found;
+  compare_recorded_files(placed, root, jobs, found);
+  for (const an_installed_file& file : found)
+    if (!file.problem.failed() && !changed_since_recorded(file)) record.files[file.name] = journal.placed.at(file.name);
+  for (const std::string& name : journal.gone) {
+    an_installed_file file;
+    file.name = name;
+    a_reached_directory at;
+    struct stat st;
+    if (!find_installed(root, file, at, st) && (file.differences & kDifferenceMissing) != 0) record.files.erase(name);
+  }
+  // A removal is no install.
+  if (journal.install.command != "remove") record.add_install(journal.install);
+}
+
+void show_journal(an_install_record& record, const a_journal& journal) {
+  for (const auto& [name, file] : journal.placed) record.files[name] = file;
+  for (const std::string& name : journal.gone) record.files.erase(name);
+  if (journal.install.command != "remove") record.add_install(journal.install);
 }
 
 bool changed_since_recorded(const an_installed_file& file) {

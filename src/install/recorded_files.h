@@ -25,6 +25,20 @@
 void compare_recorded_files(const an_install_record& record, int root, unsigned jobs,
                             std::vector<an_installed_file>& out);
 
+struct a_journal;
+
+// The record as the run of |journal| (install/journal.h) left the install
+// directory |root|, hashing up to |jobs| files at once: each file the
+// journal says it put in place that holds what the journal says is
+// recorded so; any other keeps its record (or stays unrecorded), as the
+// run may not have put it in place yet. Each file it says it took away that is gone
+// leaves the record. The run joins the installs, not complete.
+void absorb_journal(an_install_record& record, const a_journal& journal, int root, unsigned jobs);
+
+// The same as the journal tells it, without looking at the install
+// directory (status): every file it names as it names it.
+void show_journal(an_install_record& record, const a_journal& journal);
+
 // True when |file| was changed since it was recorded: another type, other
 // bytes or another link target (permission bits alone do not count), or
 // nothing there.

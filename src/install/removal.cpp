@@ -3,10 +3,23 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include "install/install_directory.h"
 #include "install/install_steps.h"
 #include "install/record_keeping.h"
+#include "platform/fail_point.h"
+
+void Removal::begin(RecordKeeping& records) {
+  records_ = &records;
+  for (const std::string& name : records.taken_away()) add_parent_directories(name, may_be_empty_);
+  if (!records.keeping()) return;
+  a_recorded_install removal;
+  removal.command = "remove";
+  removal.when = record_time(static_cast<int64_t>(time(nullptr)));
+  removal.kestrel = kKestrelRelease;
+  records.begin_run("", removal);
+}
 
 bool Removal::take(const an_installed_file& file) {
   if (file.problem.failed()) {
@@ -32,9 +45,13 @@ bool Removal::take(const an_installed_file& file) {
     add_parent_directories(file.name, may_be_empty_);
     return true;
   }
+  if (records_ != nullptr) records_->journal().removing(file.name);
   a_failure failure;
   switch (remove_installed_file(root_, file, failure)) {
-    case a_removal::kRemoved: add_parent_directories(file.name, may_be_empty_); return true;
+    case a_removal::kRemoved:
+      FAIL_POINT("removed");
+      add_parent_directories(file.name, may_be_empty_);
+      return true;
     case a_removal::kGone: return true;
     case a_removal::kReplaced: events_.kept_changed(file.name, false); return false;
     default: failure.subject = file.name; events_.noted(failure); return false;
@@ -43,7 +60,7 @@ bool Removal::take(const an_installed_file& file) {
 
 void Removal::finish(RecordKeeping& records) {
   remove_empty_directories(root_, may_be_empty_);
-  if (!records.keeping()) return;
+  if (!records.keeping()) return records.end_run();
   for (const std::string& name : handled_) {
     a_reached_directory at;
     a_failure ignored;

@@ -17,6 +17,11 @@ class Removal {
   // Removes below the install directory open as |root|.
   Removal(int root, InstallationEvents& events) : root_(root), events_(events) {}
 
+  // Before the first file: the removal's journal is begun in |records|
+  // (install/journal.h), when it is kept, and the directories that a
+  // removal stopped before this one emptied are looked at again.
+  void begin(RecordKeeping& records);
+
   // Deals with one compared file: removes it when it matches in type,
   // bytes and link target (its permission bits may have changed); a file
   // that does not, or cannot be removed, stays and is told. false for
@@ -31,6 +36,7 @@ class Removal {
  private:
   int root_;
   InstallationEvents& events_;
+  RecordKeeping* records_ = nullptr;
   // The directories that may be left empty by what was removed.
   std::set<std::string> may_be_empty_;
   // The files looked at: those no longer there leave the record.

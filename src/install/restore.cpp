@@ -10,6 +10,7 @@
 #include <cstring>
 #include <set>
 
+#include "platform/fail_point.h"
 #include "platform/unique.h"
 #include "install/admin_path.h"
 #include "install/backup_tree.h"
@@ -202,6 +203,7 @@ void BackupRestore::restore_members(int directory, const std::string& path,
       move_back(directory, member, name, failure);
     }
     if (failure.failed()) failures.emplace_back(name, failure);
+    FAIL_POINT("restored");
   }
 }
 

@@ -27,6 +27,8 @@
 // one passage).
 void fail_point(const char* point);
 #define FAIL_POINT(point) fail_point(point)
+#define FAIL_POINT_IF(condition, point) ((condition) ? fail_point(point) : (void)0)
 #else
 #define FAIL_POINT(point) ((void)0)
+#define FAIL_POINT_IF(condition, point) ((void)0)
 #endif

@@ -81,10 +81,6 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
     _exit(127);
   }
   int wstatus = 0;
-  if (options.kill_after_ms != 0) {
-    usleep(options.kill_after_ms * 1000);
-    kill(pid, SIGKILL);
-  }
   while (waitpid(pid, &wstatus, 0) < 0) {
   }
   RunResult result;

@@ -15,7 +15,6 @@ struct RunOptions {
   std::vector<std::string> extra_env;  // NAME=VALUE pairs added to the environment
   std::vector<std::string> unset_env;  // names removed from the environment
   unsigned timeout_seconds = 60;       // the child is killed after this long
-  unsigned kill_after_ms = 0;          // when not 0: SIGKILL after this many milliseconds
 };
 
 // Runs |executable| with |argv| as its complete argument vector (argv[0]

@@ -226,46 +226,6 @@ TEST(Restore, AnInstallOverAnEarlierOneGoesBackToTheEarlier) {
   EXPECT_FALSE(file_exists(dir / "backup-2"));
 }
 
-// A backup tree as an install leaves it, made by hand so that it can be
-// large: killed at any moment, restore finishes when run again.
-TEST(Restore, AnInterruptedRestoreFinishesWhenRunAgain) {
-  int interrupted = 0;
-  constexpr int kFiles = 800;
-  for (const unsigned ms : {40u, 80u, 150u, 300u}) {
-    TempDir dir;
-    const std::string target = dir / "target";
-    fs::create_directories(target + "/kept");
-    std::map<std::string, std::string> before;
-    for (int i = 0; i < kFiles; ++i) {
-      const std::string name = "d" + std::to_string(i % 20) + "/f" + std::to_string(i);
-      write_file(target + "/" + name, "installed " + name);
-      write_file(target + "/backup/" + name, i % 2 ? "old " + name : "created as " + name + "\n");
-    }
-    write_file(target + "/kept/file", "untouched");
-    RunResult r = run_kestrel({"restore", "-d", "target", "-b", "backup"}, {dir.path(), {}, {}, 60, ms});
-    int left = 0;
-    if (file_exists(target + "/backup"))
-      for (const auto& entry : fs::recursive_directory_iterator(target + "/backup")) left += entry.is_regular_file();
-    const bool midway = r.status == -1 && left > 0 && left < kFiles;
-    interrupted += midway;
-    r = run_kestrel({"restore", "-d", "target", "-b", "backup"}, {dir.path(), {}, {}, 60});
-    if (left > 0) {
-      EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(0, std::string())) << ms << " ms";
-    }
-    for (int i = 0; i < kFiles; ++i) {
-      const std::string name = "d" + std::to_string(i % 20) + "/f" + std::to_string(i);
-      if (i % 2) {
-        EXPECT_EQ(read_file(target + "/" + name), "old " + name) << name << " after " << ms << " ms";
-      } else {
-        EXPECT_FALSE(file_exists(target + "/" + name)) << name << " after " << ms << " ms";
-      }
-    }
-    EXPECT_FALSE(file_exists(target + "/backup")) << ms << " ms";
-    EXPECT_EQ(read_file(target + "/kept/file"), "untouched");
-  }
-  EXPECT_GT(interrupted, 0) << "no kill landed while restore was under way";
-}
-
 TEST(AdminCommands, UsageAndFailuresOfTheCommandAsAWhole) {
   TempDir dir;
   fs::create_directories(dir / "target/backup");

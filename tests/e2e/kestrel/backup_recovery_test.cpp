@@ -1,7 +1,7 @@
-// Recovery through the real binaries: restore after installs killed at any
-// point, or run again and again with one backup directory, returns the tree
-// as it was before the first; and the lock that keeps install, remove and
-// restore of one install directory apart.
+// Recovery through the real binaries: restore after installs run again and
+// again with one backup directory returns the tree as it was before the
+// first (killed_commands_test.cpp kills them); and the lock that keeps
+// install, remove and restore of one install directory apart.
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -61,56 +61,14 @@ struct Site {
   TempDir dir;
   const std::string target = dir / "target";
   Site() { make_before(target); }
-  RunResult kestrel(const std::vector<std::string>& args, unsigned kill_after_ms = 0,
-                    std::vector<std::string> env = {}) const {
-    return run_kestrel(args, {dir.path(), env, {}, 60, kill_after_ms});
+  RunResult kestrel(const std::vector<std::string>& args, std::vector<std::string> env = {}) const {
+    return run_kestrel(args, {dir.path(), env, {}, 60});
   }
-  RunResult install(const std::string& archive, unsigned kill_after_ms = 0, const char* jobs = "KESTREL_JOBS=1") const {
-    return kestrel({"install", "-d", "target", "-b", "saved", "-o", "o", "../" + archive}, kill_after_ms, {jobs});
+  RunResult install(const std::string& archive) const {
+    return kestrel({"install", "-d", "target", "-b", "saved", "-o", "o", "../" + archive}, {"KESTREL_JOBS=1"});
   }
   RunResult restore() const { return kestrel({"restore", "-d", "target", "-b", "saved"}); }
 };
-
-// Killed anywhere, alone or followed by more runs (killed or not), an
-// install with -b is undone exactly: the same objects, bytes, modes and
-// link targets, no temporaries, no directories of its own, no backup tree.
-TEST(BackupRecovery, AKilledInstallIsUndoneExactly) {
-  std::vector<ForgedEntry> files = product(1, 60, 16 << 10);
-  Site timing;
-  write_forged_archive(timing.dir / "v1.tic", files, product_key());
-  const auto before = snapshot(timing.target);
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(timing.install("v1.tic").status, 0);
-  const auto full = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  ASSERT_EQ(timing.restore().status, 0);
-  EXPECT_EQ(snapshot(timing.target), before);
-
-  constexpr unsigned kPoints = 8;
-  unsigned midway = 0;
-  for (unsigned k = 1; k <= kPoints; ++k) {
-    const unsigned ms = std::max<unsigned>(1, static_cast<unsigned>(full.count()) * k / kPoints);
-    const char* jobs = k % 3 == 0 ? "KESTREL_JOBS=3" : "KESTREL_JOBS=1";
-    Site s;
-    fs::copy_file(timing.dir / "v1.tic", s.dir / "v1.tic");
-    const auto own = snapshot(s.target);
-    s.install("v1.tic", ms, jobs);
-    midway += file_exists(s.target + "/saved") && !file_exists(s.target + "/" + files.back().pathname);
-    if (k % 2 == 0) {
-      // Run again, killed again, then to the end: the first run's backups stay.
-      s.install("v1.tic", ms / 2 + 1, jobs);
-      EXPECT_EQ(s.install("v1.tic", 0, jobs).status, 0);
-    }
-    // Killed before it kept anything (a slow start): nothing was written
-    // either, and there is nothing to restore.
-    if (file_exists(s.target + "/saved")) {
-      const RunResult r = s.restore();
-      EXPECT_EQ(std::tie(r.status, r.out, r.err), std::make_tuple(0, std::string(), std::string()))
-          << "killed after " << ms << " ms";
-    }
-    EXPECT_EQ(snapshot(s.target), own) << "killed after " << ms << " ms" << (k % 2 == 0 ? ", then run again" : "");
-  }
-  EXPECT_GT(midway, 0u) << "no kill landed while the install was under way";
-}
 
 TEST(BackupRecovery, InstallsOfSeveralVersionsWithOneBackupAreUndoneToTheFirstState) {
   Site s;
