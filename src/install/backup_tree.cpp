@@ -136,8 +136,15 @@ bool BackupTree::move_existing(const std::string& name, const a_place& place, bo
   return false;
 }
 
+Outcome BackupTree::bind(const std::string& directory, const a_text_fill& before) {
+  const Result<std::string> owner = backup_tree_owner(tree_.descriptor());
+  bound_now_ = owner && owner->empty();
+  return bind_backup_tree(tree_.descriptor(), directory, before);
+}
+
 void BackupTree::remove_when_empty() {
   if (!opened_) return;
+  if (bound_now_) unbind_backup_tree(tree_.descriptor());
   an_admin_path where;
   a_failure ignored;
   if (locate_admin_path(install_.descriptor(), path_, where, ignored) == a_reach::kReached && !where.base.empty())

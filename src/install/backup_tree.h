@@ -25,6 +25,7 @@
 
 #include <string>
 
+#include "install/backup_binding.h"
 #include "install/install_directory.h"
 
 class BackupTree {
@@ -48,8 +49,12 @@ class BackupTree {
   // written below the install directory: a restore after a kill at any
   // point then finds it.
   bool make(a_failure& failure) { return open_root(kStepBackupMove, failure); }
+  // Makes the tree one of the install directory |directory| and keeps the
+  // record before in it (install/backup_binding.h); refuses a tree made
+  // for another directory. After make().
+  Outcome bind(const std::string& directory, const a_text_fill& before);
   // After an extraction that put nothing in place: removes the backup
-  // directory when it is empty.
+  // directory when it holds nothing but what bind() wrote now.
   void remove_when_empty();
 
   // Flushes the backup tree to disk, when it was opened.
@@ -72,6 +77,7 @@ class BackupTree {
   std::string relative_;
   InstallDirectory tree_;
   bool opened_ = false;
+  bool bound_now_ = false;
 };
 
 // The marker text for |name|.

@@ -575,6 +575,8 @@ bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
   an_admin_path where;
   if (!place_backup_directory(install.descriptor(), backup_dir, where)) return false;
   if (where.inside) reserved.push_back({where.relative, "the backup directory"});
+  // Where the tree keeps its own files no backup may go.
+  reserved.push_back({kBackupOwnDirectory, "the backup tree's own files"});
   backup = std::make_unique<BackupTree>(install, backup_dir, where.inside, where.relative);
   return true;
 }
@@ -588,7 +590,7 @@ bool TicExtraction::begin(BackupTree* backup) {
     return false;
   }
   if (journal_ == nullptr) return true;
-  const Outcome begun = journal_->begin();
+  const Outcome begun = journal_->begin(backup);
   if (!begun) begun.failure().publish(begun.failure().subject);
   return begun.ok();
 }

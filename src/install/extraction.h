@@ -53,9 +53,9 @@ class ExtractionJournal {
  public:
   virtual ~ExtractionJournal() = default;
   // Once, before anything is written below the install directory, with the
-  // backup directory (when there is one) made already; a failure stops the
+  // backup tree (null when there is none) made already; a failure stops the
   // extraction with nothing written.
-  virtual Outcome begin() = 0;
+  virtual Outcome begin(BackupTree* backup) = 0;
   // The file |path| (normalised) is about to be put in place as |file|;
   // |beside|: at |path| + kBesideSuffix. A directory is told once made.
   virtual void placing(const std::string& path, const a_recorded_file& file, bool beside) = 0;

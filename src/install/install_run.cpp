@@ -3,6 +3,7 @@
 #include <errno.h>
 
 #include "crypto/archive_key.h"
+#include "install/backup_tree.h"
 #include "install/extraction.h"
 #include "install/install_steps.h"
 #include "install/installing_set.h"
@@ -141,7 +142,17 @@ Outcome InstallRun::extract_and_log(TicExtraction& extraction, ArchiveCheck& che
   return log.finish();
 }
 
-Outcome InstallRun::begin() {
+// The backup tree is made the install directory's, keeping the record
+// before, then the journal begins: a kill from here on leaves both.
+Outcome InstallRun::begin(BackupTree* backup) {
+  if (backup != nullptr) {
+    Outcome bound = backup->bind(canonical_current_directory(), records_.before_text());
+    if (!bound) {
+      a_failure failure = bound.failure();
+      failure.subject = request_.backup_dir;
+      return failure;
+    }
+  }
   records_.begin_run(request_.backup_dir, records_.describe_install(*set_, selection_, false));
   return Outcome();
 }

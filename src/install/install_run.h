@@ -52,7 +52,7 @@ class InstallRun : private ExtractionJournal {
 
   Outcome fail(const a_failure& failure);
   // ExtractionJournal: the run begins, its changes are told to the journal.
-  Outcome begin() override;
+  Outcome begin(BackupTree* backup) override;
   void placing(const std::string& path, const a_recorded_file& file, bool beside) override;
   void removing(const std::string& path) override;
   Outcome ready_to_write(InstallingSet& set, TicExtraction& extraction, ArchiveCheck& check);

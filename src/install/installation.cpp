@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "crypto/archive_key.h"
+#include "install/backup_binding.h"
 #include "install/extraction.h"
 #include "install/install_directory.h"
 #include "install/install_lock.h"
@@ -137,9 +138,8 @@ Outcome Installation::restore(const std::string& backup_dir) {
   a_failure failure;
   if (!install.open(".", false, failure, run_->root.get())) return fail((failure.subject = where_, failure));
   BackupRestore restore(install);
-  if (!restore.open(backup_dir, failure)) return fail((failure.subject = backup_dir, failure));
-  // Named as keep_before named it, while the backup directory is there.
-  const std::string backup = canonical_or_given(backup_dir);
+  const std::string canonical = canonical_current_directory();
+  if (!restore.open(backup_dir, canonical, failure)) return fail((failure.subject = backup_dir, failure));
   // A run that did not end is taken into the record first: the record then
   // tells what the tree holds, whatever restore goes back to.
   run_->records.open_for_change(run_->root.get(), jobs_);
@@ -147,23 +147,25 @@ Outcome Installation::restore(const std::string& backup_dir) {
   restore.restore(failures);
   for (a_restore_failure& f : failures) events_.noted((f.second.subject = f.first, f.second));
   if (!failures.empty()) return failures.back().second;
+  if (Outcome put_back = put_record_back(restore, canonical); !put_back) return fail(put_back.failure());
+  // The backup directory goes last: a restore stopped before then finds it,
+  // and puts the record back again.
+  restore.finish();
+  return Outcome();
+}
+
+Outcome Installation::put_record_back(const BackupRestore& restore, const std::string& directory) {
+  const Result<std::string> kept = restore.kept_record();
+  if (!kept) return kept.failure().failed() ? kept.failure() : Outcome();
   const RecordStore& store = run_->records.store();
-  const std::string canonical = canonical_current_directory();
   std::string why;
   errno = 0;
-  switch (canonical.empty() ? a_record_read::kNone : store.return_to_before(canonical, backup, why)) {
+  switch (store.put_back(directory, kept.value(), why)) {
     case a_record_read::kFound:
-    case a_record_read::kNone:
-      // The backup directory goes last: a restore stopped before then finds
-      // it, and puts the record back again.
-      restore.finish();
-      return Outcome();
-    case a_record_read::kDamaged:
-      return fail(failure_of(kStepRecord, store.record_path(canonical), "record not restored: " + why));
-    case a_record_read::kFailed:
-      return fail(failure_of(kStepRecord, store.directory(), "record not restored: " + why));
+    case a_record_read::kNone: return Outcome();
+    case a_record_read::kDamaged: return failure_of(kStepRecord, kBackupOwnDirectory, "record not restored: " + why);
+    default: return failure_of(kStepRecord, store.directory(), "record not restored: " + why);
   }
-  return Outcome();
 }
 
 Result<an_install_record> Installation::record() {

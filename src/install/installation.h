@@ -23,6 +23,7 @@
 #include "install/upgrade_plan.h"
 #include "platform/failure.h"
 
+class BackupRestore;
 class MultiTic;
 class Tic;
 
@@ -126,6 +127,8 @@ class Installation {
   struct a_run;
   Outcome fail(const a_failure& failure);
   Outcome check_archives(MultiTic& set, ArchiveCheck& check);
+  // After a restore: the record kept in the backup tree put back.
+  Outcome put_record_back(const BackupRestore& restore, const std::string& directory);
 
   const char* command_;
   InstallationEvents& events_;

@@ -134,19 +134,15 @@ void RecordKeeping::take_journal(a_journal_use use, int root, unsigned jobs) {
   had_record_ = !record_.files.empty();
 }
 
-void RecordKeeping::keep_before(const std::string& backup_dir) {
-  if (!keeping_ || backup_dir.empty()) return;
-  struct stat st;
-  // Nothing was backed up: there is nothing for a restore to undo.
-  if (stat(backup_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-  std::string why;
-  if (!store_.keep_before(directory_, canonical_or_given(backup_dir), had_record_ ? &before_ : nullptr, why))
-    note(store_.directory(), "record before this " + std::string(command_) + " not kept: " + why);
+a_text_fill RecordKeeping::before_text() const {
+  if (!keeping_) return nullptr;
+  return [this](const std::function<void(const std::string&)>& put) {
+    record_before_text(directory_, had_record_ ? &before_ : nullptr, put);
+  };
 }
 
 void RecordKeeping::begin_run(const std::string& backup_dir, const a_recorded_install& install) {
   if (!keeping_) return;
-  keep_before(backup_dir);
   a_journal head;
   head.run = new_run_name();
   head.directory = directory_;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "install/backup_binding.h"
 #include "install/install_record.h"
 #include "install/journal.h"
 #include "install/record_store.h"
@@ -62,16 +63,15 @@ class RecordKeeping {
   an_install_record& record() { return record_; }
   const an_install_record& before() const { return before_; }
 
-  // Before a command with a backup directory |backup_dir| (named as given,
-  // relative to the install directory) writes the record: keeps the record
-  // as it was before the command began, for the restore of that backup
-  // directory, when the directory exists.
-  void keep_before(const std::string& backup_dir);
+  // The text of the record as it was before the command began, for the
+  // backup tree to keep (install/backup_binding.h); null when no record is
+  // kept.
+  a_text_fill before_text() const;
 
   // The run of an install or upgrade of |install| begins, before anything
-  // is written below the install directory: the record before it is kept
-  // for the backup directory |backup_dir| (keep_before) and the journal
-  // begun. A journal that cannot be begun is noted; the run goes on.
+  // is written below the install directory, with the backup directory
+  // |backup_dir| (as named; empty for none): the journal is begun. A
+  // journal that cannot be begun is noted; the run goes on.
   void begin_run(const std::string& backup_dir, const a_recorded_install& install);
   JournalWriter& journal() { return journal_; }
   // The files that a run taken in from its journal took away: their

@@ -128,10 +128,6 @@ std::string RecordStore::record_path(const std::string& directory) const {
   return state_ + "/" + record_file_name(directory);
 }
 
-std::string RecordStore::before_path(const std::string& directory, const std::string& backup) const {
-  return record_path(directory) + ".before-" + path_hash(backup);
-}
-
 a_record_read RecordStore::load(const std::string& directory, an_install_record& record, std::string& why) const {
   std::string text;
   if (!read_whole(record_path(directory), text)) {
@@ -237,46 +233,33 @@ bool RecordStore::set_aside(const std::string& directory, std::string& why) cons
   return true;
 }
 
-bool RecordStore::keep_before(const std::string& directory, const std::string& backup,
-                              const an_install_record* before, std::string& why) const {
-  const std::string path = before_path(directory, backup);
-  struct stat st;
-  if (lstat(path.c_str(), &st) == 0) return true;  // the oldest state stays
-  if (before != nullptr)
-    return write_whole(path, [&](const a_text_put& put) { put_record_text(*before, &backup, put); }, why);
+void record_before_text(const std::string& directory, const an_install_record* before,
+                        const std::function<void(const std::string&)>& put) {
+  if (before != nullptr) return put_record_text(*before, nullptr, put);
   Json document = Json::object();
   document["format"] = "kestrel-record 1";
   document["directory"] = json_bytes(directory);
   document["none"] = true;
-  document["backup"] = json_bytes(backup);
-  return write_whole(path, json_document(document, 1) + "\n", why);
+  put(json_document(document, 1) + "\n");
 }
 
-a_record_read RecordStore::return_to_before(const std::string& directory, const std::string& backup,
-                                            std::string& why) const {
-  const std::string path = before_path(directory, backup);
-  std::string text;
-  if (!read_whole(path, text)) {
-    if (errno == ENOENT) return a_record_read::kNone;
-    fail_with(why);
-    return a_record_read::kFailed;
-  }
+a_record_read RecordStore::put_back(const std::string& directory, const std::string& text, std::string& why) const {
   Json document;
   std::map<std::string, a_recorded_file> files;
   if (!parse_record_text(text, document, files, why)) return a_record_read::kDamaged;
+  std::string named;
+  if (!document.is_object() || !bytes_from_json(document.value("directory", Json()), named) || named != directory) {
+    why = "record of another install directory";
+    return a_record_read::kDamaged;
+  }
   const auto none = document.find("none");
   if (none != document.end() && none->is_boolean() && none->get<bool>()) {
     if (!drop(directory, why)) return a_record_read::kFailed;
-  } else {
-    an_install_record record;
-    if (!record_from_json(document, record, why)) return a_record_read::kDamaged;
-    record.files = std::move(files);
-    if (!save(record, why)) return a_record_read::kFailed;
+    return a_record_read::kFound;
   }
-  if (unlink(path.c_str()) != 0) {
-    fail_with(why);
-    return a_record_read::kFailed;
-  }
-  sync_directory(state_);
+  an_install_record record;
+  if (!record_from_json(document, record, why)) return a_record_read::kDamaged;
+  record.files = std::move(files);
+  if (!save(record, why)) return a_record_read::kFailed;
   return a_record_read::kFound;
 }

@@ -13,10 +13,9 @@
 // under the install directory's lock, so one directory's record has one
 // writer; readers always see a whole record.
 //
-// Beside a record, the record as it was before an install or upgrade with
-// a backup directory (-b) began: "<record>.before-<hash of the backup
-// directory's path>", kept by the first of them (the backup tree keeps the
-// oldest state too) and put back by the restore of that backup directory.
+// The record as it was before the first install or upgrade into a backup
+// directory (-b) is kept in that backup tree (install/backup_binding.h),
+// and put back from there by its restore.
 #pragma once
 
 #include <functional>
@@ -36,6 +35,12 @@ std::string configured_state_directory();
 // The name of the record of the install directory |directory| (a canonical
 // path) in the state directory.
 std::string record_file_name(const std::string& directory);
+
+// The text of the record |before| of |directory|, kept before a run to be
+// put back by put_back: the record, or (null) a document saying there was
+// none. Handed to |put| in pieces.
+void record_before_text(const std::string& directory, const an_install_record* before,
+                        const std::function<void(const std::string&)>& put);
 
 // The canonical path of the current directory, or empty with errno set.
 std::string canonical_current_directory();
@@ -107,17 +112,12 @@ class RecordStore {
   // can be started without losing it.
   bool set_aside(const std::string& directory, std::string& why) const;
 
-  // Keeps |before| (null: nothing was recorded) as the record to return to
-  // when the backup directory |backup| (its canonical path) is restored,
-  // unless one is kept for it already.
-  bool keep_before(const std::string& directory, const std::string& backup, const an_install_record* before,
-                   std::string& why) const;
-  // After |backup| was restored: puts back what keep_before kept for it
-  // (the record, or no record). kNone when nothing was kept.
-  a_record_read return_to_before(const std::string& directory, const std::string& backup, std::string& why) const;
+  // Puts back |text|, the record of |directory| kept before a run
+  // (record_before_text): the record it holds, or no record. kDamaged when
+  // it is not such a text of this directory.
+  a_record_read put_back(const std::string& directory, const std::string& text, std::string& why) const;
 
  private:
-  std::string before_path(const std::string& directory, const std::string& backup) const;
   // Writes the file |path| whole or not at all (a temporary, synced, then
   // renamed), its text handed in pieces by |fill| to the function it gets.
   using a_text_put = std::function<void(const std::string&)>;

@@ -13,6 +13,7 @@
 #include "platform/fail_point.h"
 #include "platform/unique.h"
 #include "install/admin_path.h"
+#include "install/backup_binding.h"
 #include "install/backup_tree.h"
 #include "tic/format/entry_name.h"
 
@@ -137,7 +138,7 @@ bool refuse_link(const std::string& link, const char* what, a_failure& failure) 
 
 BackupRestore::BackupRestore(InstallDirectory& install) : install_(install) {}
 
-bool BackupRestore::open(const std::string& path, a_failure& failure) {
+bool BackupRestore::open(const std::string& path, const std::string& directory, a_failure& failure) {
   path_ = path;
   // As install finds it: inside the install directory without following
   // links, outside as the system follows it.
@@ -164,8 +165,19 @@ bool BackupRestore::open(const std::string& path, a_failure& failure) {
     errno = EINVAL;
     return failure.set(kStepRestore, "backup directory holds the install directory");
   }
+  const Result<std::string> owner = backup_tree_owner(root_.get());
+  if (!owner) {
+    failure = owner.failure();
+    return false;
+  }
+  if (!owner->empty() && owner.value() != directory) {
+    errno = 0;
+    return failure.set(kStepRestore, "backup directory belongs to " + owner.value());
+  }
   return true;
 }
+
+Result<std::string> BackupRestore::kept_record() const { return ::kept_record(root_.get()); }
 
 void BackupRestore::restore(std::vector<a_restore_failure>& failures) {
   // First what killed installs left half made, so that the directories that
@@ -185,6 +197,8 @@ void BackupRestore::restore_members(int directory, const std::string& path,
     return;
   }
   for (const std::string& member : members) {
+    // The tree's own files stand for no path of the install directory.
+    if (path.empty() && member == kBackupOwnDirectory) continue;
     // What an install killed while it wrote into the backup tree left.
     if (is_temporary(member)) {
       unlinkat(directory, member.c_str(), 0);
@@ -321,6 +335,7 @@ bool BackupRestore::move_back_over(int directory, const std::string& base, a_rea
 }
 
 void BackupRestore::finish() {
+  unbind_backup_tree(root_.get());
   // The backup directory goes when nothing is left in it.
   an_admin_path where;
   a_failure ignored;

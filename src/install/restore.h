@@ -53,15 +53,21 @@ class BackupRestore {
 
   // Opens the backup directory |path|, named relative to the install
   // directory and found as install finds it (install/admin_path.h). It must
-  // exist, and must not be the install directory or lie above it. false
-  // with |failure| set.
-  bool open(const std::string& path, a_failure& failure);
+  // exist, must not be the install directory or lie above it, and must not
+  // have been made for another install directory than |directory| (its
+  // canonical path). false with |failure| set.
+  bool open(const std::string& path, const std::string& directory, a_failure& failure);
 
   // Restores every object of the backup tree; those that cannot be restored
   // stay in it and are added to |failures|, in path order.
   void restore(std::vector<a_restore_failure>& failures);
 
-  // Removes the backup directory when it is empty.
+  // The record kept in the tree for the restore (install/backup_binding.h):
+  // no value and no failure when none is kept.
+  Result<std::string> kept_record() const;
+
+  // Removes the tree's own files, then the backup directory when it is
+  // empty.
   void finish();
 
  private:

@@ -161,3 +161,48 @@ TEST(InstallLock, TheSecondCommandSaysOnceWhomItWaitsFor) {
 }
 
 }  // namespace
+
+namespace {
+
+// A backup tree serves the install directory it was made for: another
+// directory's install or restore with it is refused before anything is
+// written, and the first directory's restore is whole.
+TEST(BackupBinding, ABackupDirectoryServesOneInstallDirectory) {
+  TempDir dir;
+  make_before(dir / "one");
+  make_before(dir / "two");
+  write_forged_archive(dir / "v1.tic", product(1, 3, 100), product_key());
+  const std::string saved = fs::weakly_canonical(dir / "saved").string();
+  const auto one = snapshot(dir / "one"), two = snapshot(dir / "two");
+  ASSERT_EQ(run_kestrel({"install", "-d", "one", "-b", saved, "-o", "o", "../v1.tic"}, {dir.path(), {}, {}}).err, "");
+  const std::string belongs = ": backup directory belongs to " + fs::canonical(dir / "one").string() + "\n";
+  RunResult r = run_kestrel({"install", "-q", "-d", "two", "-b", saved, "-o", "o", "../v1.tic"}, {dir.path(), {}, {}});
+  EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(255, "kestrel: install: " + saved + belongs));
+  r = run_kestrel({"restore", "-d", "two", "-b", saved}, {dir.path(), {}, {}});
+  EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(255, "kestrel: restore: " + saved + belongs));
+  EXPECT_EQ(snapshot(dir / "two"), two);
+  r = run_kestrel({"restore", "-d", "one", "-b", saved}, {dir.path(), {}, {}});
+  EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(0, std::string()));
+  EXPECT_EQ(snapshot(dir / "one"), one);
+  EXPECT_FALSE(file_exists(saved));
+}
+
+// The record to go back to lives in the backup tree: a tree removed by hand
+// takes it along, and a tree made anew goes back to what was there when it
+// was made.
+TEST(BackupBinding, ABackupTreeRemovedByHandTakesItsRecordAlong) {
+  Site s;
+  write_forged_archive(s.dir / "v1.tic", product(1, 3, 100), product_key());
+  write_forged_archive(s.dir / "v2.tic", product(2, 3, 100), product_key());
+  ASSERT_EQ(s.install("v1.tic").status, 0);
+  fs::remove_all(s.target + "/saved");
+  const auto tree = snapshot(s.target);
+  const RunResult status = s.kestrel({"status", "-d", "target"});
+  ASSERT_EQ(s.install("v2.tic").status, 0);
+  const RunResult r = s.restore();
+  EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(0, std::string()));
+  EXPECT_EQ(snapshot(s.target), tree);
+  EXPECT_EQ(s.kestrel({"status", "-d", "target"}).out, status.out) << "the record as v1 left it";
+}
+
+}  // namespace

@@ -97,8 +97,15 @@ class Site {
   }
 
   // Across sites the objects' contents; within one, the very objects too.
+  // The backup tree's own files name the site, the run and its time:
+  // written alike whatever they are.
   std::map<std::string, std::string> tree(a_snapshot detail = a_snapshot::kContent) const {
-    return snapshot(target, detail);
+    std::map<std::string, std::string> out = snapshot(target, detail);
+    const std::regex site(fs::canonical(dir.path()).string()), run("\"run\": \"[^\"]*\""),
+        when("20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z");
+    for (auto& [path, what] : out)
+      what = std::regex_replace(std::regex_replace(std::regex_replace(what, site, "SITE"), run, "RUN"), when, "T");
+    return out;
   }
 
   TempDir dir;

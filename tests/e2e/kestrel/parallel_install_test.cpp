@@ -40,6 +40,10 @@ Outcome install_with(const TempDir& dir, const std::map<std::string, std::string
   std::vector<std::string> args{"install", "-d", target, "-l", "install.log", "-b", "backup", "-o", options};
   for (const std::string& a : archives) args.push_back(dir / a);
   Outcome o{run_kestrel(args, {dir.path(), {"KESTREL_JOBS=" + std::to_string(jobs)}, {}, 60}), snapshot(target, a_snapshot::kContent)};
+  // The backup tree names the install directory it was made for.
+  o.tree.erase("backup/.kestrel-backup/directory");
+  o.tree.erase("backup/.kestrel-backup/record.json");
+  o.tree.erase("backup/.kestrel-backup");
   return o;
 }
 

@@ -64,6 +64,10 @@ Installed install(const TempDir& dir, const std::string& target, const std::vect
   for (const std::string& a : archives) args.push_back(dir / a);
   out.verify = run_kestrel(args, options);
   out.tree = snapshot(dir / target, a_snapshot::kContent);
+  // The backup tree names the install directory it was made for.
+  out.tree.erase("backup/.kestrel-backup/directory");
+  out.tree.erase("backup/.kestrel-backup/record.json");
+  out.tree.erase("backup/.kestrel-backup");
   return out;
 }
 

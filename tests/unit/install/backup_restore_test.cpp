@@ -71,7 +71,7 @@ TEST(BackupRestore, PutsBackWhatWasKeptAndTakesAwayWhatWasCreated) {
   a_failure failure;
   ASSERT_TRUE(install.open(dir.path(), false, failure));
   BackupRestore restore(install);
-  ASSERT_TRUE(restore.open("saved", failure)) << failure.text();
+  ASSERT_TRUE(restore.open("saved", "", failure)) << failure.text();
   std::vector<a_restore_failure> failures;
   restore.restore(failures);
   restore.finish();
@@ -86,13 +86,13 @@ TEST(BackupRestore, PutsBackWhatWasKeptAndTakesAwayWhatWasCreated) {
 
   ASSERT_EQ(unlink((dir / "link").c_str()), 0);
   BackupRestore again(install);
-  ASSERT_TRUE(again.open("saved", failure));
+  ASSERT_TRUE(again.open("saved", "", failure));
   failures.clear();
   again.restore(failures);
   again.finish();
   EXPECT_TRUE(failures.empty());
   EXPECT_FALSE(exists(dir / "saved")) << "an empty backup tree goes";
-  EXPECT_FALSE(again.open(".", failure)) << "the install directory is no backup tree";
+  EXPECT_FALSE(again.open(".", "", failure)) << "the install directory is no backup tree";
 }
 
 }  // namespace
