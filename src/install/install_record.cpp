@@ -1,10 +1,13 @@
 #include "install/install_record.h"
 
+#include <errno.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+
+#include "install/install_steps.h"
 
 namespace {
 
@@ -132,6 +135,11 @@ Json install_json(const a_recorded_install& install, Json (*text)(const std::str
 
 }  // namespace
 
+a_failure damaged_record(const std::string& why) {
+  errno = 0;
+  return failure_of(kStepDamagedRecord, "", why);
+}
+
 const char* file_type_word(a_file_type type) {
   switch (type) {
     case a_file_type::kDirectory: return "directory";
@@ -231,8 +239,7 @@ void put_record_text(const an_install_record& record, const std::string* backup,
   put(record.files.empty() ? "]\n}\n" : "\n ]\n}\n");
 }
 
-bool parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files,
-                       std::string& why) {
+Outcome parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files) {
   files.clear();
   bool in_files = false;
   bool bad_file = false;
@@ -254,55 +261,50 @@ bool parse_record_text(const std::string& text, Json& head, std::map<std::string
       },
       false);
   if (head.is_discarded()) {
-    why = "not a JSON document";
-    return false;
+    return damaged_record("not a JSON document");
   }
   if (bad_file) {
-    why = "bad file in record";
-    return false;
+    return damaged_record("bad file in record");
   }
-  return true;
+  return Outcome();
 }
 
-bool record_from_text(const std::string& text, an_install_record& record, std::string& why) {
+Outcome record_from_text(const std::string& text, an_install_record& record) {
   Json head;
   std::map<std::string, a_recorded_file> files;
-  if (!parse_record_text(text, head, files, why) || !record_from_json(head, record, why)) return false;
+  if (Outcome parsed = parse_record_text(text, head, files); !parsed) return parsed;
+  if (Outcome read = record_from_json(head, record); !read) return read;
   record.files = std::move(files);
-  return true;
+  return Outcome();
 }
 
-bool record_from_json(const Json& document, an_install_record& record, std::string& why) {
+Outcome record_from_json(const Json& document, an_install_record& record) {
   record = an_install_record{};
   std::string format;
   if (!document.is_object() || !text_member(document, "format", format) || format != kFormat) {
-    why = "not a record of this kestrel";
-    return false;
+    return damaged_record("not a record of this kestrel");
   }
   const Json* installs = member(document, "installs", &Json::is_array);
   const Json* files = member(document, "files", &Json::is_array);
   text_member(document, "run", record.run);
   if (!bytes_member(document, "directory", record.directory) || installs == nullptr || files == nullptr) {
-    why = "record incomplete";
-    return false;
+    return damaged_record("record incomplete");
   }
   for (const Json& install : *installs) {
     record.installs.emplace_back();
     if (!read_install(install, record.installs.back())) {
-      why = "bad install in record";
-      return false;
+      return damaged_record("bad install in record");
     }
   }
   for (const Json& file : *files) {
     std::string name;
     a_recorded_file recorded;
     if (!read_file(file, name, recorded)) {
-      why = "bad file in record";
-      return false;
+      return damaged_record("bad file in record");
     }
     record.files[name] = recorded;
   }
-  return true;
+  return Outcome();
 }
 
 bool recorded_file_from_json(const Json& document, std::string& name, a_recorded_file& file) {

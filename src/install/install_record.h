@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/json.h"
 
 enum class a_file_type { kFile, kDirectory, kSymlink };
@@ -81,8 +82,8 @@ struct an_install_record {
   std::vector<std::string> versions() const;
 };
 
-// The record as a document, and back: false with |why| when |document| is
-// not a record of this format.
+// The record as a document, and back: fails (kStepDamagedRecord, saying
+// why) when |document| is not a record of this format.
 Json record_to_json(const an_install_record& record);
 // The text of that document (with |backup|, when not null, as its member
 // "backup"), handed to |put| in pieces, one file to a line: the files are
@@ -95,15 +96,17 @@ void put_record_text(const an_install_record& record, const std::string* backup,
 // "installs", and "backup" when |backup| is not null), without the braces.
 std::string record_file_line(const std::string& name, const a_recorded_file& file);
 std::string record_members_text(const an_install_record& record, const std::string* backup);
-bool record_from_json(const Json& document, an_install_record& record, std::string& why);
+Outcome record_from_json(const Json& document, an_install_record& record);
 
 // Reads a record's text: as parse_json and record_from_json, but each file
 // is taken out of the document as soon as it is read, so that the files are
 // never all held as one document. parse_record_text leaves the document
 // (its list of files empty) in |head| and the files in |files|.
-bool record_from_text(const std::string& text, an_install_record& record, std::string& why);
-bool parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files,
-                       std::string& why);
+Outcome record_from_text(const std::string& text, an_install_record& record);
+Outcome parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files);
+
+// A record that cannot be read as one, saying |why|.
+a_failure damaged_record(const std::string& why);
 
 // One file of a record, and one install, as the journal (install/journal.h)
 // writes them too: false when |document| is not one.

@@ -39,6 +39,8 @@ inline constexpr a_step kStepRestore{0x5f2, "cannot restore from the backup"};
 inline constexpr a_step kStepLock{0x5f3, "cannot lock the install directory"};
 // reading or writing the record of the install directory
 inline constexpr a_step kStepRecord{0x5f4, "cannot use the record of the install directory"};
+// reading a record that is not one (damaged, or not kestrel's)
+inline constexpr a_step kStepDamagedRecord{0x5f8, "damaged record"};
 // checking the archives before anything is written
 inline constexpr a_step kStepArchives{0x5f5, "the archives cannot be used"};
 // opening, writing or ending the install log

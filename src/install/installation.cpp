@@ -157,15 +157,12 @@ Outcome Installation::restore(const std::string& backup_dir) {
 Outcome Installation::put_record_back(const BackupRestore& restore, const std::string& directory) {
   const Result<std::string> kept = restore.kept_record();
   if (!kept) return kept.failure().failed() ? kept.failure() : Outcome();
-  const RecordStore& store = run_->records.store();
-  std::string why;
-  errno = 0;
-  switch (store.put_back(directory, kept.value(), why)) {
-    case a_record_read::kFound:
-    case a_record_read::kNone: return Outcome();
-    case a_record_read::kDamaged: return failure_of(kStepRecord, kBackupOwnDirectory, "record not restored: " + why);
-    default: return failure_of(kStepRecord, store.directory(), "record not restored: " + why);
-  }
+  const Outcome put_back = run_->records.store().put_back(directory, kept.value());
+  if (put_back) return put_back;
+  a_failure failure = put_back.failure();
+  if (failure.subject.empty()) failure.subject = kBackupOwnDirectory;
+  failure.cause = "record not restored: " + failure.text();
+  return failure;
 }
 
 Result<an_install_record> Installation::record() {

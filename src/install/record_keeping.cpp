@@ -84,18 +84,22 @@ void RecordKeeping::open_if_recorded(int root, unsigned jobs) {
 }
 
 Outcome RecordKeeping::load(bool set_aside) {
-  std::string why;
-  errno = 0;
-  switch (store_.load(directory_, record_, why)) {
-    case a_record_read::kFound: had_record_ = true; break;
-    case a_record_read::kNone: record_ = an_install_record{}; break;
-    case a_record_read::kDamaged:
-      if (!set_aside) return failure_of(kStepRecord, store_.record_path(directory_), "damaged record: " + why);
-      if (!store_.set_aside(directory_, why)) return failure_of(kStepRecord, store_.directory(), why);
+  const Result<bool> found = store_.load(directory_, record_);
+  if (found && found.value()) {
+    had_record_ = true;
+  } else if (found || found.failure().step == kStepDamagedRecord) {
+    if (!found && !set_aside) {
+      a_failure damaged = found.failure();
+      damaged.cause = "damaged record: " + damaged.cause;
+      return damaged;
+    }
+    if (!found) {
+      if (Outcome aside = store_.set_aside(directory_); !aside) return aside;
       note(store_.record_path(directory_), "damaged record set aside as " + record_file_name(directory_) + ".damaged");
-      record_ = an_install_record{};
-      break;
-    case a_record_read::kFailed: return failure_of(kStepRecord, store_.directory(), why);
+    }
+    record_ = an_install_record{};
+  } else {
+    return found.failure();
   }
   record_.directory = directory_;
   return Outcome();
@@ -157,23 +161,24 @@ void RecordKeeping::begin_run(const std::string& backup_dir, const a_recorded_in
 
 bool RecordKeeping::save() {
   if (!keeping_) return false;
-  std::string why;
-  bool saved;
+  Outcome saved;
   if (writer_.is_open() && files_added_ > 0) {
     writer_.put(std::string("\n ],\n") + record_members_text(record_, nullptr) + "\n}\n");
-    saved = writer_.commit(why);
+    saved = writer_.commit();
   } else {
-    saved = record_.files.empty() ? store_.drop(directory_, why) : store_.save(record_, why);
+    saved = record_.files.empty() ? store_.drop(directory_) : store_.save(record_);
   }
-  if (!saved) note(store_.directory(), "no record kept: " + why);
-  if (saved) journal_.remove();
-  return saved;
+  if (!saved) {
+    note(saved.failure().subject, "no record kept: " + saved.failure().text());
+    return false;
+  }
+  journal_.remove();
+  return true;
 }
 
 bool RecordKeeping::add_file(const std::string& path, const a_recorded_file& file) {
   if (!writer_.is_open()) {
-    std::string why;
-    if (writer_failed_ || !store_.open_writer(directory_, writer_, why)) {
+    if (writer_failed_ || !store_.open_writer(directory_, writer_)) {
       writer_failed_ = true;
       return false;
     }

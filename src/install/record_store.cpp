@@ -33,11 +33,9 @@ std::string path_hash(const std::string& path) {
   return hex_text(digest, 8);
 }
 
-// The system's reason, in |why|; false.
-bool fail_with(std::string& why) {
-  why = strerror(errno);
-  return false;
-}
+// The system's reason why a state file failed, about the state directory
+// |state|.
+a_failure state_failure(const std::string& state) { return failure_of(kStepRecord, state); }
 
 // Makes |path| and its missing parents.
 bool make_directories(const std::string& path) {
@@ -51,8 +49,8 @@ bool make_directories(const std::string& path) {
 }
 
 bool read_whole(const std::string& path, std::string& out) {
-  std::string why;
-  UniqueFd fd(open_regular_file(path.c_str(), why));
+  std::string ignored;
+  UniqueFd fd(open_regular_file(path.c_str(), ignored));
   if (!fd.valid()) return false;
   out.clear();
   char buffer[kIoBlockSize * 8];
@@ -128,26 +126,28 @@ std::string RecordStore::record_path(const std::string& directory) const {
   return state_ + "/" + record_file_name(directory);
 }
 
-a_record_read RecordStore::load(const std::string& directory, an_install_record& record, std::string& why) const {
+Result<bool> RecordStore::load(const std::string& directory, an_install_record& record) const {
   std::string text;
   if (!read_whole(record_path(directory), text)) {
-    if (errno == ENOENT) return a_record_read::kNone;
-    fail_with(why);
-    return a_record_read::kFailed;
+    if (errno == ENOENT) return false;
+    return state_failure(state_);
   }
-  if (!record_from_text(text, record, why)) return a_record_read::kDamaged;
+  if (Outcome read = record_from_text(text, record); !read) {
+    a_failure damaged = read.failure();
+    damaged.subject = record_path(directory);
+    return damaged;
+  }
   // A cut name is shared by every path with the same beginning and hash:
   // the record says whose it is.
-  if (record.directory != directory) return a_record_read::kNone;
-  return a_record_read::kFound;
+  return record.directory == directory;
 }
 
 RecordFileWriter::~RecordFileWriter() {
   if (fd_.valid()) unlink(temporary_.c_str());
 }
 
-bool RecordFileWriter::open(const std::string& state, const std::string& path, std::string& why, bool record) {
-  if (!make_directories(state)) return fail_with(why);
+Outcome RecordFileWriter::open(const std::string& state, const std::string& path, bool record) {
+  if (!make_directories(state)) return state_failure(state);
   record_ = record;
   state_ = state;
   path_ = path;
@@ -155,7 +155,7 @@ bool RecordFileWriter::open(const std::string& state, const std::string& path, s
   fd_.reset(::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
   written_ = true;
   block_.clear();
-  return fd_.valid() || fail_with(why);
+  return fd_.valid() ? Outcome() : state_failure(state);
 }
 
 void RecordFileWriter::put(const std::string& text) {
@@ -170,45 +170,40 @@ void RecordFileWriter::flush() {
   block_.clear();
 }
 
-bool RecordFileWriter::commit(std::string& why) {
+Outcome RecordFileWriter::commit() {
   flush();
   const bool written = written_ && fsync(fd_.get()) == 0 && ::close(fd_.release()) == 0;
   FAIL_POINT_IF(written && record_, "record-written");
   if (!written || rename(temporary_.c_str(), path_.c_str()) != 0) {
-    fail_with(why);
+    const a_failure failure = state_failure(state_);
     fd_.reset();
     unlink(temporary_.c_str());
-    return false;
+    return failure;
   }
   FAIL_POINT_IF(record_, "record-renamed");
-  return sync_directory(state_) || fail_with(why);
+  return sync_directory(state_) ? Outcome() : state_failure(state_);
 }
 
-bool RecordStore::open_writer(const std::string& directory, RecordFileWriter& writer, std::string& why) const {
-  return writer.open(state_, record_path(directory), why, true);
+Outcome RecordStore::open_writer(const std::string& directory, RecordFileWriter& writer) const {
+  return writer.open(state_, record_path(directory), true);
 }
 
-bool RecordStore::write_whole(const std::string& path, const a_text_writer& fill, std::string& why,
-                              bool record) const {
+Outcome RecordStore::write_whole(const std::string& path, const a_text_writer& fill, bool record) const {
   RecordFileWriter writer;
-  if (!writer.open(state_, path, why, record)) return false;
+  if (Outcome opened = writer.open(state_, path, record); !opened) return opened;
   fill([&writer](const std::string& text) { writer.put(text); });
-  return writer.commit(why);
+  return writer.commit();
 }
 
-bool RecordStore::write_whole(const std::string& path, const std::string& text, std::string& why) const {
-  return write_whole(path, [&text](const a_text_put& put) { put(text); }, why);
-}
-
-bool RecordStore::save(const an_install_record& record, std::string& why) const {
+Outcome RecordStore::save(const an_install_record& record) const {
   return write_whole(
-      record_path(record.directory), [&record](const a_text_put& put) { put_record_text(record, nullptr, put); }, why,
+      record_path(record.directory), [&record](const a_text_put& put) { put_record_text(record, nullptr, put); },
       true);
 }
 
-bool RecordStore::drop(const std::string& directory, std::string& why) const {
-  if (unlink(record_path(directory).c_str()) != 0 && errno != ENOENT) return fail_with(why);
-  return true;
+Outcome RecordStore::drop(const std::string& directory) const {
+  if (unlink(record_path(directory).c_str()) != 0 && errno != ENOENT) return state_failure(state_);
+  return Outcome();
 }
 
 Outcome RecordStore::make_directory() const {
@@ -227,10 +222,10 @@ void RecordStore::sweep_temporaries(const std::string& directory) const {
   }
 }
 
-bool RecordStore::set_aside(const std::string& directory, std::string& why) const {
+Outcome RecordStore::set_aside(const std::string& directory) const {
   const std::string path = record_path(directory);
-  if (rename(path.c_str(), (path + ".damaged").c_str()) != 0) return fail_with(why);
-  return true;
+  if (rename(path.c_str(), (path + ".damaged").c_str()) != 0) return state_failure(state_);
+  return Outcome();
 }
 
 void record_before_text(const std::string& directory, const an_install_record* before,
@@ -243,23 +238,17 @@ void record_before_text(const std::string& directory, const an_install_record* b
   put(json_document(document, 1) + "\n");
 }
 
-a_record_read RecordStore::put_back(const std::string& directory, const std::string& text, std::string& why) const {
+Outcome RecordStore::put_back(const std::string& directory, const std::string& text) const {
   Json document;
   std::map<std::string, a_recorded_file> files;
-  if (!parse_record_text(text, document, files, why)) return a_record_read::kDamaged;
+  if (Outcome parsed = parse_record_text(text, document, files); !parsed) return parsed;
   std::string named;
-  if (!document.is_object() || !bytes_from_json(document.value("directory", Json()), named) || named != directory) {
-    why = "record of another install directory";
-    return a_record_read::kDamaged;
-  }
+  if (!document.is_object() || !bytes_from_json(document.value("directory", Json()), named) || named != directory)
+    return damaged_record("record of another install directory");
   const auto none = document.find("none");
-  if (none != document.end() && none->is_boolean() && none->get<bool>()) {
-    if (!drop(directory, why)) return a_record_read::kFailed;
-    return a_record_read::kFound;
-  }
+  if (none != document.end() && none->is_boolean() && none->get<bool>()) return drop(directory);
   an_install_record record;
-  if (!record_from_json(document, record, why)) return a_record_read::kDamaged;
+  if (Outcome read = record_from_json(document, record); !read) return read;
   record.files = std::move(files);
-  if (!save(record, why)) return a_record_read::kFailed;
-  return a_record_read::kFound;
+  return save(record);
 }

@@ -45,13 +45,6 @@ void record_before_text(const std::string& directory, const an_install_record* b
 // The canonical path of the current directory, or empty with errno set.
 std::string canonical_current_directory();
 
-enum class a_record_read {
-  kFound,
-  kNone,     // nothing is recorded for the directory
-  kDamaged,  // a record is there and cannot be read as one: |why| says why
-  kFailed,   // the state directory or the record cannot be read: errno
-};
-
 // A file of the state directory written whole or not at all: a temporary
 // beside it takes the text, gathered into blocks, and commit() puts it on
 // disk and renames it over the file. Without a commit the temporary goes
@@ -63,15 +56,14 @@ class RecordFileWriter {
   RecordFileWriter(const RecordFileWriter&) = delete;
   RecordFileWriter& operator=(const RecordFileWriter&) = delete;
 
-  // Begins |path| in the state directory |state| (made when missing);
-  // false with |why| set. |record|: the file is an installation's record,
-  // whose commit has the fail points record-written and record-renamed
-  // (platform/fail_point.h).
-  bool open(const std::string& state, const std::string& path, std::string& why, bool record = false);
+  // Begins |path| in the state directory |state| (made when missing).
+  // |record|: the file is an installation's record, whose commit has the
+  // fail points record-written and record-renamed (platform/fail_point.h).
+  Outcome open(const std::string& state, const std::string& path, bool record = false);
   bool is_open() const { return fd_.valid(); }
   void put(const std::string& text);
-  // false with |why| set, the file as it was.
-  bool commit(std::string& why);
+  // On failure the file is as it was.
+  Outcome commit();
 
  private:
   void flush();
@@ -93,15 +85,19 @@ class RecordStore {
   // The record file of the install directory |directory|.
   std::string record_path(const std::string& directory) const;
 
-  a_record_read load(const std::string& directory, an_install_record& record, std::string& why) const;
+  // Reads the record of |directory|: true, or false when nothing is
+  // recorded for it. A record that cannot be read as one fails with
+  // kStepDamagedRecord, about the record; a state directory or record that
+  // cannot be read with kStepRecord, about the state directory.
+  Result<bool> load(const std::string& directory, an_install_record& record) const;
   // Puts |record| on disk, creating the state directory when missing.
-  // false with |why| set.
-  bool save(const an_install_record& record, std::string& why) const;
+  // Failures of the state directory are about it.
+  Outcome save(const an_install_record& record) const;
   // Begins the record of |directory| in |writer|, for a record written as
   // its files come (RecordFileWriter).
-  bool open_writer(const std::string& directory, RecordFileWriter& writer, std::string& why) const;
+  Outcome open_writer(const std::string& directory, RecordFileWriter& writer) const;
   // Removes the record of |directory| (nothing there is no failure).
-  bool drop(const std::string& directory, std::string& why) const;
+  Outcome drop(const std::string& directory) const;
   // Makes the state directory when it is missing.
   Outcome make_directory() const;
   // Under the install directory's lock: removes the temporaries that
@@ -110,20 +106,19 @@ class RecordStore {
   void sweep_temporaries(const std::string& directory) const;
   // Moves a damaged record aside to "<record>.damaged", so that a new one
   // can be started without losing it.
-  bool set_aside(const std::string& directory, std::string& why) const;
+  Outcome set_aside(const std::string& directory) const;
 
   // Puts back |text|, the record of |directory| kept before a run
-  // (record_before_text): the record it holds, or no record. kDamaged when
-  // it is not such a text of this directory.
-  a_record_read put_back(const std::string& directory, const std::string& text, std::string& why) const;
+  // (record_before_text): the record it holds, or no record. Fails with
+  // kStepDamagedRecord when it is not such a text of this directory.
+  Outcome put_back(const std::string& directory, const std::string& text) const;
 
  private:
   // Writes the file |path| whole or not at all (a temporary, synced, then
   // renamed), its text handed in pieces by |fill| to the function it gets.
   using a_text_put = std::function<void(const std::string&)>;
   using a_text_writer = std::function<void(const a_text_put&)>;
-  bool write_whole(const std::string& path, const a_text_writer& fill, std::string& why, bool record = false) const;
-  bool write_whole(const std::string& path, const std::string& text, std::string& why) const;
+  Outcome write_whole(const std::string& path, const a_text_writer& fill, bool record = false) const;
 
   std::string state_;
 };

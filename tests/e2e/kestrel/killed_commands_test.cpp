@@ -73,8 +73,7 @@ class Site {
     const std::string path = state + "/" + record_file_name(fs::canonical(target).string());
     if (!file_exists(path)) return "";
     an_install_record record;
-    std::string why;
-    if (!record_from_text(read_file(path), record, why)) return "unreadable: " + why;
+    if (Outcome read = record_from_text(read_file(path), record); !read) return "unreadable: " + read.failure().text();
     record.run.clear();
     for (a_recorded_install& install : record.installs) install.when = "T";
     const std::string text = json_document(record_to_json(record));

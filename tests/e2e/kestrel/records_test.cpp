@@ -89,8 +89,7 @@ struct Release {
 // its members and files.
 std::string record_document(const std::string& text) {
   an_install_record record;
-  std::string why;
-  if (!record_from_text(text, record, why)) return "unreadable: " + why;
+  if (Outcome read = record_from_text(text, record); !read) return "unreadable: " + read.failure().text();
   return json_document(record_to_json(record));
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "install/install_record.h"
+#include "install/install_steps.h"
 #include "install/record_store.h"
 #include "platform/json.h"
 #include "support/temp_dir.h"
@@ -53,7 +54,7 @@ TEST(InstallRecord, ADocumentGivesBackEveryByteOfTheRecord) {
   std::string why;
   ASSERT_TRUE(parse_json(json_document(record_to_json(record)), document, why));
   an_install_record back;
-  ASSERT_TRUE(record_from_json(document, back, why)) << why;
+  ASSERT_TRUE(record_from_json(document, back).ok());
   EXPECT_EQ(json_document(record_to_json(back)), json_document(record_to_json(record)));
   EXPECT_EQ(back.directory, "/opt/t\xff");
   ASSERT_EQ(back.files.count("d\x80\x01"), 1u);
@@ -84,7 +85,7 @@ TEST(InstallRecord, TheTextWrittenInPiecesIsTheDocument) {
     ASSERT_TRUE(parse_json(text, document, why)) << text;
     EXPECT_EQ(document, record_to_json(record));
     an_install_record back;
-    ASSERT_TRUE(record_from_text(text, back, why)) << why;
+    ASSERT_TRUE(record_from_text(text, back).ok());
     EXPECT_EQ(record_to_json(back), record_to_json(record));
 
     text.clear();
@@ -110,20 +111,19 @@ TEST(InstallRecord, AStateFileIsWrittenWholeOrNotAtAll) {
     for (const auto& entry : std::filesystem::directory_iterator(state)) out.push_back(entry.path().filename());
     return out;
   };
-  std::string why;
   {
     RecordFileWriter writer;
-    ASSERT_TRUE(writer.open(state, path, why)) << why;
+    ASSERT_TRUE(writer.open(state, path).ok());
     writer.put("{\"lost\": true}");
   }
   EXPECT_TRUE(names().empty());
 
   RecordFileWriter writer;
-  ASSERT_TRUE(writer.open(state, path, why)) << why;
+  ASSERT_TRUE(writer.open(state, path).ok());
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";  // several blocks
   for (size_t at = 0; at < text.size(); at += 1000) writer.put(text.substr(at, 1000));
-  ASSERT_TRUE(writer.commit(why)) << why;
+  ASSERT_TRUE(writer.commit().ok());
   EXPECT_EQ(names(), std::vector<std::string>{"record.json"});
   std::ifstream in(path);
   std::stringstream read;
@@ -145,17 +145,16 @@ TEST(InstallRecord, DocumentsThatAreNotRecordsAreRefused) {
   };
   for (const auto& c : cases) {
     an_install_record record;
-    std::string why;
-    EXPECT_FALSE(record_from_json(c.document, record, why)) << c.what;
-    EXPECT_FALSE(why.empty()) << c.what;
-    why.clear();
-    EXPECT_FALSE(record_from_text(json_document(c.document), record, why)) << c.what << ", as text";
-    EXPECT_FALSE(why.empty()) << c.what << ", as text";
+    Outcome read = record_from_json(c.document, record);
+    EXPECT_FALSE(read.ok()) << c.what;
+    EXPECT_EQ(read.failure().step, kStepDamagedRecord) << c.what;
+    read = record_from_text(json_document(c.document), record);
+    EXPECT_FALSE(read.ok()) << c.what << ", as text";
+    EXPECT_FALSE(read.failure().cause.empty()) << c.what << ", as text";
   }
   an_install_record record;
-  std::string why;
-  EXPECT_FALSE(record_from_text(json_document(good).substr(0, 200), record, why));
-  EXPECT_EQ(why, "not a JSON document");
+  const Outcome read = record_from_text(json_document(good).substr(0, 200), record);
+  EXPECT_EQ(read.failure().cause, "not a JSON document");
 }
 
 TEST(InstallRecord, InstallsAddUpAndTheirOptionTextsJoin) {
