@@ -217,8 +217,32 @@ Json record_to_json(const an_install_record& record) {
   return out;
 }
 
+namespace {
+
+// A name of printable ASCII without quote or backslash is its own JSON text.
+bool plain_name(const std::string& name) {
+  for (const char c : name)
+    if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') return false;
+  return true;
+}
+
+}  // namespace
+
+// The line is written for every file put in place (the journal, and a first
+// install's record): for the names nearly every product has, the same bytes
+// as the document's, without building one.
 std::string record_file_line(const std::string& name, const a_recorded_file& file) {
-  return json_document(file_json(name, file), -1);
+  if (!plain_name(name)) return json_document(file_json(name, file), -1);
+  std::string line;
+  line.reserve(name.size() + 200);
+  line += "{\"name\":\"";
+  line += name;
+  line += "\",\"type\":\"";
+  line += file_type_word(file.type);
+  line += "\",\"mode\":\"" + mode_text(file.mode) + "\",\"size\":" + std::to_string(file.size);
+  if (file.type != a_file_type::kDirectory) line += ",\"sha256\":\"" + hex_text(file.sha256, kDigestSize) + "\"";
+  line += ",\"mac\":\"" + hex_text(file.mac, kDigestSize) + "\"}";
+  return line;
 }
 
 std::string record_members_text(const an_install_record& record, const std::string* backup) {

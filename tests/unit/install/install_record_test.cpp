@@ -131,6 +131,29 @@ TEST(InstallRecord, AStateFileIsWrittenWholeOrNotAtAll) {
   EXPECT_EQ(read.str(), text);
 }
 
+// A file's line is the compact document, byte for byte, whatever its name.
+TEST(InstallRecord, AFilesLineIsItsDocument) {
+  a_recorded_file file;
+  file.mode = 0755;
+  file.size = 1234567890123ULL;
+  file.sha256[0] = 0xab;
+  file.mac[31] = 0x01;
+  for (const std::string name : {"a/b.h", "d\x80\x01", "q\"uote", "back\\slash", "\xc3\xbctf", "tab\t"}) {
+    for (const a_file_type type : {a_file_type::kFile, a_file_type::kDirectory}) {
+      file.type = type;
+      const std::string line = record_file_line(name, file);
+      Json document;
+      std::string why;
+      ASSERT_TRUE(parse_json(line, document, why)) << line;
+      EXPECT_EQ(json_document(document, -1), line);
+      std::string back;
+      a_recorded_file read;
+      ASSERT_TRUE(recorded_file_from_json(document, back, read)) << line;
+      EXPECT_EQ(back, name);
+    }
+  }
+}
+
 TEST(InstallRecord, DocumentsThatAreNotRecordsAreRefused) {
   const Json good = record_to_json(sample_record());
   const struct { const char* what; Json document; } cases[] = {
