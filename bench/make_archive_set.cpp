@@ -9,6 +9,8 @@
 // with --streams every entry has a real one: a tiny file of its own, a pax
 // tar entry compressed with bzip2 by libarchive, encrypted and sealed with
 // the product's key, so that validate, install and verify work on the set.
+// With MAKE_SET_RELEASE=<n> in the environment, one file in ten says so in
+// its contents: the same set as a next release, for upgrades.
 //
 // The archives are laid out here, byte by byte, and not by the project's
 // table writer or builder: only the product key, the record transform and
@@ -24,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -126,6 +129,7 @@ void write_archive(const std::string& path, int archive, int archives, long entr
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) die("cannot create " + path);
   uint64_t position = kHeaderSize;
+  const char* release = getenv("MAKE_SET_RELEASE");
   std::string run;  // streams collected into larger writes
   for (auto& [name, e] : files) {
     if (!streams) {
@@ -134,7 +138,8 @@ void write_archive(const std::string& path, int archive, int archives, long entr
       position += 64;
       continue;
     }
-    const std::string contents = "contents of " + name + "\n";
+    std::string contents = "contents of " + name + "\n";
+    if (release != nullptr && std::hash<std::string>{}(name) % 10 == 0) contents += "release " + std::string(release) + "\n";
     const std::string stored = stored_stream(name, contents, key.bytes(), key.length());
     if (hmac_sha256(key.bytes(), key.length(), stored.data(), stored.size(), e.mac) != HmacStatus::kOk)
       die("cannot seal " + name);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The memory and time of every kestrel command that reads a set's tables
-# (list, list -a, space, options, validate, install, verify) on a set of
-# three archives with many entries and 40 options, beside the peak of
-# `space`, which holds the tables and nothing else.
+# (list, list -a, space, options, validate, install, verify with the
+# archives and from the record, upgrade to the same release and to a
+# changed one) on a set of three archives with many entries and 40
+# options, beside the peak of `space`, which holds the tables and nothing
+# else.
 #
 # The sets are written by bench/make_archive_set (its own layout, real
 # streams; not the builder). Time is hyperfine's mean, peak memory GNU
@@ -56,6 +58,11 @@ measure() {
     if [ "$label" = install ]; then
       hyperfine -N --runs "$install_runs" --prepare "$empty" --export-json "$json" "$line" >/dev/null
       rm -rf "$inst" "$KESTREL_STATE_DIR" && mkdir -p "$inst"
+    elif [ "$label" = "upgrade, changed release" ]; then
+      # Each run upgrades the release installed first, put back before it.
+      local first="bash -c '${programs[$i]} install -q -d $inst -o \* ${tics//\*/\\*}'"
+      hyperfine -N --runs "$install_runs" --prepare "$first" --export-json "$json" "$line" >/dev/null
+      bash -c "${programs[$i]} install -q -d $inst -o '*' $tics" >/dev/null
     else
       hyperfine -N --warmup 1 --runs "$runs" --export-json "$json" "$line" >/dev/null
     fi
@@ -83,6 +90,14 @@ for size in "${sizes[@]}"; do
   measure "$size" "install" install -d @INST@ -o "*" $tics
   # verify compares with what the last install left.
   measure "$size" "verify" verify -d @INST@ -o "*" $tics
+  measure "$size" "verify from the record" verify -d @INST@
+  measure "$size" "upgrade, same release" upgrade -q -d @INST@ $tics
+  next_dir=$work/set-$size-next
+  if [ ! -f "$next_dir/set2.tic" ]; then
+    rm -rf "$next_dir" && mkdir -p "$next_dir"
+    MAKE_SET_RELEASE=2 build/bench/bench/make_archive_set --streams "$next_dir" 3 "$size" 40
+  fi
+  measure "$size" "upgrade, changed release" upgrade -q -d @INST@ "$next_dir/set0.tic" "$next_dir/set1.tic" "$next_dir/set2.tic"
 done
 
 python3 - "$results" <<'EOF'
