@@ -34,11 +34,11 @@ class InstallationEvents {
   // Another process holds the install directory's lock: |holder| says who
   // (install/install_lock.h). Told once; the installation waits.
   virtual void waiting(const std::string& holder) = 0;
-  // A failure that ends the operation, or (noted) one that does not: the
-  // record could not be kept, one file could not be read, removed or
-  // restored while the others were. A noted failure makes the operation's
-  // status a failure only where |noted| says the operation itself failed.
+  // A failure that ends the operation, told once, when it ends it.
   virtual void failed(const a_failure& failure) = 0;
+  // One that does not: the record could not be kept, one file could not be
+  // read, removed or restored while the others were. Whether the operation
+  // then fails is what it returns.
   virtual void noted(const a_failure& failure) = 0;
   // Before the first file is put in place: the bytes the files hold.
   virtual void begin(unsigned long long total) = 0;
@@ -71,7 +71,7 @@ struct an_install_request {
   // -b and -l, named relative to the install directory; empty for none.
   std::string backup_dir;
   std::string log_file;
-  // From archives (verify, remove): the option text was given.
+  // Without archives, verify and remove work from the record.
   bool from_record() const { return archives.empty(); }
 };
 
