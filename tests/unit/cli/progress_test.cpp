@@ -1,5 +1,6 @@
 // The progress line and the mode letters of the install log, past what the
 // install tests show end to end.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -12,6 +12,7 @@
 #include "install/journal.h"
 #include "install/record_keeping.h"
 #include "install/record_store.h"
+#include "platform/provider.h"
 #include "support/archive_writer.h"
 #include "support/fresh_error_word.h"
 #include "support/stream_forge.h"
@@ -137,6 +138,41 @@ TEST_F(InstallationTest, AnUpgradeIsPlannedFileByFileAndKeepsWhatWasChanged) {
   EXPECT_FALSE(file_exists(dir_ / "target/d/c"));
   EXPECT_EQ(read_file(dir_ / "target/d/b"), "changed by hand");
   EXPECT_EQ(record().files.size(), 3u);
+}
+
+// Names that sort one way as bytes and another as text (upper case before
+// lower, punctuation, UTF-8 and bytes that are no UTF-8 at all): the plan
+// comes in byte order, and upgrade and verify find every file.
+TEST_F(InstallationTest, NamesAreTakenInByteOrderWhateverTheyAre) {
+  locale_initialise_tables();  // as kestrel starts: UTF-8 names pass unchanged
+  const std::vector<std::string> names{"B", "a", "a-b", "a.b", "b/c", "\xc3\xa4", "\xff", "Z", "_"};
+  std::vector<ForgedEntry> one, two;
+  for (const std::string& name : names) {
+    one.push_back({name, "one " + name});
+    two.push_back({name, name[0] == 'a' ? "two " + name : "one " + name});
+  }
+  write_forged_archive(dir_ / "n1.tic", one, product_key());
+  write_forged_archive(dir_ / "n2.tic", two, product_key());
+  Told told;
+  ASSERT_TRUE(install("n1.tic", told).ok()) << testing::PrintToString(told.lines);
+  Check check;
+  std::vector<std::string> plan;
+  ASSERT_TRUE(in_target("upgrade", told, [&](Installation& i) {
+                return i.plan_upgrade({{"../n2.tic"}, "", "", ""}, check, [&](const std::string& path, an_upgrade_action a) {
+                  plan.push_back(std::string(upgrade_action_word(a)) + " " + path);
+                });
+              }).ok());
+  EXPECT_EQ(plan, (std::vector<std::string>{"same B", "same Z", "same _", "replace a", "replace a-b", "replace a.b",
+                                            "same b/c", "same \xc3\xa4", "same \xff"}));
+  ASSERT_TRUE(in_target("upgrade", told, [&](Installation& i) { return i.upgrade({{"../n2.tic"}, "", "", ""}, check); }).ok());
+  std::vector<std::string> compared;
+  ASSERT_TRUE(in_target("verify", told, [&](Installation& i) {
+                return i.compare({{}, "", "", ""}, check, [&](const an_installed_file& f) {
+                  compared.push_back(f.name + (f.differences != 0 ? " differs" : ""));
+                });
+              }).ok());
+  EXPECT_EQ(compared, (std::vector<std::string>{"B", "Z", "_", "a", "a-b", "a.b", "b/c", "\xc3\xa4", "\xff"}));
+  EXPECT_EQ(read_file(dir_ / "target/a.b"), "two a.b");
 }
 
 // A journal as a killed upgrade leaves it: "a" put in place, "d/c" taken
