@@ -28,6 +28,12 @@ constexpr int kMinZstdLevel = 1;
 constexpr int kMaxZstdLevel = 22;
 constexpr int kDefaultZstdLevel = 9;
 
+// The largest window a zstd frame may declare (8 MiB): readers refuse a
+// frame that needs more, and the builder writes none. zstd's own limit is 16
+// times larger; a frame the builder writes holds a piece (kZstdPieceSize)
+// and never looks further back than that.
+constexpr unsigned kMaxZstdWindowLog = 23;
+
 // The first of the sixteen magics of a zstd skippable frame, which a reader
 // passes over: the magic, a 32-bit little-endian length, that many bytes.
 constexpr uint32_t kZstdSkippableFrameMagic = 0x184D2A50;
