@@ -10,6 +10,10 @@ namespace {
 constexpr size_t kReadChunk = 256 * 1024;
 static_assert(kReadChunk % 8 == 0);
 
+// Room for the next read of a stream with |left| stored bytes not read:
+// no more than they take, in whole records.
+size_t read_room(uint64_t left) { return static_cast<size_t>(std::min<uint64_t>(kReadChunk, (left + 7) / 8 * 8)); }
+
 }  // namespace
 
 struct a_piece {
@@ -24,6 +28,10 @@ struct a_piece {
 };
 
 namespace {
+
+// How many times its stored size a piece is taken to decode to, at most,
+// before its room grows.
+constexpr size_t kLikelyRatio = 32;
 
 // A piece's stored bytes, all at once.
 class a_memory_source : public a_compressed_source {
@@ -50,7 +58,9 @@ bool decode_piece(a_piece& piece, a_compression compression, size_t expected) {
   a_memory_source source(piece.stored);
   Decompressor decoder;
   decoder.begin(source, compression);
-  piece.decoded.reserve(expected);
+  // Room for what the piece most likely decodes to: a piece as the builder
+  // cuts them, unless its stored bytes are too few for that.
+  piece.decoded.reserve(std::min(expected, kLikelyRatio * piece.stored.size()));
   for (;;) {
     const void* block = nullptr;
     const ssize_t got = decoder.next(&block);
@@ -74,8 +84,13 @@ PiecedStream::~PiecedStream() {
 
 bool PiecedStream::read_more() {
   const size_t had = pending_.size();
-  pending_.resize(had + kReadChunk);
-  const ssize_t got = read_stored(&support_, pending_.data() + had, kReadChunk, failure_);
+  const size_t room = read_room(support_.count);
+  if (room == 0) {
+    input_ended_ = true;
+    return true;
+  }
+  pending_.resize(had + room);
+  const ssize_t got = read_stored(&support_, pending_.data() + had, room, failure_);
   pending_.resize(had + (got > 0 ? static_cast<size_t>(got) : 0));
   if (got < 0) return false;
   if (got == 0) input_ended_ = true;
@@ -184,7 +199,7 @@ void PiecedStream::start_single_decoder() {
   pending_.clear();
   pending_.shrink_to_fit();
   uncut_ = true;
-  block_.resize(kReadChunk);
+  block_.resize(read_room(support_.count));
   // At the start of the stream its compression is told from its first
   // bytes, as any stream's; after a piece, it is the stream's own.
   single_ = std::make_unique<Decompressor>();
@@ -201,6 +216,7 @@ ssize_t PiecedStream::a_rest_source::next(const unsigned char** bytes, a_failure
       return static_cast<ssize_t>(s.held_.size());
     }
   }
+  if (s.block_.empty()) return 0;
   *bytes = s.block_.data();
   const ssize_t got = read_stored(&s.support_, s.block_.data(), s.block_.size(), failure);
   if (got > 0) s.single_given_ += static_cast<uint64_t>(got);
