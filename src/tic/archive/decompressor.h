@@ -21,7 +21,8 @@
 #include <memory>
 #include <vector>
 
-#include "tic/error.h"
+#include "platform/failure.h"
+#include "tic/archive/archive_steps.h"
 #include "tic/format/stream_pieces.h"
 
 class a_compressed_source {

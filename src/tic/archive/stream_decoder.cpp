@@ -101,7 +101,7 @@ ssize_t StreamDecoder::read(void* buffer, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-bool StreamDecoder::fail(unsigned step) {
+bool StreamDecoder::fail(const a_step& step) {
   // A failure of the decoding says more than the reader that met it.
   const a_failure& under = pieces_ ? pieces_->failure() : decompressor_.failure();
   if (under.failed()) {

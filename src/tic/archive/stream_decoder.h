@@ -17,7 +17,7 @@
 // large stream is decoded piece by piece on all of them
 // (tic/archive/pieced_stream.h).
 //
-// Failures are recorded in failure() (a step code of tic/error.h, errno, and
+// Failures are recorded in failure() (a step of tic/archive/archive_steps.h, errno, and
 // a cause where errno cannot say it); the decoder never touches ERROR.
 #pragma once
 
@@ -29,7 +29,7 @@
 #include <string>
 
 #include "platform/unique.h"
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 #include "tic/archive/decompressor.h"
 #include "tic/archive/stream_support.h"
 #include "tic/format/stream_pieces.h"
@@ -79,7 +79,7 @@ class StreamDecoder {
 
  private:
   // Records the failure of |step| (or of the decoding under it); false.
-  bool fail(unsigned step);
+  bool fail(const a_step& step);
   // Reads, when no more than a block of it is left, what the decoder did
   // not need of the stored stream, so that the MAC covers every byte.
   bool read_tail();

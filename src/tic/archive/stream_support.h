@@ -15,7 +15,8 @@
 #include "crypto/record_transform.h"
 #include "crypto/sha256.h"
 #include "platform/fd.h"
-#include "tic/error.h"
+#include "platform/failure.h"
+#include "tic/archive/archive_steps.h"
 
 // Where a writing stream's stored bytes go instead of its descriptor: the
 // builder keeps each stream apart until its turn to be appended.
