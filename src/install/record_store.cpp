@@ -201,13 +201,8 @@ a_record_read RecordStore::load(const std::string& directory, an_install_record&
 
 void RecordStore::sweep_temporaries(const std::string& directory) const {
   const std::string record = record_file_name(directory);
-  const int listing = open(state_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return;
-  Unique<DIR, closedir> dir(fdopendir(listing));
-  if (!dir) {
-    ::close(listing);
-    return;
-  }
+  Unique<DIR, closedir> dir(opendir(state_.c_str()));
+  if (!dir) return;
   std::vector<std::string> abandoned;
   while (const struct dirent* member = readdir(dir.get())) {
     const pid_t maker = temporary_maker(member->d_name, record);
