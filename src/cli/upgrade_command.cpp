@@ -16,7 +16,7 @@
 #include "install/recorded_files.h"
 #include "install/upgrade_plan.h"
 #include "tic/archive/multi_tic.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 #include "tic/format/options.h"
 
 struct CommandUpgrade::a_state {

@@ -13,7 +13,8 @@
 // and is the same for any number of workers. A file that fails leaves its
 // old version in place; the files after it are never committed.
 //
-// Tic::extract is this with one worker, into the current directory.
+// Tic::extract is this with one worker, into the current directory
+// (CurrentDirectoryExtractor).
 #pragma once
 
 #include <functional>
@@ -21,8 +22,8 @@
 #include <vector>
 
 #include "install/install_record.h"
+#include "tic/archive/tic.h"
 
-class Tic;
 struct TicTocEntry;
 struct a_stream_ref;
 
@@ -66,7 +67,7 @@ class TicExtraction {
   // Extracts the files |options| selects, in the order their streams lie;
   // with a backup directory (named relative to the install directory) what
   // they replace is kept there first. 0, or -1 with the failure recorded
-  // (ERROR, tic/error.h).
+  // (ERROR, platform/error_word.h).
   int extract(const std::string& options, const std::string& backup_dir);
 
   // Asked once per selected file, with its normalised path and its entry,
@@ -117,4 +118,11 @@ class TicExtraction {
   an_observer observer_;
   std::vector<std::string> removals_;
   std::vector<a_reserved_path> reserved_paths_;
+};
+
+// Extraction as Tic::extract reaches it (Tic::set_extractor): one worker,
+// into the current directory.
+class CurrentDirectoryExtractor : public TicExtractor {
+ public:
+  int extract(Tic& archive, const std::string& options, const std::string& backup_dir) override;
 };

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "platform/fd.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 
 class InstallLock {
  public:
