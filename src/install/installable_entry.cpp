@@ -24,19 +24,16 @@ const char* refused_type(unsigned long mode) {
   }
 }
 
-// The last element of |name|.
-std::string base_of(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
+// Where the last element of |name| begins.
+size_t base_of(const std::string& name) { return name.rfind('/') + 1; }  // 0 without a "/"
 
 }  // namespace
 
 std::string installable_name_problem(const std::string& name) {
   if (const char* problem = entry_name_problem(name)) return problem;
   if (!names_a_file(name)) return "not a file name";
-  if (base_of(name).compare(0, std::strlen(InstallDirectory::kTemporaryPrefix),
-                            InstallDirectory::kTemporaryPrefix) == 0)
+  if (name.compare(base_of(name), std::strlen(InstallDirectory::kTemporaryPrefix),
+                   InstallDirectory::kTemporaryPrefix) == 0)
     return "name reserved for temporaries";
   return "";
 }

@@ -125,7 +125,8 @@ std::string state_owner_problem(const struct stat& st) {
   const uid_t user = geteuid();
   if ((st.st_uid == 0 || st.st_uid == user) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return "";
   char text[160];
-  std::snprintf(text, sizeof text, "owned by uid %lu with mode %04o; must belong to root%s and not be writable by group or others",
+  std::snprintf(text, sizeof text,
+                "owned by uid %lu with mode %04o; must belong to root%s and not be writable by group or others",
                 static_cast<unsigned long>(st.st_uid), static_cast<unsigned>(st.st_mode & 07777),
                 user == 0 ? "" : (" or to uid " + std::to_string(user)).c_str());
   return text;

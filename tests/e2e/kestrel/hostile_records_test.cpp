@@ -144,7 +144,8 @@ TEST(HostileRecords, AForgedRecordIsRefusedByEveryCommandBeforeAnythingIsTouched
     for (const auto& args : s.commands_reading_the_record()) {
       const RunResult r = s.kestrel(args);
       EXPECT_EQ(std::tie(r.status, r.out, r.err),
-                std::make_tuple(255, std::string(), "kestrel: " + args[0] + ": " + s.record_path() + ": " + forgery.why + "\n"))
+                std::make_tuple(255, std::string(),
+                                "kestrel: " + args[0] + ": " + s.record_path() + ": " + forgery.why + "\n"))
           << forgery.what << ": " << testing::PrintToString(args);
     }
     EXPECT_EQ(s.everything(), before) << forgery.what;
@@ -234,16 +235,19 @@ TEST(HostileRecords, AStateOthersMayWriteIsRefusedByEveryCommandThatWrites) {
     for (const auto& args : writing) {
       const RunResult r = s.kestrel(args);
       EXPECT_EQ(std::tie(r.status, r.out, r.err),
-                std::make_tuple(255, std::string(), "kestrel: " + args[0] + ": " + c.path + ": " + problem(c.owner, c.shown) + "\n"))
+                std::make_tuple(255, std::string(),
+                                "kestrel: " + args[0] + ": " + c.path + ": " + problem(c.owner, c.shown) + "\n"))
           << c.path << " " << c.shown << ": " << args[0];
     }
     EXPECT_EQ(s.everything(), before);
     RunResult r = s.kestrel({"status", "-d", "target"});
     EXPECT_EQ(std::tie(r.status, r.out, r.err),
-              std::make_tuple(0, status_out, "kestrel: status: " + c.path + ": warning: " + problem(c.owner, c.shown) + "\n"));
+              std::make_tuple(0, status_out,
+                              "kestrel: status: " + c.path + ": warning: " + problem(c.owner, c.shown) + "\n"));
     r = s.kestrel({"verify", "-d", "target"});
     EXPECT_EQ(std::tie(r.status, r.out, r.err),
-              std::make_tuple(0, std::string(), "kestrel: verify: " + c.path + ": warning: " + problem(c.owner, c.shown) + "\n"));
+              std::make_tuple(0, std::string(),
+                              "kestrel: verify: " + c.path + ": warning: " + problem(c.owner, c.shown) + "\n"));
     ASSERT_EQ(::chown(c.path.c_str(), was.st_uid, static_cast<gid_t>(-1)), 0);
     ASSERT_EQ(::chmod(c.path.c_str(), was.st_mode & 07777), 0);
   }
@@ -253,7 +257,8 @@ TEST(HostileRecords, AStateOthersMayWriteIsRefusedByEveryCommandThatWrites) {
     if (entry.path().string().find(".before-") != std::string::npos) kept = entry.path().string();
   ASSERT_EQ(::chmod(kept.c_str(), 0646), 0);
   const RunResult r = s.kestrel({"restore", "-d", "target", "-b", "../backup"});
-  EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(255, "kestrel: restore: " + kept + ": " + problem(me, "0646") + "\n"));
+  EXPECT_EQ(std::tie(r.status, r.err),
+            std::make_tuple(255, "kestrel: restore: " + kept + ": " + problem(me, "0646") + "\n"));
 }
 
 TEST(HostileRecords, AStateDirectoryKestrelMakesIsWritableByItsOwnerAlone) {

@@ -249,7 +249,8 @@ TEST(RecordStore, OnlyARecordOfThisDirectoryThatOthersCannotHaveWrittenIsRead) {
   EXPECT_EQ(why, "record of another install directory, /opt/t");
   ASSERT_EQ(rename(store.record_path("/opt/u").c_str(), path.c_str()), 0);
 
-  const std::string must = geteuid() == 0 ? "must belong to root" : "must belong to root or to uid " + std::to_string(geteuid());
+  const std::string must =
+      geteuid() == 0 ? "must belong to root" : "must belong to root or to uid " + std::to_string(geteuid());
   const std::string unsafe = "owned by uid " + std::to_string(geteuid()) + " with mode 0664; " + must +
                              " and not be writable by group or others";
   ASSERT_EQ(chmod(path.c_str(), 0664), 0);
