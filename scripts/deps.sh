@@ -7,7 +7,7 @@ set -euo pipefail
 # tests; bash-completion runs the completion test; debhelper and lintian
 # build and check the Debian package. scripts/fuzz.sh adds clang and
 # libclang-rt-dev (libFuzzer and the sanitizer runtimes).
-packages=(cmake g++ make libarchive-dev libbz2-dev libgtest-dev libsodium-dev minisign bzip2 zstd libarchive-tools
+packages=(cmake g++ make libarchive-dev libbz2-dev libzstd-dev libgtest-dev libsodium-dev minisign bzip2 zstd libarchive-tools
           python3 nlohmann-json3-dev bash-completion debhelper lintian "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,7 @@ int CommandOnInstalledFiles::run() {
   }
   PrintedEvents events(word_);
   // Asked before changing into the install directory.
-  Installation installation(word_, events);
+  Installation installation(word_, events, changes_files());
   events.set_where(directory.empty() ? "." : directory);
   // Relative archive names are resolved inside the install directory, as
   // install resolves them.

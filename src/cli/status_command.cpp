@@ -43,7 +43,7 @@ int CommandStatus::run() {
     return -1;
   }
   PrintedEvents events("status");
-  Installation installation("status", events);
+  Installation installation("status", events, false);
   if (!installation.enter(directory, false)) return -1;
   const Result<an_install_record> recorded = installation.record();
   if (!recorded) return -1;

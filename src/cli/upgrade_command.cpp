@@ -24,7 +24,7 @@ int CommandUpgrade::dry_run_set() {
     return -1;
   }
   PrintedEvents events("upgrade");
-  Installation installation("upgrade", events);
+  Installation installation("upgrade", events, false);
   events.set_where(directory.empty() ? "." : directory);
   if (!installation.enter(directory, false)) return -1;
   installation.set_jobs(job_count("upgrade"));

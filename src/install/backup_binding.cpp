@@ -8,6 +8,7 @@
 
 #include "install/install_directory.h"
 #include "install/install_steps.h"
+#include "install/record_store.h"
 #include "platform/fd.h"
 
 namespace {
@@ -51,6 +52,11 @@ Result<std::string> read_whole(int own, const char* name, uint64_t limit) {
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > limit) {
     errno = 0;
     return failure_of(kStepRestore, kBackupOwnDirectory, std::string("not the backup tree's own ") + name);
+  }
+  // What others may have written says nothing a command can trust.
+  if (const std::string problem = state_owner_problem(st); !problem.empty()) {
+    errno = 0;
+    return failure_of(kStepUnsafeRecord, std::string(kBackupOwnDirectory) + "/" + name, problem);
   }
   std::string text(static_cast<size_t>(st.st_size), '\0');
   if (read_full(fd.get(), &text[0], text.size()) != static_cast<ssize_t>(text.size()))
@@ -97,12 +103,16 @@ Result<std::string> kept_record(int root) {
   return read_whole(own.get(), kRecord, kRecordLimit);
 }
 
+std::string kept_record_name() { return std::string(kBackupOwnDirectory) + "/" + kRecord; }
+
 void unbind_backup_tree(int root) {
   {
     UniqueFd own = open_own(root, false);
     if (!own.valid()) return;
-    unlinkat(own.get(), kRecord, 0);
-    unlinkat(own.get(), kOwner, 0);
+    for (const char* name : {kRecord, kOwner}) {
+      unlinkat(own.get(), name, 0);
+      unlinkat(own.get(), (std::string(InstallDirectory::kTemporaryPrefix) + name).c_str(), 0);
+    }
   }
   unlinkat(root, kBackupOwnDirectory, AT_REMOVEDIR);
 }

@@ -37,5 +37,8 @@ Result<std::string> backup_tree_owner(int root);
 // none is kept.
 Result<std::string> kept_record(int root);
 
+// The kept record's path below the backup directory.
+std::string kept_record_name();
+
 // Removes the tree's own files, once it is restored.
 void unbind_backup_tree(int root);

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "install/install_directory.h"
 #include "install/install_steps.h"
+#include "install/installable_entry.h"
 
 namespace {
 
@@ -94,7 +96,7 @@ bool read_install(const Json& in, a_recorded_install& out) {
 }
 
 bool read_file(const Json& in, std::string& name, a_recorded_file& out) {
-  if (!in.is_object() || !bytes_member(in, "name", name) || name.empty()) return false;
+  if (!in.is_object() || !bytes_member(in, "name", name)) return false;
   const auto type = in.find("type");
   const auto mode = in.find("mode");
   if (type == in.end() || !type_from_word(*type, out.type) || mode == in.end() || !mode_from_text(*mode, out.mode) ||
@@ -102,6 +104,19 @@ bool read_file(const Json& in, std::string& name, a_recorded_file& out) {
     return false;
   if (out.type == a_file_type::kDirectory) return true;
   return digest_member(in, "sha256", out.sha256);
+}
+
+// Adds the file |name| of a record to |files|, by its normalised path. A
+// record is read as an archive's names are: a name install would refuse,
+// or a second name for one path, is one no kestrel wrote: empty, or says
+// why.
+std::string add_recorded_file(std::map<std::string, a_recorded_file>& files, const std::string& name,
+                              const a_recorded_file& file) {
+  const std::string problem = installable_name_problem(name);
+  if (!problem.empty()) return name + ": " + problem;
+  const auto added = files.emplace(normalised_path(name), file);
+  if (!added.second) return added.first->first + " recorded twice";
+  return "";
 }
 
 Json archive_json(const a_recorded_archive& archive) {
@@ -138,6 +153,11 @@ Json install_json(const a_recorded_install& install, Json (*text)(const std::str
 a_failure damaged_record(const std::string& why) {
   errno = 0;
   return failure_of(kStepDamagedRecord, "", why);
+}
+
+a_failure forged_record(const std::string& why) {
+  errno = 0;
+  return failure_of(kStepForgedRecord, "", "forged record: " + why);
 }
 
 const char* file_type_word(a_file_type type) {
@@ -267,6 +287,7 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
   files.clear();
   bool in_files = false;
   bool bad_file = false;
+  std::string forgery;
   // Depth 1 holds the record's members; the files are the objects at depth
   // 2 of its member "files". Each is read and dropped from the document.
   head = Json::parse(
@@ -277,10 +298,10 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
         if (!in_files || depth != 2 || event != Json::parse_event_t::object_end) return true;
         std::string name;
         a_recorded_file file;
-        if (read_file(parsed, name, file))
-          files[name] = file;
-        else
+        if (!read_file(parsed, name, file))
           bad_file = true;
+        else if (forgery.empty())
+          forgery = add_recorded_file(files, name, file);
         return false;
       },
       false);
@@ -290,6 +311,7 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
   if (bad_file) {
     return damaged_record("bad file in record");
   }
+  if (!forgery.empty()) return forged_record(forgery);
   return Outcome();
 }
 
@@ -326,7 +348,8 @@ Outcome record_from_json(const Json& document, an_install_record& record) {
     if (!read_file(file, name, recorded)) {
       return damaged_record("bad file in record");
     }
-    record.files[name] = recorded;
+    if (const std::string forgery = add_recorded_file(record.files, name, recorded); !forgery.empty())
+      return forged_record(forgery);
   }
   return Outcome();
 }

@@ -96,6 +96,12 @@ void put_record_text(const an_install_record& record, const std::string* backup,
 // "installs", and "backup" when |backup| is not null), without the braces.
 std::string record_file_line(const std::string& name, const a_recorded_file& file);
 std::string record_members_text(const an_install_record& record, const std::string* backup);
+//
+// A record is read as the names of an archive are: each file goes by its
+// normalised path, and a record that names a file install would refuse
+// (installable_name_problem, install/installable_entry.h: "..", an
+// absolute path, a control character, ...) or gives two names for one
+// path is forged: no kestrel wrote it. That fails with kStepForgedRecord.
 Outcome record_from_json(const Json& document, an_install_record& record);
 
 // Reads a record's text: as parse_json and record_from_json, but each file
@@ -105,8 +111,10 @@ Outcome record_from_json(const Json& document, an_install_record& record);
 Outcome record_from_text(const std::string& text, an_install_record& record);
 Outcome parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files);
 
-// A record that cannot be read as one, saying |why|.
+// A record that cannot be read as one, and one no kestrel wrote, saying
+// |why|.
 a_failure damaged_record(const std::string& why);
+a_failure forged_record(const std::string& why);
 
 // One file of a record, and one install, as the journal (install/journal.h)
 // writes them too: false when |document| is not one.

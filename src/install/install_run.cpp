@@ -54,9 +54,8 @@ Outcome InstallRun::fail(const a_failure& failure) {
 
 Outcome InstallRun::open_record(bool change) {
   if (!is_upgrade_) {
-    records_.open_for_change(root_, jobs_);
     selection_ = request_.options;
-    return Outcome();
+    return records_.open_for_change(root_, jobs_);
   }
   using a_use = RecordKeeping::a_journal_use;
   if (Outcome opened = records_.open_existing(change ? a_use::kRecover : a_use::kCheck, root_, jobs_); !opened)

@@ -41,6 +41,11 @@ inline constexpr a_step kStepLock{0x5f3, "cannot lock the install directory"};
 inline constexpr a_step kStepRecord{0x5f4, "cannot use the record of the install directory"};
 // reading a record that is not one (damaged, or not kestrel's)
 inline constexpr a_step kStepDamagedRecord{0x5f8, "damaged record"};
+// reading a record that no kestrel wrote for the directory: forged names,
+// or another directory's
+inline constexpr a_step kStepForgedRecord{0x5f9, "record refused"};
+// reading a state file that others than root and this user may have written
+inline constexpr a_step kStepUnsafeRecord{0x5fa, "state others may have written"};
 // checking the archives before anything is written
 inline constexpr a_step kStepArchives{0x5f5, "the archives cannot be used"};
 // opening, writing or ending the install log

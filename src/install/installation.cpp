@@ -21,16 +21,16 @@
 #include "tic/archive/multi_tic.h"
 
 struct Installation::a_run {
-  a_run(const char* command, InstallationEvents& events)
-      : records(command, [&events](const a_failure& failure) { events.noted(failure); }) {}
+  a_run(const char* command, InstallationEvents& events, bool changes)
+      : records(command, [&events](const a_failure& failure) { events.noted(failure); }, changes) {}
 
   UniqueFd root;
   InstallLock lock;
   RecordKeeping records;
 };
 
-Installation::Installation(const char* command, InstallationEvents& events)
-    : command_(command), events_(events), run_(std::make_unique<a_run>(command, events)) {}
+Installation::Installation(const char* command, InstallationEvents& events, bool changes)
+    : command_(command), events_(events), run_(std::make_unique<a_run>(command, events, changes)) {}
 
 Installation::~Installation() = default;
 
@@ -111,19 +111,22 @@ Outcome Installation::remove(const an_install_request& request, ArchiveCheck& ch
   bool good = true;
   bool begun = false;
   // Files are handed out once all are compared: the record is read, and
-  // the removal begun, before the first goes.
+  // the removal begun, before the first goes. A refused record changes
+  // nothing.
+  Outcome recorded;
   auto begin = [&] {
     if (begun) return;
     begun = true;
-    if (!request.from_record()) run_->records.open_if_recorded(run_->root.get(), jobs_);
-    removal.begin(run_->records);
+    if (!request.from_record()) recorded = run_->records.open_if_recorded(run_->root.get(), jobs_);
+    if (recorded) removal.begin(run_->records);
   };
   Outcome compared = compare(request, check, [&](const an_installed_file& file) {
     begin();
-    if (!removal.take(file)) good = false;
+    if (!recorded || !removal.take(file)) good = false;
   });
   if (!compared) return compared;
   begin();
+  if (!recorded) return fail(recorded.failure());
   removal.finish(run_->records);
   errno = 0;
   return good ? Outcome() : failure_of(kStepRemoveInstalled, where_);
@@ -134,37 +137,39 @@ Outcome Installation::remove(const an_install_request& request, ArchiveCheck& ch
 // record returns to what it was before the first install or upgrade into
 // this backup directory.
 Outcome Installation::restore(const std::string& backup_dir) {
+  // A run that did not end is taken into the record first: the record then
+  // tells what the tree holds, whatever restore goes back to. The record,
+  // the state directory and the record to return to must be kestrel's own
+  // before anything is looked at or restored.
+  if (Outcome opened = run_->records.open_for_change(run_->root.get(), jobs_); !opened) return fail(opened.failure());
   InstallDirectory install;
   a_failure failure;
   if (!install.open(".", false, failure, run_->root.get())) return fail((failure.subject = where_, failure));
   BackupRestore restore(install);
   const std::string canonical = canonical_current_directory();
   if (!restore.open(backup_dir, canonical, failure)) return fail((failure.subject = backup_dir, failure));
-  // A run that did not end is taken into the record first: the record then
-  // tells what the tree holds, whatever restore goes back to.
-  run_->records.open_for_change(run_->root.get(), jobs_);
+  if (Outcome kept = put_record_back(restore, canonical, false); !kept) return fail(kept.failure());
   std::vector<a_restore_failure> failures;
   restore.restore(failures);
   for (a_restore_failure& f : failures) events_.noted((f.second.subject = f.first, f.second));
   if (!failures.empty()) return failures.back().second;
-  if (Outcome put_back = put_record_back(restore, canonical); !put_back) return fail(put_back.failure());
+  if (Outcome put_back = put_record_back(restore, canonical, true); !put_back) return fail(put_back.failure());
   // The backup directory goes last: a restore stopped before then finds it,
   // and puts the record back again.
   restore.finish();
   return Outcome();
 }
 
-Outcome Installation::put_record_back(const BackupRestore& restore, const std::string& directory) {
+Outcome Installation::put_record_back(const BackupRestore& restore, const std::string& directory, bool apply) {
   const Result<std::string> kept = restore.kept_record();
-  if (!kept) return kept.failure().failed() ? kept.failure() : Outcome();
-  const Outcome put_back = run_->records.store().put_back(directory, kept.value());
+  Outcome put_back = kept ? run_->records.store().put_back(directory, kept.value(), apply)
+                          : (kept.failure().failed() ? Outcome(kept.failure()) : Outcome());
   if (put_back) return put_back;
   a_failure failure = put_back.failure();
-  if (failure.subject.empty()) failure.subject = kBackupOwnDirectory;
-  failure.cause = "record not restored: " + failure.text();
+  failure.subject = restore.kept_record_path();
+  if (apply) failure.cause = "record not restored: " + failure.text();
   return failure;
 }
-
 Result<an_install_record> Installation::record() {
   using a_use = RecordKeeping::a_journal_use;
   if (Outcome opened = run_->records.open_existing(a_use::kShow, run_->root.get(), jobs_); !opened)

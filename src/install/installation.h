@@ -82,9 +82,11 @@ using an_installed_line = std::function<void(const an_installed_file& file)>;
 
 class Installation {
  public:
-  // |command| names the command in the record and in the lock's notes.
+  // |command| names the command in the record and in the lock's notes;
+  // |changes|: the command changes the installation (a command that only
+  // reads is warned of a record others may have written, not refused).
   // Asks for the state directory now, before anything changes directory.
-  Installation(const char* command, InstallationEvents& events);
+  Installation(const char* command, InstallationEvents& events, bool changes = true);
   ~Installation();
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -127,8 +129,9 @@ class Installation {
   struct a_run;
   Outcome fail(const a_failure& failure);
   Outcome check_archives(MultiTic& set, ArchiveCheck& check);
-  // After a restore: the record kept in the backup tree put back.
-  Outcome put_record_back(const BackupRestore& restore, const std::string& directory);
+  // After a restore: the record kept in the backup tree put back; without
+  // |apply| only checked, before anything is restored.
+  Outcome put_record_back(const BackupRestore& restore, const std::string& directory, bool apply);
 
   const char* command_;
   InstallationEvents& events_;

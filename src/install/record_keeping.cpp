@@ -42,31 +42,54 @@ std::string canonical_or_given(const std::string& path) {
   return out;
 }
 
-RecordKeeping::RecordKeeping(const char* command, a_note note)
-    : command_(command), note_(std::move(note)), store_(configured_state_directory()) {}
+RecordKeeping::RecordKeeping(const char* command, a_note note, bool changes)
+    : command_(command), note_(std::move(note)), changes_(changes), store_(configured_state_directory()) {}
+
+namespace {
+
+// A record or state directory that is refused: no kestrel wrote it for the
+// directory, or others may have.
+bool refused(const a_failure& failure) {
+  return failure.step == kStepForgedRecord || failure.step == kStepUnsafeRecord;
+}
+
+}  // namespace
+
+// A state directory others may have written is refused by a command that
+// changes the installation; one that only reads says so and goes on.
+Outcome RecordKeeping::check_state() const {
+  const Outcome checked = store_.check_state();
+  if (checked || changes_) return checked;
+  note(checked.failure().subject, "warning: " + checked.failure().cause);
+  return Outcome();
+}
 
 void RecordKeeping::note(const std::string& subject, const std::string& cause) const {
   if (note_) note_(failure_of(kStepRecord, subject, cause));
 }
 
-void RecordKeeping::open_for_change(int root, unsigned jobs) {
+Outcome RecordKeeping::open_for_change(int root, unsigned jobs) {
   directory_ = canonical_current_directory();
   if (directory_.empty()) {
     note(".", std::string("no record kept: ") + strerror(errno));
-    return;
+    return Outcome();
   }
+  if (Outcome state = check_state(); !state) return state;
   if (Outcome loaded = load(true); !loaded) {
+    if (refused(loaded.failure())) return loaded;
     note(loaded.failure().subject, "no record kept: " + loaded.failure().text());
-    return;
+    return Outcome();
   }
   keeping_ = true;
   take_journal(a_journal_use::kRecover, root, jobs);
   before_ = record_;
+  return Outcome();
 }
 
 Outcome RecordKeeping::open_existing(a_journal_use use, int root, unsigned jobs) {
   directory_ = canonical_current_directory();
   if (directory_.empty()) return failure_of(kStepRecord, ".");
+  if (Outcome state = check_state(); !state) return state;
   if (Outcome loaded = load(false); !loaded) return loaded;
   keeping_ = true;
   take_journal(use, root, jobs);
@@ -79,12 +102,17 @@ Outcome RecordKeeping::open_existing(a_journal_use use, int root, unsigned jobs)
   return Outcome();
 }
 
-void RecordKeeping::open_if_recorded(int root, unsigned jobs) {
-  if (!open_existing(a_journal_use::kRecover, root, jobs)) keeping_ = false;
+Outcome RecordKeeping::open_if_recorded(int root, unsigned jobs) {
+  const Outcome opened = open_existing(a_journal_use::kRecover, root, jobs);
+  if (opened) return opened;
+  keeping_ = false;
+  return refused(opened.failure()) ? opened : Outcome();
 }
 
 Outcome RecordKeeping::load(bool set_aside) {
-  const Result<bool> found = store_.load(directory_, record_);
+  a_failure warning;
+  const Result<bool> found = store_.load(directory_, record_, changes_ ? nullptr : &warning);
+  if (warning.failed()) note(warning.subject, "warning: " + warning.cause);
   if (found && found.value()) {
     had_record_ = true;
   } else if (found || found.failure().step == kStepDamagedRecord) {

@@ -8,6 +8,12 @@
 // done. The record is kestrel's own: a state directory that cannot be used
 // costs the record, never the installation; a note (a failure that does not
 // stop the command) says that no record was kept.
+//
+// A record is untrusted input (install/record_store.h). One that is forged
+// or another directory's is refused by every command, and one that others
+// may have written, or a state directory they may write, by every command
+// that changes the installation, before anything is changed. A command
+// that only reads is warned and reads it all the same.
 #pragma once
 
 #include <functional>
@@ -29,8 +35,9 @@ class RecordKeeping {
   // damaged record set aside.
   using a_note = std::function<void(const a_failure&)>;
 
-  // |command| names the command in the record.
-  RecordKeeping(const char* command, a_note note);
+  // |command| names the command in the record; |changes|: the command
+  // changes the installation, under the install directory's lock.
+  RecordKeeping(const char* command, a_note note, bool changes = true);
 
   // What a command that reads the record makes of a journal left beside it
   // by a run that did not end (install/journal.h).
@@ -47,14 +54,19 @@ class RecordKeeping {
   // and recovers a journal. A damaged record or journal is set aside
   // ("<record>.damaged", "<record>.journal.damaged") and a new one begun; a
   // state directory that cannot be read turns keeping off. Each of those
-  // is noted. Always usable afterwards.
-  void open_for_change(int root, unsigned jobs);
+  // is noted. Fails when the record or the state directory is refused: no
+  // kestrel wrote it for the directory, or others may have written it
+  // (install/record_store.h); usable afterwards otherwise.
+  Outcome open_for_change(int root, unsigned jobs);
 
   // In the install directory, for a command that works from the record:
-  // fails when there is no record, or it cannot be read.
+  // fails when there is no record, or it cannot be read or is refused. A
+  // command that only reads is warned, in a note, of a record or state
+  // directory others may have written, and reads it all the same.
   Outcome open_existing(a_journal_use use, int root, unsigned jobs);
-  // The same, silent: keeping stays off when there is no usable record.
-  void open_if_recorded(int root, unsigned jobs);
+  // The same, silent when there is no usable record (keeping stays off):
+  // fails only when the record is refused.
+  Outcome open_if_recorded(int root, unsigned jobs);
 
   bool keeping() const { return keeping_; }
   bool had_record() const { return had_record_; }
@@ -99,6 +111,7 @@ class RecordKeeping {
 
  private:
   void note(const std::string& subject, const std::string& cause) const;
+  Outcome check_state() const;
   // Loads the record of directory_: kNone clears it, kDamaged is set aside
   // (with |set_aside|) or fails.
   Outcome load(bool set_aside);
@@ -106,6 +119,7 @@ class RecordKeeping {
 
   const char* command_;
   a_note note_;
+  bool changes_;
   RecordStore store_;
   bool keeping_ = false;
   bool had_record_ = false;

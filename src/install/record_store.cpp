@@ -10,9 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "crypto/sha256.h"
 #include "install/install_steps.h"
 #include "platform/fail_point.h"
+#include "install/install_lock.h"
 #include "platform/fd.h"
 #include "platform/unique.h"
 
@@ -48,10 +52,15 @@ bool make_directories(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (errno = ENOTDIR, false));
 }
 
-bool read_whole(const std::string& path, std::string& out) {
+// Reads the file |path| of the state directory whole; |unsafe| says why
+// others than root and this user may have written it, or is empty. false
+// with errno set.
+bool read_whole(const std::string& path, std::string& out, std::string& unsafe) {
   std::string ignored;
   UniqueFd fd(open_regular_file(path.c_str(), ignored));
-  if (!fd.valid()) return false;
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0) return false;
+  unsafe = state_owner_problem(st);
   out.clear();
   char buffer[kIoBlockSize * 8];
   for (;;) {
@@ -60,6 +69,25 @@ bool read_whole(const std::string& path, std::string& out) {
     out.append(buffer, static_cast<size_t>(got));
     if (static_cast<size_t>(got) < sizeof buffer) return true;
   }
+}
+
+// The process that made |name|, a temporary of the state file |file|
+// ("<file>.tmp-<pid>", or "<file>.before-<hash>.tmp-<pid>" of the record
+// kept for a restore); 0 when |name| is not one.
+pid_t temporary_maker(const std::string& name, const std::string& file) {
+  if (name.compare(0, file.size(), file) != 0) return 0;
+  size_t at = file.size();
+  static const char kBefore[] = ".before-";
+  if (name.compare(at, sizeof kBefore - 1, kBefore) == 0) {
+    at = name.find_first_not_of("0123456789abcdef", at + sizeof kBefore - 1);
+    if (at == std::string::npos) return 0;
+  }
+  static const char kTemporary[] = ".tmp-";
+  if (name.compare(at, sizeof kTemporary - 1, kTemporary) != 0) return 0;
+  at += sizeof kTemporary - 1;
+  if (at == name.size() || at + 9 < name.size() || name.find_first_not_of("0123456789", at) != std::string::npos)
+    return 0;
+  return static_cast<pid_t>(std::strtol(name.c_str() + at, nullptr, 10));
 }
 
 bool sync_directory(const std::string& path) {
@@ -91,6 +119,17 @@ std::string configured_state_directory() {
     if (getcwd(here, sizeof here) != nullptr) path = std::string(here) + "/" + path;
   }
   return path;
+}
+
+std::string state_owner_problem(const struct stat& st) {
+  const uid_t user = geteuid();
+  if ((st.st_uid == 0 || st.st_uid == user) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return "";
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "owned by uid %lu with mode %04o; must belong to root%s and not be writable by group or others",
+                static_cast<unsigned long>(st.st_uid), static_cast<unsigned>(st.st_mode & 07777),
+                user == 0 ? "" : (" or to uid " + std::to_string(user)).c_str());
+  return text;
 }
 
 std::string record_file_name(const std::string& directory) {
@@ -126,20 +165,51 @@ std::string RecordStore::record_path(const std::string& directory) const {
   return state_ + "/" + record_file_name(directory);
 }
 
-Result<bool> RecordStore::load(const std::string& directory, an_install_record& record) const {
-  std::string text;
-  if (!read_whole(record_path(directory), text)) {
+Outcome RecordStore::check_state() const {
+  struct stat st;
+  if (stat(state_.c_str(), &st) != 0) return Outcome();  // made when a record is first written
+  const std::string problem = state_owner_problem(st);
+  if (problem.empty()) return Outcome();
+  errno = 0;
+  return failure_of(kStepUnsafeRecord, state_, problem);
+}
+
+Result<bool> RecordStore::load(const std::string& directory, an_install_record& record, a_failure* warning) const {
+  std::string text, unsafe;
+  const std::string path = record_path(directory);
+  if (!read_whole(path, text, unsafe)) {
     if (errno == ENOENT) return false;
     return state_failure(state_);
   }
+  errno = 0;
+  if (!unsafe.empty() && warning == nullptr) return failure_of(kStepUnsafeRecord, path, unsafe);
+  if (!unsafe.empty()) *warning = failure_of(kStepUnsafeRecord, path, unsafe);
   if (Outcome read = record_from_text(text, record); !read) {
-    a_failure damaged = read.failure();
-    damaged.subject = record_path(directory);
-    return damaged;
+    a_failure refused = read.failure();
+    refused.subject = path;
+    return refused;
   }
-  // A cut name is shared by every path with the same beginning and hash:
-  // the record says whose it is.
-  return record.directory == directory;
+  // A record copied from another directory's, or one whose cut name (the
+  // same beginning and hash) is shared with it: nothing it says holds here.
+  if (record.directory != directory) {
+    a_failure refused = forged_record("");
+    refused.cause = "record of another install directory, " + record.directory;
+    refused.subject = path;
+    return refused;
+  }
+  return true;
+}
+
+void RecordStore::sweep_temporaries(const std::string& directory) const {
+  const std::string record = record_file_name(directory);
+  Unique<DIR, closedir> dir(opendir(state_.c_str()));
+  if (!dir) return;
+  std::vector<std::string> abandoned;
+  while (const struct dirent* member = readdir(dir.get())) {
+    const pid_t maker = temporary_maker(member->d_name, record);
+    if (maker > 0 && !process_runs(maker)) abandoned.emplace_back(member->d_name);
+  }
+  for (const std::string& name : abandoned) unlinkat(dirfd(dir.get()), name.c_str(), 0);
 }
 
 RecordFileWriter::~RecordFileWriter() {
@@ -211,17 +281,6 @@ Outcome RecordStore::make_directory() const {
   return failure_of(kStepRecord, state_);
 }
 
-void RecordStore::sweep_temporaries(const std::string& directory) const {
-  const std::string name = record_file_name(directory);
-  Unique<DIR, closedir> dir(opendir(state_.c_str()));
-  if (!dir) return;
-  while (const struct dirent* member = readdir(dir.get())) {
-    const std::string found = member->d_name;
-    if (found.compare(0, name.size(), name) == 0 && found.find(".tmp-", name.size()) != std::string::npos)
-      unlinkat(dirfd(dir.get()), member->d_name, 0);
-  }
-}
-
 Outcome RecordStore::set_aside(const std::string& directory) const {
   const std::string path = record_path(directory);
   if (rename(path.c_str(), (path + ".damaged").c_str()) != 0) return state_failure(state_);
@@ -238,17 +297,23 @@ void record_before_text(const std::string& directory, const an_install_record* b
   put(json_document(document, 1) + "\n");
 }
 
-Outcome RecordStore::put_back(const std::string& directory, const std::string& text) const {
+Outcome RecordStore::put_back(const std::string& directory, const std::string& text, bool apply) const {
   Json document;
   std::map<std::string, a_recorded_file> files;
   if (Outcome parsed = parse_record_text(text, document, files); !parsed) return parsed;
   std::string named;
-  if (!document.is_object() || !bytes_from_json(document.value("directory", Json()), named) || named != directory)
-    return damaged_record("record of another install directory");
+  if (!document.is_object() || !bytes_from_json(document.value("directory", Json()), named) || named != directory) {
+    a_failure refused = forged_record("");
+    refused.cause = "record of another install directory, " + named;
+    return refused;
+  }
   const auto none = document.find("none");
-  if (none != document.end() && none->is_boolean() && none->get<bool>()) return drop(directory);
+  const bool no_record = none != document.end() && none->is_boolean() && none->get<bool>();
   an_install_record record;
-  if (Outcome read = record_from_json(document, record); !read) return read;
+  if (!no_record)
+    if (Outcome read = record_from_json(document, record); !read) return read;
+  if (!apply) return Outcome();
+  if (no_record) return drop(directory);
   record.files = std::move(files);
   return save(record);
 }

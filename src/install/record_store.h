@@ -5,20 +5,30 @@
 // the directory's canonical path: "/opt/tarnvale" is "opt-tarnvale.json"
 // ("-" and every byte but letters, digits, "_" and "." written "%HH"; a
 // name that would be too long is cut and ends in a hash of the path). The
-// record names the directory inside, so a cut name is never taken for
-// another directory's record.
+// record names the directory inside, and one that names another is
+// refused.
 //
-// A record is replaced as a whole: written to a temporary beside it, put on
-// disk, renamed over it. Commands that change an installation write it
-// under the install directory's lock, so one directory's record has one
-// writer; readers always see a whole record.
+// A record is replaced as a whole: written to a temporary beside it
+// ("<record>.tmp-<pid>"), put on disk, renamed over it. Commands that
+// change an installation write it under the install directory's lock, so
+// one directory's record has one writer; readers always see a whole
+// record.
+//
+// Records are untrusted input: kestrel runs as root, and whoever can write
+// a record can make it name any file. The state directory and every file
+// read from it must belong to root or to the user running kestrel and not
+// be writable by group or others (state_owner_problem), and a record's
+// names are read as an archive's are (install/install_record.h).
 //
 // The record as it was before the first install or upgrade into a backup
 // directory (-b) is kept in that backup tree (install/backup_binding.h),
 // and put back from there by its restore.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
+#include <map>
 #include <string>
 
 #include "install/install_record.h"
@@ -44,6 +54,12 @@ void record_before_text(const std::string& directory, const an_install_record* b
 
 // The canonical path of the current directory, or empty with errno set.
 std::string canonical_current_directory();
+
+// Why the state directory or a file in it, described by |st|, may have been
+// written by others than root and the user running kestrel ("owned by uid
+// 1000 with mode 0777; must belong to root or to uid 1001 and not be
+// writable by group or others"), or empty when it cannot have been.
+std::string state_owner_problem(const struct stat& st);
 
 // A file of the state directory written whole or not at all: a temporary
 // beside it takes the text, gathered into blocks, and commit() puts it on
@@ -85,11 +101,25 @@ class RecordStore {
   // The record file of the install directory |directory|.
   std::string record_path(const std::string& directory) const;
 
+  // Whether the state directory may be used: fails (kStepUnsafeRecord,
+  // saying why: state_owner_problem) when others may have written it. One
+  // that does not exist yet may.
+  Outcome check_state() const;
+
   // Reads the record of |directory|: true, or false when nothing is
   // recorded for it. A record that cannot be read as one fails with
-  // kStepDamagedRecord, about the record; a state directory or record that
-  // cannot be read with kStepRecord, about the state directory.
-  Result<bool> load(const std::string& directory, an_install_record& record) const;
+  // kStepDamagedRecord, one no kestrel wrote for the directory (forged
+  // names, another directory's) with kStepForgedRecord, one others may
+  // have written with kStepUnsafeRecord, all about the record; a state
+  // directory or record that cannot be read with kStepRecord, about the
+  // state directory. With |warning| not null a record others may have
+  // written is read all the same, and |warning| says why it is not to be
+  // trusted (not failed when it is).
+  Result<bool> load(const std::string& directory, an_install_record& record, a_failure* warning = nullptr) const;
+  // Removes the temporaries that commands which ended before they renamed
+  // them left of |directory|'s record: never one of a process that runs.
+  // Called under the install directory's lock.
+  void sweep_temporaries(const std::string& directory) const;
   // Puts |record| on disk, creating the state directory when missing.
   // Failures of the state directory are about it.
   Outcome save(const an_install_record& record) const;
@@ -100,10 +130,6 @@ class RecordStore {
   Outcome drop(const std::string& directory) const;
   // Makes the state directory when it is missing.
   Outcome make_directory() const;
-  // Under the install directory's lock: removes the temporaries that
-  // killed commands left of the state files of |directory| (its record,
-  // the records kept before): nobody else writes them.
-  void sweep_temporaries(const std::string& directory) const;
   // Moves a damaged record aside to "<record>.damaged", so that a new one
   // can be started without losing it.
   Outcome set_aside(const std::string& directory) const;
@@ -111,7 +137,8 @@ class RecordStore {
   // Puts back |text|, the record of |directory| kept before a run
   // (record_before_text): the record it holds, or no record. Fails with
   // kStepDamagedRecord when it is not such a text of this directory.
-  Outcome put_back(const std::string& directory, const std::string& text) const;
+  // Without |apply| it is only checked.
+  Outcome put_back(const std::string& directory, const std::string& text, bool apply = true) const;
 
  private:
   // Writes the file |path| whole or not at all (a temporary, synced, then

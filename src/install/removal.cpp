@@ -61,13 +61,21 @@ bool Removal::take(const an_installed_file& file) {
 void Removal::finish(RecordKeeping& records) {
   remove_empty_directories(root_, may_be_empty_);
   if (!records.keeping()) return records.end_run();
+  // One that stands behind a symbolic link, or cannot be looked at, is not
+  // known to be gone and stays recorded.
   for (const std::string& name : handled_) {
     a_reached_directory at;
     a_failure ignored;
     struct stat st;
-    const bool there = reach_parent(root_, name, at, ignored) == a_reach::kReached &&
-                       fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!there) records.record().files.erase(normalised_path(name));
+    bool gone = false;
+    switch (reach_parent(root_, name, at, ignored)) {
+      case a_reach::kAbsent: gone = true; break;
+      case a_reach::kReached:
+        gone = fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+        break;
+      default: break;
+    }
+    if (gone) records.record().files.erase(normalised_path(name));
   }
   records.save();
 }
