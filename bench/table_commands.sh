@@ -37,8 +37,7 @@ fi
 
 mkdir -p "$work"
 # Each install starts without a record of its directory, as a first install
-# does; the records stay with the benchmark.
-export KESTREL_STATE_DIR=$work/state
+# does; the records stay with the benchmark, each kestrel's its own.
 results=$work/results.tsv
 : >"$results"
 set -f  # the option text "*" is not a file pattern
@@ -51,18 +50,19 @@ measure() {
   shift 2
   local i
   for i in "${!programs[@]}"; do
-    local inst=$work/install-${names[$i]} json=$work/hyperfine.json
-    local line="${programs[$i]} $*"
+    local inst=$work/install-${names[$i]} state=$work/state-${names[$i]} json=$work/hyperfine.json
+    local kestrel="env KESTREL_STATE_DIR=$state ${programs[$i]}"
+    local line="$kestrel $*"
     line=${line//@INST@/$inst}
-    local empty="bash -c 'rm -rf $inst $KESTREL_STATE_DIR && mkdir -p $inst'"
+    local empty="bash -c 'rm -rf $inst $state && mkdir -p $inst'"
     if [ "$label" = install ]; then
       hyperfine -N --runs "$install_runs" --prepare "$empty" --export-json "$json" "$line" >/dev/null
-      rm -rf "$inst" "$KESTREL_STATE_DIR" && mkdir -p "$inst"
+      rm -rf "$inst" "$state" && mkdir -p "$inst"
     elif [ "$label" = "upgrade, changed release" ]; then
       # Each run upgrades the release installed first, put back before it.
-      local first="bash -c '${programs[$i]} install -q -d $inst -o \* ${tics//\*/\\*}'"
+      local first="bash -c '$kestrel install -q -d $inst -o \\* $tics'"
       hyperfine -N --runs "$install_runs" --prepare "$first" --export-json "$json" "$line" >/dev/null
-      bash -c "${programs[$i]} install -q -d $inst -o '*' $tics" >/dev/null
+      bash -c "$kestrel install -q -d $inst -o '*' $tics" >/dev/null
     else
       hyperfine -N --warmup 1 --runs "$runs" --export-json "$json" "$line" >/dev/null
     fi
