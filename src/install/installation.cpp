@@ -30,7 +30,7 @@ struct Installation::a_run {
 };
 
 Installation::Installation(const char* command, InstallationEvents& events, bool changes)
-    : command_(command), events_(events), run_(std::make_unique<a_run>(command, events, changes)) {}
+    : events_(events), run_(std::make_unique<a_run>(command, events, changes)) {}
 
 Installation::~Installation() = default;
 

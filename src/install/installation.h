@@ -133,7 +133,6 @@ class Installation {
   // |apply| only checked, before anything is restored.
   Outcome put_record_back(const BackupRestore& restore, const std::string& directory, bool apply);
 
-  const char* command_;
   InstallationEvents& events_;
   std::string where_ = ".";
   unsigned jobs_ = 1;
