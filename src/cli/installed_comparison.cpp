@@ -52,7 +52,7 @@ int CommandOnInstalledFiles::run() {
     return -1;
   }
   // Asked before changing into the install directory.
-  RecordKeeping records(word_);
+  RecordKeeping records(word_, changes_files() ? a_record_use::kChange : a_record_use::kRead);
   UniqueFd root;
   InstallLock lock;
   InstallLock* held = changes_files() ? &lock : nullptr;
@@ -85,7 +85,8 @@ int CommandOnInstalledFiles::run() {
   }
   const bool finished = compared == 0 && finish(root.get());
   records_ = nullptr;
-  return finished && good ? 0 : -1;
+  if (!finished || !good) return -1;
+  return answered_no_ ? 1 : 0;
 }
 
 bool CommandOnInstalledFiles::finish(int) { return true; }

@@ -18,10 +18,14 @@
 
 class Tic;
 
+// How a command uses the record: a command that only reads it may read the
+// system's record of a directory for which its user has none.
+enum class a_record_use { kChange, kRead };
+
 class RecordKeeping {
  public:
   // |command| names the command in messages.
-  explicit RecordKeeping(const char* command);
+  explicit RecordKeeping(const char* command, a_record_use use = a_record_use::kChange);
 
   // In the install directory: finds its canonical path and reads its
   // record. A damaged record is set aside ("<record>.damaged") and a new
@@ -31,8 +35,13 @@ class RecordKeeping {
 
   // In the install directory, for a command that works from the record:
   // false after one line on standard error when there is no record, or it
-  // cannot be read.
+  // cannot be read. A command that only reads, run by a user other than
+  // root whose own state directory has no record of the directory, reads
+  // the system's record of it (system_state_directory()).
   bool open_existing();
+  // After open_existing failed: true when that was because nothing is
+  // recorded for the directory (not a record that could not be read).
+  bool nothing_recorded() const { return nothing_recorded_; }
   // The same, silent: keeping stays off when there is no usable record.
   void open_if_recorded();
 
@@ -70,8 +79,10 @@ class RecordKeeping {
 
  private:
   const char* command_;
+  a_record_use use_;
   RecordStore store_;
   bool keeping_ = false;
+  bool nothing_recorded_ = false;
   bool had_record_ = false;
   std::string directory_;
   an_install_record record_;

@@ -1,5 +1,6 @@
 #include "install/record_store.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -9,8 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "crypto/sha256.h"
 #include "platform/fd.h"
+#include "platform/unique.h"
 
 namespace {
 
@@ -19,6 +23,8 @@ constexpr size_t kNameLimit = 180;
 // What a record's text gathers before each write.
 constexpr size_t kRecordBlockSize = 64 * 1024;
 constexpr const char kSuffix[] = ".json";
+// Root's state directory.
+constexpr const char kSystemStateDirectory[] = "/var/lib/kestrel";
 
 std::string path_hash(const std::string& path) {
   UT_SHA256_CTX ctx;
@@ -73,7 +79,7 @@ std::string configured_state_directory() {
   if (configured != nullptr && *configured != '\0') {
     path = configured;
   } else if (geteuid() == 0) {
-    return "/var/lib/kestrel";
+    return kSystemStateDirectory;
   } else if (const char* xdg = getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') {
     return std::string(xdg) + "/kestrel";
   } else {
@@ -89,6 +95,12 @@ std::string configured_state_directory() {
     if (getcwd(here, sizeof here) != nullptr) path = std::string(here) + "/" + path;
   }
   return path;
+}
+
+std::string system_state_directory() {
+  const char* configured = getenv("KESTREL_STATE_DIR");
+  if ((configured != nullptr && *configured != '\0') || geteuid() == 0) return "";
+  return kSystemStateDirectory;
 }
 
 std::string record_file_name(const std::string& directory) {
@@ -129,17 +141,40 @@ std::string RecordStore::before_path(const std::string& directory, const std::st
 }
 
 a_record_read RecordStore::load(const std::string& directory, an_install_record& record, std::string& why) const {
+  const a_record_read read = load_named(record_file_name(directory), record, why);
+  // A cut name is shared by every path with the same beginning and hash:
+  // the record says whose it is.
+  if (read == a_record_read::kFound && record.directory != directory) return a_record_read::kNone;
+  return read;
+}
+
+a_record_read RecordStore::load_named(const std::string& name, an_install_record& record, std::string& why) const {
   std::string text;
-  if (!read_whole(record_path(directory), text)) {
+  if (!read_whole(state_ + "/" + name, text)) {
     if (errno == ENOENT) return a_record_read::kNone;
     fail_with(why);
     return a_record_read::kFailed;
   }
   if (!record_from_text(text, record, why)) return a_record_read::kDamaged;
-  // A cut name is shared by every path with the same beginning and hash:
-  // the record says whose it is.
-  if (record.directory != directory) return a_record_read::kNone;
+  if (record_file_name(record.directory) != name) return a_record_read::kNone;
   return a_record_read::kFound;
+}
+
+bool RecordStore::record_names(std::vector<std::string>& names, std::string& why) const {
+  names.clear();
+  Unique<DIR, closedir> directory(opendir(state_.c_str()));
+  if (!directory) return errno == ENOENT || fail_with(why);
+  const size_t suffix = sizeof kSuffix - 1;
+  errno = 0;
+  while (const struct dirent* entry = readdir(directory.get())) {
+    const std::string name = entry->d_name;
+    if (name[0] != '.' && name.size() > suffix && name.compare(name.size() - suffix, suffix, kSuffix) == 0)
+      names.push_back(name);
+    errno = 0;
+  }
+  if (errno != 0) return fail_with(why);
+  std::sort(names.begin(), names.end());
+  return true;
 }
 
 RecordFileWriter::~RecordFileWriter() {

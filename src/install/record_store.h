@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "install/install_record.h"
 #include "platform/fd.h"
@@ -31,6 +32,11 @@
 // current directory, so this is asked before a command changes into the
 // install directory.
 std::string configured_state_directory();
+
+// Where the system's (root's) records are, for a user other than root with
+// no KESTREL_STATE_DIR: /var/lib/kestrel. Empty otherwise: then the
+// configured state directory is the only one.
+std::string system_state_directory();
 
 // The name of the record of the install directory |directory| (a canonical
 // path) in the state directory.
@@ -85,6 +91,15 @@ class RecordStore {
   std::string record_path(const std::string& directory) const;
 
   a_record_read load(const std::string& directory, an_install_record& record, std::string& why) const;
+
+  // The file names of the records in the state directory ("<name>.json",
+  // not what lies beside them), in byte-wise order; none when it does not
+  // exist. false with |why| when it cannot be read.
+  bool record_names(std::vector<std::string>& names, std::string& why) const;
+  // Reads the record named |name| there. kNone when it is gone, or is not
+  // the record of the directory it names (a record is only ever found
+  // under its directory's name).
+  a_record_read load_named(const std::string& name, an_install_record& record, std::string& why) const;
   // Puts |record| on disk, creating the state directory when missing.
   // false with |why| set.
   bool save(const an_install_record& record, std::string& why) const;
