@@ -14,7 +14,7 @@
 #include "platform/ordered_jobs.h"
 #include "sign/signature_check.h"
 #include "tic/archive/multi_tic.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 
 const char kBanner[] = "Tarnvale Install Utility Version 17.0.11.7254";
 

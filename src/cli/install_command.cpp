@@ -14,7 +14,7 @@
 #include "platform/fd.h"
 #include "platform/unique.h"
 #include "sign/signature_check.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "crypto/archive_key.h"
 #include "install/recorded_files.h"
 #include "install/install_lock.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 #include "tic/archive/multi_tic.h"
 
 int open_install_directory(const char* command, const std::string& directory, UniqueFd& root, InstallLock* lock,

@@ -4,7 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/record_keeping.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 #include "install/install_directory.h"
 #include "install/install_lock.h"
 #include "install/restore.h"

@@ -18,7 +18,7 @@
 #include "install/upgrade_plan.h"
 #include "platform/json.h"
 #include "tic/archive/multi_tic.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 #include "tic/format/options.h"
 
 struct CommandUpgrade::a_state {

@@ -1,7 +1,7 @@
 #include "cli/commands.h"
 #include "crypto/archive_key.h"
 #include "sign/signature_check.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 #include "tic/archive/tic.h"
 
 // Checks each archive in turn: it must open, its table of contents must load,

@@ -19,7 +19,7 @@
 
 #include "install/install_directory.h"
 #include "platform/fd.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 
 struct an_admin_path {
   UniqueFd parent;       // kReached: the directory that holds the last element

@@ -10,7 +10,7 @@
 namespace {
 
 // Records a failure of |step|, keeping errno and the cause of |inner|.
-bool fail_as(unsigned step, const a_failure& inner, a_failure& failure) {
+bool fail_as(const a_step& step, const a_failure& inner, a_failure& failure) {
   errno = inner.error;
   return failure.set(step, inner.cause);
 }
@@ -22,7 +22,7 @@ std::string backup_marker_text(const std::string& name) { return "created as " +
 BackupTree::BackupTree(InstallDirectory& install, const std::string& path, bool inside, const std::string& relative)
     : install_(install), path_(path), inside_(inside), relative_(relative) {}
 
-bool BackupTree::open_root(unsigned step, a_failure& failure, bool create) {
+bool BackupTree::open_root(const a_step& step, a_failure& failure, bool create) {
   if (opened_) return true;
   a_failure inner;
   const bool ok = inside_ ? tree_.open_below(install_, relative_, inner, create)

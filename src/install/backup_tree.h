@@ -50,7 +50,7 @@ class BackupTree {
  private:
   // Opens the backup directory, without |create| only when it exists: then
   // false with |failure| untouched when it does not.
-  bool open_root(unsigned step, a_failure& failure, bool create = true);
+  bool open_root(const a_step& step, a_failure& failure, bool create = true);
   // Whether the tree holds a backup for |name|: an object at its path, or a
   // non-directory on the way that stood where a directory of it stands now.
   bool holds(const std::string& name, bool& held, a_failure& failure);

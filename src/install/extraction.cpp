@@ -20,7 +20,7 @@
 #include "install/admin_path.h"
 #include "install/backup_tree.h"
 #include "install/installable_entry.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 #include "install/install_directory.h"
 #include "tic/archive/stream_decoder.h"
 #include "tic/archive/tic.h"
@@ -465,10 +465,10 @@ bool place_backup_directory(int root, const std::string& path, an_admin_path& wh
 
 }  // namespace
 
-int Tic::extract(const std::string& options, const std::string& backup_dir) {
+int CurrentDirectoryExtractor::extract(Tic& archive, const std::string& options, const std::string& backup_dir) {
   // The install directory is the current one.
   UniqueFd here(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  return TicExtraction(*this, here.get()).extract(options, backup_dir);
+  return TicExtraction(archive, here.get()).extract(options, backup_dir);
 }
 
 TicExtraction::TicExtraction(Tic& archive, int root, unsigned jobs)

@@ -13,7 +13,8 @@
 // and is the same for any number of workers. A file that fails leaves its
 // old version in place; the files after it are never committed.
 //
-// Tic::extract is this with one worker, into the current directory.
+// Tic::extract is this with one worker, into the current directory
+// (CurrentDirectoryExtractor).
 #pragma once
 
 #include <functional>
@@ -22,10 +23,10 @@
 #include <vector>
 
 #include "install/install_record.h"
+#include "tic/archive/tic.h"
 
 class BackupTree;
 class InstallDirectory;
-class Tic;
 struct TicTocEntry;
 struct a_stream_ref;
 
@@ -69,7 +70,7 @@ class TicExtraction {
   // Extracts the files |options| selects, in the order their streams lie;
   // with a backup directory (named relative to the install directory) what
   // they replace is kept there first. 0, or -1 with the failure recorded
-  // (ERROR, tic/error.h).
+  // (ERROR, platform/error_word.h).
   int extract(const std::string& options, const std::string& backup_dir);
 
   // Asked once per selected file, with its normalised path and its entry,
@@ -130,3 +131,10 @@ class TicExtraction {
 // false with the failure recorded (ERROR, tic/error.h).
 bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
                       std::vector<a_reserved_path>& reserved, std::unique_ptr<BackupTree>& backup);
+
+// Extraction as Tic::extract reaches it (Tic::set_extractor): one worker,
+// into the current directory.
+class CurrentDirectoryExtractor : public TicExtractor {
+ public:
+  int extract(Tic& archive, const std::string& options, const std::string& backup_dir) override;
+};

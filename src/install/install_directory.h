@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "platform/fd.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 
 // Where one name lies: the directory that holds it (an open descriptor,
 // shared with the cache) and its last path element.

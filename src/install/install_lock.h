@@ -18,7 +18,7 @@
 #include <string>
 
 #include "platform/fd.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 
 class InstallLock {
  public:

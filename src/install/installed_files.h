@@ -23,7 +23,7 @@
 #include <string>
 
 #include "platform/fd.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 
 class Tic;
 

@@ -41,7 +41,7 @@
 #include <vector>
 
 #include "platform/fd.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 #include "install/install_directory.h"
 
 // One object that could not be restored: its relative path, and why.

@@ -27,7 +27,7 @@
 #include "crypto/hmac.h"
 #include "crypto/record_transform.h"
 #include "memory_file.h"
-#include "tic/error.h"
+#include "install/install_steps.h"
 #include "install/extraction.h"
 #include "install/install_directory.h"
 #include "tic/archive/tic.h"

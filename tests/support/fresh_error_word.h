@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tic/error.h"
+#include "platform/error_word.h"
 
 class FreshErrorWord : public testing::Test {
  protected:

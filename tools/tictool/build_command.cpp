@@ -23,8 +23,8 @@
 #include "platform/fd.h"
 #include "scan/dir_scan.h"
 #include "tic/archive/tic.h"
-#include "tic/build/builder.h"
-#include "tic/error.h"
+#include "tic/writer/builder.h"
+#include "tic/writer/writer_steps.h"
 #include "tic/format/entry_name.h"
 #include "tic/format/list_file.h"
 
@@ -330,6 +330,6 @@ int run_build(const a_build_request& request) {
   report_build_failure(request.archive, archive);
   // Once the file was created, what is left of it has no header: no reader
   // can use it.
-  if (error_step(ERROR) != kStepOpenArchive) unlink(archive.c_str());
+  if (error_step(ERROR) != kStepOpenArchive.code) unlink(archive.c_str());
   return kFailure;
 }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <optional>
 
-#include "tic/build/build_version.h"
+#include "tic/writer/build_version.h"
 
 const char kMainUsage[] =
     "usage: tictool <command> [options] [args ...]\n"

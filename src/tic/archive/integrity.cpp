@@ -11,7 +11,7 @@
 #include "crypto/hmac.h"
 #include "crypto/record_transform.h"
 #include "platform/fd.h"
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 #include "tic/archive/stream_support.h"
 #include "tic/archive/tic.h"
 
@@ -123,7 +123,7 @@ bool finish_streams(std::vector<an_open_stream>& open, uint64_t position, const 
 // the code of every stream it belongs to, so the archive is read once however
 // the streams are laid out (a damaged table may let streams overlap).
 int Tic::validate_streams() {
-  auto fail = [](unsigned step, const std::string& subject) {
+  auto fail = [](const a_step& step, const std::string& subject) {
     record_error(step, subject);
     return -1;
   };

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <utility>
 
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 #include "tic/archive/tic.h"
 
 int Tic::list(TicToc& out, const std::string& options, bool all) {

@@ -26,7 +26,7 @@
 #include "platform/ordered_jobs.h"
 #include "platform/unique.h"
 #include "tic/archive/stream_support.h"
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 #include "tic/format/stream_pieces.h"
 
 struct a_piece;

@@ -96,7 +96,7 @@ ssize_t StreamDecoder::read(void* buffer, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-bool StreamDecoder::fail(unsigned step) {
+bool StreamDecoder::fail(const a_step& step) {
   // A failure of the pieces says more than the reader that met it.
   if (pieces_ && pieces_->failure().failed()) {
     if (!failure_.failed()) failure_ = pieces_->failure();

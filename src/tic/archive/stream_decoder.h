@@ -14,7 +14,7 @@
 // Given a job's turn whose workers can share work, a large stream is
 // decoded piece by piece on all of them (tic/archive/pieced_stream.h).
 //
-// Failures are recorded in failure() (a step code of tic/error.h, errno, and
+// Failures are recorded in failure() (a step of tic/archive/archive_steps.h, errno, and
 // a cause where errno cannot say it); the decoder never touches ERROR.
 #pragma once
 
@@ -26,7 +26,7 @@
 #include <string>
 
 #include "platform/unique.h"
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 #include "tic/archive/stream_support.h"
 #include "tic/format/stream_pieces.h"
 
@@ -76,7 +76,7 @@ class StreamDecoder {
 
  private:
   // Records the failure of |step| (or of the pieces under it); false.
-  bool fail(unsigned step);
+  bool fail(const a_step& step);
 
   // The reader's callbacks hold the address of |support_|, which therefore
   // is declared first and outlives the reader.

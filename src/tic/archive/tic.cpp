@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/unique.h"
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 
 namespace {
 
@@ -112,4 +112,28 @@ void Tic::extraction_progress(const std::string& name, unsigned long long, unsig
   if (!verbose_) return;
   printf("Extracting %s\n", name.c_str());
   fflush(stdout);
+}
+
+int Tic::extract(const std::string& options, const std::string& backup_dir) {
+  if (extractor_ == nullptr) {
+    errno = ENOSYS;
+    record_error(kStepNoEngine, path_ != nullptr ? path_ : "", "no extraction engine");
+    return -1;
+  }
+  return extractor_->extract(*this, options, backup_dir);
+}
+
+int Tic::compress(const a_dir_scan_info* scan, bool all) {
+  if (compressor_ == nullptr || scan == nullptr) {
+    errno = ENOSYS;
+    record_error(kStepNoEngine, path_ != nullptr ? path_ : "", "no archive builder");
+    return 1;
+  }
+  return compressor_->compress(*this, *scan, all);
+}
+
+int Tic::write_toc(bool all) { return compressor_ != nullptr ? compressor_->write_toc(*this, all) : -1; }
+
+int Tic::write_dbversion(TicHeader& header) {
+  return compressor_ != nullptr ? compressor_->write_dbversion(*this, header) : -1;
 }

@@ -23,6 +23,32 @@
 struct a_tic_support;
 struct a_dir_scan_info;
 struct archive;
+class Tic;
+
+// Extraction (install/extraction.h) and the archive builder
+// (tic/writer/builder.h) lie in layers above the archive: Tic::extract and
+// Tic::compress hand their work to the engines given to the object through
+// these interfaces, which the archive layer owns.
+class TicExtractor {
+ public:
+  virtual ~TicExtractor() = default;
+  // Extracts the files |options| selects from |archive| into the current
+  // directory, keeping what they replace below |backup_dir| when it is not
+  // empty: 0, or -1 with the failure recorded.
+  virtual int extract(Tic& archive, const std::string& options, const std::string& backup_dir) = 0;
+};
+
+class TicCompressor {
+ public:
+  virtual ~TicCompressor() = default;
+  // Builds |archive| from its table of contents and the files |scan| names:
+  // 0, or nonzero with the failure recorded.
+  virtual int compress(Tic& archive, const a_dir_scan_info& scan, bool all) = 0;
+  // The builder's finishing steps (stamp block, tables, header), and the
+  // stamp block alone, on |archive|'s descriptor: 0 or -1.
+  virtual int write_toc(Tic& archive, bool all) = 0;
+  virtual int write_dbversion(Tic& archive, TicHeader& header) = 0;
+};
 
 // One selected file whose stream an operation reads: its name and its entry
 // in the archive's (or set's) table of contents, both the table's own (they
@@ -118,8 +144,10 @@ class Tic {
   void init_encryption(a_tic_support* support) const;
 
   // Extraction of the files selected by |options| into the current
-  // directory, by the extraction unit (install/extraction.h).
+  // directory, by the extractor given with set_extractor; -1 with the
+  // failure recorded when there is none.
   int extract(const std::string& options, const std::string& backup_dir);
+  void set_extractor(TicExtractor* extractor) { extractor_ = extractor; }
 
   // The files selected by |options| that have a stream, in the order their
   // streams lie (data offset, then name), each with the descriptor of the
@@ -144,13 +172,15 @@ class Tic {
   unsigned long long bytes_required(const std::string& options);
   int list();
 
-  // Writing, by the archive builder (tic/build/builder.h), from the table
-  // of contents and the files |scan| names; 1 on failure.
+  // Writing, by the compressor given with set_compressor, from the table
+  // of contents and the files |scan| names; 1 on failure (also when there
+  // is no compressor).
   int compress(const a_dir_scan_info* scan, bool all);
   // The builder's finishing steps (stamp block, tables, header), and the
-  // stamp block alone, on the object's descriptor.
+  // stamp block alone, on the object's descriptor; -1 on failure.
   int write_toc(bool all);
   int write_dbversion(TicHeader& header);
+  void set_compressor(TicCompressor* compressor) { compressor_ = compressor; }
 
   // Stream for per-file log lines; standard error unless replaced.
   FILE* log_stream;
@@ -172,6 +202,8 @@ class Tic {
   std::string open_problem_;
   // What the last read_toc found wrong with the header or the tables.
   const char* toc_problem_ = nullptr;
+  TicExtractor* extractor_ = nullptr;
+  TicCompressor* compressor_ = nullptr;
 };
 
 template <typename Visit>

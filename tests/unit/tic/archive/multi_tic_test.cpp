@@ -9,7 +9,7 @@
 #include "support/archive_writer.h"
 #include "support/fresh_error_word.h"
 #include "support/temp_dir.h"
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 #include "tic/archive/multi_tic.h"
 
 namespace {

@@ -28,7 +28,7 @@
 
 #include "platform/fd.h"
 #include "tic/archive/stream_support.h"
-#include "tic/error.h"
+#include "tic/writer/writer_steps.h"
 #include "tic/format/stream_pieces.h"
 
 class a_job_turn;

@@ -1,4 +1,4 @@
-#include "tic/build/builder.h"
+#include "tic/writer/builder.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,8 +12,8 @@
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "scan/dir_scan.h"
-#include "tic/build/stream_compressor.h"
-#include "tic/error.h"
+#include "tic/writer/stream_compressor.h"
+#include "tic/writer/writer_steps.h"
 #include "tic/format/entry_name.h"
 
 namespace {
@@ -72,11 +72,15 @@ class a_stream_appender {
 
 }  // namespace
 
-int Tic::compress(const a_dir_scan_info* scan, bool all) { return TicBuilder(*this).compress(*scan, all); }
+int TicWriter::compress(Tic& archive, const a_dir_scan_info& scan, bool all) {
+  return TicBuilder(archive).compress(scan, all);
+}
 
-int Tic::write_toc(bool all) { return TicBuilder(*this).write_tables(descriptor(), all); }
+int TicWriter::write_toc(Tic& archive, bool all) { return TicBuilder(archive).write_tables(archive.descriptor(), all); }
 
-int Tic::write_dbversion(TicHeader& header) { return TicBuilder(*this).write_stamp(descriptor(), header); }
+int TicWriter::write_dbversion(Tic& archive, TicHeader& header) {
+  return TicBuilder(archive).write_stamp(archive.descriptor(), header);
+}
 
 TicBuilder::TicBuilder(Tic& archive) : tic_(archive) { version_.product = archive.product_name(); }
 
@@ -150,7 +154,7 @@ bool TicBuilder::write_streams(int descriptor, const a_dir_scan_info& scan) {
       entries.push_back(&found->second);
     } else if (!scanned.directory && !is_directory(path) && !tic_.compressing_me(path)) {
       fprintf(stderr, "File not in toc: %s\n", path.c_str());
-      record_error_word(kErrorNotInToc, path);
+      record_not_in_toc(path);
       return false;
     }
   }

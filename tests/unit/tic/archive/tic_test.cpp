@@ -8,7 +8,7 @@
 
 #include "support/fresh_error_word.h"
 #include "support/temp_dir.h"
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 #include "tic/archive/tic.h"
 
 class TicArchive : public FreshErrorWord {};

@@ -1,4 +1,4 @@
-#include "tic/build/build_version.h"
+#include "tic/writer/build_version.h"
 
 #include <errno.h>
 #include <strings.h>

@@ -20,7 +20,7 @@
 #include "support/run.h"
 #include "support/temp_dir.h"
 #include "tic/archive/multi_tic.h"
-#include "tic/error.h"
+#include "tic/archive/archive_steps.h"
 
 namespace {
 

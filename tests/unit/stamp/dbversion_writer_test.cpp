@@ -1,7 +1,7 @@
 // The archive builder's stamp block, byte for byte. builder_test reads it
 // back from whole archives of two products.
 #include "stamp/dbversion_writer.h"
-#include "tic/build/build_version.h"
+#include "tic/writer/build_version.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -2,7 +2,7 @@
 // table of contents and a directory scan (Tic::compress, Tic::write_toc and
 // Tic::write_dbversion enter it).
 //
-// Every scanned file becomes its own stream (tic/build/stream_compressor.h);
+// Every scanned file becomes its own stream (tic/writer/stream_compressor.h);
 // several are compressed at once (set_jobs) and appended to the archive one
 // after another in the scan's byte-wise path order, so the archive is the
 // same whatever the number of jobs. The streams lie back to back from
@@ -18,7 +18,7 @@
 #include <string>
 
 #include "tic/archive/tic.h"
-#include "tic/build/build_version.h"
+#include "tic/writer/build_version.h"
 #include "tic/format/stream_pieces.h"
 
 struct a_dir_scan_info;
@@ -88,4 +88,14 @@ class TicBuilder {
   a_compression compression_ = a_compression::kBzip2;
   int zstd_level_ = kDefaultZstdLevel;
   a_build_version version_;
+};
+
+// The builder as Tic::compress, Tic::write_toc and Tic::write_dbversion reach
+// it (Tic::set_compressor): one job, the stamp in local time, no version
+// information.
+class TicWriter : public TicCompressor {
+ public:
+  int compress(Tic& archive, const a_dir_scan_info& scan, bool all) override;
+  int write_toc(Tic& archive, bool all) override;
+  int write_dbversion(Tic& archive, TicHeader& header) override;
 };

@@ -10,7 +10,8 @@
 #include "support/hex.h"
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
-#include "tic/error.h"
+#include "install/extraction.h"
+#include "install/install_steps.h"
 #include "tic/archive/tic.h"
 
 namespace {
@@ -38,6 +39,8 @@ TEST_F(Extract, EachFailureStopsWithItsStep) {
   }
   write_test_archive("a.tic", toc, true, payloads);
   Tic tic("a.tic", false, bytes_of(kKey), static_cast<int>(kKey.size()));
+  CurrentDirectoryExtractor extractor;
+  tic.set_extractor(&extractor);
   tic.get_toc().file_map["mac"].mac[0] ^= 1;
   tic.get_toc().file_map["no-stream"] = make_entry(kFullMask);  // selected by every option, never read
   const std::pair<const char*, unsigned> cases[] = {{"mac", 0x5e9}, {"padded", 0x5e8}, {"victim", 0x5ca}};

@@ -1,4 +1,4 @@
-#include "tic/build/stream_compressor.h"
+#include "tic/writer/stream_compressor.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -52,7 +52,7 @@ std::string writer_message(struct archive* a) {
 }
 
 // Keeps the first failure of |job|, about |subject|; false.
-bool fail(a_stream_job& job, unsigned step, const std::string& subject, const std::string& cause = std::string()) {
+bool fail(a_stream_job& job, const a_step& step, const std::string& subject, const std::string& cause = std::string()) {
   if (job.failure.failed()) return false;
   job.failure.set(step, cause);
   job.failure_subject = subject;
@@ -60,12 +60,13 @@ bool fail(a_stream_job& job, unsigned step, const std::string& subject, const st
 }
 
 // Sets up |a| for output in |block| bytes per write, the last write not
-// padded, and opens it on |write| with |client|. The failing step, or 0.
-unsigned open_writer(struct archive* a, void* client, archive_write_callback* write) {
+// padded, and opens it on |write| with |client|. The failing step, or no
+// step (code 0).
+a_step open_writer(struct archive* a, void* client, archive_write_callback* write) {
   if (archive_write_set_bytes_per_block(a, static_cast<int>(kIoBlockSize)) != ARCHIVE_OK) return kStepBlockSize;
   if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return kStepLastBlockSize;
   if (archive_write_open(a, client, nullptr, write, nullptr) != ARCHIVE_OK) return kStepWriterOpen;
-  return 0;
+  return a_step{};
 }
 
 // One piece of a stream: its tar bytes, compressed on some worker.
@@ -74,7 +75,7 @@ struct a_build_piece {
   std::vector<unsigned char> compressed;
   a_shared_task task;
   bool shared = false;
-  unsigned failed_step = 0;
+  a_step failed_step;
   std::string message;
 };
 
@@ -90,7 +91,7 @@ la_ssize_t append_output(struct archive*, void* client_data, const void* buffer,
 void compress_piece(a_build_piece& piece, a_compression compression, int level) {
   Writer writer(archive_write_new());
   struct archive* a = writer.get();
-  auto failed = [&](unsigned step) {
+  auto failed = [&](const a_step& step) {
     piece.failed_step = step;
     piece.message = a != nullptr ? writer_message(a) : "";
   };
@@ -102,7 +103,7 @@ void compress_piece(a_build_piece& piece, a_compression compression, int level) 
       archive_write_set_filter_option(a, nullptr, "compression-level", level_text.c_str()) != ARCHIVE_OK)
     return failed(kStepBzip2Filter);
   if (archive_write_set_format_raw(a) != ARCHIVE_OK) return failed(kStepPaxFormat);
-  if (const unsigned step = open_writer(a, &piece.compressed, append_output)) return failed(step);
+  if (const a_step step = open_writer(a, &piece.compressed, append_output); step.code != 0) return failed(step);
   Entry entry(archive_entry_new());
   if (!entry) return failed(kStepTarEntry);
   archive_entry_set_filetype(entry.get(), AE_IFREG);
@@ -178,7 +179,7 @@ class a_piece_writer {
       turn_.wait_for(piece.task);
       piece.shared = false;
     }
-    if (piece.failed_step != 0) return fail(job_, piece.failed_step, settings_.archive, piece.message);
+    if (piece.failed_step.code != 0) return fail(job_, piece.failed_step, settings_.archive, piece.message);
     const bool stored = store(piece.compressed.data(), piece.compressed.size());
     pieces_.pop_front();
     return stored;
@@ -232,14 +233,14 @@ class a_piece_writer {
 
 // The tar writer of one stream: pax, with its output going to |pieces|
 // uncompressed. Null with the failing step in |step|.
-Writer open_tar_writer(a_piece_writer* pieces, unsigned& step) {
+Writer open_tar_writer(a_piece_writer* pieces, a_step& step) {
   Writer writer(archive_write_new());
   step = kStepWriterNew;
   if (!writer) return nullptr;
   step = kStepPaxFormat;
   if (archive_write_set_format_pax(writer.get()) != ARCHIVE_OK) return nullptr;
   step = open_writer(writer.get(), pieces, a_piece_writer::take);
-  if (step != 0) return nullptr;
+  if (step.code != 0) return nullptr;
   return writer;
 }
 
@@ -374,7 +375,7 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job, const
                                                                   : static_cast<int>(bzip2_level_for(size));
   a_piece_writer pieces(settings, job, turn, stream, level);
 
-  unsigned step = 0;
+  a_step step;
   Writer writer = open_tar_writer(&pieces, step);
   if (!writer) return (void)fail(job, step, settings.archive);
   if (tic_open(writer.get(), &stream) != ARCHIVE_OK)

@@ -8,12 +8,13 @@
 #include <string>
 
 #include "scan/dir_scan.h"
+#include "tic/writer/builder.h"
 #include "support/fresh_error_word.h"
 #include "support/archive_writer.h"
 #include "support/hex.h"
 #include "support/stream_reader.h"
 #include "support/temp_dir.h"
-#include "tic/error.h"
+#include "tic/writer/writer_steps.h"
 #include "tic/archive/tic.h"
 
 namespace {
@@ -46,6 +47,8 @@ TEST_F(Builder, StreamsTablesAndHeaderReadBackWithAndWithoutAKey) {
     {
       Tic tic(c.path.c_str(), false, bytes_of(c.key), static_cast<int>(c.key.size()));
       tic.set_product_name(c.product);
+      TicWriter writer;
+      tic.set_compressor(&writer);
       a_dir_scan_info scan;
       ASSERT_EQ(scan.scan_dir("."), 0);
       ASSERT_TRUE(tic.get_toc().read((tmp / "list").c_str()));
