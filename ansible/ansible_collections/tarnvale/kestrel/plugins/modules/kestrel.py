@@ -77,15 +77,8 @@ options:
         archives must be signed with, as C(KESTREL_TRUSTED_KEYS); when left out, kestrel's own
         default applies (C(/etc/kestrel/trusted-keys)).
     type: path
-  state_dir:
-    description:
-      - The directory of kestrel's records, as C(KESTREL_STATE_DIR); when left out, kestrel's own
-        default applies (C(/var/lib/kestrel) for root).
-    type: path
-  executable:
-    description:
-      - The kestrel program to run; by default the one found on C(PATH).
-    type: path
+extends_documentation_fragment:
+  - tarnvale.kestrel.kestrel
 notes:
   - Runs kestrel with argument lists only, never through a shell.
   - Supports check mode and diff mode.

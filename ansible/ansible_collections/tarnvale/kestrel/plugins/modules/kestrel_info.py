@@ -29,15 +29,8 @@ options:
       - Also compare each installation's files with its record.
     type: bool
     default: false
-  state_dir:
-    description:
-      - The directory of kestrel's records, as C(KESTREL_STATE_DIR); when left out, kestrel's own
-        default applies.
-    type: path
-  executable:
-    description:
-      - The kestrel program to run; by default the one found on C(PATH).
-    type: path
+extends_documentation_fragment:
+  - tarnvale.kestrel.kestrel
 notes:
   - Supports check mode, as it only reads.
 seealso:
