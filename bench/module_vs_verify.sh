@@ -53,10 +53,15 @@ hyperfine -N --warmup 1 --runs "$runs" --export-json module.json \
   -n "module, no change" "$module" \
   -n "ansible-playbook, no change" "ansible-playbook -i inventory.json tarnvale.kestrel.rollout"
 
+# Wall time, and processor time (user and system), which another load on
+# the machine disturbs less.
 python3 - module.json <<'PY'
 import json, sys
 results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
-verify = results["kestrel verify"]["mean"]
+verify = results["kestrel verify"]
+verify_cpu = verify["user"] + verify["system"]
 for name, r in results.items():
-    print(f"{name:30} {r['mean']:7.3f} s ± {r['stddev']:.3f}   {r['mean'] / verify:5.2f} x verify")
+    cpu = r["user"] + r["system"]
+    print(f"{name:30} {r['mean']:6.3f} s ± {r['stddev']:.3f} ({r['mean'] / verify['mean']:4.2f} x verify)"
+          f"   processor {cpu:6.3f} s ({cpu / verify_cpu:4.2f} x verify)")
 PY

@@ -139,8 +139,8 @@ constexpr a_switch_help kUpgradeSwitches[] = {
     {"    --dry-run", "print \"<action> <name>\" for every file (add, replace, same, keep-changed, remove) and "
                       "change nothing"},
     {"    --json", "with --dry-run: the plan as one JSON document: the \"directory\", \"options\", \"versions\" "
-                   "before and after, \"changes\" (whether a file would be written or removed), the \"counts\" "
-                   "per action and the \"files\" with their \"action\""},
+                   "before and after, what is \"recorded\", \"changes\" (whether a file would be written or "
+                   "removed), the \"counts\" per action and the \"files\" with their \"action\""},
     {"-q, --quiet", "no progress line"},
     kHelp,
 };
@@ -245,7 +245,8 @@ const a_command_help kUpgradeHelp = help(
     "taken away. Nothing is written unless the option text names only options of the archives and selects "
     "some file.\n\n"
     "The status is 0 when the upgrade is complete, else 255 with one line on standard error saying why; "
-    "running it again goes on where it stopped.",
+    "running it again goes on where it stopped. With --dry-run it is 0 when the plan is printed and 1 when "
+    "nothing is recorded.",
     kUpgradeSwitches);
 
 const a_command_help kRestoreHelp = help(

@@ -136,9 +136,9 @@ int CommandUpgrade::dry_run_set() {
   RecordKeeping records("upgrade", a_record_use::kRead);
   UniqueFd root;
   unsigned jobs = 1;
-  if (open_install_directory("upgrade", directory, root, nullptr, jobs) != 0 ||
-      !open_record(records, root.get(), jobs))
-    return -1;
+  if (open_install_directory("upgrade", directory, root, nullptr, jobs) != 0) return -1;
+  // Nothing recorded is the plan's answer "no", as it is status's.
+  if (!open_record(records, root.get(), jobs)) return records.nothing_recorded() ? 1 : -1;
   const ArchiveKey key;
   KestrelTic set(args, false, key.bytes(), key.length());
   std::string subject, cause;
@@ -174,6 +174,12 @@ void CommandUpgrade::print_plan_document(const RecordKeeping& records, Tic& set)
     document["versions"]["before"].push_back(json_text(version));
   document["versions"]["after"] = Json::array();
   for (const std::string& version : after.versions()) document["versions"]["after"].push_back(json_text(version));
+  // Whether what is recorded is whole: an interrupted install or upgrade is
+  // finished by running that command again.
+  const an_install_record& before = records.before();
+  document["recorded"] = Json::object();
+  document["recorded"]["command"] = before.installs.empty() ? "" : before.installs.back().command;
+  document["recorded"]["complete"] = !before.installs.empty() && before.installs.back().complete;
   add_plan_to_document(*state_->plan, records.before(), state_->installed, state_->root, document);
   printf("%s\n", json_document(document).c_str());
 }

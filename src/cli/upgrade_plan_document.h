@@ -4,12 +4,15 @@
 //
 //   {"directory": ..., "options": <the option text installed>,
 //    "versions": {"before": [...], "after": [...]},
+//    "recorded": {"command": <the last install or upgrade recorded>,
+//                 "complete": <whether it finished>},
 //    "changes": <true exactly when the upgrade would write or remove a file>,
 //    "counts": {"add": n, "replace": n, "same": n, "keep-changed": n, "remove": n},
 //    "files": [{"name": ..., "action": ..., "beside": "<name>.kestrel-new"}, ...]}
 //
 // "beside" is there only for a kept file whose new version would be written
 // beside it. Names are shown as json_text shows them (platform/json.h).
+// The members before "changes" are the command's (cli/upgrade_command.cpp).
 #pragma once
 
 #include <vector>

@@ -82,13 +82,16 @@ TEST(ExitStatus, TellsNoFromCouldNot) {
 
 TEST(UpgradePlanDocument, SaysWhatWouldBeDoneAndWhetherAnythingWouldChange) {
   Release r;
-  ASSERT_EQ(r.kestrel(command({"install", "-q", "-d", "target", "-o", "*"}, kRelease1)).status, 0);
   RunResult p = r.kestrel(command({"upgrade", "-d", "target", "--dry-run", "--json"}, kRelease1));
+  EXPECT_EQ(std::tie(p.status, p.out), std::make_tuple(1, std::string())) << "nothing recorded is a no";
+  ASSERT_EQ(r.kestrel(command({"install", "-q", "-d", "target", "-o", "*"}, kRelease1)).status, 0);
+  p = r.kestrel(command({"upgrade", "-d", "target", "--dry-run", "--json"}, kRelease1));
   ASSERT_EQ(std::tie(p.status, p.err), std::make_tuple(0, std::string()));
   Json plan = document_of(p);
   EXPECT_EQ(plan["directory"], fs::canonical(r.target).string());
   EXPECT_EQ(plan["options"], "*");
   EXPECT_EQ(plan["versions"], Json::parse(R"({"before": ["17.0.11 build 7254"], "after": ["17.0.11 build 7254"]})"));
+  EXPECT_EQ(plan["recorded"], Json::parse(R"({"command": "install", "complete": true})"));
   EXPECT_EQ(plan["changes"], false) << "the same release again";
   EXPECT_EQ(plan["counts"], Json::parse(R"({"add": 0, "replace": 0, "same": 10, "keep-changed": 0, "remove": 0})"));
 

@@ -207,15 +207,15 @@ class Task(object):
     def present(self):
         if os.path.exists(self.dest) and not os.path.isdir(self.dest):
             self.module.fail_json(msg='%s: not a directory' % self.dest, **self.result)
-        recorded = self.kestrel.status(self.dest)
-        if recorded is None:
+        # The plan of an upgrade says whether anything is recorded, and
+        # whether the recorded install or upgrade finished.
+        plan = self.plan(self.params['options']) if os.path.isdir(self.dest) else None
+        if plan is None:
             self.first_install()
+        elif plan['recorded']['complete']:
+            self.upgrade(plan)
         else:
-            self.result['versions']['before'] = recorded['versions']
-            if recorded['complete']:
-                self.upgrade(self.params['options'])
-            else:
-                self.finish(recorded['installs'][-1])
+            self.finish(plan)
         self.done()
 
     def first_install(self, options=None):
@@ -234,11 +234,14 @@ class Task(object):
         self.after()
 
     def plan(self, options):
-        """The upgrade's plan as kestrel upgrade --dry-run --json gives it."""
+        """The upgrade's plan as kestrel upgrade --dry-run --json gives it;
+        None when nothing is recorded in dest."""
         args = ['upgrade', '--dry-run', '--json', '-d', self.dest]
         if options:
             args += ['-o', options]
-        dummy, plan = self.kestrel.document(args + self.archives())
+        status, plan = self.kestrel.document(args + self.archives(), (DONE, NO))
+        if status == NO:
+            return None
         self.result['versions'] = plan['versions']
         for f in plan['files']:
             if f['action'] != 'keep-changed':
@@ -248,12 +251,11 @@ class Task(object):
                 self.warnings.append('kept changed file %s, new version in %s' % (f['name'], f['beside']))
         return plan
 
-    def upgrade(self, options):
-        plan = self.plan(options)
+    def upgrade(self, plan):
         self.report(plan['files'], plan['changes'])
         if not plan['changes'] or self.module.check_mode:
             return
-        self.run_upgrade(options)
+        self.run_upgrade(self.params['options'])
 
     def run_upgrade(self, options):
         args = ['upgrade', '-q', '-d', self.dest]
@@ -262,14 +264,14 @@ class Task(object):
         self.kestrel.writes(args + shared_switches(self.params, 'upgrade') + self.archives())
         self.after()
 
-    def finish(self, interrupted):
-        """An install or upgrade that did not finish: the same command again."""
-        options = self.params['options'] or interrupted['options']
-        if interrupted['command'] != 'upgrade':
+    def finish(self, plan):
+        """An install or upgrade that did not finish: the same command again,
+        with the recorded option text unless the task names one."""
+        options = self.params['options'] or plan['options']
+        if plan['recorded']['command'] != 'upgrade':
             self.first_install(options)
             self.result['changed'] = True
             return
-        plan = self.plan(options)
         self.report(plan['files'], True)
         if not self.module.check_mode:
             self.run_upgrade(options)
