@@ -19,6 +19,22 @@
 
 namespace {
 
+// Reads the record |name| of |store| into |record|: false when there is
+// none to show; a record that cannot be read, or is refused, is named in
+// one line, and one that others may have written is shown after a warning.
+bool read_installation(const RecordStore& store, const std::string& name, an_install_record& record) {
+  std::string why, warning;
+  const std::string path = store.directory() + "/" + name;
+  const a_record_read read = store.load_named(name, record, why, &warning);
+  if (!warning.empty()) complain("status", path, "warning: " + warning);
+  switch (read) {
+    case a_record_read::kFound: return true;
+    case a_record_read::kNone: return false;
+    case a_record_read::kDamaged: complain("status", path, "damaged record: " + why); return false;
+    default: complain("status", path, why); return false;
+  }
+}
+
 // Hands |each| every installation recorded: the user's own records, then
 // the system's of directories the user has none of.
 void for_each_installation(const std::function<void(an_install_record&)>& each) {
@@ -36,12 +52,7 @@ void for_each_installation(const std::function<void(an_install_record&)>& each) 
     for (const std::string& name : names) {
       if (!seen.insert(name).second) continue;
       an_install_record record;
-      switch (store.load_named(name, record, why)) {
-        case a_record_read::kFound: each(record); break;
-        case a_record_read::kNone: break;
-        case a_record_read::kDamaged: complain("status", store.directory() + "/" + name, "damaged record: " + why); break;
-        case a_record_read::kFailed: complain("status", store.directory() + "/" + name, why); break;
-      }
+      if (read_installation(store, name, record)) each(record);
     }
   }
 }

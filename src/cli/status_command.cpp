@@ -64,7 +64,7 @@ int CommandStatus::run() {
   }
   if (all) return print_installations(json);
   if (owner_asked) return print_owners(owner, json);
-  RecordKeeping records("status", a_record_use::kRead);
+  RecordKeeping records("status", false);
   if (!directory.empty() && chdir(directory.c_str()) != 0) {
     complain("status", directory, strerror(errno));
     return -1;

@@ -27,6 +27,7 @@
 
 class BackupTree;
 class InstallDirectory;
+class OrderedJobPool;
 struct TicTocEntry;
 struct a_stream_ref;
 
@@ -52,6 +53,9 @@ class TicExtraction {
   // Extracts from |archive| into the directory open on |root| (a descriptor
   // opened with O_PATH will do), decoding up to |jobs| files at once.
   TicExtraction(Tic& archive, int root, unsigned jobs = 1);
+  // The same on the workers of |pool|, which outlives the object: several
+  // extractions one after another start no thread of their own.
+  TicExtraction(Tic& archive, int root, OrderedJobPool& pool);
 
   // Before anything is written: the install directory must be writable and
   // its file system must have room for the selected files (less what they
@@ -109,6 +113,7 @@ class TicExtraction {
   Tic& archive_;
   int root_;
   unsigned jobs_;
+  OrderedJobPool* pool_ = nullptr;
   // The selected files that are written, and whether each goes beside its
   // path. -1 with the failure recorded when the table cannot be read.
   int planned_streams(const std::string& options, std::vector<a_stream_ref>& refs, std::vector<char>& beside);

@@ -47,8 +47,9 @@ bool SignatureCheck::read_signature(const Tic& archive) {
   std::string text, why;
   bool missing = false;
   a_pending pending{&archive, {}, nullptr};
-  if (!read_minisign_file(signature_file_of(path), &text, &why, &missing))
-    return refuse(path, missing ? std::string(kNoSignature) : kBadSignatureFile + why);
+  const std::string file = signature_file_of(path);
+  if (!read_minisign_file(file, &text, &why, &missing))
+    return refuse(path, missing ? kNoSignature + file + " not found" : kBadSignatureFile + why);
   if (!decode_signature(text, &pending.signature, &why)) return refuse(path, kBadSignatureFile + why);
   const std::string refusal = signature_refusal(pending.signature, keys_, &pending.signer);
   if (!refusal.empty()) return refuse(path, refusal);

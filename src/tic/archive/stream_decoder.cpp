@@ -22,12 +22,14 @@ std::string reader_message(struct archive* a) {
 // Streams shorter than this hold a single piece.
 constexpr uint64_t kPiecedStreamMin = 2 * kMinPieceStored;
 
-// The tar reader's input when the stream goes piece by piece.
-la_ssize_t read_pieces(struct archive* a, void* client_data, const void** buffer) {
-  PiecedStream* pieces = static_cast<PiecedStream*>(client_data);
-  const ssize_t got = pieces->next(buffer);
+// The tar reader's input: the decoded bytes of |Decoded| (a PiecedStream or
+// a Decompressor).
+template <typename Decoded>
+la_ssize_t read_decoded(struct archive* a, void* client_data, const void** buffer) {
+  Decoded* decoded = static_cast<Decoded*>(client_data);
+  const ssize_t got = decoded->next(buffer);
   if (got >= 0) return got;
-  archive_set_error(a, pieces->failure().error, "%s", pieces->failure().text().c_str());
+  archive_set_error(a, decoded->failure().error, "%s", decoded->failure().text().c_str());
   return ARCHIVE_FATAL;
 }
 
@@ -46,6 +48,11 @@ StreamDecoder::~StreamDecoder() {
   reader_.reset();
 }
 
+ssize_t StreamDecoder::a_stored_source::next(const unsigned char** bytes, a_failure& failure) {
+  *bytes = support_.buffer;
+  return read_stored(&support_, support_.buffer, sizeof support_.buffer, failure);
+}
+
 bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn) {
   support_.descriptor = descriptor;
   support_.position = offset;
@@ -55,21 +62,19 @@ bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length
   struct archive* a = reader_.get();
   if (a == nullptr) return failure_.set(kStepReaderNew);
   errno = 0;
+  // libarchive takes the tar entry from the decoded bytes, which are never
+  // taken for compressed ones in turn.
+  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
+  if (tic_open(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderOpen, reader_message(a));
+  int opened;
   if (turn != nullptr && turn->can_share() && stored_length >= kPiecedStreamMin) {
-    // The pieces are decompressed apart; the reader takes the tar entry
-    // from the decoded bytes, which are never decompressed again.
-    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
-    if (tic_open(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderOpen, reader_message(a));
     pieces_ = std::make_unique<PiecedStream>(support_, *turn);
-    if (archive_read_open(a, pieces_.get(), nullptr, read_pieces, nullptr) != ARCHIVE_OK)
-      return failure_.set(kStepReaderOpen, reader_message(a));
+    opened = archive_read_open(a, pieces_.get(), nullptr, read_decoded<PiecedStream>, nullptr);
   } else {
-    if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK || archive_read_support_filter_zstd(a) != ARCHIVE_OK)
-      return failure_.set(kStepBzip2, reader_message(a));
-    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
-    if (archive_read_open(a, &support_, tic_open, tic_read, tic_close) != ARCHIVE_OK)
-      return failure_.set(kStepReaderOpen, reader_message(a));
+    decompressor_.begin(stored_);
+    opened = archive_read_open(a, &decompressor_, nullptr, read_decoded<Decompressor>, nullptr);
   }
+  if (opened != ARCHIVE_OK) return failure_.set(kStepReaderOpen, reader_message(a));
   struct archive_entry* header = nullptr;
   errno = 0;
   if (archive_read_next_header(a, &header) != ARCHIVE_OK) return fail(kStepFirstHeader);
@@ -97,25 +102,29 @@ ssize_t StreamDecoder::read(void* buffer, size_t size) {
 }
 
 bool StreamDecoder::fail(const a_step& step) {
-  // A failure of the pieces says more than the reader that met it.
-  if (pieces_ && pieces_->failure().failed()) {
-    if (!failure_.failed()) failure_ = pieces_->failure();
+  // A failure of the decoding says more than the reader that met it.
+  const a_failure& under = pieces_ ? pieces_->failure() : decompressor_.failure();
+  if (under.failed()) {
+    if (!failure_.failed()) failure_ = under;
     return false;
   }
   return failure_.set(step, reader_message(reader_.get()));
 }
 
 a_compression StreamDecoder::compression() const {
-  if (pieces_) return pieces_->compression();
-  if (!reader_) return a_compression::kUnknown;
-  for (int i = 0; i < archive_filter_count(reader_.get()); ++i) {
-    switch (archive_filter_code(reader_.get(), i)) {
-      case ARCHIVE_FILTER_BZIP2: return a_compression::kBzip2;
-      case ARCHIVE_FILTER_ZSTD: return a_compression::kZstd;
-      default: break;
-    }
-  }
-  return a_compression::kUnknown;
+  return pieces_ ? pieces_->compression() : decompressor_.compression();
+}
+
+bool StreamDecoder::read_tail() {
+  if (support_.count < 1 || support_.count > kIoBlockSize) return true;
+  unsigned char tail[kIoBlockSize];
+  const size_t wanted = static_cast<size_t>(support_.count);
+  const ssize_t got = pread_full(support_.descriptor, tail, wanted, support_.position);
+  if (got < 0) return failure_.set(kStepTail);
+  if (hmac_add(&support_.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk) return failure_.set(kStepTail);
+  support_.count -= static_cast<uint64_t>(got);
+  support_.position += static_cast<uint64_t>(got);
+  return true;
 }
 
 bool StreamDecoder::finish(const unsigned char* mac) {
@@ -124,28 +133,12 @@ bool StreamDecoder::finish(const unsigned char* mac) {
   // Data the caller did not ask for still counts: it is stored, hashed and
   // decompressed like the rest.
   if (archive_read_data_skip(a) != ARCHIVE_OK) return fail(kStepReadData);
-  if (pieces_) {
-    // The pieces read ahead of the tar reader: what is left is hashed.
-    if (!pieces_->drain()) return fail(kStepTail);
-    errno = 0;
-    if (tic_close(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
-    if (archive_read_close(a) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
-    if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return failure_.set(kStepMacMismatch);
-    return true;
-  }
-
-  // libarchive need not have read the stream to its end: take up to one more
-  // block so the MAC covers every stored byte.
-  if (support_.count >= 1 && support_.count <= kIoBlockSize) {
-    unsigned char tail[kIoBlockSize];
-    const size_t wanted = static_cast<size_t>(support_.count);
-    const ssize_t got = pread_full(support_.descriptor, tail, wanted, support_.position);
-    if (got < 0) return failure_.set(kStepTail);
-    if (hmac_add(&support_.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk) return failure_.set(kStepTail);
-    support_.count -= static_cast<uint64_t>(got);
-    support_.position += static_cast<uint64_t>(got);
-  }
+  // The pieces read ahead of the tar reader: what is left is hashed. A
+  // single decoder need not have read the stream to its end: up to one more
+  // block is taken.
+  if (pieces_ ? !pieces_->drain() : !read_tail()) return fail(kStepTail);
   errno = 0;
+  if (tic_close(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
   if (archive_read_close(a) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
   errno = 0;
   if (support_.count != 0) return failure_.set(kStepLeftOver);

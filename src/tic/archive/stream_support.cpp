@@ -54,6 +54,14 @@ ssize_t read_stored(a_tic_support* s, unsigned char* buffer, size_t size) {
   return got;
 }
 
+ssize_t read_stored(a_tic_support* s, unsigned char* buffer, size_t size, a_failure& failure) {
+  errno = 0;
+  const ssize_t got = read_stored(s, buffer, size);
+  if (got >= 0) return got;
+  failure.set(kStepReadData, got == kStoredHashFailed ? "Error adding data to hash" : "");
+  return -1;
+}
+
 ssize_t tic_read(struct archive* a, void* client_data, const void** buffer) {
   a_tic_support* s = support_of(client_data);
   memset(s->buffer, 0, sizeof s->buffer);
