@@ -11,15 +11,15 @@
 //   └── CommandWithDirectory    -d/--directory
 //       ├── CommandOptions      options
 //       ├── CommandRestore      restore   (-b/--backup)
-//       ├── CommandStatus       status    (--json)
+//       ├── CommandStatus       status    (--json, --all, --files, --owner)
 //       └── CommandWithOptions  -o/--options
 //           ├── CommandSpace    space
 //           ├── CommandList     list      (-a/--all)
 //           ├── CommandInstall  install   (-l/--log, -b/--backup)
-//           │   └── CommandUpgrade  upgrade (--dry-run)
+//           │   └── CommandUpgrade  upgrade (--dry-run, --json)
 //           └── CommandOnInstalledFiles
 //               ├── CommandVerify   verify  (--json)
-//               └── CommandRemove   remove
+//               └── CommandRemove   remove  (-b/--backup, --purge)
 #pragma once
 
 #include <map>
@@ -182,12 +182,18 @@ class CommandUpgrade : public CommandInstall {
   int dry_run_set();
 };
 
-// Shows what the install directory's record holds.
+// Shows what the install directory's record holds; with --all, --files or
+// --owner, the inventory of installations (cli/inventory.h).
 class CommandStatus : public CommandWithDirectory {
  public:
   void usage() override;
   int run() override;
   bool handle_arg(ArgIterator& it) override;
+
+  bool all = false;    // --all: every installation recorded
+  bool files = false;  // --files: the installation's files
+  bool owner_asked = false;
+  std::string owner;  // --owner <path>: the installations that hold it
 };
 
 // What verify and remove share: every archive checked as install checks
@@ -203,8 +209,11 @@ class CommandOnInstalledFiles : public CommandWithOptions {
   // |word| is the command word, |usage_line| its usage line.
   CommandOnInstalledFiles(const char* word, const char* usage_line) : word_(word), usage_line_(usage_line) {}
   // Does the command's work in |installation|, entered (and locked when
-  // changes_files); true when it succeeded.
-  virtual bool work(Installation& installation, const an_install_request& request, ArchiveCheck& check) = 0;
+  // changes_files): 0, 1 when the answer is "no" (verify found
+  // differences, remove kept changed files), -1 when it failed.
+  virtual int work(Installation& installation, const an_install_request& request, ArchiveCheck& check) = 0;
+  // What the command line asks of the installation.
+  virtual an_install_request what_is_asked() const;
   // True for a command that changes the install directory: it holds the
   // directory's lock (install/install_lock.h) from before the comparison.
   virtual bool changes_files() const { return false; }
@@ -221,16 +230,23 @@ class CommandVerify : public CommandOnInstalledFiles {
   bool handle_arg(ArgIterator& it) override;
 
  protected:
-  bool work(Installation& installation, const an_install_request& request, ArchiveCheck& check) override;
+  int work(Installation& installation, const an_install_request& request, ArchiveCheck& check) override;
 };
 
 // Removes the installed files that still match the archives.
 class CommandRemove : public CommandOnInstalledFiles {
  public:
   CommandRemove();
+  bool handle_arg(ArgIterator& it) override;
+
+  // --purge: files changed since they were installed go too.
+  bool purge = false;
+  // -b/--backup: what is removed is kept there first, for restore.
+  std::string backup_dir;
 
  protected:
-  bool work(Installation& installation, const an_install_request& request, ArchiveCheck& check) override;
+  int work(Installation& installation, const an_install_request& request, ArchiveCheck& check) override;
+  an_install_request what_is_asked() const override;
   bool changes_files() const override { return true; }
 };
 

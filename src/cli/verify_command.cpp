@@ -44,23 +44,26 @@ void print_document(bool from_record, size_t compared, const std::vector<std::pa
 
 // Prints one line "<what> <name>" per difference, sorted by name (with
 // --json, one document after the last file); a file that cannot be read is
-// named on standard error. 0 when everything matches. Nothing is written:
-// not below the install directory, not to the archives, not to the record.
-bool CommandVerify::work(Installation& installation, const an_install_request& request, ArchiveCheck& check) {
+// named on standard error. 0 when everything matches, 1 when something
+// differs, -1 (255) when some file could not be checked. Nothing is
+// written: not below the install directory, not to the archives, not to
+// the record.
+int CommandVerify::work(Installation& installation, const an_install_request& request, ArchiveCheck& check) {
   size_t compared = 0;
-  bool good = true;
+  bool checked = true;
   // With --json, each differing file's name and differences, kept until the
   // document is written (the files themselves are handed out one by one).
   std::vector<std::pair<std::string, unsigned>> different;
+  bool differs = false;
   const Outcome done = installation.compare(request, check, [&](const an_installed_file& file) {
     if (file.problem.failed()) {
       complain(word_, file.name, file.problem.text());
-      good = false;
+      checked = false;
       return;
     }
     ++compared;
     if (file.differences == 0) return;
-    good = false;
+    differs = true;
     if (json) {
       different.emplace_back(file.name, file.differences);
       return;
@@ -69,5 +72,6 @@ bool CommandVerify::work(Installation& installation, const an_install_request& r
       if ((file.differences & difference.bit) != 0) printf("%s %s\n", difference.word, printable(file.name).c_str());
   });
   if (done && json) print_document(request.from_record(), compared, different);
-  return done && good;
+  if (!done || !checked) return -1;
+  return differs ? 1 : 0;
 }

@@ -568,11 +568,6 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
   return -1;
 }
 
-namespace {
-
-// The backup tree named |backup_dir|; when it lies inside the install
-// directory, archives are kept out of it. false (recorded) when it cannot
-// be placed.
 bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
                       std::vector<a_reserved_path>& reserved, std::unique_ptr<BackupTree>& backup) {
   an_admin_path where;
@@ -583,8 +578,6 @@ bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
   backup = std::make_unique<BackupTree>(install, backup_dir, where.inside, where.relative);
   return true;
 }
-
-}  // namespace
 
 bool TicExtraction::begin(BackupTree* backup) {
   a_failure failure;

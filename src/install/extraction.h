@@ -18,6 +18,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "tic/archive/tic.h"
 
 class BackupTree;
+class InstallDirectory;
 class OrderedJobPool;
 struct TicTocEntry;
 struct a_stream_ref;
@@ -149,6 +151,15 @@ class TicExtraction {
   std::vector<std::string> removals_;
   std::vector<a_reserved_path> reserved_paths_;
 };
+
+// Opens the backup tree named |backup_dir| (relative to |install|) for a
+// command that keeps what it replaces or takes away: refused when it is
+// reached through a symbolic link inside the install directory, or is the
+// install directory or lies above it. When it lies inside the install
+// directory its path joins |reserved|, so that no archive writes into it.
+// false with the failure recorded (ERROR, tic/error.h).
+bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
+                      std::vector<a_reserved_path>& reserved, std::unique_ptr<BackupTree>& backup);
 
 // Extraction as Tic::extract reaches it (Tic::set_extractor): one worker,
 // into the current directory.

@@ -7,6 +7,7 @@
 #include "install/extraction.h"
 #include "install/install_steps.h"
 #include "install/installing_set.h"
+#include "install/plan_document.h"
 #include "install/recorded_files.h"
 #include "platform/error_word.h"
 
@@ -68,6 +69,27 @@ Outcome InstallRun::open_record(bool change) {
 }
 
 const UpgradePlan& InstallRun::upgrade_plan() const { return *upgrade_->plan; }
+
+Json InstallRun::plan_document(Tic& set) const {
+  const an_install_record& before = records_.before();
+  an_install_record after;
+  after.installs.push_back(records_.describe_install(set, selection_, false));
+  Json document = Json::object();
+  document["directory"] = json_text(records_.directory());
+  document["options"] = json_text(selection_);
+  document["versions"] = Json::object();
+  document["versions"]["before"] = Json::array();
+  for (const std::string& version : before.versions()) document["versions"]["before"].push_back(json_text(version));
+  document["versions"]["after"] = Json::array();
+  for (const std::string& version : after.versions()) document["versions"]["after"].push_back(json_text(version));
+  // Whether what is recorded is whole: an interrupted install or upgrade is
+  // finished by running that command again.
+  document["recorded"] = Json::object();
+  document["recorded"]["command"] = before.installs.empty() ? "" : before.installs.back().command;
+  document["recorded"]["complete"] = !before.installs.empty() && before.installs.back().complete;
+  add_plan_to_document(*upgrade_->plan, before, upgrade_->installed, root_, document);
+  return document;
+}
 
 Outcome InstallRun::plan(Tic& set, TicExtraction& extraction) {
   if (!upgrade_) return Outcome();

@@ -15,6 +15,7 @@
 #include "install/install_log.h"
 #include "install/installation.h"
 #include "install/record_keeping.h"
+#include "platform/json.h"
 
 class MultiTic;
 class TicExtraction;
@@ -46,6 +47,8 @@ class InstallRun : private ExtractionJournal {
   Outcome plan(Tic& set, TicExtraction& extraction);
   // The plan, in byte-wise order of the paths (an upgrade, once planned).
   const UpgradePlan& upgrade_plan() const;
+  // The plan of |set| as one document (install/plan_document.h).
+  Json plan_document(Tic& set) const;
 
  private:
   struct an_upgrade;

@@ -7,6 +7,9 @@
 
 #include "tic/archive/archive_steps.h"
 
+// A command that works from the record found none: the answer "no" of
+// status and of a dry run, not a failure to read.
+inline constexpr a_step kStepNothingRecorded{0x5fb, "nothing is recorded for this install directory"};
 // checking the install directory before writing
 inline constexpr a_step kStepSpace{0x5b0, "cannot check the install directory"};
 // flushing the installed files to disk

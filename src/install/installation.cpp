@@ -69,9 +69,9 @@ Outcome Installation::upgrade(const an_install_request& request, ArchiveCheck& c
   return InstallRun(events_, run_->records, run_->root.get(), where_, jobs_, request, true).run(check);
 }
 
-// The plan, in byte-wise order of the paths, without taking the lock or
-// writing anything.
-Outcome Installation::plan_upgrade(const an_install_request& request, ArchiveCheck& check, const a_plan_line& each) {
+// The plan, without taking the lock or writing anything.
+Outcome Installation::with_plan(const an_install_request& request, ArchiveCheck& check,
+                                const std::function<void(InstallRun&, Tic&)>& planned) {
   InstallRun run(events_, run_->records, run_->root.get(), where_, jobs_, request, true);
   if (Outcome opened = run.open_record(false); !opened) return fail(opened.failure());
   const ArchiveKey key;
@@ -79,9 +79,20 @@ Outcome Installation::plan_upgrade(const an_install_request& request, ArchiveChe
   InstallingSet set(request.archives, key.bytes(), key.length(), events_, none);
   if (Outcome checked = check_archives(set, check); !checked) return fail(checked.failure());
   TicExtraction extraction(set, run_->root.get(), jobs_);
-  if (Outcome planned = run.plan(set, extraction); !planned) return fail(planned.failure());
-  for (const auto& [path, planned] : run.upgrade_plan().files()) each(path, planned.action);
+  if (Outcome made = run.plan(set, extraction); !made) return fail(made.failure());
+  planned(run, set);
   return Outcome();
+}
+
+// In byte-wise order of the paths.
+Outcome Installation::plan_upgrade(const an_install_request& request, ArchiveCheck& check, const a_plan_line& each) {
+  return with_plan(request, check, [&each](InstallRun& run, Tic&) {
+    for (const auto& [path, planned] : run.upgrade_plan().files()) each(path, planned.action);
+  });
+}
+
+Outcome Installation::plan_document(const an_install_request& request, ArchiveCheck& check, Json& document) {
+  return with_plan(request, check, [&document](InstallRun& run, Tic& set) { document = run.plan_document(set); });
 }
 
 Outcome Installation::compare(const an_install_request& request, ArchiveCheck& check, const an_installed_line& each) {
@@ -106,30 +117,32 @@ Outcome Installation::compare(const an_install_request& request, ArchiveCheck& c
 // Every archive and every selected stream is checked before anything is
 // removed. Files already gone are passed over, so an interrupted removal
 // can be run again.
-Outcome Installation::remove(const an_install_request& request, ArchiveCheck& check) {
-  Removal removal(run_->root.get(), events_);
+Result<size_t> Installation::remove(const an_install_request& request, ArchiveCheck& check) {
+  Removal removal(run_->root.get(), events_, request.purge);
   bool good = true;
   bool begun = false;
-  // Files are handed out once all are compared: the record is read, and
-  // the removal begun, before the first goes. A refused record changes
-  // nothing.
-  Outcome recorded;
+  // Files are handed out once all are compared: the record is read, the
+  // backup tree opened and the removal begun before the first goes. A
+  // refused record, or a backup tree that cannot be used, changes nothing.
+  Outcome ready;
   auto begin = [&] {
     if (begun) return;
     begun = true;
-    if (!request.from_record()) recorded = run_->records.open_if_recorded(run_->root.get(), jobs_);
-    if (recorded) removal.begin(run_->records);
+    if (!request.from_record()) ready = run_->records.open_if_recorded(run_->root.get(), jobs_);
+    if (ready && !request.backup_dir.empty()) ready = removal.keep_in(request.backup_dir, run_->records);
+    if (ready) removal.begin(run_->records, request.backup_dir);
   };
   Outcome compared = compare(request, check, [&](const an_installed_file& file) {
     begin();
-    if (!recorded || !removal.take(file)) good = false;
+    if (!ready || !removal.take(file)) good = false;
   });
-  if (!compared) return compared;
+  if (!compared) return compared.failure();
   begin();
-  if (!recorded) return fail(recorded.failure());
-  removal.finish(run_->records);
+  if (!ready) return fail(ready.failure()).failure();
+  if (Outcome finished = removal.finish(run_->records); !finished) return fail(finished.failure()).failure();
   errno = 0;
-  return good ? Outcome() : failure_of(kStepRemoveInstalled, where_);
+  if (!good) return failure_of(kStepRemoveInstalled, where_);
+  return removal.kept();
 }
 
 // An object that cannot be restored stays in the backup tree and is noted;
@@ -178,3 +191,5 @@ Result<an_install_record> Installation::record() {
 }
 
 std::string current_install_directory() { return canonical_current_directory(); }
+
+bool nothing_recorded(const a_failure& failure) { return failure.step == kStepNothingRecorded; }

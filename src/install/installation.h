@@ -21,9 +21,11 @@
 #include "install/install_record.h"
 #include "install/installed_files.h"
 #include "install/upgrade_plan.h"
+#include "platform/json.h"
 #include "platform/failure.h"
 
 class BackupRestore;
+class InstallRun;
 class MultiTic;
 class Tic;
 
@@ -71,6 +73,9 @@ struct an_install_request {
   // -b and -l, named relative to the install directory; empty for none.
   std::string backup_dir;
   std::string log_file;
+  // remove: files changed since they were recorded go too (into the backup
+  // tree, with a backup directory), where they are otherwise kept.
+  bool purge = false;
   // Without archives, verify and remove work from the record.
   bool from_record() const { return archives.empty(); }
 };
@@ -107,6 +112,8 @@ class Installation {
   // The plan of that upgrade, one path at a time in byte-wise order;
   // writes nothing and takes no lock.
   Outcome plan_upgrade(const an_install_request& request, ArchiveCheck& check, const a_plan_line& each);
+  // The same plan as one document (install/plan_document.h) in |document|.
+  Outcome plan_document(const an_install_request& request, ArchiveCheck& check, Json& document);
 
   // Compares the installed files with the archives of |request| (each
   // selected file), or with the record when it names none; hands each to
@@ -114,9 +121,13 @@ class Installation {
   // read with its problem.
   Outcome compare(const an_install_request& request, ArchiveCheck& check, const an_installed_line& each);
   // Removes the installed files that still match, then the directories
-  // that leaves empty; files that do not are kept and told (kept_changed,
-  // noted). The record loses what is gone.
-  Outcome remove(const an_install_request& request, ArchiveCheck& check);
+  // that leaves empty; files that do not are kept and told (kept_changed),
+  // or taken too with the request's purge. A file that cannot be removed
+  // is noted, and the removal then fails once the others are done. With a
+  // backup directory each file is kept in its tree before it goes, and the
+  // record as it was, so that restore brings both back. The record loses
+  // what is gone. Returns how many changed files were kept.
+  Result<size_t> remove(const an_install_request& request, ArchiveCheck& check);
   // Undoes the installs and upgrades into the backup tree |backup_dir|
   // (install/restore.h), and returns the record to what it was before the
   // first of them.
@@ -128,6 +139,10 @@ class Installation {
  private:
   struct a_run;
   Outcome fail(const a_failure& failure);
+  // Reads the record and plans the upgrade of |request| without writing
+  // anything, then hands the run and the set to |planned|.
+  Outcome with_plan(const an_install_request& request, ArchiveCheck& check,
+                    const std::function<void(InstallRun&, Tic&)>& planned);
   Outcome check_archives(MultiTic& set, ArchiveCheck& check);
   // After a restore: the record kept in the backup tree put back; without
   // |apply| only checked, before anything is restored.
@@ -141,3 +156,7 @@ class Installation {
 
 // The canonical path of the current directory, or empty.
 std::string current_install_directory();
+
+// A command that works from the record failed because nothing is recorded
+// for the install directory: its answer is "no" (status 1), not "could not".
+bool nothing_recorded(const a_failure& failure);

@@ -19,17 +19,20 @@ const char kKestrelRelease[] = "kestrel 17.0.11 build 7254";
 
 namespace {
 
-// "17.0.11 build 7254" from the stamp of the archive at |path|; empty when
-// it has none.
-std::string product_version(const char* path) {
+// The product name ("tarnvale") and version ("17.0.11 build 7254") from
+// the stamp of the archive at |path| into |archive|; left empty when it has
+// none.
+void read_product(const char* path, a_recorded_archive& archive) {
   dbversion_info info;
-  if (path == nullptr || read_file_stamp(path, &info) != kInfoFound) return "";
+  if (path == nullptr || read_file_stamp(path, &info) != kInfoFound) return;
+  const char* module = __Find_arg(&info, "MODULE");
+  if (module != nullptr) archive.product = module;
   const char* major = __Find_arg(&info, "VERSION_MAJOR");
   const char* minor = __Find_arg(&info, "VERSION_MINOR");
   const char* patch = __Find_arg(&info, "VERSION_PATCH");
   const char* build = __Find_arg(&info, "BUILD_NUMBER");
-  if (major == nullptr || minor == nullptr || patch == nullptr || build == nullptr) return "";
-  return std::string(major) + "." + minor + "." + patch + " build " + build;
+  if (major == nullptr || minor == nullptr || patch == nullptr || build == nullptr) return;
+  archive.version = std::string(major) + "." + minor + "." + patch + " build " + build;
 }
 
 }  // namespace
@@ -93,10 +96,21 @@ Outcome RecordKeeping::open_existing(a_journal_use use, int root, unsigned jobs)
   if (Outcome loaded = load(false); !loaded) return loaded;
   keeping_ = true;
   take_journal(use, root, jobs);
+  const std::string system = system_state_directory();
+  if (!had_record_ && !changes_ && !system.empty() && system != store_.directory()) {
+    // A user other than root with no record of the directory reads the
+    // system's, and only reads it: nothing is ever written to the system's
+    // state directory by such a user, and its journal is shown, not taken
+    // in.
+    store_ = RecordStore(system);
+    if (Outcome state = check_state(); !state) return state;
+    if (Outcome loaded = load(false); !loaded) return loaded;
+    take_journal(use == a_journal_use::kShow ? use : a_journal_use::kCheck, root, jobs);
+  }
   if (!had_record_) {
     keeping_ = false;
     errno = 0;
-    return failure_of(kStepRecord, directory_, "nothing is recorded for this install directory");
+    return failure_of(kStepNothingRecorded, directory_, "nothing is recorded for this install directory");
   }
   before_ = record_;
   return Outcome();
@@ -235,7 +249,7 @@ a_recorded_install RecordKeeping::describe_install(Tic& set, const std::string& 
     if (member->descriptor() >= 0 && fstat(member->descriptor(), &st) == 0)
       archive.size = static_cast<uint64_t>(st.st_size);
     std::memcpy(archive.mac, member->loaded_header(), kDigestSize);
-    archive.version = product_version(member->path());
+    read_product(member->path(), archive);
     install.archives.push_back(archive);
   }
   return install;

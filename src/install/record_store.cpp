@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -27,6 +28,8 @@ constexpr size_t kNameLimit = 180;
 // What a record's text gathers before each write.
 constexpr size_t kRecordBlockSize = 64 * 1024;
 constexpr const char kSuffix[] = ".json";
+// Root's state directory.
+constexpr const char kSystemStateDirectory[] = "/var/lib/kestrel";
 
 std::string path_hash(const std::string& path) {
   UT_SHA256_CTX ctx;
@@ -103,7 +106,7 @@ std::string configured_state_directory() {
   if (configured != nullptr && *configured != '\0') {
     path = configured;
   } else if (geteuid() == 0) {
-    return "/var/lib/kestrel";
+    return kSystemStateDirectory;
   } else if (const char* xdg = getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') {
     return std::string(xdg) + "/kestrel";
   } else {
@@ -119,6 +122,12 @@ std::string configured_state_directory() {
     if (getcwd(here, sizeof here) != nullptr) path = std::string(here) + "/" + path;
   }
   return path;
+}
+
+std::string system_state_directory() {
+  const char* configured = getenv("KESTREL_STATE_DIR");
+  if ((configured != nullptr && *configured != '\0') || geteuid() == 0) return "";
+  return kSystemStateDirectory;
 }
 
 std::string state_owner_problem(const struct stat& st) {
@@ -174,9 +183,39 @@ Outcome RecordStore::check_state() const {
   return failure_of(kStepUnsafeRecord, state_, problem);
 }
 
+namespace {
+
+// A record refused because it is not the record of |directory|, the
+// directory it was looked up for.
+a_failure other_directory(const std::string& path, const std::string& directory) {
+  a_failure refused = forged_record("");
+  refused.cause = "record of another install directory, " + directory;
+  refused.subject = path;
+  return refused;
+}
+
+}  // namespace
+
 Result<bool> RecordStore::load(const std::string& directory, an_install_record& record, a_failure* warning) const {
-  std::string text, unsafe;
   const std::string path = record_path(directory);
+  const Result<bool> read = load_file(path, record, warning);
+  // A record copied from another directory's, or one whose cut name (the
+  // same beginning and hash) is shared with it: nothing it says holds here.
+  if (read && read.value() && record.directory != directory) return other_directory(path, record.directory);
+  return read;
+}
+
+Result<bool> RecordStore::load_named(const std::string& name, an_install_record& record, a_failure* warning) const {
+  const std::string path = state_ + "/" + name;
+  const Result<bool> read = load_file(path, record, warning);
+  // A record is only ever written under its directory's name.
+  if (read && read.value() && record_file_name(record.directory) != name)
+    return other_directory(path, record.directory);
+  return read;
+}
+
+Result<bool> RecordStore::load_file(const std::string& path, an_install_record& record, a_failure* warning) const {
+  std::string text, unsafe;
   if (!read_whole(path, text, unsafe)) {
     if (errno == ENOENT) return false;
     return state_failure(state_);
@@ -189,15 +228,24 @@ Result<bool> RecordStore::load(const std::string& directory, an_install_record& 
     refused.subject = path;
     return refused;
   }
-  // A record copied from another directory's, or one whose cut name (the
-  // same beginning and hash) is shared with it: nothing it says holds here.
-  if (record.directory != directory) {
-    a_failure refused = forged_record("");
-    refused.cause = "record of another install directory, " + record.directory;
-    refused.subject = path;
-    return refused;
-  }
   return true;
+}
+
+Outcome RecordStore::record_names(std::vector<std::string>& names) const {
+  names.clear();
+  Unique<DIR, closedir> directory(opendir(state_.c_str()));
+  if (!directory) return errno == ENOENT ? Outcome() : Outcome(state_failure(state_));
+  const size_t suffix = sizeof kSuffix - 1;
+  errno = 0;
+  while (const struct dirent* entry = readdir(directory.get())) {
+    const std::string name = entry->d_name;
+    if (name[0] != '.' && name.size() > suffix && name.compare(name.size() - suffix, suffix, kSuffix) == 0)
+      names.push_back(name);
+    errno = 0;
+  }
+  if (errno != 0) return state_failure(state_);
+  std::sort(names.begin(), names.end());
+  return Outcome();
 }
 
 void RecordStore::sweep_temporaries(const std::string& directory) const {

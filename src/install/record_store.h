@@ -42,6 +42,11 @@
 // install directory.
 std::string configured_state_directory();
 
+// Where the system's (root's) records are, for a user other than root with
+// no KESTREL_STATE_DIR: /var/lib/kestrel. Empty otherwise: then the
+// configured state directory is the only one.
+std::string system_state_directory();
+
 // The name of the record of the install directory |directory| (a canonical
 // path) in the state directory.
 std::string record_file_name(const std::string& directory);
@@ -116,6 +121,16 @@ class RecordStore {
   // written is read all the same, and |warning| says why it is not to be
   // trusted (not failed when it is).
   Result<bool> load(const std::string& directory, an_install_record& record, a_failure* warning = nullptr) const;
+
+  // The file names of the records in the state directory ("<name>.json",
+  // not what lies beside them), in byte-wise order; none when it does not
+  // exist. Fails, about the state directory, when it cannot be read.
+  Outcome record_names(std::vector<std::string>& names) const;
+  // Reads the record named |name| there, as load reads one: refused
+  // (kStepForgedRecord) when it is not the record of the directory it
+  // names (a record is only ever written under its directory's name).
+  Result<bool> load_named(const std::string& name, an_install_record& record, a_failure* warning = nullptr) const;
+
   // Removes the temporaries that commands which ended before they renamed
   // them left of |directory|'s record: never one of a process that runs.
   // Called under the install directory's lock.
@@ -141,6 +156,8 @@ class RecordStore {
   Outcome put_back(const std::string& directory, const std::string& text, bool apply = true) const;
 
  private:
+  // Reads the record file at |path| as load does, whoever's it is.
+  Result<bool> load_file(const std::string& path, an_install_record& record, a_failure* warning) const;
   // Writes the file |path| whole or not at all (a temporary, synced, then
   // renamed), its text handed in pieces by |fill| to the function it gets.
   using a_text_put = std::function<void(const std::string&)>;

@@ -5,12 +5,40 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include "install/backed_up_removal.h"
 #include "install/install_directory.h"
 #include "install/install_steps.h"
 #include "install/record_keeping.h"
+#include "platform/error_word.h"
 #include "platform/fail_point.h"
 
-void Removal::begin(RecordKeeping& records) {
+namespace {
+
+// What makes a file changed since it was installed, for remove: another
+// type, other bytes, another link target (permission bits do not count).
+constexpr unsigned kChanged = kDifferenceType | kDifferenceTarget | kDifferenceContent;
+
+}  // namespace
+
+Removal::Removal(int root, InstallationEvents& events, bool purge) : root_(root), events_(events), purge_(purge) {}
+
+Removal::~Removal() = default;
+
+Outcome Removal::keep_in(const std::string& backup_dir, const RecordKeeping& records) {
+  auto backup = std::make_unique<BackedUpRemoval>();
+  if (!backup->open(root_, backup_dir)) return recorded_failure(backup_dir);
+  Outcome bound = backup->bind(canonical_current_directory(), records.before_text());
+  if (!bound) {
+    a_failure failure = bound.failure();
+    failure.subject = backup_dir;
+    return failure;
+  }
+  backup_ = std::move(backup);
+  backup_dir_ = backup_dir;
+  return Outcome();
+}
+
+void Removal::begin(RecordKeeping& records, const std::string& backup_dir) {
   records_ = &records;
   for (const std::string& name : records.taken_away()) add_parent_directories(name, may_be_empty_);
   if (!records.keeping()) return;
@@ -18,7 +46,7 @@ void Removal::begin(RecordKeeping& records) {
   removal.command = "remove";
   removal.when = record_time(static_cast<int64_t>(time(nullptr)));
   removal.kestrel = kKestrelRelease;
-  records.begin_run("", removal);
+  records.begin_run(backup_dir, removal);
 }
 
 bool Removal::take(const an_installed_file& file) {
@@ -35,11 +63,13 @@ bool Removal::take(const an_installed_file& file) {
     return false;
   }
   if ((file.differences & kDifferenceMissing) != 0) return true;  // nothing to remove
-  if ((file.differences & (kDifferenceType | kDifferenceTarget | kDifferenceContent)) != 0) {
+  const bool changed = (file.differences & kChanged) != 0;
+  if (changed && !purge_) {
     events_.kept_changed(file.name, false);
-    return false;
+    ++kept_;
+    return true;
   }
-  if (S_ISDIR(file.mode)) {
+  if (S_ISDIR(file.mode) && !changed) {
     // A directory of the archive goes once it is empty, with the others.
     may_be_empty_.insert(file.name);
     add_parent_directories(file.name, may_be_empty_);
@@ -47,20 +77,34 @@ bool Removal::take(const an_installed_file& file) {
   }
   if (records_ != nullptr) records_->journal().removing(file.name);
   a_failure failure;
-  switch (remove_installed_file(root_, file, failure)) {
+  switch (take_away(file, failure)) {
     case a_removal::kRemoved:
       FAIL_POINT("removed");
       add_parent_directories(file.name, may_be_empty_);
       return true;
     case a_removal::kGone: return true;
-    case a_removal::kReplaced: events_.kept_changed(file.name, false); return false;
+    case a_removal::kReplaced:
+      // Something else took its place since it was compared: a directory
+      // even a purge leaves, or an object nobody compared.
+      events_.kept_changed(file.name, false);
+      ++kept_;
+      return true;
     default: failure.subject = file.name; events_.noted(failure); return false;
   }
 }
 
-void Removal::finish(RecordKeeping& records) {
+a_removal Removal::take_away(const an_installed_file& file, a_failure& failure) {
+  return backup_ ? backup_->remove(file, failure) : remove_installed_file(root_, file, failure);
+}
+
+Outcome Removal::finish(RecordKeeping& records) {
   remove_empty_directories(root_, may_be_empty_);
-  if (!records.keeping()) return records.end_run();
+  a_failure failure;
+  if (backup_ && !backup_->sync(failure)) return (failure.subject = backup_dir_, failure);
+  if (!records.keeping()) {
+    records.end_run();
+    return Outcome();
+  }
   // One that stands behind a symbolic link, or cannot be looked at, is not
   // known to be gone and stays recorded.
   for (const std::string& name : handled_) {
@@ -78,4 +122,5 @@ void Removal::finish(RecordKeeping& records) {
     if (gone) records.record().files.erase(normalised_path(name));
   }
   records.save();
+  return Outcome();
 }

@@ -15,6 +15,7 @@ struct RunOptions {
   std::vector<std::string> extra_env;  // NAME=VALUE pairs added to the environment
   std::vector<std::string> unset_env;  // names removed from the environment
   unsigned timeout_seconds = 60;       // the child is killed after this long
+  int user = -1;                       // when 0 or more: the child runs as this user and group id
 };
 
 // Runs |executable| with |argv| as its complete argument vector (argv[0]
