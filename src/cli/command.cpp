@@ -237,39 +237,35 @@ bool enter_install_directory(const char *command, const std::string &directory, 
 }
 
 unsigned job_count(const char *command) {
-  std::string complaint;
-  const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
-  if (!complaint.empty()) complain_as("kestrel", std::string(command) + ": " + complaint);
-  return jobs;
+  const Result<unsigned> jobs = worker_count_from_environment("KESTREL_JOBS");
+  if (jobs) return jobs.value();
+  complain_as("kestrel", std::string(command) + ": " + jobs.failure().line());
+  return online_worker_count();
 }
 
 void complain_recorded(const char *command, const std::string &fallback) {
-  complain(command, error_subject().empty() ? fallback : error_subject(), error_cause());
-}
-
-std::string archive_problem(const Tic &member, int result) {
-  if (!member.open_problem().empty()) return member.open_problem();
-  if (member.descriptor() < 0) return "not open";
-  return result == -1 ? "cannot compute the archive's MAC" : "archive does not match its MAC";
+  const a_failure &failure = published_failure();
+  complain(command, failure.subject.empty() ? fallback : failure.subject, failure.text());
 }
 
 bool validate_set(const MultiTic &set, std::string &subject, std::string &cause) {
-  const int valid = set.validate();
-  if (valid == 0) return true;
-  const Tic *member = set.failed_member();
-  subject = member != nullptr && member->path() != nullptr ? member->path() : "";
-  cause = member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC";
+  const Outcome valid = set.integrity();
+  if (valid) return true;
+  subject = valid.failure().subject;
+  cause = valid.failure().text();
   return false;
 }
 
 void complain_unreadable(const char *command, const MultiTic &set) {
-  const Tic *member = set.failed_member();
-  if (member != nullptr && member->path() != nullptr) complain(command, member->path(), archive_problem(*member, -1));
+  const a_failure &failure = set.read_failure();
+  if (failure.failed() && !failure.subject.empty()) complain(command, failure.subject, failure.text());
 }
 
 int check_signatures(const char *command, Tic &archives) {
   SignatureCheck check;
-  if (check.start(archives) && check.finish()) return 0;
-  complain(command, check.subject(), check.cause());
+  Outcome checked = check.start(archives);
+  if (checked) checked = check.finish();
+  if (checked) return 0;
+  complain(command, checked.failure().subject, checked.failure().text());
   return -1;
 }

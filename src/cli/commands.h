@@ -347,13 +347,9 @@ unsigned job_count(const char* command);
 // |fallback| when the failure names nothing.
 void complain_recorded(const char* command, const std::string& fallback);
 
-// Why |member| of a set cannot be used: its open problem, or what its
-// integrity check |result| (nonzero) says.
-std::string archive_problem(const Tic& member, int result);
-
 class MultiTic;
 
-// Checks every archive of |set| (MultiTic::validate): true, or false with
+// Checks every archive of |set| (MultiTic::integrity): true, or false with
 // the archive that failed in |subject| (empty when none is named) and why
 // in |cause|.
 bool validate_set(const MultiTic& set, std::string& subject, std::string& cause);

@@ -72,14 +72,14 @@ bool write_ok(FILE* log) {
 bool extract_and_log(TicExtraction& extraction, SignatureCheck& signatures, const std::string& options,
                      const std::string& backup_dir, FILE* log, const std::string& log_file, std::string& subject,
                      std::string& cause) {
-  extraction.set_commit_gate([&signatures] { return signatures.finish(); });
+  extraction.set_commit_gate([&signatures] { return signatures.finish().ok(); });
   const int extracted = extraction.extract(options, backup_dir);
-  if (!signatures.finish()) {
-    subject = signatures.subject();
-    cause = signatures.cause();
+  if (const Outcome checked = signatures.finish(); !checked) {
+    subject = checked.failure().subject;
+    cause = checked.failure().text();
   } else if (extracted == -1) {
-    subject = error_subject();
-    cause = error_cause();
+    subject = published_failure().subject;
+    cause = published_failure().text();
   } else if (log != nullptr && !write_ok(log)) {
     subject = log_file;
     cause = strerror(errno);
@@ -120,15 +120,15 @@ void CommandInstall::report() {}
 bool CommandInstall::ready_to_write(KestrelTic& set, TicExtraction& extraction, SignatureCheck& signatures,
                                     const std::string& where, std::string& subject, std::string& cause) {
   if (!validate_set(set, subject, cause)) return false;
-  if (!signatures.start(set)) {
-    subject = signatures.subject();
-    cause = signatures.cause();
+  if (const Outcome started = signatures.start(set); !started) {
+    subject = started.failure().subject;
+    cause = started.failure().text();
     return false;
   }
   if (!plan(set, extraction, subject, cause)) return false;
   if (extraction.check_room(selection_, !backup_dir.empty(), where) != 0) {
-    subject = error_subject();
-    cause = error_cause();
+    subject = published_failure().subject;
+    cause = published_failure().text();
     return false;
   }
   return true;

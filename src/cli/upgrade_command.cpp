@@ -35,8 +35,8 @@ namespace {
 // text in |subject| and why in |cause|, which names the set's options.
 bool check_selection(Tic& set, const std::string& selection, std::string& subject, std::string& cause) {
   if (set.read_toc(false) != 0) {
-    subject = error_subject();
-    cause = error_cause();
+    subject = set.read_failure().subject;
+    cause = set.read_failure().text();
     return false;
   }
   const TicOptions& table = set.get_toc().options;
@@ -87,8 +87,8 @@ bool CommandUpgrade::plan(KestrelTic& set, TicExtraction& extraction, std::strin
   if (!check_selection(set, selection_, subject, cause)) return false;
   std::vector<a_stream_ref> refs;
   if (set.selected_streams(selection_, refs) != 0) {
-    subject = error_subject();
-    cause = error_cause();
+    subject = set.read_failure().subject;
+    cause = set.read_failure().text();
     return false;
   }
   a_failure failure;

@@ -36,7 +36,7 @@ std::string stream_entry_problem(const std::string& name, const a_stream_entry& 
   // A directory's tar name ends with "/", the entry's does not.
   const bool same_name = entry.pathname == name || (entry.is_directory() && entry.pathname == name + "/");
   if (!same_name) return "stream holds " + entry.pathname + " instead";
-  if (const char* problem = entry_name_problem(name)) return problem;
+  if (Outcome named = valid_entry_name(name); !named) return named.failure().cause;
   if (entry.hard_link) return "refusing to create a hard link";
   if (const char* refused = refused_type(entry.mode)) return refused;
   if (base_of(name).compare(0, std::strlen(InstallDirectory::kTemporaryPrefix),

@@ -47,9 +47,9 @@ bool make_directories(const std::string& path) {
 }
 
 bool read_whole(const std::string& path, std::string& out) {
-  std::string why;
-  UniqueFd fd(open_regular_file(path.c_str(), why));
-  if (!fd.valid()) return false;
+  Result<UniqueFd> opened = open_regular_file(path.c_str());
+  if (!opened) return false;
+  const UniqueFd& fd = opened.value();
   out.clear();
   char buffer[kIoBlockSize * 8];
   for (;;) {

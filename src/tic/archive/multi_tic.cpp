@@ -14,15 +14,18 @@ MultiTic::~MultiTic() {
 }
 
 int MultiTic::validate() const {
-  failed_member_ = nullptr;
   for (const auto& member : members_) {
-    int result = member.second->validate();
-    if (result != 0) {
-      failed_member_ = member.second.get();
-      return result;
-    }
+    const int result = member.second->validate();
+    if (result != 0) return result;
   }
   return 0;
+}
+
+Outcome MultiTic::integrity() const {
+  for (const auto& member : members_) {
+    if (Outcome valid = member.second->integrity(); !valid) return valid;
+  }
+  return Outcome();
 }
 
 int MultiTic::read_toc(bool force) {
@@ -33,11 +36,10 @@ int MultiTic::read_toc(bool force) {
 }
 
 int MultiTic::merge_members(bool force) {
-  failed_member_ = nullptr;
   for (auto& member : members_) {
-    int result = member.second->read_toc(force);
+    const int result = member.second->read_toc(force);
     if (result != 0) {
-      failed_member_ = member.second.get();
+      read_failure_ = member.second->read_failure();
       return result;
     }
     toc_.merge(member.second->get_toc());

@@ -46,33 +46,33 @@ StreamDecoder::~StreamDecoder() {
   reader_.reset();
 }
 
-bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn) {
+Outcome StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn) {
   support_.descriptor = descriptor;
   support_.position = offset;
   support_.count = stored_length;
 
   reader_.reset(archive_read_new());
   struct archive* a = reader_.get();
-  if (a == nullptr) return failure_.set(kStepReaderNew);
+  if (a == nullptr) return failure_of(kStepReaderNew, "");
   errno = 0;
   if (turn != nullptr && turn->can_share() && stored_length >= kPiecedStreamMin) {
     // The pieces are decompressed apart; the reader takes the tar entry
     // from the decoded bytes, which are never decompressed again.
-    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
-    if (tic_open(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderOpen, reader_message(a));
+    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return reader_failure(kStepTar);
+    if (tic_open(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderOpen);
     pieces_ = std::make_unique<PiecedStream>(support_, *turn);
     if (archive_read_open(a, pieces_.get(), nullptr, read_pieces, nullptr) != ARCHIVE_OK)
-      return failure_.set(kStepReaderOpen, reader_message(a));
+      return reader_failure(kStepReaderOpen);
   } else {
     if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK || archive_read_support_filter_zstd(a) != ARCHIVE_OK)
-      return failure_.set(kStepBzip2, reader_message(a));
-    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
+      return reader_failure(kStepBzip2);
+    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return reader_failure(kStepTar);
     if (archive_read_open(a, &support_, tic_open, tic_read, tic_close) != ARCHIVE_OK)
-      return failure_.set(kStepReaderOpen, reader_message(a));
+      return reader_failure(kStepReaderOpen);
   }
   struct archive_entry* header = nullptr;
   errno = 0;
-  if (archive_read_next_header(a, &header) != ARCHIVE_OK) return fail(kStepFirstHeader);
+  if (archive_read_next_header(a, &header) != ARCHIVE_OK) return failure_at(kStepFirstHeader);
 
   const char* pathname = archive_entry_pathname(header);
   entry_.pathname = pathname != nullptr ? pathname : "";
@@ -83,26 +83,23 @@ bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length
   const char* target = archive_entry_symlink(header);
   entry_.link_target = target != nullptr ? target : "";
   entry_.hard_link = archive_entry_hardlink(header) != nullptr;
-  return true;
+  return Outcome();
 }
 
-ssize_t StreamDecoder::read(void* buffer, size_t size) {
+Result<size_t> StreamDecoder::read(void* buffer, size_t size) {
   errno = 0;
   const la_ssize_t got = archive_read_data(reader_.get(), buffer, size);
-  if (got < 0) {
-    fail(kStepReadData);
-    return -1;
-  }
-  return static_cast<ssize_t>(got);
+  if (got < 0) return failure_at(kStepReadData);
+  return static_cast<size_t>(got);
 }
 
-bool StreamDecoder::fail(const a_step& step) {
-  // A failure of the pieces says more than the reader that met it.
-  if (pieces_ && pieces_->failure().failed()) {
-    if (!failure_.failed()) failure_ = pieces_->failure();
-    return false;
-  }
-  return failure_.set(step, reader_message(reader_.get()));
+a_failure StreamDecoder::failure_at(const a_step& step) const {
+  if (pieces_ && pieces_->failure().failed()) return pieces_->failure();
+  return reader_failure(step);
+}
+
+a_failure StreamDecoder::reader_failure(const a_step& step) const {
+  return failure_of(step, "", reader_message(reader_.get()));
 }
 
 a_compression StreamDecoder::compression() const {
@@ -118,20 +115,20 @@ a_compression StreamDecoder::compression() const {
   return a_compression::kUnknown;
 }
 
-bool StreamDecoder::finish(const unsigned char* mac) {
+Outcome StreamDecoder::finish(const unsigned char* mac) {
   struct archive* a = reader_.get();
   errno = 0;
   // Data the caller did not ask for still counts: it is stored, hashed and
   // decompressed like the rest.
-  if (archive_read_data_skip(a) != ARCHIVE_OK) return fail(kStepReadData);
+  if (archive_read_data_skip(a) != ARCHIVE_OK) return failure_at(kStepReadData);
   if (pieces_) {
     // The pieces read ahead of the tar reader: what is left is hashed.
-    if (!pieces_->drain()) return fail(kStepTail);
+    if (!pieces_->drain()) return failure_at(kStepTail);
     errno = 0;
-    if (tic_close(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
-    if (archive_read_close(a) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
-    if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return failure_.set(kStepMacMismatch);
-    return true;
+    if (tic_close(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
+    if (archive_read_close(a) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
+    if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return refusal_of(kStepMacMismatch, "");
+    return Outcome();
   }
 
   // libarchive need not have read the stream to its end: take up to one more
@@ -140,15 +137,15 @@ bool StreamDecoder::finish(const unsigned char* mac) {
     unsigned char tail[kIoBlockSize];
     const size_t wanted = static_cast<size_t>(support_.count);
     const ssize_t got = pread_full(support_.descriptor, tail, wanted, support_.position);
-    if (got < 0) return failure_.set(kStepTail);
-    if (hmac_add(&support_.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk) return failure_.set(kStepTail);
+    if (got < 0) return failure_of(kStepTail, "");
+    if (hmac_add(&support_.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk) return failure_of(kStepTail, "");
     support_.count -= static_cast<uint64_t>(got);
     support_.position += static_cast<uint64_t>(got);
   }
   errno = 0;
-  if (archive_read_close(a) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
+  if (archive_read_close(a) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
   errno = 0;
-  if (support_.count != 0) return failure_.set(kStepLeftOver);
-  if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return failure_.set(kStepMacMismatch);
-  return true;
+  if (support_.count != 0) return refusal_of(kStepLeftOver, "");
+  if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return refusal_of(kStepMacMismatch, "");
+  return Outcome();
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <utility>
 
 #include "platform/byte_order.h"
 #include "platform/ordered_jobs.h"
@@ -51,22 +52,31 @@ std::string writer_message(struct archive* a) {
   return message != nullptr ? message : "";
 }
 
-// Keeps the first failure of |job|, about |subject|; false.
-bool fail(a_stream_job& job, const a_step& step, const std::string& subject, const std::string& cause = std::string()) {
-  if (job.failure.failed()) return false;
-  job.failure.set(step, cause);
-  job.failure_subject = subject;
+// Keeps |failure| as the first failure of |job|; false.
+bool keep(a_stream_job& job, const a_failure& failure) {
+  if (!job.failure.failed()) job.failure = failure;
   return false;
 }
 
+// Keeps the failure of |step| about |subject|, with errno as it is now, as
+// the first failure of |job|; false.
+bool fail(a_stream_job& job, const a_step& step, const std::string& subject, const std::string& cause = std::string()) {
+  return keep(job, failure_of(step, subject, cause));
+}
+
+// The failure of |step| of the writer |a|, with what it said.
+a_failure writer_failure(struct archive* a, const a_step& step) {
+  return failure_of(step, "", a != nullptr ? writer_message(a) : "");
+}
+
 // Sets up |a| for output in |block| bytes per write, the last write not
-// padded, and opens it on |write| with |client|. The failing step, or no
-// step (code 0).
-a_step open_writer(struct archive* a, void* client, archive_write_callback* write) {
-  if (archive_write_set_bytes_per_block(a, static_cast<int>(kIoBlockSize)) != ARCHIVE_OK) return kStepBlockSize;
-  if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return kStepLastBlockSize;
-  if (archive_write_open(a, client, nullptr, write, nullptr) != ARCHIVE_OK) return kStepWriterOpen;
-  return a_step{};
+// padded, and opens it on |write| with |client|.
+Outcome open_writer(struct archive* a, void* client, archive_write_callback* write) {
+  if (archive_write_set_bytes_per_block(a, static_cast<int>(kIoBlockSize)) != ARCHIVE_OK)
+    return writer_failure(a, kStepBlockSize);
+  if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return writer_failure(a, kStepLastBlockSize);
+  if (archive_write_open(a, client, nullptr, write, nullptr) != ARCHIVE_OK) return writer_failure(a, kStepWriterOpen);
+  return Outcome();
 }
 
 // One piece of a stream: its tar bytes, compressed on some worker.
@@ -75,8 +85,7 @@ struct a_build_piece {
   std::vector<unsigned char> compressed;
   a_shared_task task;
   bool shared = false;
-  a_step failed_step;
-  std::string message;
+  a_failure failure;  // naming nothing: the stream's job names the archive
 };
 
 la_ssize_t append_output(struct archive*, void* client_data, const void* buffer, size_t length) {
@@ -91,10 +100,7 @@ la_ssize_t append_output(struct archive*, void* client_data, const void* buffer,
 void compress_piece(a_build_piece& piece, a_compression compression, int level) {
   Writer writer(archive_write_new());
   struct archive* a = writer.get();
-  auto failed = [&](const a_step& step) {
-    piece.failed_step = step;
-    piece.message = a != nullptr ? writer_message(a) : "";
-  };
+  auto failed = [&](const a_step& step) { piece.failure = writer_failure(a, step); };
   if (a == nullptr) return failed(kStepWriterNew);
   const std::string level_text = std::to_string(level);
   const int filter = compression == a_compression::kZstd ? archive_write_add_filter_zstd(a)
@@ -103,7 +109,10 @@ void compress_piece(a_build_piece& piece, a_compression compression, int level) 
       archive_write_set_filter_option(a, nullptr, "compression-level", level_text.c_str()) != ARCHIVE_OK)
     return failed(kStepBzip2Filter);
   if (archive_write_set_format_raw(a) != ARCHIVE_OK) return failed(kStepPaxFormat);
-  if (const a_step step = open_writer(a, &piece.compressed, append_output); step.code != 0) return failed(step);
+  if (Outcome opened = open_writer(a, &piece.compressed, append_output); !opened) {
+    piece.failure = opened.failure();
+    return;
+  }
   Entry entry(archive_entry_new());
   if (!entry) return failed(kStepTarEntry);
   archive_entry_set_filetype(entry.get(), AE_IFREG);
@@ -179,7 +188,7 @@ class a_piece_writer {
       turn_.wait_for(piece.task);
       piece.shared = false;
     }
-    if (piece.failed_step.code != 0) return fail(job_, piece.failed_step, settings_.archive, piece.message);
+    if (piece.failure.failed()) return keep(job_, piece.failure.about(settings_.archive));
     const bool stored = store(piece.compressed.data(), piece.compressed.size());
     pieces_.pop_front();
     return stored;
@@ -232,16 +241,13 @@ class a_piece_writer {
 };
 
 // The tar writer of one stream: pax, with its output going to |pieces|
-// uncompressed. Null with the failing step in |step|.
-Writer open_tar_writer(a_piece_writer* pieces, a_step& step) {
+// uncompressed.
+Result<Writer> open_tar_writer(a_piece_writer* pieces) {
   Writer writer(archive_write_new());
-  step = kStepWriterNew;
-  if (!writer) return nullptr;
-  step = kStepPaxFormat;
-  if (archive_write_set_format_pax(writer.get()) != ARCHIVE_OK) return nullptr;
-  step = open_writer(writer.get(), pieces, a_piece_writer::take);
-  if (step.code != 0) return nullptr;
-  return writer;
+  if (!writer) return failure_of(kStepWriterNew, "");
+  if (archive_write_set_format_pax(writer.get()) != ARCHIVE_OK) return writer_failure(writer.get(), kStepPaxFormat);
+  if (Outcome opened = open_writer(writer.get(), pieces, a_piece_writer::take); !opened) return opened.failure();
+  return Result<Writer>(std::move(writer));
 }
 
 // Looks at the job's path (never following a link) and, for a regular
@@ -375,9 +381,9 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job, const
                                                                   : static_cast<int>(bzip2_level_for(size));
   a_piece_writer pieces(settings, job, turn, stream, level);
 
-  a_step step;
-  Writer writer = open_tar_writer(&pieces, step);
-  if (!writer) return (void)fail(job, step, settings.archive);
+  Result<Writer> opened = open_tar_writer(&pieces);
+  if (!opened) return (void)keep(job, opened.failure().about(settings.archive));
+  Writer& writer = opened.value();
   if (tic_open(writer.get(), &stream) != ARCHIVE_OK)
     return (void)fail(job, kStepWriterOpen, settings.archive, writer_message(writer.get()));
   Entry entry = make_tar_entry(settings, job, st);

@@ -49,9 +49,10 @@ an_install_record sample_record() {
 
 TEST(InstallRecord, ADocumentGivesBackEveryByteOfTheRecord) {
   const an_install_record record = sample_record();
-  Json document;
   std::string why;
-  ASSERT_TRUE(parse_json(json_document(record_to_json(record)), document, why));
+  const Result<Json> parsed = parse_json(json_document(record_to_json(record)));
+  ASSERT_TRUE(parsed.ok());
+  const Json& document = parsed.value();
   an_install_record back;
   ASSERT_TRUE(record_from_json(document, back, why)) << why;
   EXPECT_EQ(json_document(record_to_json(back)), json_document(record_to_json(record)));
@@ -79,17 +80,19 @@ TEST(InstallRecord, TheTextWrittenInPiecesIsTheDocument) {
     });
     EXPECT_EQ(pieces, record.files.size() + 2);
     EXPECT_EQ(text.back(), '\n');
-    Json document;
     std::string why;
-    ASSERT_TRUE(parse_json(text, document, why)) << text;
-    EXPECT_EQ(document, record_to_json(record));
+    Result<Json> parsed = parse_json(text);
+    ASSERT_TRUE(parsed.ok()) << text;
+    EXPECT_EQ(parsed.value(), record_to_json(record));
     an_install_record back;
     ASSERT_TRUE(record_from_text(text, back, why)) << why;
     EXPECT_EQ(record_to_json(back), record_to_json(record));
 
     text.clear();
     put_record_text(record, &backup, [&](const std::string& piece) { text += piece; });
-    ASSERT_TRUE(parse_json(text, document, why)) << text;
+    parsed = parse_json(text);
+    ASSERT_TRUE(parsed.ok()) << text;
+    Json& document = parsed.value();
     std::string kept;
     ASSERT_TRUE(bytes_from_json(document["backup"], kept));
     EXPECT_EQ(kept, backup);
