@@ -296,7 +296,7 @@ ssize_t PiecedStream::next_from_single_decoder(const void** data) {
   }
 }
 
-bool PiecedStream::drain() {
+Outcome PiecedStream::drain() {
   // What no decoder took: pieces not handed out, bytes not cut, what the
   // single decoder was given beyond the end of its data, and what was
   // never read. As when a single decoder reads the whole stream, at most a
@@ -313,15 +313,12 @@ bool PiecedStream::drain() {
     const uint64_t given = single_given_ + (held_given_ ? 0 : held_.size());
     if (taken >= 0 && static_cast<uint64_t>(taken) < given) left += given - static_cast<uint64_t>(taken);
   }
-  if (left > kIoBlockSize) {
-    errno = 0;
-    return failure_.set(kStepLeftOver);
-  }
+  if (left > kIoBlockSize) return refusal_of(kStepLeftOver, "");
   unsigned char rest[kIoBlockSize];
   for (;;) {
     errno = 0;
     const ssize_t got = read_stored(&support_, rest, sizeof rest);
-    if (got < 0) return failure_.set(kStepTail);
-    if (got == 0) return true;
+    if (got < 0) return failure_of(kStepTail, "");
+    if (got == 0) return Outcome();
   }
 }

@@ -123,7 +123,7 @@ Outcome StreamDecoder::finish(const unsigned char* mac) {
   if (archive_read_data_skip(a) != ARCHIVE_OK) return failure_at(kStepReadData);
   if (pieces_) {
     // The pieces read ahead of the tar reader: what is left is hashed.
-    if (!pieces_->drain()) return failure_at(kStepTail);
+    if (Outcome drained = pieces_->drain(); !drained) return drained;
     errno = 0;
     if (tic_close(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
     if (archive_read_close(a) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
