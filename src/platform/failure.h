@@ -14,10 +14,11 @@
 //   0x44a - 0x4c4   the archive builder
 //   0x591 - 0x5f3   extraction and the operations on an install directory
 //   0x607 - 0x64e   positioning, listing and sizing
-//   0x700 - 0x7ff   the layers below the archive module, the archive's own
+//   0x700 - 0x7ef   the layers below the archive module, the archive's own
 //                   checks and signatures: never in the word, since the
 //                   archive classes publish a failure under a step of their
 //                   own (a_failure::as)
+//   0x7f0 - 0x7ff   the programs' own (tictool's command line)
 //   0xfff           a scanned file the table of contents does not list: the
 //                   word is then all ones
 #pragma once
