@@ -49,8 +49,8 @@ TicTocDecoder::TicTocDecoder(TicToc& toc, const TicHeader& header, bool swap, Mo
 
 namespace {
 
-// What a problem of the strict decoder says of the table.
-const char* problem_phrase(const TicTocDecoder::a_problem& problem) {
+// The phrase of the fault of a problem, as the strict decoder says it.
+const char* fault_phrase(const TicTocDecoder::a_problem& problem) {
   using Decoder = TicTocDecoder;
   const bool options = problem.table == Decoder::kOptions;
   switch (problem.fault) {
@@ -70,7 +70,7 @@ const char* problem_phrase(const TicTocDecoder::a_problem& problem) {
 
 Outcome TicTocDecoder::outcome() const {
   if (problems_.empty()) return Outcome();
-  return refusal_of(kStepTables, "", problem_phrase(problems_.front()));
+  return refusal_of(kStepTables, "", fault_phrase(problems_.front()));
 }
 
 void TicTocDecoder::note(Table table, Fault fault, uint64_t value) {

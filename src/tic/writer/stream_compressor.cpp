@@ -58,12 +58,6 @@ bool keep(a_stream_job& job, const a_failure& failure) {
   return false;
 }
 
-// Keeps the failure of |step| about |subject|, with errno as it is now, as
-// the first failure of |job|; false.
-bool fail(a_stream_job& job, const a_step& step, const std::string& subject, const std::string& cause = std::string()) {
-  return keep(job, failure_of(step, subject, cause));
-}
-
 // The failure of |step| of the writer |a|, with what it said.
 a_failure writer_failure(struct archive* a, const a_step& step) {
   return failure_of(step, "", a != nullptr ? writer_message(a) : "");
@@ -210,7 +204,7 @@ class a_piece_writer {
     const ssize_t written = tic_write(tar_writer_, &stream_, block_, used_);
     used_ = 0;
     if (written >= 0) return true;
-    return fail(job_, kStepCloseWriter, settings_.archive, writer_message(tar_writer_));
+    return keep(job_, writer_failure(tar_writer_, kStepCloseWriter).about(settings_.archive));
   }
 
   bool end_stream() {
@@ -255,24 +249,22 @@ Result<Writer> open_tar_writer(a_piece_writer* pieces) {
 // when the path cannot be archived, or is the archive itself.
 bool open_input(const a_stream_settings& settings, a_stream_job& job, struct stat& st, UniqueFd& file) {
   const std::string& path = job.path;
-  if (lstat(path.c_str(), &st) != 0) return fail(job, kStepTarEntry, path);
+  if (lstat(path.c_str(), &st) != 0) return keep(job, failure_of(kStepTarEntry, path));
   if (settings.archive_inode != 0 && st.st_dev == settings.archive_device && st.st_ino == settings.archive_inode) {
     job.is_archive = true;
     return false;
   }
   if (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) return true;
   if (!S_ISREG(st.st_mode)) {
-    errno = 0;
-    return fail(job, kStepOpenFile, path, kNotArchivable);
+    return keep(job, refusal_of(kStepOpenFile, path, kNotArchivable));
   }
   // Opened without following links and without waiting: what was scanned
   // may have been replaced by a link or a FIFO since.
   file.reset(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat opened;
-  if (!file.valid() || fstat(file.get(), &opened) != 0) return fail(job, kStepOpenFile, path);
+  if (!file.valid() || fstat(file.get(), &opened) != 0) return keep(job, failure_of(kStepOpenFile, path));
   if (!S_ISREG(opened.st_mode)) {
-    errno = 0;
-    return fail(job, kStepOpenFile, path, kNotArchivable);
+    return keep(job, refusal_of(kStepOpenFile, path, kNotArchivable));
   }
   st = opened;
   return true;
@@ -282,7 +274,7 @@ bool open_input(const a_stream_settings& settings, a_stream_job& job, struct sta
 Entry make_tar_entry(const a_stream_settings& settings, a_stream_job& job, const struct stat& st) {
   Entry entry(archive_entry_new());
   if (!entry) {
-    fail(job, kStepTarEntry, job.path);
+    keep(job, failure_of(kStepTarEntry, job.path));
     return nullptr;
   }
   archive_entry_copy_stat(entry.get(), &st);
@@ -302,7 +294,7 @@ Entry make_tar_entry(const a_stream_settings& settings, a_stream_job& job, const
     const ssize_t n = readlink(job.path.c_str(), target, sizeof target);
     if (n >= static_cast<ssize_t>(sizeof target)) errno = ENAMETOOLONG;
     if (n < 1 || n >= static_cast<ssize_t>(sizeof target)) {
-      fail(job, kStepReadLink, job.path);
+      keep(job, failure_of(kStepReadLink, job.path));
       return nullptr;
     }
     target[n] = '\0';
@@ -317,11 +309,11 @@ bool copy_contents(a_stream_job& job, int file, struct archive* writer, const st
   for (;;) {
     const ssize_t n = read_full(file, buffer, sizeof buffer);
     if (n == 0) return true;
-    if (n < 0) return fail(job, kStepReadFile, job.path);
+    if (n < 0) return keep(job, failure_of(kStepReadFile, job.path));
     // The compressor's output goes to the sink: a failure here is the
     // archive's disk (a full disk), not the input file's.
     if (archive_write_data(writer, buffer, static_cast<size_t>(n)) != n)
-      return fail(job, kStepWriteData, archive, writer_message(writer));
+      return keep(job, writer_failure(writer, kStepWriteData).about(archive));
   }
 }
 
@@ -385,20 +377,20 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job, const
   if (!opened) return (void)keep(job, opened.failure().about(settings.archive));
   Writer& writer = opened.value();
   if (tic_open(writer.get(), &stream) != ARCHIVE_OK)
-    return (void)fail(job, kStepWriterOpen, settings.archive, writer_message(writer.get()));
+    return (void)keep(job, writer_failure(writer.get(), kStepWriterOpen).about(settings.archive));
   Entry entry = make_tar_entry(settings, job, st);
   if (!entry) return;
   // A warning is a name (or link target) that is not UTF-8: the header then
   // holds its bytes as they are, marked as binary, which is what is wanted.
   const int header = archive_write_header(writer.get(), entry.get());
   if (header != ARCHIVE_OK && header != ARCHIVE_WARN)
-    return (void)fail(job, kStepTarHeader, job.path, writer_message(writer.get()));
+    return (void)keep(job, writer_failure(writer.get(), kStepTarHeader).about(job.path));
   if (file.valid() && !copy_contents(job, file.get(), writer.get(), settings.archive)) return;
   if (archive_write_close(writer.get()) != ARCHIVE_OK)
-    return (void)fail(job, kStepCloseWriter, settings.archive, writer_message(writer.get()));
+    return (void)keep(job, writer_failure(writer.get(), kStepCloseWriter).about(settings.archive));
   if (!pieces.finish(writer.get())) return;
   if (tic_close(writer.get(), &stream) != ARCHIVE_OK)
-    return (void)fail(job, kStepCloseWriter, settings.archive, writer_message(writer.get()));
+    return (void)keep(job, writer_failure(writer.get(), kStepCloseWriter).about(settings.archive));
   writer.reset();
 
   std::memcpy(job.mac, stream.mac, sizeof job.mac);
