@@ -122,9 +122,7 @@ class an_extraction {
 void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer) {
   if (job.depends_on >= 0 && !turn.wait_for_commit(static_cast<size_t>(job.depends_on))) return;
   StreamDecoder decoder(key_, key_length_);
-  if (Outcome opened = decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length,
-                                    &turn);
-      !opened) {
+  if (Outcome opened = decoder.open(*job.ref, &turn); !opened) {
     job.failure = opened.failure();
     return;
   }

@@ -73,9 +73,7 @@ class a_comparison {
 
 void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
   StreamDecoder decoder(key_, key_length_);
-  if (Outcome opened = decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length,
-                                    &turn);
-      !opened) {
+  if (Outcome opened = decoder.open(*job.ref, &turn); !opened) {
     job.stream_failure = opened.failure();
     return;
   }

@@ -10,6 +10,7 @@
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "tic/archive/pieced_stream.h"
+#include "tic/archive/tic.h"
 
 namespace {
 
@@ -84,6 +85,10 @@ Outcome StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_len
   entry_.link_target = target != nullptr ? target : "";
   entry_.hard_link = archive_entry_hardlink(header) != nullptr;
   return Outcome();
+}
+
+Outcome StreamDecoder::open(const a_stream_ref& ref, const a_job_turn* turn) {
+  return open(ref.descriptor, ref.entry->data_offset, ref.entry->stored_length, turn);
 }
 
 Result<size_t> StreamDecoder::read(void* buffer, size_t size) {

@@ -34,6 +34,7 @@
 
 class a_job_turn;
 class PiecedStream;
+struct a_stream_ref;
 
 // The tar entry at the start of a stream.
 struct a_stream_entry {
@@ -60,6 +61,8 @@ class StreamDecoder {
   // reads the first tar header. With |turn|, a stream large enough to hold
   // pieces is decoded on the turn's workers too.
   Outcome open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn = nullptr);
+  // The same for the stream of a selected file (Tic::selected_streams).
+  Outcome open(const a_stream_ref& ref, const a_job_turn* turn = nullptr);
   const a_stream_entry& entry() const { return entry_; }
   // How the stream is compressed, as far as it has been read: known once a
   // piece-wise decoding has begun, else from libarchive's filter.
