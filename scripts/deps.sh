@@ -5,7 +5,8 @@ set -euo pipefail
 
 # nlohmann-json3-dev writes the JSON documents, python3 reads them in the
 # tests; bash-completion runs the completion test; debhelper and lintian
-# build and check the Debian package.
+# build and check the Debian package. scripts/fuzz.sh adds clang and
+# libclang-rt-dev (libFuzzer and the sanitizer runtimes).
 packages=(cmake g++ make libarchive-dev libbz2-dev libgtest-dev libsodium-dev minisign bzip2 zstd libarchive-tools
           python3 nlohmann-json3-dev bash-completion debhelper lintian "$@")
 missing=()

@@ -5,7 +5,9 @@
 #   scripts/fuzz.sh [seconds] [fuzz_target ...]
 # The corpora grow in build/fuzz/corpus/<target>, seeded from the sample
 # product built with tictool; a finding is kept in build/fuzz/findings/<target>
-# and makes the script fail.
+# and makes the script fail. clang and its libFuzzer runtime are installed
+# with the other packages; where they cannot be had, the script says so in
+# one line and exits with 77 (skipped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -13,14 +15,24 @@ top=$PWD
 seconds=${1:-60}
 shift || true
 
+scripts/deps.sh
+scripts/deps.sh clang libclang-rt-dev || true
 cxx=$(command -v clang++ || command -v clang++-14 || true)
 cc=$(command -v clang || command -v clang-14 || true)
-if [ -z "$cxx" ] || [ -z "$cc" ]; then
-  echo "fuzz.sh: clang is needed (apt-get install clang)" >&2
-  exit 1
-fi
 
-scripts/deps.sh
+# Whether $cxx links a fuzz target with the sanitizers the targets use.
+links_fuzzer() {
+  local probe ok=1
+  probe=$(mktemp -d)
+  printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' >"$probe/t.cpp"
+  if "$cxx" -fsanitize=fuzzer,address,undefined "$probe/t.cpp" -o "$probe/t" >/dev/null 2>&1; then ok=0; fi
+  rm -rf "$probe"
+  return $ok
+}
+if [ -z "$cxx" ] || [ -z "$cc" ] || ! links_fuzzer; then
+  echo "fuzz.sh: skipped: no clang that links libFuzzer (apt-get install clang libclang-rt-dev)" >&2
+  exit 77
+fi
 dir=$top/build/fuzz
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)

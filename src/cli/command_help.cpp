@@ -63,8 +63,8 @@ constexpr a_switch_help kInstallSwitches[] = {
      "move what the installation replaces to the same path below <backup_dir>, and mark what it creates, so "
      "that kestrel restore can undo it"},
     {"-d, --directory <install_dir>",
-     "install into <install_dir> (default: the current directory); relative archive, log and backup names are "
-     "looked up in it"},
+     "install into <install_dir>, which must exist (default: the current directory); relative archive, log and "
+     "backup names are looked up in it"},
     kOptions,
     {"-q, --quiet", "no progress line"},
     kHelp,

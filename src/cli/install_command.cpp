@@ -101,9 +101,8 @@ bool extract_and_log(TicExtraction& extraction, SignatureCheck& signatures, cons
 int CommandInstall::run() { return install_set("install"); }
 
 bool CommandInstall::open_record(RecordKeeping& records, int, unsigned) {
-  records.open_for_change();
   selection_ = options;
-  return true;
+  return records.open_for_change();
 }
 
 bool CommandInstall::plan(KestrelTic&, TicExtraction&, std::string&, std::string&) { return true; }

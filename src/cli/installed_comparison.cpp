@@ -52,18 +52,21 @@ int CommandOnInstalledFiles::run() {
     return -1;
   }
   // Asked before changing into the install directory.
-  RecordKeeping records(word_);
+  RecordKeeping records(word_, changes_files());
   UniqueFd root;
   InstallLock lock;
   InstallLock* held = changes_files() ? &lock : nullptr;
   records_ = &records;
   bool good = true;
   bool ready = false;
+  bool refused = false;  // the record is refused: nothing is changed
   // Called for each file once every file has been compared.
   auto handle = [&](const an_installed_file& file) {
-    if (!ready && !from_record_ && changes_files()) records.open_if_recorded();
+    if (!ready && !from_record_ && changes_files()) refused = !records.open_if_recorded();
     ready = true;
-    if (file.problem.failed()) {
+    if (refused) {
+      good = false;
+    } else if (file.problem.failed()) {
       complain(word_, file.name, file.problem.text());
       good = false;
     } else if (!handle_file(root.get(), file)) {
@@ -81,9 +84,9 @@ int CommandOnInstalledFiles::run() {
     }
   } else {
     compared = compare_with_install_directory(word_, directory, args, options, root, held, handle);
-    if (compared == 0 && !ready && changes_files()) records.open_if_recorded();
+    if (compared == 0 && !ready && changes_files()) refused = !records.open_if_recorded();
   }
-  const bool finished = compared == 0 && finish(root.get());
+  const bool finished = compared == 0 && !refused && finish(root.get());
   records_ = nullptr;
   return finished && good ? 0 : -1;
 }

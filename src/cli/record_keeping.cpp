@@ -40,50 +40,76 @@ std::string canonical_or_given(const std::string& path) {
   return out;
 }
 
-RecordKeeping::RecordKeeping(const char* command) : command_(command), store_(configured_state_directory()) {}
+RecordKeeping::RecordKeeping(const char* command, bool changes)
+    : command_(command), changes_(changes), store_(configured_state_directory()) {}
 
 void RecordKeeping::complain_about_record(const std::string& cause) const {
   complain(command_, store_.record_path(directory_), cause);
 }
 
-void RecordKeeping::open_for_change() {
+bool RecordKeeping::find_directory_and_state() {
   directory_ = canonical_current_directory();
+  if (directory_.empty()) return true;  // the caller says why
+  std::string why;
+  if (!store_.check_state(why)) {
+    complain(command_, store_.directory(), changes_ ? why : "warning: " + why);
+    if (changes_) return false;
+  }
+  if (changes_) store_.sweep_temporaries(directory_);
+  return true;
+}
+
+a_record_read RecordKeeping::load_record(std::string& why) {
+  std::string warning;
+  const a_record_read read = store_.load(directory_, record_, why, changes_ ? nullptr : &warning);
+  if (!warning.empty()) complain_about_record("warning: " + warning);
+  if (read == a_record_read::kRefused || read == a_record_read::kUnsafe) complain_about_record(why);
+  return read;
+}
+
+bool RecordKeeping::open_for_change() {
+  if (!find_directory_and_state()) return false;
   if (directory_.empty()) {
     complain(command_, ".", std::string("no record kept: ") + strerror(errno));
-    return;
+    return true;
   }
   std::string why;
-  switch (store_.load(directory_, record_, why)) {
+  switch (load_record(why)) {
     case a_record_read::kFound: had_record_ = true; break;
     case a_record_read::kNone: record_ = an_install_record{}; break;
     case a_record_read::kDamaged:
       if (!store_.set_aside(directory_, why)) {
         complain(command_, store_.directory(), "no record kept: " + why);
-        return;
+        return true;
       }
       complain_about_record("damaged record set aside as " + record_file_name(directory_) + ".damaged");
       record_ = an_install_record{};
       break;
-    case a_record_read::kFailed: complain(command_, store_.directory(), "no record kept: " + why); return;
+    case a_record_read::kRefused:
+    case a_record_read::kUnsafe: return false;
+    case a_record_read::kFailed: complain(command_, store_.directory(), "no record kept: " + why); return true;
   }
   record_.directory = directory_;
   before_ = record_;
   keeping_ = true;
+  return true;
 }
 
 bool RecordKeeping::open_existing() {
-  directory_ = canonical_current_directory();
+  if (!find_directory_and_state()) return false;
   if (directory_.empty()) {
     complain(command_, ".", strerror(errno));
     return false;
   }
   std::string why;
-  switch (store_.load(directory_, record_, why)) {
+  switch (load_record(why)) {
     case a_record_read::kFound: break;
     case a_record_read::kNone:
       complain(command_, directory_, "nothing is recorded for this install directory");
       return false;
     case a_record_read::kDamaged: complain_about_record("damaged record: " + why); return false;
+    case a_record_read::kRefused:
+    case a_record_read::kUnsafe: return false;
     case a_record_read::kFailed: complain(command_, store_.directory(), why); return false;
   }
   had_record_ = true;
@@ -92,13 +118,20 @@ bool RecordKeeping::open_existing() {
   return true;
 }
 
-void RecordKeeping::open_if_recorded() {
-  directory_ = canonical_current_directory();
+bool RecordKeeping::open_if_recorded() {
+  if (!find_directory_and_state()) return false;
   std::string why;
-  if (directory_.empty() || store_.load(directory_, record_, why) != a_record_read::kFound) return;
+  if (directory_.empty()) return true;
+  switch (load_record(why)) {
+    case a_record_read::kFound: break;
+    case a_record_read::kRefused:
+    case a_record_read::kUnsafe: return false;
+    default: return true;
+  }
   had_record_ = true;
   before_ = record_;
   keeping_ = true;
+  return true;
 }
 
 void RecordKeeping::keep_before(const std::string& backup_dir) {

@@ -8,6 +8,13 @@
 // done. The record is kestrel's own: a state directory that cannot be used
 // costs the record, never the installation; one line on standard error
 // says that no record was kept.
+//
+// A record is untrusted input (install/record_store.h). One that is forged
+// or another directory's is refused by every command, and one that others
+// may have written, or a state directory they may write, by every command
+// that changes the installation, with one line naming the file, before
+// anything is changed. A command that only reads warns in one line and
+// reads it all the same.
 #pragma once
 
 #include <string>
@@ -20,21 +27,25 @@ class Tic;
 
 class RecordKeeping {
  public:
-  // |command| names the command in messages.
-  explicit RecordKeeping(const char* command);
+  // |command| names the command in messages; |changes|: the command
+  // changes the installation, under the install directory's lock.
+  explicit RecordKeeping(const char* command, bool changes = true);
 
-  // In the install directory: finds its canonical path and reads its
-  // record. A damaged record is set aside ("<record>.damaged") and a new
-  // one begun; a state directory that cannot be read turns keeping off.
-  // Each of those says so in one line. Always usable afterwards.
-  void open_for_change();
+  // In the install directory: finds its canonical path, sweeps the stale
+  // temporaries of its record and reads the record. A damaged record is
+  // set aside ("<record>.damaged") and a new one begun; a state directory
+  // that cannot be read turns keeping off. Each of those says so in one
+  // line. false after one line when the record or the state directory is
+  // refused; usable afterwards otherwise.
+  bool open_for_change();
 
   // In the install directory, for a command that works from the record:
   // false after one line on standard error when there is no record, or it
-  // cannot be read.
+  // cannot be read or is refused.
   bool open_existing();
-  // The same, silent: keeping stays off when there is no usable record.
-  void open_if_recorded();
+  // The same, silent when there is no usable record (keeping stays off):
+  // false after one line only when the record is refused.
+  bool open_if_recorded();
 
   bool keeping() const { return keeping_; }
   bool had_record() const { return had_record_; }
@@ -69,7 +80,14 @@ class RecordKeeping {
   void complain_about_record(const std::string& cause) const;
 
  private:
+  // Finds the install directory's canonical path and checks the state
+  // directory: false after one line when it is refused.
+  bool find_directory_and_state();
+  // Reads the record; a refused one, or one to warn of, gets its line.
+  a_record_read load_record(std::string& why);
+
   const char* command_;
+  bool changes_;
   RecordStore store_;
   bool keeping_ = false;
   bool had_record_ = false;

@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -50,7 +51,8 @@ bool CommandRemove::handle_file(int root, const an_installed_file& file) {
 }
 
 // Files that are gone leave the install directory's record; the record
-// goes with the last of them.
+// goes with the last of them. One that stands behind a symbolic link, or
+// cannot be looked at, is not known to be gone and stays recorded.
 bool CommandRemove::finish(int root) {
   remove_empty_directories(root, may_be_empty_);
   if (records_ == nullptr || !records_->keeping()) return true;
@@ -58,9 +60,15 @@ bool CommandRemove::finish(int root) {
     a_reached_directory at;
     a_failure ignored;
     struct stat st;
-    const bool there = reach_parent(root, name, at, ignored) == a_reach::kReached &&
-                       fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!there) records_->record().files.erase(normalised_path(name));
+    bool gone = false;
+    switch (reach_parent(root, name, at, ignored)) {
+      case a_reach::kAbsent: gone = true; break;
+      case a_reach::kReached:
+        gone = fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+        break;
+      default: break;
+    }
+    if (gone) records_->record().files.erase(normalised_path(name));
   }
   records_->save();
   return true;

@@ -41,7 +41,7 @@ int CommandStatus::run() {
     usage();
     return -1;
   }
-  RecordKeeping records("status");
+  RecordKeeping records("status", false);
   if (!directory.empty() && chdir(directory.c_str()) != 0) {
     complain("status", directory, strerror(errno));
     return -1;

@@ -125,7 +125,7 @@ int CommandUpgrade::dry_run_set() {
     usage();
     return -1;
   }
-  RecordKeeping records("upgrade");
+  RecordKeeping records("upgrade", false);
   UniqueFd root;
   unsigned jobs = 1;
   if (open_install_directory("upgrade", directory, root, nullptr, jobs) != 0 ||

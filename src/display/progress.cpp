@@ -2,21 +2,15 @@
 
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "display/message.h"
-#include "platform/terminal.h"
 
 namespace {
 
-// The cut for output that is not a terminal, fixed because scripts read it.
-constexpr int kDefaultLineLimit = 79;
+// The buffer the line is formatted into: 79 bytes and the terminating NUL.
+constexpr size_t kLineBuffer = 80;
 
 }  // namespace
-
-a_progress_reporter::a_progress_reporter() : fit_to_terminal(terminal_columns(STDOUT_FILENO) > 0) {}
-
-int progress_line_limit(int columns) { return columns >= 2 ? columns - 1 : kDefaultLineLimit; }
 
 a_progress_reporter::~a_progress_reporter() {
   if (last_width >= 1) printf("%-*s\n", last_width, " ");
@@ -26,27 +20,11 @@ void a_progress_reporter::display_progress(const std::string& raw_name, unsigned
   const std::string name = printable(raw_name);
   done += bytes;
   const int percent = total == 0 ? 100 : static_cast<int>(static_cast<unsigned>(done * 100 / total));
-  if (!fit_to_terminal) {
-    char line[kDefaultLineLimit + 1];
-    snprintf(line, sizeof line, "%3d%% %s", percent, name.c_str());
-    printf("%-*s\r", last_width, line);
-    fflush(stdout);
-    last_width = static_cast<int>(strlen(line));
-    return;
-  }
-  char prefix[16];
-  snprintf(prefix, sizeof prefix, "%3d%% ", percent);
-  std::string line = prefix + name;
-  const size_t limit = static_cast<size_t>(progress_line_limit(terminal_columns(STDOUT_FILENO)));
-  if (line.size() > limit) {
-    size_t cut = limit;
-    // Back off the continuation bytes of a character that would be split.
-    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-    line.resize(cut);
-  }
-  printf("%-*s\r", last_width, line.c_str());
+  char line[kLineBuffer];
+  snprintf(line, sizeof line, "%3d%% %s", percent, name.c_str());
+  printf("%-*s\r", last_width, line);
   fflush(stdout);
-  last_width = static_cast<int>(line.size());
+  last_width = static_cast<int>(strlen(line));
 }
 
 const char* file_mode_text(unsigned long mode) {

@@ -2,15 +2,14 @@
 // mode text of the install log.
 //
 // One line on standard output, rewritten in place for every file:
-//   "%3d%% %s" (percent of the bytes to install, file name), cut at 79
-//   characters, padded with blanks to the previous line's length, ended by
-//   a carriage return. The last line is blanked out and ended by "\n".
-// Scripts read these bytes when standard output is not a terminal, so there
-// they never change. On a terminal the line is cut instead one column short
-// of the terminal's width (so that it never wraps), asked anew for every
-// line, and never inside a UTF-8 character. The name is shown as printable()
-// renders it (display/message.h): a name cannot end the line or move the
-// cursor.
+//   "%3d%% %s" (percent of the bytes to install, file name), formatted into
+//   an 80-byte buffer and so cut at 79 bytes (inside a multi-byte character
+//   too), padded with blanks to the previous line's length, ended by a
+//   carriage return. The last line is blanked out and ended by "\n".
+// Scripts read these bytes, so they are the same whatever standard output
+// is: a terminal gets exactly what a pipe gets, and whoever wants no line
+// asks for none (install -q). The name is shown as printable() renders it
+// (display/message.h): a name cannot end the line or move the cursor.
 #pragma once
 
 #include <string>
@@ -20,11 +19,7 @@ struct a_progress_reporter {
   unsigned long long done = 0;   // bytes reported so far
   int last_width = 0;            // length of the last line printed
 
-  // Whether the lines are fitted to a terminal; set by the constructor when
-  // standard output is one.
-  bool fit_to_terminal = false;
-
-  a_progress_reporter();
+  a_progress_reporter() = default;
   a_progress_reporter(const a_progress_reporter&) = delete;
   a_progress_reporter& operator=(const a_progress_reporter&) = delete;
   // Blanks out and ends the last progress line, if one was printed.
@@ -34,10 +29,6 @@ struct a_progress_reporter {
   // percent; sizes beyond the total show as more than 100.
   void display_progress(const std::string& name, unsigned long long bytes);
 };
-
-// The longest progress line on a terminal of |columns| columns (0: not a
-// terminal, or one that does not tell): 79 unless the terminal is known.
-int progress_line_limit(int columns);
 
 // The ten-letter text of a file mode, as "ls -l" shows it (-rw-r--r--).
 // Returns a static buffer that the next call overwrites.

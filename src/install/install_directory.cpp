@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "install/install_lock.h"
 #include "platform/unique.h"
 
 namespace {
@@ -48,12 +49,14 @@ pid_t maker_of(const char* name) {
   return end != name + prefix && *end == '-' && pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
 
-// A name whose last element is not a name ("a/", "a/.") cannot be a file.
-bool names_no_file(const std::string& name, const std::vector<std::string>& elements) {
-  return elements.empty() || name.back() == '/' || (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0);
-}
-
 }  // namespace
+
+bool names_a_file(const std::string& name) {
+  // The last element is what follows the last "/"; it must be neither
+  // empty nor ".".
+  const size_t last = name.rfind('/') + 1;  // 0 without a "/"
+  return last < name.size() && name.compare(last, std::string::npos, ".") != 0;
+}
 
 std::string join_path(const std::string& directory, const std::string& name) {
   return directory.empty() ? name : directory + "/" + name;
@@ -85,7 +88,7 @@ std::string normalised_path(const std::string& path) {
 
 bool is_abandoned_temporary(const char* name) {
   const pid_t maker = maker_of(name);
-  return maker != 0 && maker != getpid();
+  return maker != 0 && maker != getpid() && !process_runs(maker);
 }
 
 InstallDirectory::InstallDirectory()
@@ -175,11 +178,11 @@ std::shared_ptr<const UniqueFd> InstallDirectory::directory(const std::string& p
 }
 
 bool InstallDirectory::place_of(const std::string& name, a_place& place, a_failure& failure, bool create) {
-  std::vector<std::string> elements = path_elements(name);
-  if (names_no_file(name, elements)) {
+  if (!names_a_file(name)) {
     errno = EINVAL;
     return failure.set(kStepParent, "not a file name");
   }
+  std::vector<std::string> elements = path_elements(name);
   place.base = elements.back();
   elements.pop_back();
   place.parent.clear();
@@ -225,9 +228,23 @@ void InstallDirectory::sweep_temporaries(int fd) {
     ::close(listing);
     return;
   }
+  std::vector<std::string> names;
   while (const struct dirent* member = readdir(dir.get())) {
-    if (is_abandoned_temporary(member->d_name)) unlinkat(fd, member->d_name, 0);
+    if (maker_of(member->d_name) != 0) names.emplace_back(member->d_name);
   }
+  remove_abandoned_temporaries(fd, names);
+}
+
+void remove_abandoned_temporaries(int directory, const std::vector<std::string>& names) {
+  std::vector<const std::string*> abandoned;
+  for (const std::string& name : names)
+    if (is_abandoned_temporary(name.c_str())) abandoned.push_back(&name);
+  // Another kestrel may be installing into this directory or one above it
+  // (install directories nest), from a PID namespace where its number
+  // means another process.
+  if (abandoned.empty() || locked_at_or_above(directory)) return;
+  for (const std::string* name : abandoned)
+    if (unlinkat(directory, name->c_str(), 0) != 0 && errno == EISDIR) unlinkat(directory, name->c_str(), AT_REMOVEDIR);
 }
 
 void InstallDirectory::remove_empty_created_directories() {
@@ -282,12 +299,12 @@ a_reach reach_directory(int root, const std::string& path, a_reached_directory& 
 }
 
 a_reach reach_parent(int root, const std::string& name, a_reached_directory& out, a_failure& failure) {
-  std::vector<std::string> elements = path_elements(name);
-  if (names_no_file(name, elements)) {
+  if (!names_a_file(name)) {
     errno = EINVAL;
     failure.set(kStepParent, "not a file name");
     return a_reach::kFailed;
   }
+  const std::vector<std::string> elements = path_elements(name);
   std::string parent;
   for (size_t i = 0; i + 1 < elements.size(); ++i) parent = join_path(parent, elements[i]);
   out.base = elements.back();

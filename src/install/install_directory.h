@@ -11,9 +11,11 @@
 // Files are made under a temporary name in their final directory and put in
 // place with one rename, so a final path always holds either the old object
 // or the new one. Temporaries are named ".kestrel-tmp-<pid>-<n>"; when a
-// directory is first visited, temporaries of other processes (killed
-// installs) are removed. The caller holds the install directory's lock
-// (install/install_lock.h), so no other process's temporary is live.
+// directory is first visited, temporaries that killed installs left are
+// removed. The caller holds the install directory's lock
+// (install/install_lock.h), but install directories nest: a temporary is
+// left alone while its process runs, or while the directory that holds it,
+// or one above it, is locked by another kestrel.
 //
 // Directories are created as needed (mode 0777 under the umask); those this
 // object created are remembered so that a failed installation can take away
@@ -109,12 +111,18 @@ class InstallDirectory {
   std::string temporary_stem_;  // the prefix and this process's id
 };
 
-// True when |name| is a temporary (kTemporaryPrefix) of another process.
-// Temporaries are made and cleaned only under the install directory's lock
-// (install/install_lock.h), so such a temporary is what a killed command
-// left, which nobody will rename: whatever its process id, which may be a
-// live process of another PID namespace, or a new one that took the number.
+// True when |name| is a temporary (kTemporaryPrefix) of another process
+// that no longer runs (process_runs, install/install_lock.h): what a killed
+// command left, which nobody will rename, unless a kestrel of another PID
+// namespace made it, which the lock of its directory tells.
 bool is_abandoned_temporary(const char* name);
+
+// Removes those of |names|, members of the directory |directory|, that are
+// temporaries no running kestrel may still own: abandoned ones, unless the
+// directory or one above it is locked by another process
+// (locked_at_or_above, install/install_lock.h). A temporary directory goes
+// when it is empty.
+void remove_abandoned_temporaries(int directory, const std::vector<std::string>& names);
 
 // |name| in the directory |directory|, a path below the root ("" for the
 // root itself).
@@ -126,6 +134,10 @@ std::vector<std::string> path_elements(const std::string& path);
 
 // The elements of |path| joined by "/": "a//./b" is "a/b".
 std::string normalised_path(const std::string& path);
+
+// True when the last element of |name| is a name, so that it can name a
+// file: "a/b" and "./a", not "", ".", "a/" or "a/.".
+bool names_a_file(const std::string& name);
 
 // Reaching what already lies below a directory, for the commands that only
 // read or take away (verify, remove, restore): one element at a time from

@@ -14,6 +14,8 @@
 // else), and the kernel releases it when its holder ends, however it ends.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 
@@ -44,3 +46,17 @@ class InstallLock {
 // tells: "process 1234 (kestrel install -d /opt/tarn ...)", or "another
 // process" when the holder cannot be seen from here.
 std::string lock_holder(int directory);
+
+// Who may still own a temporary found in an install directory.
+//
+// True when the process |pid| runs, as far as this process can see: one of
+// another PID namespace may run unseen, or a new process may have taken the
+// number of one that ended.
+bool process_runs(pid_t pid);
+
+// True when a directory from |directory| up to the root of the file system
+// is locked by another process, or when the system cannot tell: a kestrel
+// may be installing there, also one of another PID namespace whose
+// temporaries carry process numbers that mean nothing here. The lock this
+// process holds, its own install directory's, does not count.
+bool locked_at_or_above(int directory);

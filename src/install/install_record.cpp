@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "install/install_directory.h"
+#include "install/installable_entry.h"
+
 namespace {
 
 constexpr const char kFormat[] = "kestrel-record 1";
@@ -91,7 +94,7 @@ bool read_install(const Json& in, a_recorded_install& out) {
 }
 
 bool read_file(const Json& in, std::string& name, a_recorded_file& out) {
-  if (!in.is_object() || !bytes_member(in, "name", name) || name.empty()) return false;
+  if (!in.is_object() || !bytes_member(in, "name", name)) return false;
   const auto type = in.find("type");
   const auto mode = in.find("mode");
   if (type == in.end() || !type_from_word(*type, out.type) || mode == in.end() || !mode_from_text(*mode, out.mode) ||
@@ -99,6 +102,24 @@ bool read_file(const Json& in, std::string& name, a_recorded_file& out) {
     return false;
   if (out.type == a_file_type::kDirectory) return true;
   return digest_member(in, "sha256", out.sha256);
+}
+
+// Adds the file |name| of a record to |files|, by its normalised path. A
+// record is read as an archive's names are: a name install would refuse,
+// or a second name for one path, is one no kestrel wrote. false with |why|.
+bool add_recorded_file(std::map<std::string, a_recorded_file>& files, const std::string& name,
+                       const a_recorded_file& file, std::string& why) {
+  const std::string problem = installable_name_problem(name);
+  if (!problem.empty()) {
+    why = "forged record: " + name + ": " + problem;
+    return false;
+  }
+  const auto added = files.emplace(normalised_path(name), file);
+  if (!added.second) {
+    why = "forged record: " + added.first->first + " recorded twice";
+    return false;
+  }
+  return true;
 }
 
 Json archive_json(const a_recorded_archive& archive) {
@@ -226,10 +247,11 @@ void put_record_text(const an_install_record& record, const std::string* backup,
 }
 
 bool parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files,
-                       std::string& why) {
+                       std::string& why, bool* forged) {
   files.clear();
   bool in_files = false;
   bool bad_file = false;
+  std::string forgery;
   // Depth 1 holds the record's members; the files are the objects at depth
   // 2 of its member "files". Each is read and dropped from the document.
   head = Json::parse(
@@ -240,10 +262,10 @@ bool parse_record_text(const std::string& text, Json& head, std::map<std::string
         if (!in_files || depth != 2 || event != Json::parse_event_t::object_end) return true;
         std::string name;
         a_recorded_file file;
-        if (read_file(parsed, name, file))
-          files[name] = file;
-        else
+        if (!read_file(parsed, name, file))
           bad_file = true;
+        else if (forgery.empty())
+          add_recorded_file(files, name, file, forgery);
         return false;
       },
       false);
@@ -255,18 +277,23 @@ bool parse_record_text(const std::string& text, Json& head, std::map<std::string
     why = "bad file in record";
     return false;
   }
+  if (!forgery.empty()) {
+    why = forgery;
+    if (forged != nullptr) *forged = true;
+    return false;
+  }
   return true;
 }
 
-bool record_from_text(const std::string& text, an_install_record& record, std::string& why) {
+bool record_from_text(const std::string& text, an_install_record& record, std::string& why, bool* forged) {
   Json head;
   std::map<std::string, a_recorded_file> files;
-  if (!parse_record_text(text, head, files, why) || !record_from_json(head, record, why)) return false;
+  if (!parse_record_text(text, head, files, why, forged) || !record_from_json(head, record, why)) return false;
   record.files = std::move(files);
   return true;
 }
 
-bool record_from_json(const Json& document, an_install_record& record, std::string& why) {
+bool record_from_json(const Json& document, an_install_record& record, std::string& why, bool* forged) {
   record = an_install_record{};
   std::string format;
   if (!document.is_object() || !text_member(document, "format", format) || format != kFormat) {
@@ -293,7 +320,10 @@ bool record_from_json(const Json& document, an_install_record& record, std::stri
       why = "bad file in record";
       return false;
     }
-    record.files[name] = recorded;
+    if (!add_recorded_file(record.files, name, recorded, why)) {
+      if (forged != nullptr) *forged = true;
+      return false;
+    }
   }
   return true;
 }

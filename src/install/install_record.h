@@ -91,15 +91,23 @@ void put_record_text(const an_install_record& record, const std::string* backup,
 // "installs", and "backup" when |backup| is not null), without the braces.
 std::string record_file_line(const std::string& name, const a_recorded_file& file);
 std::string record_members_text(const an_install_record& record, const std::string* backup);
-bool record_from_json(const Json& document, an_install_record& record, std::string& why);
+//
+// A record is read as the names of an archive are: each file goes by its
+// normalised path, and a record that names a file install would refuse
+// (installable_name_problem, install/installable_entry.h: "..", an
+// absolute path, a control character, ...) or gives two names for one
+// path is forged: no kestrel wrote it. Then |why| says so and |forged|,
+// when not null, is set.
+bool record_from_json(const Json& document, an_install_record& record, std::string& why, bool* forged = nullptr);
 
 // Reads a record's text: as parse_json and record_from_json, but each file
 // is taken out of the document as soon as it is read, so that the files are
 // never all held as one document. parse_record_text leaves the document
 // (its list of files empty) in |head| and the files in |files|.
-bool record_from_text(const std::string& text, an_install_record& record, std::string& why);
+bool record_from_text(const std::string& text, an_install_record& record, std::string& why,
+                      bool* forged = nullptr);
 bool parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files,
-                       std::string& why);
+                       std::string& why, bool* forged = nullptr);
 
 // What status shows of a record, as a document for status --json.
 Json record_summary(const an_install_record& record);

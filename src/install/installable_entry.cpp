@@ -24,24 +24,28 @@ const char* refused_type(unsigned long mode) {
   }
 }
 
-// The last element of |name|.
-std::string base_of(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
+// Where the last element of |name| begins.
+size_t base_of(const std::string& name) { return name.rfind('/') + 1; }  // 0 without a "/"
 
 }  // namespace
+
+std::string installable_name_problem(const std::string& name) {
+  if (Outcome named = valid_entry_name(name); !named) return named.failure().cause;
+  if (!names_a_file(name)) return "not a file name";
+  if (name.compare(base_of(name), std::strlen(InstallDirectory::kTemporaryPrefix),
+                   InstallDirectory::kTemporaryPrefix) == 0)
+    return "name reserved for temporaries";
+  return "";
+}
 
 std::string stream_entry_problem(const std::string& name, const a_stream_entry& entry, uint64_t listed_size) {
   // A directory's tar name ends with "/", the entry's does not.
   const bool same_name = entry.pathname == name || (entry.is_directory() && entry.pathname == name + "/");
   if (!same_name) return "stream holds " + entry.pathname + " instead";
-  if (Outcome named = valid_entry_name(name); !named) return named.failure().cause;
+  std::string problem = installable_name_problem(name);
+  if (!problem.empty()) return problem;
   if (entry.hard_link) return "refusing to create a hard link";
   if (const char* refused = refused_type(entry.mode)) return refused;
-  if (base_of(name).compare(0, std::strlen(InstallDirectory::kTemporaryPrefix),
-                            InstallDirectory::kTemporaryPrefix) == 0)
-    return "name reserved for temporaries";
   if (entry.is_regular() && entry.size != listed_size)
     return "stream holds " + std::to_string(entry.size) + " bytes, its entry " + std::to_string(listed_size);
   return "";

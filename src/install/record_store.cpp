@@ -1,5 +1,6 @@
 #include "install/record_store.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -9,8 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "crypto/sha256.h"
+#include "install/install_lock.h"
 #include "platform/fd.h"
+#include "platform/unique.h"
 
 namespace {
 
@@ -46,10 +52,16 @@ bool make_directories(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (errno = ENOTDIR, false));
 }
 
-bool read_whole(const std::string& path, std::string& out) {
+// Reads the file |path| of the state directory whole; |unsafe| says why
+// others than root and this user may have written it, or is empty. false
+// with errno set.
+bool read_whole(const std::string& path, std::string& out, std::string& unsafe) {
   Result<UniqueFd> opened = open_regular_file(path.c_str());
   if (!opened) return false;
   const UniqueFd& fd = opened.value();
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) return false;
+  unsafe = state_owner_problem(st);
   out.clear();
   char buffer[kIoBlockSize * 8];
   for (;;) {
@@ -58,6 +70,25 @@ bool read_whole(const std::string& path, std::string& out) {
     out.append(buffer, static_cast<size_t>(got));
     if (static_cast<size_t>(got) < sizeof buffer) return true;
   }
+}
+
+// The process that made |name|, a temporary of the state file |file|
+// ("<file>.tmp-<pid>", or "<file>.before-<hash>.tmp-<pid>" of the record
+// kept for a restore); 0 when |name| is not one.
+pid_t temporary_maker(const std::string& name, const std::string& file) {
+  if (name.compare(0, file.size(), file) != 0) return 0;
+  size_t at = file.size();
+  static const char kBefore[] = ".before-";
+  if (name.compare(at, sizeof kBefore - 1, kBefore) == 0) {
+    at = name.find_first_not_of("0123456789abcdef", at + sizeof kBefore - 1);
+    if (at == std::string::npos) return 0;
+  }
+  static const char kTemporary[] = ".tmp-";
+  if (name.compare(at, sizeof kTemporary - 1, kTemporary) != 0) return 0;
+  at += sizeof kTemporary - 1;
+  if (at == name.size() || at + 9 < name.size() || name.find_first_not_of("0123456789", at) != std::string::npos)
+    return 0;
+  return static_cast<pid_t>(std::strtol(name.c_str() + at, nullptr, 10));
 }
 
 bool sync_directory(const std::string& path) {
@@ -89,6 +120,17 @@ std::string configured_state_directory() {
     if (getcwd(here, sizeof here) != nullptr) path = std::string(here) + "/" + path;
   }
   return path;
+}
+
+std::string state_owner_problem(const struct stat& st) {
+  const uid_t user = geteuid();
+  if ((st.st_uid == 0 || st.st_uid == user) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return "";
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "owned by uid %lu with mode %04o; must belong to root%s and not be writable by group or others",
+                static_cast<unsigned long>(st.st_uid), static_cast<unsigned>(st.st_mode & 07777),
+                user == 0 ? "" : (" or to uid " + std::to_string(user)).c_str());
+  return text;
 }
 
 std::string record_file_name(const std::string& directory) {
@@ -128,18 +170,47 @@ std::string RecordStore::before_path(const std::string& directory, const std::st
   return record_path(directory) + ".before-" + path_hash(backup);
 }
 
-a_record_read RecordStore::load(const std::string& directory, an_install_record& record, std::string& why) const {
-  std::string text;
-  if (!read_whole(record_path(directory), text)) {
+bool RecordStore::check_state(std::string& why) const {
+  struct stat st;
+  if (stat(state_.c_str(), &st) != 0) return true;  // made when a record is first written
+  why = state_owner_problem(st);
+  return why.empty();
+}
+
+a_record_read RecordStore::load(const std::string& directory, an_install_record& record, std::string& why,
+                                std::string* warning) const {
+  std::string text, unsafe;
+  if (!read_whole(record_path(directory), text, unsafe)) {
     if (errno == ENOENT) return a_record_read::kNone;
     fail_with(why);
     return a_record_read::kFailed;
   }
-  if (!record_from_text(text, record, why)) return a_record_read::kDamaged;
-  // A cut name is shared by every path with the same beginning and hash:
-  // the record says whose it is.
-  if (record.directory != directory) return a_record_read::kNone;
+  if (!unsafe.empty() && warning == nullptr) {
+    why = unsafe;
+    return a_record_read::kUnsafe;
+  }
+  if (warning != nullptr) *warning = unsafe;
+  bool forged = false;
+  if (!record_from_text(text, record, why, &forged)) return forged ? a_record_read::kRefused : a_record_read::kDamaged;
+  // A record copied from another directory's, or one whose cut name (the
+  // same beginning and hash) is shared with it: nothing it says holds here.
+  if (record.directory != directory) {
+    why = "record of another install directory, " + record.directory;
+    return a_record_read::kRefused;
+  }
   return a_record_read::kFound;
+}
+
+void RecordStore::sweep_temporaries(const std::string& directory) const {
+  const std::string record = record_file_name(directory);
+  Unique<DIR, closedir> dir(opendir(state_.c_str()));
+  if (!dir) return;
+  std::vector<std::string> abandoned;
+  while (const struct dirent* member = readdir(dir.get())) {
+    const pid_t maker = temporary_maker(member->d_name, record);
+    if (maker > 0 && !process_runs(maker)) abandoned.emplace_back(member->d_name);
+  }
+  for (const std::string& name : abandoned) unlinkat(dirfd(dir.get()), name.c_str(), 0);
 }
 
 RecordFileWriter::~RecordFileWriter() {
@@ -227,18 +298,47 @@ bool RecordStore::keep_before(const std::string& directory, const std::string& b
   return write_whole(path, json_document(document, 1) + "\n", why);
 }
 
-a_record_read RecordStore::return_to_before(const std::string& directory, const std::string& backup,
-                                            std::string& why) const {
-  const std::string path = before_path(directory, backup);
-  std::string text;
-  if (!read_whole(path, text)) {
+a_record_read RecordStore::read_before(const std::string& directory, const std::string& backup, Json& document,
+                                       std::map<std::string, a_recorded_file>& files, std::string& why) const {
+  std::string text, unsafe;
+  if (!read_whole(before_path(directory, backup), text, unsafe)) {
     if (errno == ENOENT) return a_record_read::kNone;
     fail_with(why);
     return a_record_read::kFailed;
   }
+  if (!unsafe.empty()) {
+    why = unsafe;
+    return a_record_read::kUnsafe;
+  }
+  bool forged = false;
+  if (!parse_record_text(text, document, files, why, &forged))
+    return forged ? a_record_read::kRefused : a_record_read::kDamaged;
+  const auto named = document.find("directory");
+  std::string recorded;
+  if (named == document.end() || !bytes_from_json(*named, recorded)) {
+    why = "record incomplete";
+    return a_record_read::kDamaged;
+  }
+  if (recorded != directory) {
+    why = "record of another install directory, " + recorded;
+    return a_record_read::kRefused;
+  }
+  return a_record_read::kFound;
+}
+
+a_record_read RecordStore::check_before(const std::string& directory, const std::string& backup,
+                                        std::string& why) const {
   Json document;
   std::map<std::string, a_recorded_file> files;
-  if (!parse_record_text(text, document, files, why)) return a_record_read::kDamaged;
+  return read_before(directory, backup, document, files, why);
+}
+
+a_record_read RecordStore::return_to_before(const std::string& directory, const std::string& backup,
+                                            std::string& why) const {
+  Json document;
+  std::map<std::string, a_recorded_file> files;
+  const a_record_read read = read_before(directory, backup, document, files, why);
+  if (read != a_record_read::kFound) return read;
   const auto none = document.find("none");
   if (none != document.end() && none->is_boolean() && none->get<bool>()) {
     if (!drop(directory, why)) return a_record_read::kFailed;
@@ -248,7 +348,7 @@ a_record_read RecordStore::return_to_before(const std::string& directory, const 
     record.files = std::move(files);
     if (!save(record, why)) return a_record_read::kFailed;
   }
-  if (unlink(path.c_str()) != 0) {
+  if (unlink(before_path(directory, backup).c_str()) != 0) {
     fail_with(why);
     return a_record_read::kFailed;
   }

@@ -5,13 +5,20 @@
 // the directory's canonical path: "/opt/tarnvale" is "opt-tarnvale.json"
 // ("-" and every byte but letters, digits, "_" and "." written "%HH"; a
 // name that would be too long is cut and ends in a hash of the path). The
-// record names the directory inside, so a cut name is never taken for
-// another directory's record.
+// record names the directory inside, and one that names another is
+// refused.
 //
-// A record is replaced as a whole: written to a temporary beside it, put on
-// disk, renamed over it. Commands that change an installation write it
-// under the install directory's lock, so one directory's record has one
-// writer; readers always see a whole record.
+// A record is replaced as a whole: written to a temporary beside it
+// ("<record>.tmp-<pid>"), put on disk, renamed over it. Commands that
+// change an installation write it under the install directory's lock, so
+// one directory's record has one writer; readers always see a whole
+// record.
+//
+// Records are untrusted input: kestrel runs as root, and whoever can write
+// a record can make it name any file. The state directory and every file
+// read from it must belong to root or to the user running kestrel and not
+// be writable by group or others (state_owner_problem), and a record's
+// names are read as an archive's are (install/install_record.h).
 //
 // Beside a record, the record as it was before an install or upgrade with
 // a backup directory (-b) began: "<record>.before-<hash of the backup
@@ -19,7 +26,10 @@
 // oldest state too) and put back by the restore of that backup directory.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
+#include <map>
 #include <string>
 
 #include "install/install_record.h"
@@ -39,10 +49,19 @@ std::string record_file_name(const std::string& directory);
 // The canonical path of the current directory, or empty with errno set.
 std::string canonical_current_directory();
 
+// Why the state directory or a file in it, described by |st|, may have been
+// written by others than root and the user running kestrel ("owned by uid
+// 1000 with mode 0777; must belong to root or to uid 1001 and not be
+// writable by group or others"), or empty when it cannot have been.
+std::string state_owner_problem(const struct stat& st);
+
 enum class a_record_read {
   kFound,
   kNone,     // nothing is recorded for the directory
   kDamaged,  // a record is there and cannot be read as one: |why| says why
+  kRefused,  // a record is there that no kestrel wrote for the directory:
+             // forged names, or another install directory's: |why|
+  kUnsafe,   // others may have written the record: |why| (state_owner_problem)
   kFailed,   // the state directory or the record cannot be read: errno
 };
 
@@ -84,7 +103,20 @@ class RecordStore {
   // The record file of the install directory |directory|.
   std::string record_path(const std::string& directory) const;
 
-  a_record_read load(const std::string& directory, an_install_record& record, std::string& why) const;
+  // Whether the state directory may be used: false with |why|
+  // (state_owner_problem) when others may have written it. One that does
+  // not exist yet may.
+  bool check_state(std::string& why) const;
+
+  // Reads the record of |directory|. A record others may have written is
+  // kUnsafe; with |warning| not null it is read all the same and |warning|
+  // says why it is not to be trusted (empty when it is).
+  a_record_read load(const std::string& directory, an_install_record& record, std::string& why,
+                     std::string* warning = nullptr) const;
+  // Removes the temporaries that commands which ended before they renamed
+  // them left of |directory|'s record: never one of a process that runs.
+  // Called under the install directory's lock.
+  void sweep_temporaries(const std::string& directory) const;
   // Puts |record| on disk, creating the state directory when missing.
   // false with |why| set.
   bool save(const an_install_record& record, std::string& why) const;
@@ -105,9 +137,15 @@ class RecordStore {
   // After |backup| was restored: puts back what keep_before kept for it
   // (the record, or no record). kNone when nothing was kept.
   a_record_read return_to_before(const std::string& directory, const std::string& backup, std::string& why) const;
+  // Whether return_to_before would find what keep_before kept for |backup|
+  // readable and trustworthy, as load judges a record; changes nothing.
+  a_record_read check_before(const std::string& directory, const std::string& backup, std::string& why) const;
+  // The file keep_before keeps for |backup|.
+  std::string before_path(const std::string& directory, const std::string& backup) const;
 
  private:
-  std::string before_path(const std::string& directory, const std::string& backup) const;
+  a_record_read read_before(const std::string& directory, const std::string& backup, Json& document,
+                            std::map<std::string, a_recorded_file>& files, std::string& why) const;
   // Writes the file |path| whole or not at all (a temporary, synced, then
   // renamed), its text handed in pieces by |fill| to the function it gets.
   using a_text_put = std::function<void(const std::string&)>;

@@ -109,17 +109,15 @@ bool remove_directories(int directory, const std::string& base) {
   return unlinkat(directory, base.c_str(), AT_REMOVEDIR) == 0;
 }
 
-// Removes every temporary below |directory|, never following a symbolic
-// link: under the install directory's lock they are all what killed
-// commands left.
+// Removes the temporaries below |directory| that killed commands left,
+// never following a symbolic link; a nested install directory's running
+// kestrel keeps its own (remove_abandoned_temporaries).
 void remove_temporaries(int directory) {
   std::vector<std::string> members;
   if (!members_of(directory, members)) return;
+  remove_abandoned_temporaries(directory, members);
   for (const std::string& member : members) {
-    if (is_temporary(member)) {
-      if (unlinkat(directory, member.c_str(), 0) != 0 && errno == EISDIR) unlinkat(directory, member.c_str(), AT_REMOVEDIR);
-      continue;
-    }
+    if (is_temporary(member)) continue;
     struct stat st;
     if (fstatat(directory, member.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) continue;
     UniqueFd below(openat(directory, member.c_str(), kDirectoryFlags));
@@ -183,12 +181,10 @@ void BackupRestore::restore_members(int directory, const std::string& path,
     failures.emplace_back(path.empty() ? path_ : path, failure);
     return;
   }
+  // What an install killed while it wrote into the backup tree left.
+  remove_abandoned_temporaries(directory, members);
   for (const std::string& member : members) {
-    // What an install killed while it wrote into the backup tree left.
-    if (is_temporary(member)) {
-      unlinkat(directory, member.c_str(), 0);
-      continue;
-    }
+    if (is_temporary(member)) continue;
     const std::string name = join_path(path, member);
     struct stat st;
     a_failure failure;

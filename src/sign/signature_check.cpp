@@ -47,10 +47,12 @@ Outcome SignatureCheck::start(Tic& archives) {
 
 Outcome SignatureCheck::read_signature(const Tic& archive) {
   const std::string path = archive.path() != nullptr ? archive.path() : "";
-  const Result<std::string> text = read_minisign_file(signature_file_of(path));
+  const std::string file = signature_file_of(path);
+  const Result<std::string> text = read_minisign_file(file);
   if (!text) {
     const bool missing = text.failure().error == ENOENT;
-    return refuse(refusal_of(kStepSignature, path, missing ? kNoSignature : kBadSignatureFile + text.failure().text()));
+    return refuse(refusal_of(kStepSignature, path,
+                             missing ? kNoSignature + file + " not found" : kBadSignatureFile + text.failure().text()));
   }
   Result<a_signature> signature = decode_signature(text.value());
   if (!signature) return refuse(refusal_of(kStepSignature, path, kBadSignatureFile + signature.failure().text()));

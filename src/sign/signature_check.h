@@ -35,7 +35,7 @@ class Tic;
 
 // Why an archive is refused (the cause of a failure of kStepSignature),
 // after "kestrel: <command>: <archive>: ".
-constexpr const char kNoSignature[] = "no signature";
+constexpr const char kNoSignature[] = "no signature: ";  // followed by "<archive>.minisig not found"
 constexpr const char kLegacySignature[] = "legacy signature: sign it again with a current minisign";
 constexpr const char kUnknownKey[] = "signed by unknown key ";  // followed by the key id
 constexpr const char kCommentMismatch[] = "comment signature does not match";

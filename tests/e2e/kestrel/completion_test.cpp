@@ -87,8 +87,14 @@ TEST(Completion, OffersWhatKestrelTakesWhereItTakesIt) {
       {"kestrel list -o se^ server.tic", "server\n"},
       {"kestrel list -o 'server|d^ client.tic", "server|docs\n"},
       {"kestrel install -d inst -o ^ ../client.tic", names},
-      {"kestrel list -o ", "*\n"},
+      // Nothing without archives to ask (no lone "*" to insert), nor for a
+      // text that no name completes.
+      {"kestrel list -o ", ""},
+      {"kestrel install -d inst -o ", ""},
+      {"kestrel install -d inst -o ^ -q", ""},
+      {"kestrel list -o ^ missing.tic", ""},
       {"kestrel list -o c^ missing.tic", ""},
+      {"kestrel list -o '*^ server.tic", ""},
       // Archive names; no switch after the first one.
       {"kestrel list -o '*' ", "bin\nclient.tic\ninst\nserver.tic\n"},
       {"kestrel list -o '*' server.tic -", ""},

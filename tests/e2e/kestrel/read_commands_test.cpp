@@ -107,6 +107,23 @@ TEST_F(ReadCommands, OptionsReadsEachNameAsAnOptionText) {
   expect_runs({{{"options", "names.tic"}, "* 11 x 11 x|y 11 y 11 z 15 \n"}});
 }
 
+// The set is read in byte-wise order of the archive names and stops at the
+// first that cannot be read: list and space take nothing of it; options
+// reports the archives before it (none when it sorts first).
+TEST_F(ReadCommands, AnUnreadableArchiveOfTheSetIsNamedAndEndsWithZero) {
+  const auto said = [&](const char* command) {
+    return "kestrel: " + std::string(command) + ": missing.tic: No such file or directory\n";
+  };
+  expect_runs({
+      {{"list", "-o", "*", "main.tic", "missing.tic"}, "", 0, said("list")},
+      {{"space", "-o", "*", "main.tic", "missing.tic"}, "0\n", 0, said("space")},
+      {{"options", "main.tic", "missing.tic"}, " 0 client 11 docs 9 server 15 tools 15 \n", 0, said("options")},
+      {{"options", "missing.tic", "tampered.tic"}, "\n", 0, said("options")},
+      {{"options", "extra.tic", "fifo.tic", "main.tic"}, "Zeta 9 client 15 \n", 0,
+       "kestrel: options: fifo.tic: not a regular file\n"},
+  });
+}
+
 TEST_F(ReadCommands, ValidateStopsAtTheFirstBadArchive) {
   expect_runs({
       {{"validate", "main.tic", "extra.tic"}, ""},

@@ -216,6 +216,38 @@ TEST(Records, AFailedInstallRecordsWhatItCommitted) {
   EXPECT_EQ(std::tie(v.status, v.out, v.err), std::make_tuple(0, std::string(), std::string()));
 }
 
+// One archive of the set that cannot be read stops every command that
+// writes or compares before it touches the tree, the backup tree or the
+// record; a log asked for is left empty.
+TEST(Records, AnUnreadableArchiveOfTheSetChangesNothing) {
+  Release r;
+  ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "*", "../server.tic", "../client.tic"}).err, "");
+  write_file(r.dir / "bad.tic", "not an archive");
+  const auto tree = snapshot(r.target);
+  const std::string record = read_file(r.record_path());
+  const std::vector<std::vector<std::string>> runs = {
+      {"install", "-l", "log", "-b", "saved", "-o", "*", "../server.tic", "../bad.tic"},
+      {"upgrade", "-l", "log", "-b", "saved", "../server2.tic", "../bad.tic"},
+      {"upgrade", "--dry-run", "../server2.tic", "../bad.tic"},
+      {"verify", "-o", "*", "../server.tic", "../bad.tic"},
+      {"remove", "-o", "*", "../client.tic", "../bad.tic"},
+  };
+  for (std::vector<std::string> args : runs) {
+    args.insert(args.begin() + 1, {"-d", "target"});
+    const RunResult k = r.kestrel(args);
+    EXPECT_EQ(std::tie(k.status, k.out, k.err),
+              std::make_tuple(255, std::string(), "kestrel: " + args[0] + ": ../bad.tic: header cut short\n"))
+        << testing::PrintToString(args);
+    if (args[3] == "-l") {
+      EXPECT_TRUE(file_exists(r.at("log"))) << args[0];
+      EXPECT_EQ(read_file(r.at("log")), "") << args[0];
+    }
+    fs::remove(r.at("log"));
+    EXPECT_EQ(snapshot(r.target), tree) << testing::PrintToString(args);
+    EXPECT_EQ(read_file(r.record_path()), record) << testing::PrintToString(args);
+  }
+}
+
 TEST(Upgrade, ToTheNextReleaseKeepsChangesDropsOrphansAndLeavesUnchangedFiles) {
   Release r;
   ASSERT_EQ(r.kestrel({"install", "-d", "target", "-o", "*", "../server.tic", "../client.tic"}).err, "");

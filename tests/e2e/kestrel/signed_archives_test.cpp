@@ -124,25 +124,29 @@ TEST(SignedArchives, AKeyDirectoryHoldingSeveralKeysTrustsEach) {
 struct Spoiler {
   const char* what;
   std::function<void(const SignedSet&)> spoil;
-  std::function<std::string(const SignedSet&)> cause;
+  // Why, for the archive named as given to the command.
+  std::function<std::string(const SignedSet&, const std::string& archive)> cause;
 };
 
-std::string fixed(const char* text, const SignedSet&) { return text; }
+std::string fixed(const char* text, const SignedSet&, const std::string&) { return text; }
 
 TEST(SignedArchives, ArchivesWithoutAGoodSignatureAreRefusedAndNothingIsWritten) {
   SignedSet s;
   const std::string archive = s.dir / "server.tic", signature = archive + ".minisig";
   const std::string pristine = read_file(archive), pristine_signature = read_file(signature);
   using namespace std::placeholders;
-  const auto mismatch = std::bind(fixed, "signature does not match the archive", _1);
-  const auto bad_file = std::bind(fixed, "bad signature file: not a minisign signature", _1);
+  const auto mismatch = std::bind(fixed, "signature does not match the archive", _1, _2);
+  const auto bad_file = std::bind(fixed, "bad signature file: not a minisign signature", _1, _2);
+  const auto missing_signature = [](const SignedSet&, const std::string& name) {
+    return "no signature: " + name + ".minisig not found";
+  };
   // The MAC is public (every copy of kestrel holds its key): a forger
   // recomputes it, so only the signature stands in the way.
   const auto reseal = [&] { write_test_archive_mac(archive, product_key()); };
   const std::vector<Spoiler> spoilers = {
-      {"unsigned", [&](const SignedSet&) { fs::remove(signature); }, std::bind(fixed, "no signature", _1)},
+      {"unsigned", [&](const SignedSet&) { fs::remove(signature); }, missing_signature},
       {"unknown key", [&](const SignedSet& set) { minisign_sign(set.other, archive); },
-       [](const SignedSet& set) { return "signed by unknown key " + set.other.id; }},
+       [](const SignedSet& set, const std::string&) { return "signed by unknown key " + set.other.id; }},
       {"a header byte", [&](const SignedSet&) { flip_byte(archive, 101); }, mismatch},
       {"a table byte", [&](const SignedSet&) { flip_byte(archive, toc_offset(archive) + 40), reseal(); }, mismatch},
       {"a stream byte", [&](const SignedSet&) { flip_byte(archive, TicHeader::kSize + 30); }, mismatch},
@@ -164,16 +168,16 @@ TEST(SignedArchives, ArchivesWithoutAGoodSignatureAreRefusedAndNothingIsWritten)
          text.insert(text.find("\ntrusted comment: ") + 18, "release 18 ");
          write_file(signature, text);
        },
-       std::bind(fixed, "comment signature does not match", _1)},
+       std::bind(fixed, "comment signature does not match", _1, _2)},
       {"a legacy signature", [&](const SignedSet& set) { minisign_sign(set.release, archive, {"-l"}); },
-       std::bind(fixed, "legacy signature: sign it again with a current minisign", _1)},
+       std::bind(fixed, "legacy signature: sign it again with a current minisign", _1, _2)},
   };
   write_file(s.dir / "before/etc/tarnserve.conf", "edited by the administrator\n");
   for (const Spoiler& spoiler : spoilers) {
     write_file(archive, pristine);
     write_file(signature, pristine_signature);
     spoiler.spoil(s);
-    const std::string cause = spoiler.cause(s);
+    const std::string cause = spoiler.cause(s, "../server.tic");
 
     fs::remove_all(s.dir / "target");
     fs::copy(s.dir / "before", s.dir / "target", fs::copy_options::recursive);
@@ -189,7 +193,7 @@ TEST(SignedArchives, ArchivesWithoutAGoodSignatureAreRefusedAndNothingIsWritten)
 
     const RunResult validate = run_kestrel({"validate", "client.tic", "server.tic"}, s.trusting_release());
     EXPECT_EQ(validate.status, 255) << spoiler.what;
-    EXPECT_EQ(validate.err, "kestrel: validate: server.tic: " + cause + "\n") << spoiler.what;
+    EXPECT_EQ(validate.err, "kestrel: validate: server.tic: " + spoiler.cause(s, "server.tic") + "\n") << spoiler.what;
     const RunResult verify = run_kestrel({"verify", "-d", "before", "-o", "*", "../client.tic", "../server.tic"},
                                          s.trusting_release());
     EXPECT_EQ(verify.status, 255) << spoiler.what;

@@ -1,10 +1,6 @@
 // The progress line and the mode letters of the install log, past what the
 // install tests show end to end.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -39,50 +35,6 @@ TEST(ProgressLine, CutAt79PaddedToThePreviousWidthWithPercentagesOfAnyTotalAnd64
   EXPECT_EQ(shown(0, {{"e", 0}}), "100% e\r      \n");
   EXPECT_EQ(shown(8ULL << 30, {{"bin/server", 6ULL << 30}}, stdout),
             " 75% bin/server\r-rwxr-xr-x 6442450944 bin/server\n               \n");
-}
-
-// What the reporter draws on a terminal of |columns| columns: standard
-// output is a raw pseudo-terminal for the while.
-std::string drawn_on_terminal(unsigned short columns, const std::vector<std::pair<std::string, unsigned long long>>& files) {
-  struct winsize size = {};
-  size.ws_col = columns;
-  size.ws_row = 24;
-  int master = -1, slave = -1;
-  if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return "no pseudo-terminal";
-  struct termios mode;
-  tcgetattr(slave, &mode);
-  cfmakeraw(&mode);
-  tcsetattr(slave, TCSANOW, &mode);
-  fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  dup2(slave, STDOUT_FILENO);
-  {
-    a_progress_reporter reporter;
-    reporter.total = 100;
-    for (const auto& [name, bytes] : files) reporter.display_progress(name, bytes);
-  }
-  fflush(stdout);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-  close(slave);
-  fcntl(master, F_SETFL, O_NONBLOCK);
-  std::string out;
-  char buffer[4096];
-  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
-  close(master);
-  return out;
-}
-
-// A terminal gets lines one column short of its width, never a split
-// character; the width is asked for each line.
-TEST(ProgressLine, OnATerminalFitsItsWidth) {
-  EXPECT_EQ(drawn_on_terminal(40, {{std::string(60, 'n'), 50}, {"x", 50}}),
-            " 50% " + std::string(34, 'n') + "\r100% x" + std::string(33, ' ') + "\r      \n");
-  EXPECT_EQ(drawn_on_terminal(10, {{"a\xc3\xa9\xc3\xa9", 100}}), "100% a\xc3\xa9\r        \n");
-  EXPECT_EQ(drawn_on_terminal(200, {{std::string(100, 'n'), 100}}),
-            "100% " + std::string(100, 'n') + "\r" + std::string(105, ' ') + "\n");
-  const std::pair<int, int> limits[] = {{0, 79}, {1, 79}, {2, 1}, {80, 79}, {132, 131}};
-  for (const auto& [columns, limit] : limits) EXPECT_EQ(progress_line_limit(columns), limit) << columns;
 }
 
 TEST(FileModeText, RendersTypeAndPermissionLetters) {

@@ -5,7 +5,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
@@ -70,6 +72,60 @@ TEST(InstallDirectory, TemporariesOfProcessesThatAreGoneAreSweptAway) {
   ASSERT_TRUE(install.place_of("d/file", place, failure));
   EXPECT_FALSE(file_exists(dir / ("d/" + gone))) << "swept when a directory is first visited";
   EXPECT_NE(install.temporary_name(), install.temporary_name());
+}
+
+// Install directories nest: a kestrel may be installing into a directory
+// below this one, holding its lock, or its process may still run. A child
+// process holds the lock here, at a fixed point.
+TEST(InstallDirectory, TemporariesThatAnotherKestrelMayOwnStay) {
+  TempDir dir;
+  const std::string prefix = InstallDirectory::kTemporaryPrefix;
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  write_file(dir / "nested/.keep", "");
+  int locked[2], release[2];
+  ASSERT_EQ(pipe(locked), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    close(release[1]);  // so that the parent's close ends the read below
+    const int nested = open((dir / "nested").c_str(), O_RDONLY | O_DIRECTORY);
+    char c = flock(nested, LOCK_EX) == 0 ? 'y' : 'n';
+    if (write(locked[1], &c, 1) != 1 || read(release[0], &c, 1) < 0) _exit(1);
+    _exit(0);
+  }
+  close(release[0]);
+  char c = 0;
+  ASSERT_EQ(read(locked[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  const std::string in_locked = dir / ("nested/" + prefix + std::to_string(gone) + "-1");
+  const std::string below_locked = dir / ("nested/d/" + prefix + std::to_string(gone) + "-2");
+  const std::string of_live = dir / ("free/" + prefix + std::to_string(holder) + "-3");
+  const std::string abandoned = dir / ("free/" + prefix + std::to_string(gone) + "-4");
+  for (const std::string& path : {in_locked, below_locked, of_live, abandoned}) write_file(path, "partial");
+  auto visit = [&] {
+    InstallDirectory install;
+    a_failure failure;
+    a_place place;
+    ASSERT_TRUE(install.open(dir.path(), false, failure));
+    ASSERT_TRUE(install.place_of("nested/d/file", place, failure));
+    ASSERT_TRUE(install.place_of("free/file", place, failure));
+  };
+  visit();
+  EXPECT_TRUE(file_exists(in_locked));
+  EXPECT_TRUE(file_exists(below_locked));
+  EXPECT_TRUE(file_exists(of_live));
+  EXPECT_FALSE(file_exists(abandoned));
+
+  close(release[1]);  // the holder ends, and its lock with it
+  waitpid(holder, nullptr, 0);
+  visit();
+  EXPECT_FALSE(file_exists(in_locked));
+  EXPECT_FALSE(file_exists(below_locked));
+  EXPECT_FALSE(file_exists(of_live));
+  close(locked[0]);
+  close(locked[1]);
 }
 
 // What the commands that only read or take away use: no link is followed

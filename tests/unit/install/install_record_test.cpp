@@ -1,6 +1,8 @@
 // The record of an installation as a document, its file's name, and the
 // JSON helper's conversions of names that need not be UTF-8.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -39,7 +41,7 @@ an_install_record sample_record() {
   a_recorded_file directory;
   directory.type = a_file_type::kDirectory;
   directory.mode = 0755;
-  record.files["d\x80\x01"] = directory;  // not UTF-8, with a control character
+  record.files["d\x80\xfe"] = directory;  // not UTF-8
   a_recorded_file link;
   link.type = a_file_type::kSymlink;
   link.mode = 0777;
@@ -57,12 +59,12 @@ TEST(InstallRecord, ADocumentGivesBackEveryByteOfTheRecord) {
   ASSERT_TRUE(record_from_json(document, back, why)) << why;
   EXPECT_EQ(json_document(record_to_json(back)), json_document(record_to_json(record)));
   EXPECT_EQ(back.directory, "/opt/t\xff");
-  ASSERT_EQ(back.files.count("d\x80\x01"), 1u);
+  ASSERT_EQ(back.files.count("d\x80\xfe"), 1u);
   EXPECT_EQ(back.files.at("bin/x").mode, 04755u);
   EXPECT_EQ(back.installs.at(0).archives.at(0).size, 5000000000ULL);
   // Names that are UTF-8 stay readable strings; the others are hex.
   EXPECT_EQ(document["files"][2]["name"], "lib/l\xc3\xa9");
-  EXPECT_EQ(document["files"][1]["name"], Json::parse(R"({"hex": "648001"})"));
+  EXPECT_EQ(document["files"][1]["name"], Json::parse(R"({"hex": "6480fe"})"));
 }
 
 // The record is written in pieces, a file to a line: the text is the
@@ -149,16 +151,58 @@ TEST(InstallRecord, DocumentsThatAreNotRecordsAreRefused) {
   for (const auto& c : cases) {
     an_install_record record;
     std::string why;
-    EXPECT_FALSE(record_from_json(c.document, record, why)) << c.what;
+    bool forged = false;
+    EXPECT_FALSE(record_from_json(c.document, record, why, &forged)) << c.what;
     EXPECT_FALSE(why.empty()) << c.what;
     why.clear();
-    EXPECT_FALSE(record_from_text(json_document(c.document), record, why)) << c.what << ", as text";
+    EXPECT_FALSE(record_from_text(json_document(c.document), record, why, &forged)) << c.what << ", as text";
     EXPECT_FALSE(why.empty()) << c.what << ", as text";
+    EXPECT_FALSE(forged) << c.what << ": damaged, not forged";
   }
   an_install_record record;
   std::string why;
   EXPECT_FALSE(record_from_text(json_document(good).substr(0, 200), record, why));
   EXPECT_EQ(why, "not a JSON document");
+}
+
+// A record is untrusted input: its names go through the checks an
+// archive's names get at install, and a name install would refuse, or a
+// second name for one path, marks the record as forged.
+TEST(InstallRecord, NamesAreReadAsAnArchivesAreAndAForgedOneIsRefused) {
+  const Json good = record_to_json(sample_record());
+  const struct { std::string name; std::string why; } cases[] = {
+      {"../x", "../x: \"..\" in path"},
+      {"d/../../x", "d/../../x: \"..\" in path"},
+      {"/etc/passwd", "/etc/passwd: absolute path"},
+      {"", ": empty name"},
+      {"bin/\x1b[2J", "bin/\x1b[2J: control character in name"},
+      {"bin/", "bin/: not a file name"},
+      {"bin/.", "bin/.: not a file name"},
+      {"bin/.kestrel-tmp-1-2", "bin/.kestrel-tmp-1-2: name reserved for temporaries"},
+      {"./bin//x", "bin/x recorded twice"},
+      {"bin/x", "bin/x recorded twice"},
+  };
+  for (const auto& c : cases) {
+    Json document = good;
+    document["files"][1]["name"] = json_bytes(c.name);
+    for (const bool as_text : {false, true}) {
+      an_install_record record;
+      std::string why;
+      bool forged = false;
+      const bool read = as_text ? record_from_text(json_document(document), record, why, &forged)
+                                : record_from_json(document, record, why, &forged);
+      EXPECT_FALSE(read) << c.name;
+      EXPECT_TRUE(forged) << c.name;
+      EXPECT_EQ(why, "forged record: " + c.why) << (as_text ? "as text" : "as a document");
+    }
+  }
+  // Any other spelling of a path is read as install reads it.
+  Json document = good;
+  document["files"][1]["name"] = "./d//e/./f";
+  an_install_record record;
+  std::string why;
+  ASSERT_TRUE(record_from_text(json_document(document), record, why)) << why;
+  EXPECT_EQ(record.files.count("d/e/f"), 1u);
 }
 
 TEST(InstallRecord, InstallsAddUpAndTheirOptionTextsJoin) {
@@ -186,6 +230,25 @@ TEST(RecordStore, ARecordIsNamedFromItsDirectoryAndNeverTooLong) {
   const std::string name = record_file_name(deep);
   EXPECT_LE(name.size(), 185u);
   EXPECT_NE(name, record_file_name(deep + "y"));
+}
+
+// Only what root or this user alone may have written is trusted, by owner
+// and mode (the commands' refusals are shown through the real binary).
+TEST(RecordStore, OnlyStateThatOthersCannotHaveWrittenIsTrusted) {
+  struct stat st {};
+  st.st_mode = S_IFDIR | 0755;
+  EXPECT_EQ(state_owner_problem(st), "") << "root's";
+  st.st_uid = geteuid();
+  EXPECT_EQ(state_owner_problem(st), "") << "this user's";
+  st.st_mode = S_IFREG | 0620;
+  const std::string writable = state_owner_problem(st);
+  EXPECT_EQ(writable.substr(0, writable.find(';')), "owned by uid " + std::to_string(geteuid()) + " with mode 0620");
+  st.st_mode = S_IFREG | 0644;
+  st.st_uid = geteuid() + 1;
+  const std::string must = geteuid() == 0 ? "root" : "root or to uid " + std::to_string(geteuid());
+  EXPECT_EQ(state_owner_problem(st), "owned by uid " + std::to_string(geteuid() + 1) +
+                                         " with mode 0644; must belong to " + must +
+                                         " and not be writable by group or others");
 }
 
 TEST(Json, TextsThatAreNotUtf8StayValidAndBytesComeBack) {
