@@ -44,7 +44,7 @@ TEST_F(SignatureCheckFailure, NamesTheArchiveOrTheTrustEntryAndSaysWhy) {
 
   const a_failure unsigned_archive = check(archive, release.public_key);
   EXPECT_EQ(unsigned_archive.step, kStepSignature);
-  EXPECT_EQ(unsigned_archive.line(), archive + ": no signature");
+  EXPECT_EQ(unsigned_archive.line(), archive + ": no signature: " + archive + ".minisig not found");
 
   write_file(archive + ".minisig", "untrusted comment: nothing else\n");
   EXPECT_EQ(check(archive, release.public_key).line(), archive + ": bad signature file: not a minisign signature");
