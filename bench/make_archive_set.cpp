@@ -1,7 +1,7 @@
 // Writes a set of archives with large tables of contents, for measuring
 // what every command costs beside its tables.
 //
-// usage: make_archive_set [--streams] <dir> <archives> <entries in all> <options>
+// usage: make_archive_set [--streams | --wide-zstd] <dir> <archives> <entries in all> <options>
 //
 // Every archive defines all options, in a rotated order, so merging has to
 // renumber them; one name in ten appears in two archives. Without --streams
@@ -9,6 +9,9 @@
 // with --streams every entry has a real one: a tiny file of its own, a pax
 // tar entry compressed with bzip2 by libarchive, encrypted and sealed with
 // the product's key, so that validate, install and verify work on the set.
+// With --wide-zstd every entry's stream is a zstd frame that declares a
+// 128 MiB window and holds 96 MiB of zeros in a few kilobytes (run-length
+// blocks): the archive a decoder's memory bound is measured with.
 //
 // The archives are laid out here, byte by byte, and not by the project's
 // table writer or builder: only the product key, the record transform and
@@ -56,6 +59,8 @@ struct an_entry {
   unsigned char mac[kHmacLength] = {};
 };
 
+std::string sealed(std::string stored, const unsigned char* key, int key_length);
+
 // The stored bytes of one file: |contents| under |name| as a bzip2 pax tar
 // stream (level 1, as tiny files are written), encrypted with |key|.
 std::string stored_stream(const std::string& name, const std::string& contents, const unsigned char* key,
@@ -77,7 +82,68 @@ std::string stored_stream(const std::string& name, const std::string& contents, 
     die("cannot compress " + name + ": " + archive_error_string(a));
   archive_entry_free(entry);
   archive_write_free(a);
-  std::string stored(out.data(), used);
+  return sealed(std::string(out.data(), used), key, key_length);
+}
+
+// What a tar writer writes until |whole| is set: the header blocks (the
+// data that follows is zeros).
+struct a_kept_header {
+  std::string bytes;
+  bool whole = false;
+};
+
+la_ssize_t keep_header(struct archive*, void* out, const void* bytes, size_t length) {
+  a_kept_header& kept = *static_cast<a_kept_header*>(out);
+  if (!kept.whole) kept.bytes.append(static_cast<const char*>(bytes), length);
+  return static_cast<la_ssize_t>(length);
+}
+
+// The stored bytes of a file of |size| zero bytes under |name|: one zstd
+// frame declaring a window of 2^27 bytes, the tar header in a raw block,
+// then run-length blocks of 128 KiB of zeros, encrypted with |key|.
+std::string wide_zstd_stream(const std::string& name, uint64_t size, const unsigned char* key, int key_length) {
+  a_kept_header kept;
+  struct archive* a = archive_write_new();
+  archive_entry* entry = archive_entry_new();
+  archive_entry_set_pathname(entry, name.c_str());
+  archive_entry_set_mode(entry, AE_IFREG | 0644);
+  archive_entry_set_size(entry, static_cast<la_int64_t>(size));
+  if (archive_write_set_format_pax(a) != ARCHIVE_OK || archive_write_set_bytes_per_block(a, 0) != ARCHIVE_OK ||
+      archive_write_open(a, &kept, nullptr, keep_header, nullptr) != ARCHIVE_OK ||
+      archive_write_header(a, entry) != ARCHIVE_OK)
+    die("cannot write the header of " + name);
+  kept.whole = true;
+  const std::string& header = kept.bytes;
+  archive_entry_free(entry);
+  archive_write_free(a);
+  auto block_header = [](std::string& out, uint32_t type, uint32_t length, bool last) {
+    const uint32_t word = (length << 3) | (type << 1) | (last ? 1u : 0u);
+    for (int i = 0; i < 3; ++i) out.push_back(static_cast<char>((word >> (8 * i)) & 0xff));
+  };
+  std::string frame("\x28\xb5\x2f\xfd\x00\x88", 6);
+  block_header(frame, 0, static_cast<uint32_t>(header.size()), false);
+  frame += header;
+  // The data padded to whole tar blocks, and the two blocks that end the tar.
+  uint64_t zeros = (size + 511) / 512 * 512 + 1024;
+  while (zeros > 0) {
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(zeros, 128 * 1024));
+    zeros -= n;
+    block_header(frame, 1, n, zeros == 0);
+    frame.push_back('\0');
+  }
+  // A skippable frame brings the stream to whole records, as the builder's
+  // do, so that no zero padding follows the frame.
+  if (frame.size() % 8 != 0) {
+    const uint32_t filler = static_cast<uint32_t>(16 - (frame.size() + 8) % 8) % 8;
+    frame += std::string("\x50\x2a\x4d\x18", 4);
+    for (int i = 0; i < 4; ++i) frame.push_back(static_cast<char>((filler >> (8 * i)) & 0xff));
+    frame.append(filler, '\0');
+  }
+  return sealed(frame, key, key_length);
+}
+
+// |stored| zero-padded to whole records and encrypted with |key|.
+std::string sealed(std::string stored, const unsigned char* key, int key_length) {
   stored.resize((stored.size() + 7) / 8 * 8, '\0');
   an_encrypt_data state;
   __Encrypt_init(&state, ENCRYPT_WRITING, key, key_length);
@@ -93,7 +159,11 @@ void write_all(int fd, const std::string& bytes, uint64_t at) {
   }
 }
 
-void write_archive(const std::string& path, int archive, int archives, long entries, int options, bool streams) {
+enum class a_stream_kind { kNone, kTiny, kWideZstd };
+
+void write_archive(const std::string& path, int archive, int archives, long entries, int options,
+                   a_stream_kind kind) {
+  const bool streams = kind != a_stream_kind::kNone;
   unsigned long long state = 88172645463325252ULL + static_cast<unsigned long long>(archive);
   auto next = [&state] {
     state ^= state << 13;
@@ -135,11 +205,14 @@ void write_archive(const std::string& path, int archive, int archives, long entr
       continue;
     }
     const std::string contents = "contents of " + name + "\n";
-    const std::string stored = stored_stream(name, contents, key.bytes(), key.length());
+    const uint64_t wide_size = uint64_t{96} << 20;
+    const std::string stored = kind == a_stream_kind::kWideZstd
+                                   ? wide_zstd_stream(name, wide_size, key.bytes(), key.length())
+                                   : stored_stream(name, contents, key.bytes(), key.length());
     if (hmac_sha256(key.bytes(), key.length(), stored.data(), stored.size(), e.mac) != HmacStatus::kOk)
       die("cannot seal " + name);
     e.data_offset = position + run.size();
-    e.file_size = contents.size();
+    e.file_size = kind == a_stream_kind::kWideZstd ? wide_size : contents.size();
     e.stored_length = stored.size();
     run += stored;
     if (run.size() > (1 << 20)) {
@@ -206,10 +279,12 @@ void write_archive(const std::string& path, int archive, int archives, long entr
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool streams = argc > 1 && std::strcmp(argv[1], "--streams") == 0;
-  if (streams) --argc, ++argv;
+  a_stream_kind kind = a_stream_kind::kNone;
+  if (argc > 1 && std::strcmp(argv[1], "--streams") == 0) kind = a_stream_kind::kTiny;
+  if (argc > 1 && std::strcmp(argv[1], "--wide-zstd") == 0) kind = a_stream_kind::kWideZstd;
+  if (kind != a_stream_kind::kNone) --argc, ++argv;
   if (argc != 5) {
-    fprintf(stderr, "usage: make_archive_set [--streams] <dir> <archives> <entries> <options>\n");
+    fprintf(stderr, "usage: make_archive_set [--streams | --wide-zstd] <dir> <archives> <entries> <options>\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -225,7 +300,7 @@ int main(int argc, char** argv) {
     const pid_t child = fork();
     if (child < 0) die("cannot fork");
     if (child == 0) {
-      write_archive(dir + "/set" + std::to_string(a) + ".tic", a, archives, entries, options, streams);
+      write_archive(dir + "/set" + std::to_string(a) + ".tic", a, archives, entries, options, kind);
       _exit(0);
     }
     children.push_back(child);

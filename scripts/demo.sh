@@ -127,17 +127,65 @@ k status -d upgraded
 show sh -c 'echo "port = 7000" >> upgraded/etc/tarnserve.conf'
 k verify -d upgraded
 k upgrade -d upgraded --dry-run ../release2/server.tic ../release2/client.tic
+# The same plan as one document, for configuration tools: "changes" says
+# whether running it would write or remove a file.
+k upgrade -d upgraded --dry-run --json ../release2/server.tic ../release2/client.tic
 k upgrade -d upgraded -b ../upgrade-backup -l upgrade.log ../release2/server.tic ../release2/client.tic
 show cat upgraded/upgrade.log
 show tail -n 2 upgraded/etc/tarnserve.conf upgraded/etc/tarnserve.conf.kestrel-new
 show find upgraded \( -type f -o -type l \) -print
 k status -d upgraded
 k status -d upgraded --json
+# The inventory: every installation on the machine, an installation's
+# files, and which installation holds a path.
+k status --all
+k status --files -d upgraded
+k status --owner upgraded/etc/tarnserve.conf
+k status --owner upgraded/etc/tarnserve.conf.kestrel-new
 # Undoing the upgrade returns the tree and the record.
 k restore -d upgraded -b ../upgrade-backup
 k status -d upgraded
+# The administrator's change is kept (status 1); a purge takes it too, into
+# a backup tree that restore would bring back.
 k remove -d upgraded
+k verify -d upgraded
+k remove -d upgraded --purge -b ../purged
+show find upgraded purged
 show ls state
+
+echo
+echo "== Many machines: the Ansible collection on two local hosts =="
+# Two hosts reached by the local connection, each with its own install and
+# state directory, and the release's archives in the inventory.
+mkdir -p fleet
+: >fleet/ansible.cfg
+fleet_inventory() {
+  cat >fleet/inventory.json <<JSON
+{"tarnvale": {"hosts": {
+   "alpha": {"product_dest": "$demo/fleet/alpha/opt/tarnvale", "product_state_dir": "$demo/fleet/alpha/state"},
+   "beta": {"product_dest": "$demo/fleet/beta/opt/tarnvale", "product_state_dir": "$demo/fleet/beta/state"}},
+ "vars": {"ansible_connection": "local", "ansible_python_interpreter": "/usr/bin/python3",
+   "product_kestrel": "$kestrel", "product_options": "*",
+   "product_archives": ["$demo/$1/server.tic", "$demo/$1/client.tic"]}}}
+JSON
+}
+# The collection from the source tree; Ansible's own files stay in
+# build/demo/fleet.
+export ANSIBLE_COLLECTIONS_PATH=$top/ansible ANSIBLE_HOME=$demo/fleet/ansible ANSIBLE_LOCAL_TEMP=$demo/fleet/tmp \
+  ANSIBLE_REMOTE_TEMP=$demo/fleet/tmp ANSIBLE_CONFIG=$demo/fleet/ansible.cfg ANSIBLE_NOCOLOR=1 LC_ALL=C.UTF-8
+echo "ANSIBLE_COLLECTIONS_PATH=$ANSIBLE_COLLECTIONS_PATH"
+play() { show ansible-playbook -i fleet/inventory.json "$@"; }
+fleet_inventory release1
+play tarnvale.kestrel.rollout
+# The same play again changes nothing.
+play tarnvale.kestrel.rollout
+show sh -c 'echo "port = 7000" >> fleet/beta/opt/tarnvale/etc/tarnserve.conf'
+fleet_inventory release2
+play tarnvale.kestrel.rollout --check --diff
+play tarnvale.kestrel.rollout -e rollout_batch=1
+play tarnvale.kestrel.report
+play tarnvale.kestrel.rollout -e product_state=absent -e product_purge=true
+show find fleet/alpha fleet/beta -path '*/state' -prune -o -print
 
 echo
 echo "== Signed archives =="

@@ -5,10 +5,12 @@ set -euo pipefail
 
 # nlohmann-json3-dev writes the JSON documents, python3 reads them in the
 # tests; bash-completion runs the completion test; debhelper and lintian
-# build and check the Debian package. scripts/fuzz.sh adds clang and
-# libclang-rt-dev (libFuzzer and the sanitizer runtimes).
-packages=(cmake g++ make libarchive-dev libbz2-dev libgtest-dev libsodium-dev minisign bzip2 zstd libarchive-tools
-          python3 nlohmann-json3-dev bash-completion debhelper lintian "$@")
+# build and check the Debian package; ansible-core runs the collection in
+# ansible/ over local hosts (tests, demo) and ansible-lint checks it.
+# scripts/fuzz.sh adds clang and libclang-rt-dev (libFuzzer and the
+# sanitizer runtimes).
+packages=(cmake g++ make libarchive-dev libbz2-dev libzstd-dev libgtest-dev libsodium-dev minisign bzip2 zstd libarchive-tools
+          python3 nlohmann-json3-dev bash-completion debhelper lintian ansible-core ansible-lint "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

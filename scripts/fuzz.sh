@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (tests/fuzz/fuzz_*.cpp) with clang and libFuzzer in
 # build/fuzz and runs each for the given number of seconds (default 60),
-# printing its executions and coverage. Usage:
+# printing its executions, executions per second and coverage. Usage:
 #   scripts/fuzz.sh [seconds] [fuzz_target ...]
-# The corpora grow in build/fuzz/corpus/<target>, seeded from the sample
-# product built with tictool; a finding is kept in build/fuzz/findings/<target>
-# and makes the script fail. clang and its libFuzzer runtime are installed
-# with the other packages; where they cannot be had, the script says so in
-# one line and exits with 77 (skipped).
+# The working corpora grow in build/fuzz/corpus/<target>, seeded from the
+# kept corpus tests/fuzz/corpus/<target> and from the sample product built
+# with tictool. A finding lands in build/fuzz/findings/<target>, is copied
+# into the kept corpus (which the test suite replays) and makes the script
+# fail.
+# clang and its libFuzzer runtime are installed with the other packages;
+# where they cannot be had, the script says so in one line and exits with
+# 77 (skipped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -77,10 +80,10 @@ pair "$seeds/archives/server.tic" "$seeds/archives/client.tic" >"$seeds/pairs/se
 pair "$seeds/archives/client.tic" "$seeds/archives/unkeyed.tic" >"$seeds/pairs/client-unkeyed"
 
 # Extraction inputs: a switch byte, then files as their names and streams
-# (see tests/fuzz/fuzz_extract.cpp): one seed per file of the unkeyed sample
-# archive, of its zstd build and of an archive whose names lead into the
-# links the target's install directory holds, and one seed of each whole
-# archive (the zstd one with its streams repeated into pieces).
+# (see tests/fuzz/extract_harness.h): one seed per file of the unkeyed
+# sample archive, of its zstd build and of an archive whose names lead into
+# the links the target's install directory holds, and two seeds of each
+# whole archive.
 mkdir -p "$seeds/extract" "$seeds/escape/abs" "$seeds/escape/up/outside" "$seeds/escape/d"
 printf 'x' >"$seeds/escape/abs/precious"
 printf 'x' >"$seeds/escape/up/outside/precious"
@@ -107,8 +110,8 @@ for i in range(count):
     files.append(bytes([len(names[name])]) + names[name] + struct.pack(">H", len(stream)) + stream)
 for i, f in enumerate(files):
     open(f"{sys.argv[2]}-file{i}", "wb").write(bytes([i % 8]) + f)
-open(f"{sys.argv[2]}-all", "wb").write(bytes([6]) + b"".join(files[:4]))
-open(f"{sys.argv[2]}-pieces", "wb").write(bytes([8]) + b"".join(files[:4]))
+open(f"{sys.argv[2]}-all", "wb").write(bytes([2]) + b"".join(files[:4]))
+open(f"{sys.argv[2]}-keyed", "wb").write(bytes([3]) + b"".join(files[:4]))
 PY
 done
 
@@ -135,7 +138,7 @@ seeds_of() {
     fuzz_merge) echo "$seeds/pairs" ;;
     fuzz_list_file) echo "$seeds/lists" ;;
     fuzz_option_text) echo "$seeds/expressions" ;;
-    fuzz_extract) echo "$seeds/extract" ;;
+    fuzz_extract | fuzz_extract_pieces) echo "$seeds/extract" ;;
     fuzz_minisign) echo "$seeds/minisign" ;;
   esac
 }
@@ -144,17 +147,24 @@ status=0
 for target in "${targets[@]}"; do
   corpus=$dir/corpus/$target
   findings=$dir/findings/$target
+  kept=$top/tests/fuzz/corpus/$target
   log=$dir/logs/$target.log
-  mkdir -p "$corpus" "$findings" "$(dirname "$log")"
+  mkdir -p "$corpus" "$findings" "$kept" "$(dirname "$log")"
   read -r -a seed_dirs <<<"$(seeds_of "$target")"
   result=ok
+  # New inputs go to the first directory, the working corpus.
   "$dir/tests/fuzz/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
-    -artifact_prefix="$findings/" "$corpus" "${seed_dirs[@]}" >"$log" 2>&1 || result="FAILED (see $log)"
+    -artifact_prefix="$findings/" "$corpus" "$kept" "${seed_dirs[@]}" >"$log" 2>&1 || result="FAILED (see $log)"
   [ "$result" = ok ] || status=1
+  # Every finding is kept, under the name libFuzzer gave it.
+  for finding in "$findings"/*; do
+    [ -f "$finding" ] && [ ! -e "$kept/$(basename "$finding")" ] && cp "$finding" "$kept/"
+  done
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(grep -o 'exec/s: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2 || true)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2 || true)
   ft=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2 || true)
-  printf '%-20s %12s executions  coverage %s edges, %s features  corpus %s  %s\n' \
-    "$target" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$(ls "$corpus" | wc -l)" "$result"
+  printf '%-20s %12s executions %8s/s  coverage %s edges, %s features  corpus %s  %s\n' \
+    "$target" "${runs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$(ls "$corpus" | wc -l)" "$result"
 done
 exit $status

@@ -9,6 +9,7 @@
 #include "cli/command_help.h"
 #include "cli/commands.h"
 #include "display/message.h"
+#include "install/backed_up_removal.h"
 #include "install/install_lock.h"
 #include "platform/ordered_jobs.h"
 #include "sign/signature_check.h"
@@ -123,18 +124,23 @@ bool CommandInstall::handle_arg(ArgIterator &it) {
 void CommandUpgrade::usage() {
   print_usage(
       "usage: upgrade [-q] [-l <log>] [-b <backup_dir>] [-d "
-      "<install_dir>] [-o <options>] [--dry-run] <tic> "
+      "<install_dir>] [-o <options>] [--dry-run [--json]] <tic> "
       "[<tic> [...]]\n");
 }
 
 bool CommandUpgrade::handle_arg(ArgIterator &it) {
-  return take_flag(it, "--dry-run", nullptr, dry_run) || CommandInstall::handle_arg(it);
+  return take_flag(it, "--dry-run", nullptr, dry_run) || take_flag(it, "--json", nullptr, json) ||
+         CommandInstall::handle_arg(it);
 }
 
-void CommandStatus::usage() { print_usage("usage: status [-d <install_dir>] [--json]\n"); }
+void CommandStatus::usage() {
+  print_usage("usage: status [-d <install_dir>] [--json] [--all | --files | --owner <path>]\n");
+}
 
 bool CommandStatus::handle_arg(ArgIterator &it) {
-  return take_flag(it, "--json", nullptr, json) || CommandWithDirectory::handle_arg(it);
+  if (take_switch(it, "--owner", "--owner", owner)) return owner_asked = true;
+  return take_flag(it, "--json", nullptr, json) || take_flag(it, "--all", nullptr, all) ||
+         take_flag(it, "--files", nullptr, files) || CommandWithDirectory::handle_arg(it);
 }
 
 void CommandOnInstalledFiles::usage() { print_usage(usage_line_); }
@@ -150,8 +156,13 @@ bool CommandVerify::handle_arg(ArgIterator &it) {
 
 CommandRemove::CommandRemove()
     : CommandOnInstalledFiles("remove",
-                              "usage: remove [-d <install_dir>] [-o "
-                              "<options>] [<tic> [<tic> [...]]]\n") {}
+                              "usage: remove [-b <backup_dir>] [-d <install_dir>] [-o "
+                              "<options>] [--purge] [<tic> [<tic> [...]]]\n") {}
+
+bool CommandRemove::handle_arg(ArgIterator &it) {
+  return take_flag(it, "--purge", nullptr, purge) || take_switch(it, "-b", "--backup", backup_dir) ||
+         CommandOnInstalledFiles::handle_arg(it);
+}
 
 void CommandRestore::usage() { print_usage("usage: restore -b <backup_dir> [-d <install_dir>]\n"); }
 

@@ -103,11 +103,23 @@ constexpr a_switch_help kVerifySwitches[] = {
     kHelp,
 };
 
-constexpr a_switch_help kRemoveSwitches[] = {kInstalledDirectory, kOptions, kHelp};
+constexpr a_switch_help kRemoveSwitches[] = {
+    {"-b, --backup <backup_dir>",
+     "move each file removed to the same path below <backup_dir>, and keep the record as it was, so that "
+     "kestrel restore can undo the removal"},
+    kInstalledDirectory,
+    kOptions,
+    {"    --purge", "also remove the files changed since they were installed (other bytes, type or link target)"},
+    kHelp,
+};
 
 constexpr a_switch_help kStatusSwitches[] = {
     {"-d, --directory <install_dir>", "the installation to show (default: the current directory)"},
-    {"    --json", "the record as one JSON document"},
+    {"    --json", "one JSON document instead of the lines"},
+    {"    --all", "every installation recorded on this machine: directory, product, version, whether it is "
+                  "complete, when it was installed, its options and number of files"},
+    {"    --files", "the installation's files, one line each: type, permission bits, size, SHA-256 and name"},
+    {"    --owner <path>", "the install directory of each installation whose record holds <path>"},
     kHelp,
 };
 
@@ -126,6 +138,9 @@ constexpr a_switch_help kUpgradeSwitches[] = {
      "archives (default: the recorded option texts)"},
     {"    --dry-run", "print \"<action> <name>\" for every file (add, replace, same, keep-changed, remove) and "
                       "change nothing"},
+    {"    --json", "with --dry-run: the plan as one JSON document: the \"directory\", \"options\", \"versions\" "
+                   "before and after, what is \"recorded\", \"changes\" (whether a file would be written or "
+                   "removed), the \"counts\" per action and the \"files\" with their \"action\""},
     {"-q, --quiet", "no progress line"},
     kHelp,
 };
@@ -197,35 +212,41 @@ const a_command_help kVerifyHelp = help(
     "Checks every archive as install does, then compares each chosen file below the install directory with "
     "the archives and prints one line per difference: \"missing\", \"type\", \"target\", \"content\" or "
     "\"mode\", a blank and the name. Without archive names, every file of the installation's record is "
-    "compared with what was recorded. Nothing is written. The status is 0 exactly when every file compared "
-    "is installed as it should be.",
+    "compared with what was recorded. Nothing is written. The status is 0 when every file compared is "
+    "installed as it should be, 1 when some file differs, and 255 when some file or archive could not be "
+    "checked.",
     kVerifySwitches);
 
 const a_command_help kRemoveHelp = help(
-    "remove [-d <install_dir>] [-o <options>] [<tic> [<tic> ...]]",
+    "remove [-b <backup_dir>] [-d <install_dir>] [-o <options>] [--purge] [<tic> [<tic> ...]]",
     "Removes the chosen files that are still installed as the archives have them (their permission bits may "
     "have changed), then the directories their removal leaves empty; without archive names, the files of the "
     "installation's record that are still as recorded. Every archive is checked first, as install checks it. "
-    "A changed file is kept and named on standard error, and the status is then 255.",
+    "A changed file is kept and named on standard error, unless --purge takes it too. The status is 0 when "
+    "nothing of the installation is left, 1 when changed files were kept, and 255 when something could not "
+    "be removed.",
     kRemoveSwitches);
 
 const a_command_help kStatusHelp = help(
-    "status [-d <install_dir>] [--json]",
+    "status [-d <install_dir>] [--json] [--all | --files | --owner <path>]",
     "Prints what the installation's record holds: the directory, the product versions, the number of files, "
     "and for each install or upgrade its time, the kestrel that ran it, whether it finished, its option text, "
-    "the options it selected and its archives. The install tree is not looked at (verify compares it). With "
-    "nothing recorded it prints one line on standard error and the status is 255.",
+    "the options it selected and its archives. The install tree is not looked at (verify compares it). A user "
+    "other than root who has no record of the directory is shown the system's. With nothing recorded "
+    "(nothing holding <path>, for --owner) it prints one line on standard error and the status is 1.",
     kStatusSwitches, "Switches:");
 
 const a_command_help kUpgradeHelp = help(
-    "upgrade [-q] [-l <log>] [-b <backup_dir>] [-d <install_dir>] [-o <options>] [--dry-run] <tic> [<tic> ...]",
+    "upgrade [-q] [-l <log>] [-b <backup_dir>] [-d <install_dir>] [-o <options>] [--dry-run [--json]] <tic> "
+    "[<tic> ...]",
     "Installs a new set of archives over a recorded installation, as install does: files unchanged since they "
     "were recorded are replaced (or left alone when their entry is the same), files changed since are kept "
     "(the new version beside them as <name>.kestrel-new), and recorded files the new selection leaves out are "
     "taken away. Nothing is written unless the option text names only options of the archives and selects "
     "some file.\n\n"
     "The status is 0 when the upgrade is complete, else 255 with one line on standard error saying why; "
-    "running it again goes on where it stopped.",
+    "running it again goes on where it stopped. With --dry-run it is 0 when the plan is printed and 1 when "
+    "nothing is recorded.",
     kUpgradeSwitches);
 
 const a_command_help kRestoreHelp = help(

@@ -11,15 +11,15 @@
 //   └── CommandWithDirectory    -d/--directory
 //       ├── CommandOptions      options
 //       ├── CommandRestore      restore   (-b/--backup)
-//       ├── CommandStatus       status    (--json)
+//       ├── CommandStatus       status    (--json, --all, --files, --owner)
 //       └── CommandWithOptions  -o/--options
 //           ├── CommandSpace    space
 //           ├── CommandList     list      (-a/--all)
 //           ├── CommandInstall  install   (-l/--log, -b/--backup)
-//           │   └── CommandUpgrade  upgrade (--dry-run)
+//           │   └── CommandUpgrade  upgrade (--dry-run, --json)
 //           └── CommandOnInstalledFiles
 //               ├── CommandVerify   verify  (--json)
-//               └── CommandRemove   remove
+//               └── CommandRemove   remove  (-b/--backup, --purge)
 #pragma once
 
 #include <map>
@@ -31,6 +31,7 @@
 
 #include "platform/fd.h"
 
+class BackedUpRemoval;
 class Tic;
 struct a_command_help;
 class KestrelTic;
@@ -222,17 +223,25 @@ class CommandUpgrade : public CommandInstall {
  private:
   // Prints what the upgrade would do and changes nothing.
   int dry_run_set();
+  // With --json: the plan as one document.
+  void print_plan_document(const RecordKeeping& records, Tic& set);
 
   struct a_state;
   std::unique_ptr<a_state> state_;
 };
 
-// Shows what the install directory's record holds.
+// Shows what the install directory's record holds; with --all, --files or
+// --owner, the inventory of installations (cli/inventory.h).
 class CommandStatus : public CommandWithDirectory {
  public:
   void usage() override;
   int run() override;
   bool handle_arg(ArgIterator& it) override;
+
+  bool all = false;    // --all: every installation recorded
+  bool files = false;  // --files: the installation's files
+  bool owner_asked = false;
+  std::string owner;  // --owner <path>: the installations that hold it
 };
 
 // What verify and remove share: every archive checked as install checks
@@ -251,7 +260,9 @@ class CommandOnInstalledFiles : public CommandWithOptions {
   // |word| is the command word, |usage_line| its usage line.
   CommandOnInstalledFiles(const char* word, const char* usage_line) : word_(word), usage_line_(usage_line) {}
   // Deals with one file that could be compared, below the install
-  // directory open on |root|; false when the command fails for it.
+  // directory open on |root|; false when the command fails for it. A file
+  // that makes the answer "no" without failing the command (a difference,
+  // a changed file kept) sets answered_no_ instead.
   virtual bool handle_file(int root, const an_installed_file& file) = 0;
   // After the last file; false when the command fails.
   virtual bool finish(int root);
@@ -265,6 +276,10 @@ class CommandOnInstalledFiles : public CommandWithOptions {
   // or (with archives) the one a change is reported to; null when none.
   RecordKeeping* records_ = nullptr;
   bool from_record_ = false;
+  // The command could look at every file and the answer is "no": verify
+  // found differences, remove kept changed files. The status is then 1
+  // (255 stays "failed").
+  bool answered_no_ = false;
 };
 
 // Compares the installed files with the archives: one line per difference
@@ -288,16 +303,31 @@ class CommandVerify : public CommandOnInstalledFiles {
 class CommandRemove : public CommandOnInstalledFiles {
  public:
   CommandRemove();
+  ~CommandRemove() override;
+  bool handle_arg(ArgIterator& it) override;
+
+  // --purge: files changed since they were installed go too.
+  bool purge = false;
+  // -b/--backup: what is removed is kept there first, for restore.
+  std::string backup_dir;
 
  protected:
   bool handle_file(int root, const an_installed_file& file) override;
   bool finish(int root) override;
   bool changes_files() const override { return true; }
 
+ private:
+  // Takes |file| away (into the backup tree, with -b); false when the
+  // command fails for it.
+  bool take_away(int root, const an_installed_file& file);
+
   // The directories that may be left empty by what was removed.
   std::set<std::string> may_be_empty_;
   // The files looked at: those no longer there leave the record.
   std::vector<std::string> handled_;
+  // With -b, opened before the first file; null when it could not be.
+  std::unique_ptr<BackedUpRemoval> backup_;
+  bool backup_tried_ = false;
 };
 
 // Undoes an installation from its backup tree.

@@ -88,7 +88,8 @@ int CommandOnInstalledFiles::run() {
   }
   const bool finished = compared == 0 && !refused && finish(root.get());
   records_ = nullptr;
-  return finished && good ? 0 : -1;
+  if (!finished || !good) return -1;
+  return answered_no_ ? 1 : 0;
 }
 
 bool CommandOnInstalledFiles::finish(int) { return true; }

@@ -17,17 +17,20 @@ const char kKestrelRelease[] = "kestrel 17.0.11 build 7254";
 
 namespace {
 
-// "17.0.11 build 7254" from the stamp of the archive at |path|; empty when
-// it has none.
-std::string product_version(const char* path) {
+// The product name ("tarnvale") and version ("17.0.11 build 7254") from
+// the stamp of the archive at |path| into |archive|; left empty when it has
+// none.
+void read_product(const char* path, a_recorded_archive& archive) {
   dbversion_info info;
-  if (path == nullptr || read_file_stamp(path, &info) != kInfoFound) return "";
+  if (path == nullptr || read_file_stamp(path, &info) != kInfoFound) return;
+  const char* module = __Find_arg(&info, "MODULE");
+  if (module != nullptr) archive.product = module;
   const char* major = __Find_arg(&info, "VERSION_MAJOR");
   const char* minor = __Find_arg(&info, "VERSION_MINOR");
   const char* patch = __Find_arg(&info, "VERSION_PATCH");
   const char* build = __Find_arg(&info, "BUILD_NUMBER");
-  if (major == nullptr || minor == nullptr || patch == nullptr || build == nullptr) return "";
-  return std::string(major) + "." + minor + "." + patch + " build " + build;
+  if (major == nullptr || minor == nullptr || patch == nullptr || build == nullptr) return;
+  archive.version = std::string(major) + "." + minor + "." + patch + " build " + build;
 }
 
 }  // namespace
@@ -102,9 +105,18 @@ bool RecordKeeping::open_existing() {
     return false;
   }
   std::string why;
-  switch (load_record(why)) {
+  a_record_read read = load_record(why);
+  const std::string system = system_state_directory();
+  if (read == a_record_read::kNone && !changes_ && !system.empty() && system != store_.directory()) {
+    // Only read from here on: nothing is ever written to the system's
+    // state directory by a user who is not root.
+    store_ = RecordStore(system);
+    read = load_record(why);
+  }
+  switch (read) {
     case a_record_read::kFound: break;
     case a_record_read::kNone:
+      nothing_recorded_ = true;
       complain(command_, directory_, "nothing is recorded for this install directory");
       return false;
     case a_record_read::kDamaged: complain_about_record("damaged record: " + why); return false;
@@ -190,7 +202,7 @@ a_recorded_install RecordKeeping::describe_install(Tic& set, const std::string& 
     if (member->descriptor() >= 0 && fstat(member->descriptor(), &st) == 0)
       archive.size = static_cast<uint64_t>(st.st_size);
     std::memcpy(archive.mac, member->loaded_header(), kDigestSize);
-    archive.version = product_version(member->path());
+    read_product(member->path(), archive);
     install.archives.push_back(archive);
   }
   return install;

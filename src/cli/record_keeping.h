@@ -28,7 +28,9 @@ class Tic;
 class RecordKeeping {
  public:
   // |command| names the command in messages; |changes|: the command
-  // changes the installation, under the install directory's lock.
+  // changes the installation, under the install directory's lock. A
+  // command that only reads may read the system's record of a directory
+  // for which its user has none (open_existing).
   explicit RecordKeeping(const char* command, bool changes = true);
 
   // In the install directory: finds its canonical path, sweeps the stale
@@ -41,8 +43,13 @@ class RecordKeeping {
 
   // In the install directory, for a command that works from the record:
   // false after one line on standard error when there is no record, or it
-  // cannot be read or is refused.
+  // cannot be read or is refused. A command that only reads, run by a user
+  // other than root whose own state directory has no record of the
+  // directory, reads the system's record of it (system_state_directory()).
   bool open_existing();
+  // After open_existing failed: true when that was because nothing is
+  // recorded for the directory (not a record that could not be read).
+  bool nothing_recorded() const { return nothing_recorded_; }
   // The same, silent when there is no usable record (keeping stays off):
   // false after one line only when the record is refused.
   bool open_if_recorded();
@@ -90,6 +97,7 @@ class RecordKeeping {
   bool changes_;
   RecordStore store_;
   bool keeping_ = false;
+  bool nothing_recorded_ = false;
   bool had_record_ = false;
   std::string directory_;
   an_install_record record_;

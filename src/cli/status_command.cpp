@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
+#include "cli/inventory.h"
 #include "cli/record_keeping.h"
 #include "display/message.h"
 #include "platform/json.h"
@@ -29,32 +30,51 @@ void print_install(const a_recorded_install& install) {
   }
 }
 
+void print_record(const an_install_record& record) {
+  printf("directory %s\n", printable(record.directory).c_str());
+  for (const std::string& version : record.versions()) printf("version %s\n", printable(version).c_str());
+  printf("files %zu\n", record.files.size());
+  for (const a_recorded_install& install : record.installs) print_install(install);
+}
+
 }  // namespace
 
 // Prints what the install directory's record holds: the directory, the
 // product versions, the number of files, and each install or upgrade with
-// its options and archives; with --json one document. Reads the record
-// only: the install tree is not looked at (verify compares it). 255 with
-// one line when nothing is recorded.
+// its options and archives; with --json one document; with --files its
+// files. Reads the record only: the install tree is not looked at (verify
+// compares it). 1 with one line when nothing is recorded. --all and
+// --owner look at every installation recorded instead (cli/inventory.h).
 int CommandStatus::run() {
   if (!args.empty()) {
     usage();
     return -1;
   }
+  if ((all ? 1 : 0) + (files ? 1 : 0) + (owner_asked ? 1 : 0) > 1) {
+    complain("status", "--all, --files, --owner", "one at a time");
+    return -1;
+  }
+  if ((all || owner_asked) && !directory.empty()) {
+    complain("status", "-d", "--all and --owner look at every installation: leave out -d");
+    return -1;
+  }
+  if (owner_asked && owner.empty()) {
+    complain("status", "--owner", "name the path to look for");
+    return -1;
+  }
+  if (all) return print_installations(json);
+  if (owner_asked) return print_owners(owner, json);
   RecordKeeping records("status", false);
   if (!directory.empty() && chdir(directory.c_str()) != 0) {
     complain("status", directory, strerror(errno));
     return -1;
   }
-  if (!records.open_existing()) return -1;
+  if (!records.open_existing()) return records.nothing_recorded() ? 1 : -1;
   const an_install_record& record = records.record();
-  if (json) {
+  if (files) return print_recorded_files(record, json);
+  if (json)
     printf("%s\n", json_document(record_summary(record)).c_str());
-    return 0;
-  }
-  printf("directory %s\n", printable(record.directory).c_str());
-  for (const std::string& version : record.versions()) printf("version %s\n", printable(version).c_str());
-  printf("files %zu\n", record.files.size());
-  for (const a_recorded_install& install : record.installs) print_install(install);
+  else
+    print_record(record);
   return 0;
 }

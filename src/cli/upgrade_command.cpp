@@ -10,11 +10,13 @@
 #include "cli/installed_comparison.h"
 #include "cli/kestrel_tic.h"
 #include "cli/record_keeping.h"
+#include "cli/upgrade_plan_document.h"
 #include "crypto/archive_key.h"
 #include "display/message.h"
 #include "install/extraction.h"
 #include "install/recorded_files.h"
 #include "install/upgrade_plan.h"
+#include "platform/json.h"
 #include "tic/archive/multi_tic.h"
 #include "install/install_steps.h"
 #include "tic/format/options.h"
@@ -72,7 +74,13 @@ bool check_selection(Tic& set, const std::string& selection, std::string& subjec
 // the recorded option text is installed. The option text must name options
 // of the set and select some file, or nothing is written. The record then
 // describes the new installation alone.
-int CommandUpgrade::run() { return dry_run ? dry_run_set() : install_set("upgrade"); }
+int CommandUpgrade::run() {
+  if (json && !dry_run) {
+    complain("upgrade", "--json", "the plan is a document: give --dry-run too");
+    return -1;
+  }
+  return dry_run ? dry_run_set() : install_set("upgrade");
+}
 
 bool CommandUpgrade::open_record(RecordKeeping& records, int root, unsigned jobs) {
   if (!records.open_existing()) return false;
@@ -128,9 +136,9 @@ int CommandUpgrade::dry_run_set() {
   RecordKeeping records("upgrade", false);
   UniqueFd root;
   unsigned jobs = 1;
-  if (open_install_directory("upgrade", directory, root, nullptr, jobs) != 0 ||
-      !open_record(records, root.get(), jobs))
-    return -1;
+  if (open_install_directory("upgrade", directory, root, nullptr, jobs) != 0) return -1;
+  // Nothing recorded is the plan's answer "no", as it is status's.
+  if (!open_record(records, root.get(), jobs)) return records.nothing_recorded() ? 1 : -1;
   const ArchiveKey key;
   KestrelTic set(args, false, key.bytes(), key.length());
   std::string subject, cause;
@@ -144,7 +152,34 @@ int CommandUpgrade::dry_run_set() {
     complain("upgrade", subject, cause);
     return -1;
   }
+  if (json) {
+    print_plan_document(records, set);
+    return 0;
+  }
   for (const auto& [path, planned] : state_->plan->files())
     printf("%s %s\n", upgrade_action_word(planned.action), printable(path).c_str());
   return 0;
+}
+
+// upgrade --dry-run --json (cli/upgrade_plan_document.h).
+void CommandUpgrade::print_plan_document(const RecordKeeping& records, Tic& set) {
+  an_install_record after;
+  after.installs.push_back(records.describe_install(set, selection_, false));
+  Json document = Json::object();
+  document["directory"] = json_text(records.directory());
+  document["options"] = json_text(selection_);
+  document["versions"] = Json::object();
+  document["versions"]["before"] = Json::array();
+  for (const std::string& version : records.before().versions())
+    document["versions"]["before"].push_back(json_text(version));
+  document["versions"]["after"] = Json::array();
+  for (const std::string& version : after.versions()) document["versions"]["after"].push_back(json_text(version));
+  // Whether what is recorded is whole: an interrupted install or upgrade is
+  // finished by running that command again.
+  const an_install_record& before = records.before();
+  document["recorded"] = Json::object();
+  document["recorded"]["command"] = before.installs.empty() ? "" : before.installs.back().command;
+  document["recorded"]["complete"] = !before.installs.empty() && before.installs.back().complete;
+  add_plan_to_document(*state_->plan, records.before(), state_->installed, state_->root, document);
+  printf("%s\n", json_document(document).c_str());
 }

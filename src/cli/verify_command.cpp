@@ -21,18 +21,20 @@ constexpr struct {
 
 // Prints one line "<what> <name>" per difference, sorted by name (with
 // --json, one document after the last file); a file that cannot be read is
-// named on standard error. 0 when everything matches. Nothing is written:
+// named on standard error. 0 when everything matches, 1 when something
+// differs, 255 when some file could not be checked. Nothing is written:
 // not below the install directory, not to the archives, not to the record.
 bool CommandVerify::handle_file(int, const an_installed_file& file) {
   ++compared_;
   if (file.differences == 0) return true;
+  answered_no_ = true;
   if (json) {
     different_.emplace_back(file.name, file.differences);
-    return false;
+    return true;
   }
   for (const auto& difference : kDifferenceWords)
     if ((file.differences & difference.bit) != 0) printf("%s %s\n", difference.word, printable(file.name).c_str());
-  return false;
+  return true;
 }
 
 // The document: {"directory": ..., "from": "record" or "archives",

@@ -477,6 +477,9 @@ int CurrentDirectoryExtractor::extract(Tic& archive, const std::string& options,
 TicExtraction::TicExtraction(Tic& archive, int root, unsigned jobs)
     : archive_(archive), root_(root), jobs_(jobs < 1 ? 1 : jobs) {}
 
+TicExtraction::TicExtraction(Tic& archive, int root, OrderedJobPool& pool)
+    : archive_(archive), root_(root), jobs_(pool.workers()), pool_(&pool) {}
+
 int TicExtraction::planned_streams(const std::string& options, std::vector<a_stream_ref>& refs,
                                    std::vector<char>& beside) {
   if (archive_.selected_streams(options, refs) != 0) {
@@ -547,11 +550,6 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
   return -1;
 }
 
-namespace {
-
-// The backup tree named |backup_dir|; when it lies inside the install
-// directory, archives are kept out of it. false (recorded) when it cannot
-// be placed.
 bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
                       std::vector<a_reserved_path>& reserved, std::unique_ptr<BackupTree>& backup) {
   an_admin_path where;
@@ -560,8 +558,6 @@ bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
   backup = std::make_unique<BackupTree>(install, backup_dir, where.inside, where.relative);
   return true;
 }
-
-}  // namespace
 
 bool TicExtraction::held_back() {
   if (!commit_gate_ || commit_gate_()) return false;
@@ -596,8 +592,10 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   const bool keyed = archive_.has_key();
   an_extraction extraction(archive_, install, backup.get(), reserved, keyed ? archive_.key() : nullptr,
                            keyed ? archive_.key_length() : 0, total, observer_);
-  const size_t committed = run_ordered_jobs(
-      refs.size(), jobs_, window,
+  std::unique_ptr<OrderedJobPool> own_pool;
+  if (pool_ == nullptr) own_pool = std::make_unique<OrderedJobPool>(jobs_);
+  const size_t committed = (pool_ != nullptr ? *pool_ : *own_pool).run(
+      refs.size(), window,
       [&](size_t i, const a_job_turn& turn) {
         job(i) = an_extract_job{&refs[i], &plan.path(i), beside[i] != 0, plan.depends_on(i)};
         extraction.prepare(job(i), turn);

@@ -18,12 +18,16 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "install/install_record.h"
 #include "tic/archive/tic.h"
 
+class BackupTree;
+class InstallDirectory;
+class OrderedJobPool;
 struct TicTocEntry;
 struct a_stream_ref;
 
@@ -49,6 +53,9 @@ class TicExtraction {
   // Extracts from |archive| into the directory open on |root| (a descriptor
   // opened with O_PATH will do), decoding up to |jobs| files at once.
   TicExtraction(Tic& archive, int root, unsigned jobs = 1);
+  // The same on the workers of |pool|, which outlives the object: several
+  // extractions one after another start no thread of their own.
+  TicExtraction(Tic& archive, int root, OrderedJobPool& pool);
 
   // Before anything is written: the install directory must be writable and
   // its file system must have room for the selected files (less what they
@@ -106,6 +113,7 @@ class TicExtraction {
   Tic& archive_;
   int root_;
   unsigned jobs_;
+  OrderedJobPool* pool_ = nullptr;
   // The selected files that are written, and whether each goes beside its
   // path. -1 with the failure recorded when the table cannot be read.
   int planned_streams(const std::string& options, std::vector<a_stream_ref>& refs, std::vector<char>& beside);
@@ -119,6 +127,15 @@ class TicExtraction {
   std::vector<std::string> removals_;
   std::vector<a_reserved_path> reserved_paths_;
 };
+
+// Opens the backup tree named |backup_dir| (relative to |install|) for a
+// command that keeps what it replaces or takes away: refused when it is
+// reached through a symbolic link inside the install directory, or is the
+// install directory or lies above it. When it lies inside the install
+// directory its path joins |reserved|, so that no archive writes into it.
+// false with the failure recorded (ERROR, tic/error.h).
+bool open_backup_tree(InstallDirectory& install, const std::string& backup_dir,
+                      std::vector<a_reserved_path>& reserved, std::unique_ptr<BackupTree>& backup);
 
 // Extraction as Tic::extract reaches it (Tic::set_extractor): one worker,
 // into the current directory.

@@ -69,8 +69,11 @@ bool digest_member(const Json& object, const char* key, unsigned char* out) {
 }
 
 bool read_archive(const Json& in, a_recorded_archive& out) {
-  return in.is_object() && bytes_member(in, "path", out.path) && number_member(in, "size", out.size) &&
-         digest_member(in, "mac", out.mac) && text_member(in, "version", out.version);
+  if (!in.is_object() || !bytes_member(in, "path", out.path) || !number_member(in, "size", out.size) ||
+      !digest_member(in, "mac", out.mac) || !text_member(in, "version", out.version))
+    return false;
+  // Records of earlier kestrels name no product.
+  return in.find("product") == in.end() || bytes_member(in, "product", out.product);
 }
 
 bool read_install(const Json& in, a_recorded_install& out) {
@@ -128,6 +131,7 @@ Json archive_json(const a_recorded_archive& archive) {
   out["size"] = archive.size;
   out["mac"] = hex_text(archive.mac, kDigestSize);
   out["version"] = archive.version;
+  out["product"] = json_bytes(archive.product);
   return out;
 }
 
@@ -145,7 +149,10 @@ Json install_json(const a_recorded_install& install, Json (*text)(const std::str
   one["archives"] = Json::array();
   for (const a_recorded_archive& archive : install.archives) {
     Json a = archive_json(archive);
-    if (text != json_bytes) a["path"] = text(archive.path);
+    if (text != json_bytes) {
+      a["path"] = text(archive.path);
+      a["product"] = text(archive.product);
+    }
     one["archives"].push_back(std::move(a));
   }
   return one;
@@ -181,14 +188,24 @@ std::string an_install_record::option_text() const {
   return text;
 }
 
-std::vector<std::string> an_install_record::versions() const {
+namespace {
+
+// The distinct non-empty values of |member| over the recorded archives, in order.
+std::vector<std::string> distinct(const std::vector<a_recorded_install>& installs,
+                                  std::string a_recorded_archive::*member) {
   std::vector<std::string> out;
   for (const a_recorded_install& install : installs)
     for (const a_recorded_archive& archive : install.archives)
-      if (!archive.version.empty() && std::find(out.begin(), out.end(), archive.version) == out.end())
-        out.push_back(archive.version);
+      if (!(archive.*member).empty() && std::find(out.begin(), out.end(), archive.*member) == out.end())
+        out.push_back(archive.*member);
   return out;
 }
+
+}  // namespace
+
+std::vector<std::string> an_install_record::versions() const { return distinct(installs, &a_recorded_archive::version); }
+
+std::vector<std::string> an_install_record::products() const { return distinct(installs, &a_recorded_archive::product); }
 
 namespace {
 
@@ -331,9 +348,15 @@ bool record_from_json(const Json& document, an_install_record& record, std::stri
 Json record_summary(const an_install_record& record) {
   Json out = Json::object();
   out["directory"] = json_text(record.directory);
+  out["products"] = Json::array();
+  for (const std::string& product : record.products()) out["products"].push_back(json_text(product));
   out["versions"] = Json::array();
   for (const std::string& version : record.versions()) out["versions"].push_back(json_text(version));
   out["files"] = record.files.size();
+  // The last install or upgrade says whether the installation is whole.
+  out["complete"] = !record.installs.empty() && record.installs.back().complete;
+  out["when"] = record.installs.empty() ? std::string() : record.installs.back().when;
+  out["options"] = json_text(record.option_text());
   Json installs = Json::array();
   for (const a_recorded_install& install : record.installs) installs.push_back(install_json(install, json_text));
   out["installs"] = std::move(installs);

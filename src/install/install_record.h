@@ -49,6 +49,7 @@ struct a_recorded_archive {
   uint64_t size = 0;
   unsigned char mac[kDigestSize] = {};  // the header's whole-archive MAC
   std::string version;                  // "17.0.11 build 7254", empty without a stamp
+  std::string product;                  // the stamp's MODULE ("tarnvale"), empty without one
 };
 
 struct a_recorded_install {
@@ -75,6 +76,8 @@ struct an_install_record {
   std::string option_text() const;
   // The distinct product versions of the recorded archives, in order.
   std::vector<std::string> versions() const;
+  // The distinct product names of the recorded archives, in order.
+  std::vector<std::string> products() const;
 };
 
 // The record as a document, and back: false with |why| when |document| is
@@ -109,7 +112,10 @@ bool record_from_text(const std::string& text, an_install_record& record, std::s
 bool parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files,
                        std::string& why, bool* forged = nullptr);
 
-// What status shows of a record, as a document for status --json.
+// What status shows of a record, as a document for status --json: the
+// directory, products, versions, number of files, whether the last install
+// or upgrade completed ("complete") and when it ran, the option text of
+// the installation, and each install.
 Json record_summary(const an_install_record& record);
 
 // The time |seconds| after the epoch, UTC, as records hold it.

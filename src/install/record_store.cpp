@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -25,6 +26,8 @@ constexpr size_t kNameLimit = 180;
 // What a record's text gathers before each write.
 constexpr size_t kRecordBlockSize = 64 * 1024;
 constexpr const char kSuffix[] = ".json";
+// Root's state directory.
+constexpr const char kSystemStateDirectory[] = "/var/lib/kestrel";
 
 std::string path_hash(const std::string& path) {
   UT_SHA256_CTX ctx;
@@ -104,7 +107,7 @@ std::string configured_state_directory() {
   if (configured != nullptr && *configured != '\0') {
     path = configured;
   } else if (geteuid() == 0) {
-    return "/var/lib/kestrel";
+    return kSystemStateDirectory;
   } else if (const char* xdg = getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') {
     return std::string(xdg) + "/kestrel";
   } else {
@@ -120,6 +123,12 @@ std::string configured_state_directory() {
     if (getcwd(here, sizeof here) != nullptr) path = std::string(here) + "/" + path;
   }
   return path;
+}
+
+std::string system_state_directory() {
+  const char* configured = getenv("KESTREL_STATE_DIR");
+  if ((configured != nullptr && *configured != '\0') || geteuid() == 0) return "";
+  return kSystemStateDirectory;
 }
 
 std::string state_owner_problem(const struct stat& st) {
@@ -179,8 +188,31 @@ bool RecordStore::check_state(std::string& why) const {
 
 a_record_read RecordStore::load(const std::string& directory, an_install_record& record, std::string& why,
                                 std::string* warning) const {
+  const a_record_read read = load_file(record_path(directory), record, why, warning);
+  // A record copied from another directory's, or one whose cut name (the
+  // same beginning and hash) is shared with it: nothing it says holds here.
+  if (read == a_record_read::kFound && record.directory != directory) {
+    why = "record of another install directory, " + record.directory;
+    return a_record_read::kRefused;
+  }
+  return read;
+}
+
+a_record_read RecordStore::load_named(const std::string& name, an_install_record& record, std::string& why,
+                                      std::string* warning) const {
+  const a_record_read read = load_file(state_ + "/" + name, record, why, warning);
+  // A record is only ever written under its directory's name.
+  if (read == a_record_read::kFound && record_file_name(record.directory) != name) {
+    why = "record of another install directory, " + record.directory;
+    return a_record_read::kRefused;
+  }
+  return read;
+}
+
+a_record_read RecordStore::load_file(const std::string& path, an_install_record& record, std::string& why,
+                                     std::string* warning) const {
   std::string text, unsafe;
-  if (!read_whole(record_path(directory), text, unsafe)) {
+  if (!read_whole(path, text, unsafe)) {
     if (errno == ENOENT) return a_record_read::kNone;
     fail_with(why);
     return a_record_read::kFailed;
@@ -192,13 +224,24 @@ a_record_read RecordStore::load(const std::string& directory, an_install_record&
   if (warning != nullptr) *warning = unsafe;
   bool forged = false;
   if (!record_from_text(text, record, why, &forged)) return forged ? a_record_read::kRefused : a_record_read::kDamaged;
-  // A record copied from another directory's, or one whose cut name (the
-  // same beginning and hash) is shared with it: nothing it says holds here.
-  if (record.directory != directory) {
-    why = "record of another install directory, " + record.directory;
-    return a_record_read::kRefused;
-  }
   return a_record_read::kFound;
+}
+
+bool RecordStore::record_names(std::vector<std::string>& names, std::string& why) const {
+  names.clear();
+  Unique<DIR, closedir> directory(opendir(state_.c_str()));
+  if (!directory) return errno == ENOENT || fail_with(why);
+  const size_t suffix = sizeof kSuffix - 1;
+  errno = 0;
+  while (const struct dirent* entry = readdir(directory.get())) {
+    const std::string name = entry->d_name;
+    if (name[0] != '.' && name.size() > suffix && name.compare(name.size() - suffix, suffix, kSuffix) == 0)
+      names.push_back(name);
+    errno = 0;
+  }
+  if (errno != 0) return fail_with(why);
+  std::sort(names.begin(), names.end());
+  return true;
 }
 
 void RecordStore::sweep_temporaries(const std::string& directory) const {

@@ -42,6 +42,11 @@
 // install directory.
 std::string configured_state_directory();
 
+// Where the system's (root's) records are, for a user other than root with
+// no KESTREL_STATE_DIR: /var/lib/kestrel. Empty otherwise: then the
+// configured state directory is the only one.
+std::string system_state_directory();
+
 // The name of the record of the install directory |directory| (a canonical
 // path) in the state directory.
 std::string record_file_name(const std::string& directory);
@@ -113,6 +118,17 @@ class RecordStore {
   // says why it is not to be trusted (empty when it is).
   a_record_read load(const std::string& directory, an_install_record& record, std::string& why,
                      std::string* warning = nullptr) const;
+
+  // The file names of the records in the state directory ("<name>.json",
+  // not what lies beside them), in byte-wise order; none when it does not
+  // exist. false with |why| when it cannot be read.
+  bool record_names(std::vector<std::string>& names, std::string& why) const;
+  // Reads the record named |name| there, as load reads one: kRefused when
+  // it is not the record of the directory it names (a record is only ever
+  // written under its directory's name).
+  a_record_read load_named(const std::string& name, an_install_record& record, std::string& why,
+                           std::string* warning = nullptr) const;
+
   // Removes the temporaries that commands which ended before they renamed
   // them left of |directory|'s record: never one of a process that runs.
   // Called under the install directory's lock.
@@ -144,6 +160,9 @@ class RecordStore {
   std::string before_path(const std::string& directory, const std::string& backup) const;
 
  private:
+  // Reads the record file at |path| as load does, whoever's it is.
+  a_record_read load_file(const std::string& path, an_install_record& record, std::string& why,
+                          std::string* warning) const;
   a_record_read read_before(const std::string& directory, const std::string& backup, Json& document,
                             std::map<std::string, a_recorded_file>& files, std::string& why) const;
   // Writes the file |path| whole or not at all (a temporary, synced, then

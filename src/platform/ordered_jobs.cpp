@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
@@ -164,36 +165,17 @@ void work(a_job_board& board, const PrepareJob& prepare) {
   }
 }
 
-}  // namespace
-
-size_t run_ordered_jobs(size_t count, unsigned workers, size_t window, const PrepareJob& prepare,
-                        const CommitJob& commit, const DiscardJob& discard) {
-  if (workers <= 1) {
-    const a_serial_turn turn;
-    for (size_t i = 0; i < count; ++i) {
-      prepare(i, turn);
-      if (!commit(i)) return i;
-    }
-    return count;
-  }
-
-  a_job_board board;
-  board.count = count;
-  board.window = std::max<size_t>(window, 1);
-  board.prepared.assign(count, 0);
-  board.shared_limit = a_job_turn::kSharedPerWorker * workers;
-  std::vector<std::thread> threads;
-  threads.reserve(workers);
-  for (unsigned w = 0; w < workers; ++w) threads.emplace_back(work, std::ref(board), std::cref(prepare));
-
+// The committer's part of a run: commits jobs in order as they are
+// prepared, until one fails or all are done. Returns the number committed.
+size_t commit_in_order(a_job_board& board, const CommitJob& commit) {
   size_t done = 0;
-  for (; done < count; ++done) {
+  for (; done < board.count; ++done) {
     {
       std::unique_lock<std::mutex> hold(board.lock);
       if (board.prepared[done] == 0) {
         board.wait_first = done;
         // Within the window, so that every job of the run can be taken.
-        board.wait_last = std::min({done + kRun, done + board.window, count}) - 1;
+        board.wait_last = std::min({done + kRun, done + board.window, board.count}) - 1;
         board.job_ready.wait(hold, [&] { return board.committer_may_go(); });
         board.wait_first = board.wait_last = kNone;
       }
@@ -207,14 +189,103 @@ size_t run_ordered_jobs(size_t count, unsigned workers, size_t window, const Pre
     }
     if (wake) board.room_ahead.notify_all();
   }
+  return done;
+}
 
+}  // namespace
+
+// The pool's threads and the run they serve. A run hands every worker its
+// board; it ends once each has come back from it.
+struct OrderedJobPool::a_crew {
+  std::mutex lock;
+  std::condition_variable start;     // the workers': a run began, or the pool closes
+  std::condition_variable finished;  // the runner's: every worker is back
+  a_job_board* board = nullptr;
+  const PrepareJob* prepare = nullptr;
+  uint64_t round = 0;  // runs begun
+  unsigned busy = 0;   // workers not back from the current run
+  bool closing = false;
+  std::vector<std::thread> threads;
+
+  void serve() {
+    uint64_t seen = 0;
+    for (;;) {
+      a_job_board* serving;
+      const PrepareJob* preparing;
+      {
+        std::unique_lock<std::mutex> hold(lock);
+        start.wait(hold, [&] { return closing || round != seen; });
+        if (closing) return;
+        seen = round;
+        serving = board;
+        preparing = prepare;
+      }
+      work(*serving, *preparing);
+      std::lock_guard<std::mutex> hold(lock);
+      if (--busy == 0) finished.notify_all();
+    }
+  }
+};
+
+OrderedJobPool::OrderedJobPool(unsigned workers) : workers_(workers < 1 ? 1 : workers) {
+  if (workers_ <= 1) return;
+  crew_ = std::make_unique<a_crew>();
+  crew_->threads.reserve(workers_);
+  for (unsigned w = 0; w < workers_; ++w) crew_->threads.emplace_back([crew = crew_.get()] { crew->serve(); });
+}
+
+OrderedJobPool::~OrderedJobPool() {
+  if (!crew_) return;
+  {
+    std::lock_guard<std::mutex> hold(crew_->lock);
+    crew_->closing = true;
+  }
+  crew_->start.notify_all();
+  for (std::thread& t : crew_->threads) t.join();
+}
+
+size_t run_ordered_jobs(size_t count, unsigned workers, size_t window, const PrepareJob& prepare,
+                        const CommitJob& commit, const DiscardJob& discard) {
+  return OrderedJobPool(workers).run(count, window, prepare, commit, discard);
+}
+
+size_t OrderedJobPool::run(size_t count, size_t window, const PrepareJob& prepare, const CommitJob& commit,
+                           const DiscardJob& discard) {
+  if (!crew_) {
+    const a_serial_turn turn;
+    for (size_t i = 0; i < count; ++i) {
+      prepare(i, turn);
+      if (!commit(i)) return i;
+    }
+    return count;
+  }
+
+  a_job_board board;
+  board.count = count;
+  board.window = std::max<size_t>(window, 1);
+  board.prepared.assign(count, 0);
+  board.shared_limit = a_job_turn::kSharedPerWorker * workers_;
+  {
+    std::lock_guard<std::mutex> hold(crew_->lock);
+    crew_->board = &board;
+    crew_->prepare = &prepare;
+    crew_->busy = workers_;
+    ++crew_->round;
+  }
+  crew_->start.notify_all();
+  const size_t done = commit_in_order(board, commit);
   {
     std::lock_guard<std::mutex> hold(board.lock);
     board.stopping = true;
     board.cancelled = true;
   }
   board.room_ahead.notify_all();
-  for (std::thread& t : threads) t.join();
+  {
+    std::unique_lock<std::mutex> hold(crew_->lock);
+    crew_->finished.wait(hold, [&] { return crew_->busy == 0; });
+    crew_->board = nullptr;
+    crew_->prepare = nullptr;
+  }
   // Every job taken has been prepared by now; those after the one that
   // stopped are thrown away.
   for (size_t i = done + 1; i < board.next; ++i) discard(i);

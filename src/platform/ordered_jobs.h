@@ -29,10 +29,15 @@
 // busy waiting itself). The parts queued and not yet waited for are at most
 // kSharedPerWorker per worker, for all jobs together: a job that cannot
 // share a part does it itself. That bounds the memory the parts hold.
+//
+// An OrderedJobPool keeps its workers between runs: a program that runs
+// jobs again and again (extractions one after another) starts its threads
+// once, and whatever a worker keeps for itself stays warm.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/failure.h"
@@ -72,6 +77,28 @@ using DiscardJob = std::function<void(size_t index)>;
 // Returns the number of jobs committed: |count| when every commit succeeded.
 size_t run_ordered_jobs(size_t count, unsigned workers, size_t window, const PrepareJob& prepare,
                         const CommitJob& commit, const DiscardJob& discard);
+
+class OrderedJobPool {
+ public:
+  // Starts |workers| threads, none when it is 1 or less (each job is then
+  // prepared and committed in turn on the calling thread).
+  explicit OrderedJobPool(unsigned workers);
+  // Stops the workers; no run may be under way.
+  ~OrderedJobPool();
+  OrderedJobPool(const OrderedJobPool&) = delete;
+  OrderedJobPool& operator=(const OrderedJobPool&) = delete;
+
+  unsigned workers() const { return workers_; }
+  // run_ordered_jobs on the pool's workers. One run at a time: no prepare,
+  // commit or discard may start another on the same pool.
+  size_t run(size_t count, size_t window, const PrepareJob& prepare, const CommitJob& commit,
+             const DiscardJob& discard);
+
+ private:
+  struct a_crew;
+  unsigned workers_;
+  std::unique_ptr<a_crew> crew_;
+};
 
 // The number of online processors, at least 1: the number of workers when
 // nothing asks for another.

@@ -1,5 +1,6 @@
 #include "support/run.h"
 
+#include <grp.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -75,6 +76,10 @@ RunResult run_program(const std::string& executable, const std::vector<std::stri
     putenv(const_cast<char*>(state.c_str()));
     for (const std::string& name : options.unset_env) unsetenv(name.c_str());
     for (const std::string& extra : options.extra_env) putenv(const_cast<char*>(extra.c_str()));
+    if (options.user >= 0) {
+      const auto id = static_cast<uid_t>(options.user);
+      if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) _exit(126);
+    }
     // A hung command must fail the test, not stall the suite.
     alarm(options.timeout_seconds);
     execv(executable.c_str(), child_argv.data());

@@ -16,6 +16,7 @@ struct RunOptions {
   std::vector<std::string> unset_env;  // names removed from the environment
   unsigned timeout_seconds = 60;       // the child is killed after this long
   unsigned kill_after_ms = 0;          // when not 0: SIGKILL after this many milliseconds
+  int user = -1;                       // when 0 or more: the child runs as this user and group id
 };
 
 // Runs |executable| with |argv| as its complete argument vector (argv[0]

@@ -104,6 +104,24 @@ std::string compress_pieces(const std::string& data, int filter, size_t piece_si
   return out;
 }
 
+std::string zstd_frame_with_window(const std::string& data, unsigned window_log) {
+  // The magic; a descriptor without content size, checksum or dictionary;
+  // the window descriptor (its exponent over 2^10, no mantissa).
+  std::string frame("\x28\xb5\x2f\xfd\x00", 5);
+  frame.push_back(static_cast<char>((window_log - 10) << 3));
+  const size_t block = 64 * 1024;
+  size_t at = 0;
+  do {
+    const size_t n = std::min(block, data.size() - at);
+    // Block header, 3 bytes little-endian: last-block bit, type 0 (raw), size.
+    const uint32_t header = (static_cast<uint32_t>(n) << 3) | (at + n == data.size() ? 1u : 0u);
+    for (int i = 0; i < 3; ++i) frame.push_back(static_cast<char>((header >> (8 * i)) & 0xff));
+    frame.append(data, at, n);
+    at += n;
+  } while (at < data.size());
+  return frame;
+}
+
 ForgedStream forge_stream(const ForgedEntry& entry, const std::string& key) {
   ForgedStream result;
   result.stored = (entry.compressed.empty() ? write_entry(entry, ARCHIVE_FILTER_BZIP2) : entry.compressed) +

@@ -34,6 +34,10 @@ std::string tar_stream(const ForgedEntry& entry);
 // ARCHIVE_FILTER_ZSTD) at |level|, one after another.
 std::string compress_pieces(const std::string& data, int filter, size_t piece_size, int level = 9);
 
+// A zstd frame that holds |data| in raw blocks and declares a window of
+// 2^|window_log| bytes (10 to 41), whatever the data needs.
+std::string zstd_frame_with_window(const std::string& data, unsigned window_log);
+
 struct ForgedStream {
   std::string stored;  // the bytes as they lie in the archive
   std::string mac;     // their HMAC-SHA-256, 32 bytes

@@ -1,10 +1,8 @@
 #include "tic/archive/pieced_stream.h"
 
-#include <archive_entry.h>
 #include <errno.h>
 
 #include <algorithm>
-#include <iterator>
 
 namespace {
 
@@ -12,31 +10,9 @@ namespace {
 constexpr size_t kReadChunk = 256 * 1024;
 static_assert(kReadChunk % 8 == 0);
 
-std::string reader_message(struct archive* a) {
-  const char* message = archive_error_string(a);
-  return message != nullptr ? message : "";
-}
-
-// A mebibyte of zero bytes, compressed: a bzip2 stream ("bzip2 -9"), and a
-// zstd frame that states its size. The single decoder that takes over after
-// a piece reads this first and drops what it decodes to. libarchive's
-// decoders fill a whole output block before they hand anything on, and a
-// reader takes its first look at the data before the data is read: without
-// a lead, damage in the piece's first block would fail that first look, not
-// the read of the data as it does when the whole stream is read.
-constexpr size_t kLeadDecoded = 1024 * 1024;
-constexpr unsigned char kBzip2Lead[] = {
-    0x42, 0x5a, 0x68, 0x39, 0x31, 0x41, 0x59, 0x26, 0x53, 0x59, 0x38, 0x57, 0x1c, 0xe5, 0x00, 0x08,
-    0x08, 0x40, 0x00, 0xc0, 0x04, 0x00, 0x08, 0x20, 0x00, 0x30, 0xcc, 0x05, 0x29, 0xa6, 0x08, 0x06,
-    0xc4, 0x20, 0x1e, 0x2e, 0xe4, 0x8a, 0x70, 0xa1, 0x20, 0x70, 0xae, 0x39, 0xca};
-constexpr unsigned char kZstdLead[] = {
-    0x28, 0xb5, 0x2f, 0xfd, 0xa0, 0x00, 0x00, 0x10, 0x00, 0x4c, 0x00, 0x00, 0x08, 0x00, 0x01, 0x00, 0xfc,
-    0xff, 0x39, 0x10, 0x02, 0x02, 0x00, 0x10, 0x00, 0x02, 0x00, 0x10, 0x00, 0x02, 0x00, 0x10, 0x00, 0x02,
-    0x00, 0x10, 0x00, 0x02, 0x00, 0x10, 0x00, 0x02, 0x00, 0x10, 0x00, 0x03, 0x00, 0x10, 0x00};
-
-int filter_code(a_compression compression) {
-  return compression == a_compression::kZstd ? ARCHIVE_FILTER_ZSTD : ARCHIVE_FILTER_BZIP2;
-}
+// Room for the next read of a stream with |left| stored bytes not read:
+// no more than they take, in whole records.
+size_t read_room(uint64_t left) { return static_cast<size_t>(std::min<uint64_t>(kReadChunk, (left + 7) / 8 * 8)); }
 
 }  // namespace
 
@@ -47,52 +23,54 @@ struct a_piece {
   bool shared = false;   // queued through the turn: wait_for follows
   bool settled = false;  // decoded (or tried)
   bool clean = false;    // decoded to exactly its end
+  size_t untaken = 0;    // the last piece's bytes after its compressed data
   std::vector<unsigned char> decoded;
 };
 
 namespace {
 
-struct a_memory_source {
-  const std::vector<unsigned char>* bytes;
-  bool given;
-};
+// How many times its stored size a piece is taken to decode to, at most,
+// before its room grows.
+constexpr size_t kLikelyRatio = 32;
 
-la_ssize_t memory_read(struct archive*, void* client_data, const void** buffer) {
-  a_memory_source* source = static_cast<a_memory_source*>(client_data);
-  if (source->given) return 0;
-  source->given = true;
-  *buffer = source->bytes->data();
-  return static_cast<la_ssize_t>(source->bytes->size());
-}
+// A piece's stored bytes, all at once.
+class a_memory_source : public a_compressed_source {
+ public:
+  explicit a_memory_source(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+  Result<size_t> next(const unsigned char** bytes) override {
+    if (given_) return size_t{0};
+    given_ = true;
+    *bytes = bytes_.data();
+    return bytes_.size();
+  }
+
+ private:
+  const std::vector<unsigned char>& bytes_;
+  bool given_ = false;
+};
 
 // Decodes |piece| alone: true when it decodes without error, to at most
 // kMaxPieceDecoded bytes, and (unless it is the last) its compressed data
-// ends exactly where the piece does. The filter is set, not guessed, so
-// the decoded bytes are never taken for compressed ones in turn.
+// ends exactly where the piece does. The compression is set, not told
+// from the bytes, so the decoded bytes are never taken for compressed ones
+// in turn.
 bool decode_piece(a_piece& piece, a_compression compression, size_t expected) {
-  Unique<struct archive, archive_read_free> reader(archive_read_new());
-  struct archive* a = reader.get();
-  if (a == nullptr) return false;
-  a_memory_source source{&piece.stored, false};
-  struct archive_entry* entry = nullptr;
-  if (archive_read_append_filter(a, filter_code(compression)) != ARCHIVE_OK ||
-      archive_read_support_format_raw(a) != ARCHIVE_OK ||
-      archive_read_open(a, &source, nullptr, memory_read, nullptr) != ARCHIVE_OK ||
-      archive_read_next_header(a, &entry) != ARCHIVE_OK)
-    return false;
-  piece.decoded.reserve(expected);
+  a_memory_source source(piece.stored);
+  Decompressor decoder;
+  decoder.begin(source, compression);
+  // Room for what the piece most likely decodes to: a piece as the builder
+  // cuts them, unless its stored bytes are too few for that.
+  piece.decoded.reserve(std::min(expected, kLikelyRatio * piece.stored.size()));
   for (;;) {
     const void* block = nullptr;
-    size_t size = 0;
-    la_int64_t offset = 0;
-    const int status = archive_read_data_block(a, &block, &size, &offset);
-    if (status == ARCHIVE_EOF) break;
-    if (status != ARCHIVE_OK || size > kMaxPieceDecoded - piece.decoded.size()) return false;
+    const ssize_t got = decoder.next(&block);
+    if (got == 0) break;
+    if (got < 0 || static_cast<size_t>(got) > kMaxPieceDecoded - piece.decoded.size()) return false;
     const unsigned char* bytes = static_cast<const unsigned char*>(block);
-    piece.decoded.insert(piece.decoded.end(), bytes, bytes + size);
+    piece.decoded.insert(piece.decoded.end(), bytes, bytes + got);
   }
-  // Filter 1 is the one below the decompressor: the stored bytes it took.
-  return piece.last || archive_filter_bytes(a, 1) == static_cast<la_int64_t>(piece.stored.size());
+  piece.untaken = piece.stored.size() - static_cast<size_t>(decoder.taken());
+  return piece.last || piece.untaken == 0;
 }
 
 }  // namespace
@@ -106,12 +84,19 @@ PiecedStream::~PiecedStream() {
 
 bool PiecedStream::read_more() {
   const size_t had = pending_.size();
-  pending_.resize(had + kReadChunk);
-  errno = 0;
-  const ssize_t got = read_stored(&support_, pending_.data() + had, kReadChunk);
-  pending_.resize(had + (got > 0 ? static_cast<size_t>(got) : 0));
-  if (got < 0) return failure_.set(kStepReadData, got == kStoredHashFailed ? "Error adding data to hash" : "");
-  if (got == 0) input_ended_ = true;
+  const size_t room = read_room(support_.count);
+  if (room == 0) {
+    input_ended_ = true;
+    return true;
+  }
+  pending_.resize(had + room);
+  const Result<size_t> got = next_stored(&support_, pending_.data() + had, room);
+  pending_.resize(had + (got ? got.value() : 0));
+  if (!got) {
+    if (!failure_.failed()) failure_ = got.failure();
+    return false;
+  }
+  if (got.value() == 0) input_ended_ = true;
   return true;
 }
 
@@ -180,7 +165,7 @@ ssize_t PiecedStream::next(const void** data) {
     // The piece handed out by the last call is done with.
     current_.reset();
     if (failure_.failed()) return -1;
-    if (single_) return single_ended_ ? 0 : next_from_single_decoder(data);
+    if (single_) return next_from_single_decoder(data);
     if (!cut()) return -1;
     if (pieces_.empty()) {
       if (!uncut_) return 0;
@@ -196,6 +181,7 @@ ssize_t PiecedStream::next(const void** data) {
     current_ = std::move(pieces_.front());
     pieces_.pop_front();
     any_handed_out_ = true;
+    untaken_ += current_->untaken;
     if (current_->decoded.empty()) continue;
     current_->stored = std::vector<unsigned char>();
     *data = current_->decoded.data();
@@ -207,13 +193,6 @@ ssize_t PiecedStream::next(const void** data) {
 // decoder: the pieces cut, the pending bytes, then the stored bytes.
 void PiecedStream::start_single_decoder() {
   held_.clear();
-  if (any_handed_out_) {
-    if (compression_ == a_compression::kZstd)
-      held_.assign(std::begin(kZstdLead), std::end(kZstdLead));
-    else
-      held_.assign(std::begin(kBzip2Lead), std::end(kBzip2Lead));
-    lead_left_ = kLeadDecoded;
-  }
   for (const std::unique_ptr<a_piece>& piece : pieces_) {
     if (piece->shared) turn_.wait_for(piece->task);
     held_.insert(held_.end(), piece->stored.begin(), piece->stored.end());
@@ -223,85 +202,43 @@ void PiecedStream::start_single_decoder() {
   pending_.clear();
   pending_.shrink_to_fit();
   uncut_ = true;
-  block_.resize(kReadChunk);
-
-  single_.reset(archive_read_new());
-  struct archive* a = single_.get();
-  if (a == nullptr) {
-    failure_.set(kStepReaderNew);
-    return;
-  }
-  // At the start of the stream it is read as any stream is, the filter
-  // found from its first bytes; after a piece, with the stream's own.
-  const bool set_up = any_handed_out_ ? archive_read_append_filter(a, filter_code(compression_)) == ARCHIVE_OK
-                                      : archive_read_support_filter_bzip2(a) == ARCHIVE_OK &&
-                                            archive_read_support_filter_zstd(a) == ARCHIVE_OK;
-  if (!set_up || archive_read_support_format_raw(a) != ARCHIVE_OK) {
-    failure_.set(kStepBzip2, reader_message(a));
-    return;
-  }
-  errno = 0;
-  if (archive_read_open(a, this, nullptr, single_decoder_read, nullptr) != ARCHIVE_OK) {
-    failure_.set(kStepReaderOpen, reader_message(a));
-    return;
-  }
-  struct archive_entry* entry = nullptr;
-  errno = 0;
-  const int status = archive_read_next_header(a, &entry);
-  if (status == ARCHIVE_EOF) {
-    single_ended_ = true;
-  } else if (status != ARCHIVE_OK) {
-    failure_.set(kStepReadData, reader_message(a));
-  }
+  block_.resize(read_room(support_.count));
+  // At the start of the stream its compression is told from its first
+  // bytes, as any stream's; after a piece, it is the stream's own.
+  single_ = std::make_unique<Decompressor>();
+  single_->begin(rest_, any_handed_out_ ? compression_ : a_compression::kUnknown);
 }
 
-la_ssize_t PiecedStream::single_decoder_read(struct archive* a, void* client_data, const void** buffer) {
-  PiecedStream* self = static_cast<PiecedStream*>(client_data);
-  if (!self->held_given_) {
-    self->held_given_ = true;
-    if (!self->held_.empty()) {
-      *buffer = self->held_.data();
-      self->single_given_ += self->held_.size();
-      return static_cast<la_ssize_t>(self->held_.size());
+Result<size_t> PiecedStream::a_rest_source::next(const unsigned char** bytes) {
+  PiecedStream& s = stream_;
+  if (!s.held_given_) {
+    s.held_given_ = true;
+    if (!s.held_.empty()) {
+      *bytes = s.held_.data();
+      s.single_given_ += s.held_.size();
+      return s.held_.size();
     }
   }
-  const ssize_t got = read_stored(&self->support_, self->block_.data(), self->block_.size());
-  if (got < 0) {
-    archive_set_error(a, errno, got == kStoredHashFailed ? "Error adding data to hash" : "Error reading TIC, fd %d",
-                      self->support_.descriptor);
-    return ARCHIVE_FATAL;
-  }
-  *buffer = self->block_.data();
-  self->single_given_ += static_cast<uint64_t>(got);
+  if (s.block_.empty()) return size_t{0};
+  *bytes = s.block_.data();
+  Result<size_t> got = next_stored(&s.support_, s.block_.data(), s.block_.size());
+  if (got) s.single_given_ += got.value();
   return got;
 }
 
 ssize_t PiecedStream::next_from_single_decoder(const void** data) {
-  for (;;) {
-    const void* block = nullptr;
-    size_t size = 0;
-    la_int64_t offset = 0;
-    errno = 0;
-    const int status = archive_read_data_block(single_.get(), &block, &size, &offset);
-    if (status == ARCHIVE_EOF) return 0;
-    if (status != ARCHIVE_OK) {
-      failure_.set(kStepReadData, reader_message(single_.get()));
-      return -1;
-    }
-    const size_t lead = std::min(size, lead_left_);
-    lead_left_ -= lead;
-    if (size == lead) continue;
-    *data = static_cast<const unsigned char*>(block) + lead;
-    return static_cast<ssize_t>(size - lead);
-  }
+  const ssize_t got = single_->next(data);
+  if (got < 0 && !failure_.failed()) failure_ = single_->failure();
+  return got;
 }
 
 Outcome PiecedStream::drain() {
   // What no decoder took: pieces not handed out, bytes not cut, what the
   // single decoder was given beyond the end of its data, and what was
-  // never read. As when a single decoder reads the whole stream, at most a
-  // block of it may be left.
-  uint64_t left = support_.count + pending_.size();
+  // never read, and what followed the compressed data of the last piece.
+  // As when a single decoder reads the whole stream, at most a block of it
+  // may be left.
+  uint64_t left = support_.count + pending_.size() + untaken_;
   for (const std::unique_ptr<a_piece>& piece : pieces_) {
     if (piece->shared) turn_.wait_for(piece->task);
     left += piece->stored.size();
@@ -309,9 +246,8 @@ Outcome PiecedStream::drain() {
   pieces_.clear();
   current_.reset();
   if (single_) {
-    const la_int64_t taken = archive_filter_bytes(single_.get(), 1);
     const uint64_t given = single_given_ + (held_given_ ? 0 : held_.size());
-    if (taken >= 0 && static_cast<uint64_t>(taken) < given) left += given - static_cast<uint64_t>(taken);
+    if (single_->taken() < given) left += given - single_->taken();
   }
   if (left > kIoBlockSize) return refusal_of(kStepLeftOver, "");
   unsigned char rest[kIoBlockSize];

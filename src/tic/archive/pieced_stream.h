@@ -12,10 +12,11 @@
 // compressed data, damage, a piece too large to hold, a stream without
 // pieces) hands the rest of the stream, from that piece on, to one decoder
 // that reads it as a single stream is read. So what comes out is what a
-// single decoder gives, or fails where it fails.
+// single decoder gives, or fails where it fails. Bytes that follow the
+// compressed data count as left over (drain) as they do for a single
+// decoder.
 #pragma once
 
-#include <archive.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -24,7 +25,7 @@
 #include <vector>
 
 #include "platform/ordered_jobs.h"
-#include "platform/unique.h"
+#include "tic/archive/decompressor.h"
 #include "tic/archive/stream_support.h"
 #include "tic/archive/archive_steps.h"
 #include "tic/format/stream_pieces.h"
@@ -62,7 +63,17 @@ class PiecedStream {
   void settle(a_piece& piece);
   void start_single_decoder();
   ssize_t next_from_single_decoder(const void** data);
-  static la_ssize_t single_decoder_read(struct archive* a, void* client_data, const void** buffer);
+
+  // The single decoder's input: the bytes held back for it, then the
+  // stored bytes not read yet.
+  class a_rest_source : public a_compressed_source {
+   public:
+    explicit a_rest_source(PiecedStream& stream) : stream_(stream) {}
+    Result<size_t> next(const unsigned char** bytes) override;
+
+   private:
+    PiecedStream& stream_;
+  };
 
   a_tic_support& support_;
   const a_job_turn& turn_;
@@ -79,14 +90,15 @@ class PiecedStream {
   // The piece being handed out.
   std::unique_ptr<a_piece> current_;
   bool any_handed_out_ = false;
+  // Bytes of the pieces handed out that follow their compressed data.
+  uint64_t untaken_ = 0;
   // The single decoder, with the bytes it reads before the stored ones not
   // read yet.
-  Unique<struct archive, archive_read_free> single_;
-  bool single_ended_ = false;
+  a_rest_source rest_{*this};
+  std::unique_ptr<Decompressor> single_;
   std::vector<unsigned char> held_;
   bool held_given_ = false;
   uint64_t single_given_ = 0;  // bytes given to the single decoder
-  size_t lead_left_ = 0;  // decoded bytes of the lead still to drop
   std::vector<unsigned char> block_;
   a_failure failure_;
 };

@@ -23,12 +23,14 @@ std::string reader_message(struct archive* a) {
 // Streams shorter than this hold a single piece.
 constexpr uint64_t kPiecedStreamMin = 2 * kMinPieceStored;
 
-// The tar reader's input when the stream goes piece by piece.
-la_ssize_t read_pieces(struct archive* a, void* client_data, const void** buffer) {
-  PiecedStream* pieces = static_cast<PiecedStream*>(client_data);
-  const ssize_t got = pieces->next(buffer);
+// The tar reader's input: the decoded bytes of |Decoded| (a PiecedStream or
+// a Decompressor).
+template <typename Decoded>
+la_ssize_t read_decoded(struct archive* a, void* client_data, const void** buffer) {
+  Decoded* decoded = static_cast<Decoded*>(client_data);
+  const ssize_t got = decoded->next(buffer);
   if (got >= 0) return got;
-  archive_set_error(a, pieces->failure().error, "%s", pieces->failure().text().c_str());
+  archive_set_error(a, decoded->failure().error, "%s", decoded->failure().text().c_str());
   return ARCHIVE_FATAL;
 }
 
@@ -47,6 +49,11 @@ StreamDecoder::~StreamDecoder() {
   reader_.reset();
 }
 
+Result<size_t> StreamDecoder::a_stored_source::next(const unsigned char** bytes) {
+  *bytes = support_.buffer;
+  return next_stored(&support_, support_.buffer, sizeof support_.buffer);
+}
+
 Outcome StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn) {
   support_.descriptor = descriptor;
   support_.position = offset;
@@ -56,21 +63,19 @@ Outcome StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_len
   struct archive* a = reader_.get();
   if (a == nullptr) return failure_of(kStepReaderNew, "");
   errno = 0;
+  // libarchive takes the tar entry from the decoded bytes, which are never
+  // taken for compressed ones in turn.
+  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return reader_failure(kStepTar);
+  if (tic_open(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderOpen);
+  int opened;
   if (turn != nullptr && turn->can_share() && stored_length >= kPiecedStreamMin) {
-    // The pieces are decompressed apart; the reader takes the tar entry
-    // from the decoded bytes, which are never decompressed again.
-    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return reader_failure(kStepTar);
-    if (tic_open(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderOpen);
     pieces_ = std::make_unique<PiecedStream>(support_, *turn);
-    if (archive_read_open(a, pieces_.get(), nullptr, read_pieces, nullptr) != ARCHIVE_OK)
-      return reader_failure(kStepReaderOpen);
+    opened = archive_read_open(a, pieces_.get(), nullptr, read_decoded<PiecedStream>, nullptr);
   } else {
-    if (archive_read_support_filter_bzip2(a) != ARCHIVE_OK || archive_read_support_filter_zstd(a) != ARCHIVE_OK)
-      return reader_failure(kStepBzip2);
-    if (archive_read_support_format_tar(a) != ARCHIVE_OK) return reader_failure(kStepTar);
-    if (archive_read_open(a, &support_, tic_open, tic_read, tic_close) != ARCHIVE_OK)
-      return reader_failure(kStepReaderOpen);
+    decompressor_.begin(stored_);
+    opened = archive_read_open(a, &decompressor_, nullptr, read_decoded<Decompressor>, nullptr);
   }
+  if (opened != ARCHIVE_OK) return reader_failure(kStepReaderOpen);
   struct archive_entry* header = nullptr;
   errno = 0;
   if (archive_read_next_header(a, &header) != ARCHIVE_OK) return failure_at(kStepFirstHeader);
@@ -99,7 +104,8 @@ Result<size_t> StreamDecoder::read(void* buffer, size_t size) {
 }
 
 a_failure StreamDecoder::failure_at(const a_step& step) const {
-  if (pieces_ && pieces_->failure().failed()) return pieces_->failure();
+  const a_failure& under = pieces_ ? pieces_->failure() : decompressor_.failure();
+  if (under.failed()) return under;
   return reader_failure(step);
 }
 
@@ -108,16 +114,19 @@ a_failure StreamDecoder::reader_failure(const a_step& step) const {
 }
 
 a_compression StreamDecoder::compression() const {
-  if (pieces_) return pieces_->compression();
-  if (!reader_) return a_compression::kUnknown;
-  for (int i = 0; i < archive_filter_count(reader_.get()); ++i) {
-    switch (archive_filter_code(reader_.get(), i)) {
-      case ARCHIVE_FILTER_BZIP2: return a_compression::kBzip2;
-      case ARCHIVE_FILTER_ZSTD: return a_compression::kZstd;
-      default: break;
-    }
-  }
-  return a_compression::kUnknown;
+  return pieces_ ? pieces_->compression() : decompressor_.compression();
+}
+
+Outcome StreamDecoder::read_tail() {
+  if (support_.count < 1 || support_.count > kIoBlockSize) return Outcome();
+  unsigned char tail[kIoBlockSize];
+  const size_t wanted = static_cast<size_t>(support_.count);
+  const ssize_t got = pread_full(support_.descriptor, tail, wanted, support_.position);
+  if (got < 0) return failure_of(kStepTail, "");
+  if (hmac_add(&support_.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk) return failure_of(kStepTail, "");
+  support_.count -= static_cast<uint64_t>(got);
+  support_.position += static_cast<uint64_t>(got);
+  return Outcome();
 }
 
 Outcome StreamDecoder::finish(const unsigned char* mac) {
@@ -126,30 +135,13 @@ Outcome StreamDecoder::finish(const unsigned char* mac) {
   // Data the caller did not ask for still counts: it is stored, hashed and
   // decompressed like the rest.
   if (archive_read_data_skip(a) != ARCHIVE_OK) return failure_at(kStepReadData);
-  if (pieces_) {
-    // The pieces read ahead of the tar reader: what is left is hashed.
-    if (Outcome drained = pieces_->drain(); !drained) return drained;
-    errno = 0;
-    if (tic_close(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
-    if (archive_read_close(a) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
-    if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return refusal_of(kStepMacMismatch, "");
-    return Outcome();
-  }
-
-  // libarchive need not have read the stream to its end: take up to one more
-  // block so the MAC covers every stored byte.
-  if (support_.count >= 1 && support_.count <= kIoBlockSize) {
-    unsigned char tail[kIoBlockSize];
-    const size_t wanted = static_cast<size_t>(support_.count);
-    const ssize_t got = pread_full(support_.descriptor, tail, wanted, support_.position);
-    if (got < 0) return failure_of(kStepTail, "");
-    if (hmac_add(&support_.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk) return failure_of(kStepTail, "");
-    support_.count -= static_cast<uint64_t>(got);
-    support_.position += static_cast<uint64_t>(got);
-  }
+  // The pieces read ahead of the tar reader: what is left is hashed. A
+  // single decoder need not have read the stream to its end: up to one more
+  // block is taken.
+  if (Outcome drained = pieces_ ? pieces_->drain() : read_tail(); !drained) return drained;
   errno = 0;
+  if (tic_close(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
   if (archive_read_close(a) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
-  errno = 0;
   if (support_.count != 0) return refusal_of(kStepLeftOver, "");
   if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return refusal_of(kStepMacMismatch, "");
   return Outcome();

@@ -11,13 +11,16 @@
 // compared the stream with its MAC: callers keep what they make of it apart
 // (a temporary) until then. The stream is read with positioned reads, so
 // decoders of several streams of one archive can work at the same time.
-// Given a job's turn whose workers can share work, a large stream is
-// decoded piece by piece on all of them (tic/archive/pieced_stream.h).
+// The compressed bytes are decoded in bounded memory by decoders kept for
+// reuse (tic/archive/decompressor.h); libarchive reads the tar entry from
+// the decoded bytes. Given a job's turn whose workers can share work, a
+// large stream is decoded piece by piece on all of them
+// (tic/archive/pieced_stream.h).
 //
 // Each operation returns its failure: a step of tic/archive/archive_steps.h,
-// errno, and a cause where errno cannot say it (what libarchive said); the
-// decoder never touches ERROR, and its failures name nothing: the caller
-// knows which file the stream is.
+// errno, and a cause where errno cannot say it (what the decoding or
+// libarchive said); the decoder never touches ERROR, and its failures name
+// nothing: the caller knows which file the stream is.
 #pragma once
 
 #include <archive.h>
@@ -29,6 +32,7 @@
 
 #include "platform/unique.h"
 #include "tic/archive/archive_steps.h"
+#include "tic/archive/decompressor.h"
 #include "tic/archive/stream_support.h"
 #include "tic/format/stream_pieces.h"
 
@@ -64,8 +68,7 @@ class StreamDecoder {
   // The same for the stream of a selected file (Tic::selected_streams).
   Outcome open(const a_stream_ref& ref, const a_job_turn* turn = nullptr);
   const a_stream_entry& entry() const { return entry_; }
-  // How the stream is compressed, as far as it has been read: known once a
-  // piece-wise decoding has begun, else from libarchive's filter.
+  // How the stream is compressed, as far as it has been read.
   a_compression compression() const;
 
   // Reads up to |size| bytes of the entry's data into |buffer|: the number
@@ -79,17 +82,31 @@ class StreamDecoder {
 
  private:
   // The failure of |step|, with what the reader said; a failure of the
-  // pieces under it says more, and is taken instead.
+  // decoding under it says more, and is taken instead.
   a_failure failure_at(const a_step& step) const;
   // The failure of |step|, with what the reader said.
   a_failure reader_failure(const a_step& step) const;
+  // Reads, when no more than a block of it is left, what the decoder did
+  // not need of the stored stream, so that the MAC covers every byte.
+  Outcome read_tail();
 
-  // The reader's callbacks hold the address of |support_|, which therefore
-  // is declared first and outlives the reader.
+  // The stored bytes, read, added to the HMAC and decrypted block by block.
+  class a_stored_source : public a_compressed_source {
+   public:
+    explicit a_stored_source(a_tic_support& support) : support_(support) {}
+    Result<size_t> next(const unsigned char** bytes) override;
+
+   private:
+    a_tic_support& support_;
+  };
+
+  // The decoders and the reader hold the address of |support_|, which
+  // therefore is declared first and outlives them.
   a_tic_support support_;
-  // Decodes the stream, when it goes piece by piece; the reader then reads
-  // the tar entry from it.
+  a_stored_source stored_{support_};
+  // Decodes the stream: piece by piece, or as one.
   std::unique_ptr<PiecedStream> pieces_;
+  Decompressor decompressor_;
   Unique<struct archive, archive_read_free> reader_;
   a_stream_entry entry_;
 };

@@ -15,6 +15,8 @@
 #include "crypto/record_transform.h"
 #include "crypto/sha256.h"
 #include "platform/fd.h"
+#include "platform/failure.h"
+#include "tic/archive/archive_steps.h"
 
 // Where a writing stream's stored bytes go instead of its descriptor: the
 // builder keeps each stream apart until its turn to be appended.
@@ -56,6 +58,9 @@ void init_stream_encryption(a_tic_support* support, an_encrypt_dir direction, co
 constexpr ssize_t kStoredReadFailed = -1;
 constexpr ssize_t kStoredHashFailed = -2;
 ssize_t read_stored(a_tic_support* support, unsigned char* buffer, size_t size);
+// The same for a decoder: the number read, 0 at the end, or a failure of
+// decoding (kStepReadData).
+Result<size_t> next_stored(a_tic_support* support, unsigned char* buffer, size_t size);
 
 struct archive;
 

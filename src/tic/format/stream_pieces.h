@@ -28,6 +28,12 @@ constexpr int kMinZstdLevel = 1;
 constexpr int kMaxZstdLevel = 22;
 constexpr int kDefaultZstdLevel = 9;
 
+// The largest window a zstd frame may declare (8 MiB): readers refuse a
+// frame that needs more, and the builder writes none. zstd's own limit is 16
+// times larger; a frame the builder writes holds a piece (kZstdPieceSize)
+// and never looks further back than that.
+constexpr unsigned kMaxZstdWindowLog = 23;
+
 // The first of the sixteen magics of a zstd skippable frame, which a reader
 // passes over: the magic, a 32-bit little-endian length, that many bytes.
 constexpr uint32_t kZstdSkippableFrameMagic = 0x184D2A50;
@@ -51,8 +57,15 @@ constexpr size_t kMaxPieceDecoded = 2 * kZstdPieceSize;
 
 // Pieces shorter than this are not cut: the next start found within it
 // belongs to the same piece (a piece may hold several bzip2 streams or
-// zstd frames), so that tiny pieces do not cost a task each.
+// zstd frames), so that tiny pieces do not cost a task each. The fuzz
+// build cuts pieces of a kilobyte, so that its extraction target reaches
+// the pieced decoding with streams of a few kilobytes, thousands of times a
+// second, and meets more pieces per stream.
+#ifdef KESTREL_FUZZ_BUILD
+constexpr size_t kMinPieceStored = 1024;
+#else
 constexpr size_t kMinPieceStored = 64 * 1024;
+#endif
 
 // Finds piece starts in a decrypted stream as its bytes arrive.
 //   bzip2: "BZh", a level digit and the block magic 0x314159265359;

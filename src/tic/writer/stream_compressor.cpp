@@ -7,6 +7,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+// For ZSTD_getCParams: the window a level takes, which the stable interface
+// does not tell.
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -89,17 +93,64 @@ la_ssize_t append_output(struct archive*, void* client_data, const void* buffer,
   return static_cast<la_ssize_t>(length);
 }
 
-// Compresses the piece's tar bytes into one bzip2 stream or zstd frame, with
-// a raw-format writer (the bytes go through as they are) and its filter.
+// Compresses the piece's tar bytes into one zstd frame, as libarchive's
+// filter writes it (the frame's size not known in advance), but with the
+// window capped at kMaxZstdWindowLog: levels 20 to 22 would declare 32 to
+// 128 MiB, which kestrel refuses to decode. A frame holds one piece of at
+// most kZstdPieceSize, so no match lies further back than that: the cap
+// loses nothing, where refusing those levels would lose their stronger
+// search. Up to level 19 the window is the level's own and the frame the
+// same as libarchive's.
+void compress_zstd_piece(a_build_piece& piece, int level) {
+  Unique<ZSTD_CCtx, ZSTD_freeCCtx> z(ZSTD_createCCtx());
+  if (!z) {
+    piece.failed_step = kStepWriterNew;
+    return;
+  }
+  const unsigned window_log = ZSTD_getCParams(level, 0, 0).windowLog;
+  if (ZSTD_isError(ZSTD_CCtx_setParameter(z.get(), ZSTD_c_compressionLevel, level)) ||
+      (window_log > kMaxZstdWindowLog &&
+       ZSTD_isError(ZSTD_CCtx_setParameter(z.get(), ZSTD_c_windowLog, static_cast<int>(kMaxZstdWindowLog))))) {
+    piece.failed_step = kStepBzip2Filter;
+    return;
+  }
+  std::vector<unsigned char>& compressed = piece.compressed;
+  compressed.resize(ZSTD_compressBound(piece.tar.size()));
+  ZSTD_outBuffer out{compressed.data(), compressed.size(), 0};
+  ZSTD_inBuffer in{piece.tar.data(), piece.tar.size(), 0};
+  // The input is taken first, and only then the frame ended: told the end
+  // with the input, zstd would size the frame to it.
+  ZSTD_EndDirective mode = ZSTD_e_continue;
+  for (;;) {
+    const size_t left = ZSTD_compressStream2(z.get(), &out, &in, mode);
+    if (ZSTD_isError(left)) {
+      piece.failed_step = kStepWriteData;
+      piece.message = ZSTD_getErrorName(left);
+      return;
+    }
+    if (mode == ZSTD_e_end && left == 0) break;
+    if (in.pos == in.size) mode = ZSTD_e_end;
+    if (out.pos == out.size) {
+      compressed.resize(compressed.size() * 2);
+      out.dst = compressed.data();
+      out.size = compressed.size();
+    }
+  }
+  piece.compressed.resize(out.pos);
+  piece.tar = std::vector<unsigned char>();
+}
+
+// Compresses the piece's tar bytes into one bzip2 stream or zstd frame; for
+// bzip2 with a raw-format writer (the bytes go through as they are) and its
+// filter.
 void compress_piece(a_build_piece& piece, a_compression compression, int level) {
+  if (compression == a_compression::kZstd) return compress_zstd_piece(piece, level);
   Writer writer(archive_write_new());
   struct archive* a = writer.get();
   auto failed = [&](const a_step& step) { piece.failure = writer_failure(a, step); };
   if (a == nullptr) return failed(kStepWriterNew);
   const std::string level_text = std::to_string(level);
-  const int filter = compression == a_compression::kZstd ? archive_write_add_filter_zstd(a)
-                                                          : archive_write_add_filter_bzip2(a);
-  if (filter != ARCHIVE_OK ||
+  if (archive_write_add_filter_bzip2(a) != ARCHIVE_OK ||
       archive_write_set_filter_option(a, nullptr, "compression-level", level_text.c_str()) != ARCHIVE_OK)
     return failed(kStepBzip2Filter);
   if (archive_write_set_format_raw(a) != ARCHIVE_OK) return failed(kStepPaxFormat);

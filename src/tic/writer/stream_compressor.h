@@ -5,9 +5,9 @@
 // under the archive key (the last block zero-padded to 8 bytes, the chain
 // fresh for every stream) and covered by the stream's own HMAC. The tar
 // bytes are cut into pieces of a fixed size (tic/format/stream_pieces.h),
-// each compressed on its own, through libarchive's bzip2 or zstd filter,
-// and the pieces follow one another: a bzip2 stream after another, or a
-// zstd frame after another. A file larger than one piece has its pieces
+// each compressed on its own, through libarchive's bzip2 filter or libzstd
+// (its window capped at kMaxZstdWindowLog), and the pieces follow one
+// another: a bzip2 stream after another, or a zstd frame after another. A file larger than one piece has its pieces
 // compressed on every worker the job's turn shares them with; the bytes do
 // not depend on which. A keyed zstd stream ends in a skippable frame that
 // brings it to whole 8-byte records, so that no zero padding follows the

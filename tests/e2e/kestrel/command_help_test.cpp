@@ -59,11 +59,11 @@ TEST(CommandHelp, EveryCommandExplainsItselfOnStandardOutput) {
       {"validate", {"--help", "-h"}},
       {"version", {"--help", "-h"}},
       {"verify", {"--directory", "--help", "--json", "--options", "-d", "-h", "-o"}},
-      {"remove", {"--directory", "--help", "--options", "-d", "-h", "-o"}},
+      {"remove", {"--backup", "--directory", "--help", "--options", "--purge", "-b", "-d", "-h", "-o"}},
       {"restore", {"--backup", "--directory", "--help", "-b", "-d", "-h"}},
-      {"status", {"--directory", "--help", "--json", "-d", "-h"}},
-      {"upgrade", {"--backup", "--directory", "--dry-run", "--help", "--log", "--options", "--quiet", "-b", "-d",
-                   "-h", "-l", "-o", "-q"}},
+      {"status", {"--all", "--directory", "--files", "--help", "--json", "--owner", "-d", "-h"}},
+      {"upgrade", {"--backup", "--directory", "--dry-run", "--help", "--json", "--log", "--options", "--quiet", "-b",
+                   "-d", "-h", "-l", "-o", "-q"}},
   };
   TempDir dir;
   const RunOptions here{dir.path(), {}, {}};

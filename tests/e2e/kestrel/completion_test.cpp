@@ -77,7 +77,7 @@ TEST(Completion, OffersWhatKestrelTakesWhereItTakesIt) {
       {"kestrel list --", "--all\n--directory\n--help\n--json\n--options\n"},
       {"kestrel validate -", "--help\n-h\n"},
       {"kestrel restore ", "--backup\n--directory\n--help\n-b\n-d\n-h\n"},
-      {"kestrel status -d inst --", "--directory\n--help\n--json\n"},
+      {"kestrel status -d inst --", "--all\n--directory\n--files\n--help\n--json\n--owner\n"},
       // Values: directories, files, option names of the archives on the
       // line (after the cursor too, and seen from the install directory
       // where install looks for them), "*" as it is.
@@ -103,6 +103,7 @@ TEST(Completion, OffersWhatKestrelTakesWhereItTakesIt) {
       {"kestrel version mod", "MODULE\n"},
       {"kestrel version build", "BUILD_NUMBER\n"},
       {"kestrel version MODULE no", "notes.txt\n"},
+      {"kestrel status --owner no", "notes.txt\n"},
       {"kestrel frob ", ""},
   };
   for (const auto& c : cases) {

@@ -15,6 +15,7 @@
 
 #include "support/archive_writer.h"
 #include "support/run.h"
+#include "support/stream_forge.h"
 #include "support/stream_reader.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
@@ -191,6 +192,39 @@ TEST(ZstdArchive, ADamagedStreamFailsTheFileAndKeepsTheOldOne) {
       EXPECT_EQ(read_file(dir / (target + "/" + name)), "old") << name << ", " << jobs << " workers";
     }
   }
+}
+
+// A stream whose zstd frame declares a 128 MiB window, forged as no tictool
+// writes it, is refused with one line before it is decoded: the old file
+// stays and no temporary is left, with one worker or two. tictool's
+// strongest level writes frames of at most an 8 MiB window.
+TEST(ZstdArchive, AFrameDeclaringAWindowOver8MiBIsRefused) {
+  TempDir dir;
+  ForgedEntry entry("f", "new contents");
+  entry.compressed = zstd_frame_with_window(tar_stream(entry), 27);
+  write_forged_archive(dir / "w.tic", {entry}, product_key());
+  const std::map<std::string, std::string> before{{"f", std::to_string(S_IFREG | 0644) + " old"}};
+  for (const int jobs : {1, 2}) {
+    write_file(dir / "t/f", "old");
+    chmod((dir / "t/f").c_str(), 0644);
+    const RunResult r = run_kestrel({"install", "-d", dir / "t", "-o", "o", dir / "w.tic"},
+                                    {dir.path(), {"KESTREL_JOBS=" + std::to_string(jobs)}, {}});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "kestrel: install: f: zstd frame needs a window over 8 MiB\n");
+    EXPECT_EQ(snapshot(dir / "t", a_snapshot::kContent), before) << jobs << " workers";
+  }
+  ASSERT_EQ(run_tictool({"build", "--compression", "zstd:22", "-C", kSample + "/tree", kSample + "/server.list",
+                         "z22.tic", "#server.ctl", "bin/tarnserve"},
+                        {dir.path(), {}, {}})
+                .status,
+            0);
+  const TicToc toc = Tic((dir / "z22.tic").c_str(), false, nullptr, 0).get_toc();
+  const std::string data =
+      read_stored_stream(dir / "z22.tic", toc.file_map.at("bin/tarnserve"), product_key()).decrypted;
+  ASSERT_EQ(data.compare(0, 4, "\x28\xb5\x2f\xfd"), 0);
+  const unsigned char descriptor = static_cast<unsigned char>(data[4]);
+  ASSERT_EQ(descriptor & 0x20, 0) << "a window descriptor follows";
+  EXPECT_EQ(10 + (static_cast<unsigned char>(data[5]) >> 3), 23) << "the window of level 22, capped";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -168,6 +169,39 @@ TEST(OrderedJobs, AJobSharesAtMostTheLimitAtOnce) {
         turn.wait_for(again);
       },
       [](size_t) { return true; }, [](size_t) {});
+}
+
+}  // namespace
+
+namespace {
+
+// A pool serves run after run on the threads it started once, none of them
+// the caller; a run that stops early leaves the pool ready for the next.
+TEST(OrderedJobs, APoolRunsAgainOnTheSameWorkers) {
+  OrderedJobPool pool(2);
+  EXPECT_EQ(pool.workers(), 2u);
+  std::mutex lock;
+  std::set<std::thread::id> workers;
+  for (const size_t stop_at : {size_t{100}, size_t{3}, size_t{0}, size_t{100}}) {
+    SCOPED_TRACE(stop_at);
+    std::vector<size_t> committed;
+    const size_t count = pool.run(
+        30, 4,
+        [&](size_t, const a_job_turn&) {
+          std::lock_guard<std::mutex> hold(lock);
+          workers.insert(std::this_thread::get_id());
+        },
+        [&](size_t i) {
+          committed.push_back(i);
+          return i != stop_at;
+        },
+        [](size_t) {});
+    EXPECT_EQ(count, stop_at < 30 ? stop_at : 30u);
+    for (size_t i = 0; i < committed.size(); ++i) EXPECT_EQ(committed[i], i);
+  }
+  EXPECT_LE(workers.size(), 2u) << "no thread started per run";
+  EXPECT_EQ(workers.count(std::this_thread::get_id()), 0u);
+  EXPECT_EQ(pool.run(0, 4, [](size_t, const a_job_turn&) {}, [](size_t) { return true; }, [](size_t) {}), 0u);
 }
 
 }  // namespace
