@@ -104,14 +104,14 @@ la_ssize_t append_output(struct archive*, void* client_data, const void* buffer,
 void compress_zstd_piece(a_build_piece& piece, int level) {
   Unique<ZSTD_CCtx, ZSTD_freeCCtx> z(ZSTD_createCCtx());
   if (!z) {
-    piece.failed_step = kStepWriterNew;
+    piece.failure = failure_of(kStepWriterNew, "");
     return;
   }
   const unsigned window_log = ZSTD_getCParams(level, 0, 0).windowLog;
   if (ZSTD_isError(ZSTD_CCtx_setParameter(z.get(), ZSTD_c_compressionLevel, level)) ||
       (window_log > kMaxZstdWindowLog &&
        ZSTD_isError(ZSTD_CCtx_setParameter(z.get(), ZSTD_c_windowLog, static_cast<int>(kMaxZstdWindowLog))))) {
-    piece.failed_step = kStepBzip2Filter;
+    piece.failure = refusal_of(kStepBzip2Filter, "");
     return;
   }
   std::vector<unsigned char>& compressed = piece.compressed;
@@ -124,8 +124,7 @@ void compress_zstd_piece(a_build_piece& piece, int level) {
   for (;;) {
     const size_t left = ZSTD_compressStream2(z.get(), &out, &in, mode);
     if (ZSTD_isError(left)) {
-      piece.failed_step = kStepWriteData;
-      piece.message = ZSTD_getErrorName(left);
+      piece.failure = refusal_of(kStepWriteData, "", ZSTD_getErrorName(left));
       return;
     }
     if (mode == ZSTD_e_end && left == 0) break;
