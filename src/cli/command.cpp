@@ -218,13 +218,13 @@ void complain(const char *command, const std::string &subject, const std::string
 }
 
 unsigned job_count(const char *command) {
-  std::string complaint;
-  const unsigned jobs = worker_count_from_environment("KESTREL_JOBS", &complaint);
-  if (!complaint.empty()) complain_as("kestrel", std::string(command) + ": " + complaint);
-  return jobs;
+  const Result<unsigned> jobs = worker_count_from_environment("KESTREL_JOBS");
+  if (jobs) return jobs.value();
+  complain_as("kestrel", std::string(command) + ": " + jobs.failure().line());
+  return online_worker_count();
 }
 
 void complain_unreadable(const char *command, const MultiTic &set) {
-  const Tic *member = set.failed_member();
-  if (member != nullptr && member->path() != nullptr) complain(command, member->path(), archive_problem(*member, -1));
+  const a_failure &failure = set.read_failure();
+  if (failure.failed() && !failure.subject.empty()) complain(command, failure.subject, failure.text());
 }

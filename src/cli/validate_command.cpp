@@ -15,20 +15,21 @@ int CommandValidate::run() {
   for (const std::string& name : args) {
     Tic tic(nullptr, false, key.bytes(), key.length());
     if (tic.open(name.c_str()) != 0) {
-      complain("validate", name, tic.open_problem());
+      complain("validate", name, tic.read_failure().text());
       return -1;
     }
-    const int valid = tic.validate();
-    if (valid != 0) {
-      complain("validate", name, archive_problem(tic, valid));
+    if (const Outcome valid = tic.integrity(); !valid) {
+      complain("validate", name, valid.failure().text());
       return -1;
     }
-    if (!signatures.start(tic) || !signatures.finish()) {
-      complain("validate", signatures.subject(), signatures.cause());
+    Outcome signed_by_trusted_key = signatures.start(tic);
+    if (signed_by_trusted_key) signed_by_trusted_key = signatures.finish();
+    if (!signed_by_trusted_key) {
+      complain("validate", signed_by_trusted_key.failure().subject, signed_by_trusted_key.failure().text());
       return -1;
     }
-    if (tic.validate_streams() != 0) {
-      complain("validate", name, error_subject() + ": " + error_cause());
+    if (const Outcome streams = tic.validate_streams(); !streams) {
+      complain("validate", name, streams.failure().subject + ": " + streams.failure().text());
       return -1;
     }
   }

@@ -15,13 +15,10 @@ int CommandVersion::run() {
     return -1;
   }
   const std::string& file = args[1];
-  std::string why;
-  UniqueFd probe(open_regular_file(file.c_str(), why));
-  if (!probe.valid()) {
-    complain("version", file, why);
+  if (const Result<UniqueFd> probe = open_regular_file(file.c_str()); !probe) {
+    complain("version", file, probe.failure().text());
     return -1;
   }
-  probe.reset();
   dbversion_info info;
   if (read_file_stamp(file.c_str(), &info) != kInfoFound) {
     complain("version", file, "no version stamp");

@@ -127,8 +127,8 @@ class an_extraction {
 void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer) {
   if (job.depends_on >= 0 && !turn.wait_for_commit(static_cast<size_t>(job.depends_on))) return;
   StreamDecoder decoder(key_, key_length_);
-  if (!decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length, &turn)) {
-    job.failure = decoder.failure();
+  if (Outcome opened = decoder.open(*job.ref, &turn); !opened) {
+    job.failure = opened.failure();
     return;
   }
   job.header_read = true;
@@ -159,8 +159,8 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool ma
     remove_temporary(job);
     return;
   }
-  if (!decoder.finish(job.ref->entry->mac)) {
-    job.failure = decoder.failure();
+  if (Outcome finished = decoder.finish(job.ref->entry->mac); !finished) {
+    job.failure = finished.failure();
     remove_temporary(job);
   }
 }
@@ -195,8 +195,9 @@ bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_
   uint64_t written = 0;
   for (;;) {
     if (turn.cancelled()) return job.failure.set(kStepWriteEntry, "extraction stopped");
-    const ssize_t got = decoder.read(buffer, sizeof buffer);
-    if (got < 0) return job.failure.set(decoder.failure().step, decoder.failure().cause);
+    const Result<size_t> read = decoder.read(buffer, sizeof buffer);
+    if (!read) return job.failure.set(read.failure().step, read.failure().cause);
+    const auto got = static_cast<ssize_t>(read.value());
     if (got == 0) break;
     written += static_cast<uint64_t>(got);
     if (written > listed) {
@@ -387,8 +388,8 @@ bool an_extraction_plan::make() {
   for (size_t i = 1; i < by_path_.size(); ++i) {
     if (paths_[by_path_[i]] != paths_[by_path_[i - 1]]) continue;
     errno = 0;
-    record_error(kStepSamePath, *refs_[by_path_[i]].name, "reaches the same path as " + *refs_[by_path_[i - 1]].name);
-    return false;
+    return failure_of(kStepSamePath, *refs_[by_path_[i]].name, "reaches the same path as " + *refs_[by_path_[i - 1]].name)
+        .publish();
   }
   return true;
 }
@@ -440,7 +441,7 @@ bool remove_paths(InstallDirectory& install, BackupTree* backup, ExtractionJourn
     struct stat st;
     if (fstatat(place.fd(), place.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;
-      return record_failure(kStepRemoveInstalled, path);
+      return failure_of(kStepRemoveInstalled, path).publish();
     }
     if (S_ISDIR(st.st_mode)) {
       may_be_empty.insert(path);
@@ -453,7 +454,7 @@ bool remove_paths(InstallDirectory& install, BackupTree* backup, ExtractionJourn
     FAIL_POINT_IF(backup != nullptr, "backed-up");
     if (journal != nullptr) journal->removing(path);
     if (unlinkat(place.fd(), place.base.c_str(), 0) != 0 && errno != ENOENT)
-      return record_failure(kStepRemoveInstalled, path);
+      return failure_of(kStepRemoveInstalled, path).publish();
     FAIL_POINT("removed");
     add_parent_directories(path, may_be_empty);
   }
@@ -473,7 +474,8 @@ bool place_backup_directory(int root, const std::string& path, an_admin_path& wh
     return false;
   }
   errno = ELOOP;
-  if (reach == a_reach::kThroughLink) return record_failure(kStepBackupMove, path, "refusing to follow symbolic link " + where.link);
+  if (reach == a_reach::kThroughLink)
+    return failure_of(kStepBackupMove, path, "refusing to follow symbolic link " + where.link).publish();
   bool holds_install = where.inside && where.relative.empty();
   if (!where.inside && reach == a_reach::kReached) {
     UniqueFd directory(openat(where.parent.get(), where.base.empty() ? "." : where.base.c_str(),
@@ -481,7 +483,8 @@ bool place_backup_directory(int root, const std::string& path, an_admin_path& wh
     holds_install = directory.valid() && holds_directory(directory.get(), root);
   }
   errno = EINVAL;
-  if (holds_install) return record_failure(kStepBackupMove, path, "backup directory holds the install directory");
+  if (holds_install)
+    return failure_of(kStepBackupMove, path, "backup directory holds the install directory").publish();
   return true;
 }
 
@@ -502,7 +505,7 @@ TicExtraction::TicExtraction(Tic& archive, int root, OrderedJobPool& pool)
 int TicExtraction::planned_streams(const std::string& options, std::vector<a_stream_ref>& refs,
                                    std::vector<char>& beside) {
   if (archive_.selected_streams(options, refs) != 0) {
-    record_error(kStepExtractLoadToc);
+    publish_step(kStepExtractLoadToc);
     return -1;
   }
   beside.clear();
@@ -536,12 +539,12 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
   if (planned_streams(options, refs, beside) != 0) return -1;
   if (refs.empty()) return 0;
   if (faccessat(root_, ".", W_OK, 0) != 0) {
-    record_error(kStepSpace, directory_name);
+    failure_of(kStepSpace, directory_name).publish();
     return -1;
   }
   struct statvfs fs;
   if (fstatvfs(root_, &fs) != 0) {
-    record_error(kStepSpace, directory_name);
+    failure_of(kStepSpace, directory_name).publish();
     return -1;
   }
   // Each file takes whole blocks.
@@ -562,9 +565,10 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
   }
   if (needed <= available + freed) return 0;
   errno = ENOSPC;
-  record_error(kStepSpace, directory_name,
-               "not enough space: " + std::to_string(needed - freed) + " bytes needed, " + std::to_string(available) +
-                   " available");
+  failure_of(kStepSpace, directory_name,
+             "not enough space: " + std::to_string(needed - freed) + " bytes needed, " + std::to_string(available) +
+                 " available")
+      .publish();
   return -1;
 }
 
@@ -594,7 +598,7 @@ bool TicExtraction::begin(BackupTree* backup) {
 bool TicExtraction::held_back() {
   if (!commit_gate_ || commit_gate_()) return false;
   errno = 0;
-  record_error(kStepHeldBack);
+  publish_step(kStepHeldBack);
   return true;
 }
 

@@ -17,12 +17,9 @@ struct InstallRun::an_upgrade {
 };
 
 Outcome validate_archives(const MultiTic& set, const std::string& where) {
-  const int valid = set.validate();
-  if (valid == 0) return Outcome();
-  const Tic* member = set.failed_member();
-  errno = 0;
-  return failure_of(kStepArchives, member != nullptr && member->path() != nullptr ? member->path() : where,
-                    member != nullptr ? archive_problem(*member, valid) : "archive does not match its MAC");
+  const Outcome valid = set.integrity();
+  if (valid) return valid;
+  return valid.failure().subject.empty() ? valid.failure().about(where) : valid.failure();
 }
 
 namespace {

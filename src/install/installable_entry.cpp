@@ -30,7 +30,7 @@ size_t base_of(const std::string& name) { return name.rfind('/') + 1; }  // 0 wi
 }  // namespace
 
 std::string installable_name_problem(const std::string& name) {
-  if (const char* problem = entry_name_problem(name)) return problem;
+  if (Outcome named = valid_entry_name(name); !named) return named.failure().cause;
   if (!names_a_file(name)) return "not a file name";
   if (name.compare(base_of(name), std::strlen(InstallDirectory::kTemporaryPrefix),
                    InstallDirectory::kTemporaryPrefix) == 0)

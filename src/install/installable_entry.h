@@ -10,7 +10,7 @@
 struct a_stream_entry;
 
 // Why |name| may not name an object of an installation, or empty when it
-// may: entry_name_problem (tic/format/entry_name.h) must accept it, its
+// may: valid_entry_name (tic/format/entry_name.h) must accept it, its
 // last element must be a name ("a/b", not "a/b/" or "a/."), and not one of
 // the names kept for temporaries. Install refuses an archive entry so
 // named, and the record of an installation is refused when it names one.

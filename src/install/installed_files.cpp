@@ -73,8 +73,8 @@ class a_comparison {
 
 void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
   StreamDecoder decoder(key_, key_length_);
-  if (!decoder.open(job.ref->descriptor, job.ref->entry->data_offset, job.ref->entry->stored_length, &turn)) {
-    job.stream_failure = decoder.failure();
+  if (Outcome opened = decoder.open(*job.ref, &turn); !opened) {
+    job.stream_failure = opened.failure();
     return;
   }
   const a_stream_entry& entry = decoder.entry();
@@ -89,7 +89,7 @@ void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
   examine(job.file, entry, content);
   if (content.valid() && !compare_content(job, decoder, content.get(), turn)) return;
   // The data not compared is still read: the whole stream must match its MAC.
-  if (!decoder.finish(job.ref->entry->mac)) job.stream_failure = decoder.failure();
+  if (Outcome finished = decoder.finish(job.ref->entry->mac); !finished) job.stream_failure = finished.failure();
 }
 
 void a_comparison::examine(an_installed_file& file, const a_stream_entry& entry, UniqueFd& content) const {
@@ -135,11 +135,12 @@ bool a_comparison::compare_content(a_compare_job& job, StreamDecoder& decoder, i
   unsigned char installed[kIoBlockSize];
   for (;;) {
     if (turn.cancelled()) return false;  // the job is thrown away
-    const ssize_t got = decoder.read(archived, sizeof archived);
-    if (got < 0) {
-      job.stream_failure = decoder.failure();
+    const Result<size_t> read = decoder.read(archived, sizeof archived);
+    if (!read) {
+      job.stream_failure = read.failure();
       return false;
     }
+    const auto got = static_cast<ssize_t>(read.value());
     const ssize_t have = read_full(content, installed, got == 0 ? 1 : static_cast<size_t>(got));
     if (have < 0) {
       job.file.problem.set(kStepReadInstalled);
@@ -164,7 +165,7 @@ int compare_installed_files(Tic& set, const std::string& options, int root, cons
                             int key_length, unsigned jobs, const std::function<void(const an_installed_file&)>& each) {
   std::vector<a_stream_ref> refs;
   if (set.selected_streams(options, refs) != 0) {
-    record_error(kStepExtractLoadToc);
+    publish_step(kStepExtractLoadToc);
     return -1;
   }
   if (jobs < 1) jobs = 1;

@@ -13,7 +13,7 @@
 #include "install/install_steps.h"
 #include "platform/fail_point.h"
 #include "platform/json.h"
-#include "tic/format/entry_name.h"
+#include "install/installable_entry.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ a_failure bad_journal(const std::string& path, const std::string& why) {
 // A name from a journal goes through the refusals of an archive's names, in
 // the form the record keeps.
 bool acceptable_name(const std::string& name) {
-  return entry_name_problem(name) == nullptr && normalised_path(name) == name;
+  return installable_name_problem(name).empty() && normalised_path(name) == name;
 }
 
 bool read_head(const Json& line, a_journal& journal) {
@@ -82,10 +82,11 @@ Result<a_journal> read_journal(const std::string& path) {
   bool first = true;
   while (std::getline(in, text)) {
     Json line;
-    std::string why;
     // A line cut short by a power loss can only be the last one.
     const bool whole = !in.eof();
-    if (text.size() > kLongestLine || !parse_json(text, line, why) || !line.is_object()) {
+    if (text.size() <= kLongestLine)
+      if (Result<Json> parsed = parse_json(text); parsed) line = std::move(parsed.value());
+    if (!line.is_object()) {
       if (!whole && !first) break;
       return bad_journal(path, first ? "no first line" : "not a line of a journal");
     }

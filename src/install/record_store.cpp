@@ -59,10 +59,11 @@ bool make_directories(const std::string& path) {
 // others than root and this user may have written it, or is empty. false
 // with errno set.
 bool read_whole(const std::string& path, std::string& out, std::string& unsafe) {
-  std::string ignored;
-  UniqueFd fd(open_regular_file(path.c_str(), ignored));
+  Result<UniqueFd> opened = open_regular_file(path.c_str());
+  if (!opened) return false;
+  const UniqueFd& fd = opened.value();
   struct stat st;
-  if (!fd.valid() || fstat(fd.get(), &st) != 0) return false;
+  if (fstat(fd.get(), &st) != 0) return false;
   unsafe = state_owner_problem(st);
   out.clear();
   char buffer[kIoBlockSize * 8];

@@ -31,7 +31,7 @@ an_upgrade_action plan_unrecorded(int root, const std::string& path, bool& besid
 }  // namespace
 
 Outcome check_selection(Tic& set, const std::string& selection) {
-  if (set.read_toc(false) != 0) return recorded_failure(selection);
+  if (set.read_toc(false) != 0) return set.read_failure();
   const TicOptions& table = set.get_toc().options;
   std::string unknown, known;
   for_each_option_name(selection, [&](std::string_view name) {

@@ -3,29 +3,15 @@
 #include <errno.h>
 #include <string.h>
 
+#include <utility>
+
 long long ERROR = 0;
 
 namespace {
 
-// The last failure recorded: what it concerned, why, and its step's phrase
-// for when neither the cause nor errno says more.
-struct a_recorded_failure {
-  std::string subject;
-  std::string cause;
-  const char* phrase = nullptr;
-};
-
-a_recorded_failure& last_failure() {
-  static a_recorded_failure failure;
+a_failure& last_published() {
+  static a_failure failure;
   return failure;
-}
-
-void remember(long long word, const char* phrase, const std::string& subject, const std::string& cause) {
-  ERROR = word;
-  a_recorded_failure& last = last_failure();
-  last.subject = subject;
-  last.cause = cause;
-  last.phrase = phrase;
 }
 
 }  // namespace
@@ -38,35 +24,7 @@ long long error_word(int error, unsigned code) {
   return static_cast<long long>(static_cast<int>(static_cast<unsigned>(error) | (code << 8)));
 }
 
-void record_error(const a_step& step) { remember(error_word(errno, step.code), step.phrase, "", ""); }
-
-void record_error(const a_step& step, const std::string& subject, const std::string& cause) {
-  remember(error_word(errno, step.code), step.phrase, subject, cause);
-}
-
-void record_not_in_toc(const std::string& subject) {
-  remember(kErrorNotInToc, "file not in the table of contents", subject, "");
-}
-
-bool record_failure(const a_step& step) {
-  record_error(step);
-  return false;
-}
-
-bool record_failure(const a_step& step, const std::string& subject, const std::string& cause) {
-  record_error(step, subject, cause);
-  return false;
-}
-
-const std::string& error_subject() { return last_failure().subject; }
-
-std::string error_cause() {
-  const a_recorded_failure& last = last_failure();
-  if (!last.cause.empty()) return last.cause;
-  if (ERROR != kErrorNotInToc && error_errno(ERROR) != 0) return strerror(error_errno(ERROR));
-  if (last.phrase != nullptr) return last.phrase;
-  return ERROR == 0 ? "no error" : "failed at step " + std::to_string(error_step(ERROR));
-}
+const a_failure& published_failure() { return last_published(); }
 
 bool a_failure::set(const a_step& failed_step, const std::string& why) {
   if (!failed()) {
@@ -84,8 +42,20 @@ a_failure failure_of(const a_step& step, std::string subject, std::string cause)
   return failure;
 }
 
-void a_failure::publish(const std::string& subject) const {
-  remember(error_word(error, step.code), step.phrase, subject, cause);
+a_failure refusal_of(const a_step& step, std::string subject, std::string cause) {
+  a_failure failure;
+  failure.step = step;
+  failure.cause = std::move(cause);
+  failure.subject = std::move(subject);
+  return failure;
+}
+
+bool a_failure::publish(const std::string& about) const {
+  ERROR = step.code == kNotInTocCode ? kErrorNotInToc : error_word(error, step.code);
+  a_failure& last = last_published();
+  last = *this;
+  last.subject = about;
+  return false;
 }
 
 std::string a_failure::text() const {
@@ -94,11 +64,24 @@ std::string a_failure::text() const {
   return step.phrase != nullptr ? step.phrase : "failed";
 }
 
+std::string a_failure::line() const { return subject.empty() ? text() : subject + ": " + text(); }
+
+a_failure a_failure::about(std::string what) const {
+  a_failure told = *this;
+  told.subject = std::move(what);
+  return told;
+}
+
+a_failure a_failure::as(const a_step& outer) const {
+  a_failure told = *this;
+  told.step = outer;
+  if (cause.empty() && error == 0 && step.phrase != nullptr) told.cause = step.phrase;
+  return told;
+}
+
 a_failure recorded_failure(const std::string& fallback) {
-  a_failure failure;
-  failure.step = a_step{error_step(ERROR) != 0 ? error_step(ERROR) : 1u, nullptr};
-  failure.error = error_errno(ERROR);
-  failure.cause = error_cause();
-  failure.subject = error_subject().empty() ? fallback : error_subject();
+  a_failure failure = published_failure();
+  if (!failure.failed()) failure.step = a_step{1u, nullptr};
+  if (failure.subject.empty()) failure.subject = fallback;
   return failure;
 }

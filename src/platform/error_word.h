@@ -6,9 +6,10 @@
 // test whether it is nonzero, so a failure anywhere in the process is sticky.
 // The builder's "file not in the table of contents" stores all ones.
 //
-// Alongside the word the module keeps what the failing step worked on (a file
-// of the archive, the archive itself) and, where errno cannot say it, why it
-// failed; the programs turn that into their one-line messages.
+// Only the archive classes write it, at their boundary: the operations
+// below them return their failure (platform/failure.h), and the operation
+// the program called publishes it (a_failure::publish). The word keeps the
+// failure it was last published from, for the programs' one-line messages.
 #pragma once
 
 #include <string>
@@ -18,8 +19,9 @@
 extern long long ERROR;
 
 // The word the builder stores for a scanned file that the table of contents
-// does not list.
+// does not list, and the code of its step, which makes that word.
 constexpr long long kErrorNotInToc = -1;
+constexpr unsigned kNotInTocCode = 0xfff;
 
 // The word for a failure of the step with |code| with |error| (an errno
 // value): error OR code << 8, as a signed 32-bit value widened to 64 bits;
@@ -28,26 +30,9 @@ long long error_word(int error, unsigned code);
 unsigned error_step(long long word);
 int error_errno(long long word);
 
-// ERROR = error_word(errno, step.code). The overloads with |subject| also
-// record what the step worked on (an entry name, an input path, an archive
-// path) and, when given, |cause|: why it failed, where errno cannot say it.
-void record_error(const a_step& step);
-void record_error(const a_step& step, const std::string& subject, const std::string& cause = std::string());
+// The failure ERROR was last published from; no failure before the first.
+const a_failure& published_failure();
 
-// Stores kErrorNotInToc, the builder's word for a file the table of
-// contents does not list, about |subject|.
-void record_not_in_toc(const std::string& subject);
-
-// record_error(...), then false: the result of a step that failed.
-bool record_failure(const a_step& step);
-bool record_failure(const a_step& step, const std::string& subject, const std::string& cause = std::string());
-
-// What the last recorded failure concerned (empty when its step did not say)
-// and why it failed: the recorded cause, else the text of its errno, else
-// its step's phrase.
-const std::string& error_subject();
-std::string error_cause();
-
-// The last recorded failure as a value, about |fallback| when it named
-// nothing.
+// The failure last published, about |fallback| when it named nothing: what
+// a caller of an archive class's plain return (0 / -1) makes of it.
 a_failure recorded_failure(const std::string& fallback);

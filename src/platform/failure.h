@@ -2,12 +2,25 @@
 // and the results that carry it.
 //
 // A step is one thing an operation does that can fail ("writing the file"):
-// a code, which the archive module's error word carries
-// (platform/error_word.h), and a phrase that says what went wrong when the
-// system's error number has nothing to add. Each layer defines the steps of
-// its own operations beside them (tic/archive/archive_steps.h,
-// tic/writer/writer_steps.h, install/install_steps.h), so a layer never
-// needs to know the steps of the layers above it.
+// a code, and a phrase that says what went wrong when the system's error
+// number has nothing to add. Each layer defines the steps of its own
+// operations beside them (platform/platform_steps.h, stamp/stamp_steps.h,
+// tic/format/format_steps.h, tic/archive/archive_steps.h,
+// tic/writer/writer_steps.h, sign/sign_steps.h, install/install_steps.h),
+// so a layer never needs to know the steps of the layers above it.
+//
+// The archive module's error word (platform/error_word.h) carries the code
+// of the step that failed. Its codes:
+//   0x44a - 0x4c4   the archive builder
+//   0x591 - 0x5f3   extraction and the operations on an install directory
+//   0x607 - 0x64e   positioning, listing and sizing
+//   0x700 - 0x7ef   the layers below the archive module, the archive's own
+//                   checks and signatures: never in the word, since the
+//                   archive classes publish a failure under a step of their
+//                   own (a_failure::as)
+//   0x7f0 - 0x7ff   the programs' own (tictool's command line)
+//   0xfff           a scanned file the table of contents does not list: the
+//                   word is then all ones
 #pragma once
 
 #include <optional>
@@ -37,15 +50,32 @@ struct a_failure {
   // Keeps the first failure only; takes errno now. Returns false, the
   // result of a step that failed.
   bool set(const a_step& failed_step, const std::string& why = std::string());
-  // Publishes the failure as the archive module's ERROR, about |subject|.
-  void publish(const std::string& subject) const;
+  // Publishes the failure as the archive module's ERROR, about |subject|,
+  // or about its own subject. Returns false, the result of a step that
+  // failed.
+  bool publish(const std::string& subject) const;
+  bool publish() const { return publish(subject); }
   // The cause a message shows: the recorded cause, else the text of its
   // errno, else its step's phrase.
   std::string text() const;
+  // What a one-line message says of it: "<subject>: <text>", or the text
+  // alone when it names nothing.
+  std::string line() const;
+  // The same failure about |what|.
+  a_failure about(std::string what) const;
+  // This failure told as a failure of |outer|, about the same subject and
+  // with the same errno: its cause, or its own step's phrase when neither
+  // its cause nor errno says why, so that nothing it said is lost.
+  a_failure as(const a_step& outer) const;
 };
 
 // A failure of |step| about |subject|, taking errno now.
 a_failure failure_of(const a_step& step, std::string subject, std::string cause = std::string());
+
+// A failure the program finds itself (in an archive's bytes, a file's
+// text, a request) rather than one the system reports: no errno, so its
+// cause, or else its step's phrase, says why.
+a_failure refusal_of(const a_step& step, std::string subject, std::string cause = std::string());
 
 // What an operation that can fail returns: success, or its failure. A
 // caller cannot drop it unseen.

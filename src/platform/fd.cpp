@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <utility>
+
+#include "platform/platform_steps.h"
 
 void UniqueFd::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
@@ -37,25 +39,15 @@ bool offset_fits(uint64_t offset) { return offset <= static_cast<uint64_t>(INT64
 
 }  // namespace
 
-int open_regular_file(const char* path, std::string& why) {
+Result<UniqueFd> open_regular_file(const char* path) {
   // Non-blocking, so that opening a FIFO with no writer returns at once.
   UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
-  if (!fd.valid() || fstat(fd.get(), &st) != 0) {
-    why = std::strerror(errno);
-    return -1;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    why = "not a regular file";
-    return -1;
-  }
+  if (!fd.valid() || fstat(fd.get(), &st) != 0) return failure_of(kStepOpenRegularFile, path);
+  if (!S_ISREG(st.st_mode)) return refusal_of(kStepOpenRegularFile, path, "not a regular file");
   const int flags = fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    why = std::strerror(errno);
-    return -1;
-  }
-  why.clear();
-  return fd.release();
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return failure_of(kStepOpenRegularFile, path);
+  return Result<UniqueFd>(std::move(fd));
 }
 
 ssize_t read_full(int fd, void* buffer, size_t size) {

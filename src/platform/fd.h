@@ -9,7 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+
+#include "platform/failure.h"
 
 // The size of every buffer that archive data passes through: the blocks the
 // stream callbacks hand to libarchive and take from it, the chunks files and
@@ -44,10 +45,10 @@ class UniqueFd {
 };
 
 // Opens |path| for reading when it is a regular file, or a symbolic link to
-// one, without waiting on a FIFO or reading a device. The descriptor
-// (blocking, close-on-exec), or -1 with |why| set to the system's reason or
-// "not a regular file".
-int open_regular_file(const char* path, std::string& why);
+// one, without waiting on a FIFO or reading a device: the descriptor
+// (blocking, close-on-exec), or a failure of kStepOpenRegularFile about
+// |path| with the system's reason or "not a regular file".
+Result<UniqueFd> open_regular_file(const char* path);
 
 // Reads until |size| bytes have arrived, end of file, or an error.
 // Returns the number of bytes read, or -1 when the first read failed.

@@ -1,6 +1,9 @@
 #include "platform/json.h"
 
 #include <cstdint>
+#include <utility>
+
+#include "platform/platform_steps.h"
 
 namespace {
 
@@ -111,9 +114,8 @@ std::string json_document(const Json& document, int indent) {
   return document.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
-bool parse_json(const std::string& text, Json& out, std::string& why) {
-  out = Json::parse(text, nullptr, false);
-  if (!out.is_discarded()) return true;
-  why = "not a JSON document";
-  return false;
+Result<Json> parse_json(const std::string& text) {
+  Json document = Json::parse(text, nullptr, false);
+  if (document.is_discarded()) return refusal_of(kStepParseJson, "");
+  return Result<Json>(std::move(document));
 }

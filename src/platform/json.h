@@ -19,6 +19,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/failure.h"
+
 using Json = nlohmann::ordered_json;
 
 // True when |bytes| is well-formed UTF-8 (no overlong forms, surrogates or
@@ -40,5 +42,6 @@ bool bytes_from_hex(const std::string& text, unsigned char* out, size_t size);
 // per line indented by that many blanks; ends without a newline.
 std::string json_document(const Json& document, int indent = 2);
 
-// Parses |text|; false with |why| set when it is not one JSON document.
-bool parse_json(const std::string& text, Json& out, std::string& why);
+// The document |text| holds; a failure of kStepParseJson when it is not one
+// JSON document.
+Result<Json> parse_json(const std::string& text);

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform_steps.h"
+
 namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
@@ -290,16 +292,17 @@ size_t OrderedJobPool::run(size_t count, size_t window, const PrepareJob& prepar
   return done;
 }
 
-unsigned worker_count_from_environment(const char* variable, std::string* complaint) {
+unsigned online_worker_count() {
   const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  const unsigned fallback = online >= 1 ? static_cast<unsigned>(online) : 1;
+  return online >= 1 ? static_cast<unsigned>(online) : 1;
+}
+
+Result<unsigned> worker_count_from_environment(const char* variable) {
   const char* text = std::getenv(variable);
-  if (text == nullptr) return fallback;
+  if (text == nullptr) return online_worker_count();
   char* end = nullptr;
   const unsigned long value = std::strtoul(text, &end, 10);
   if (*text >= '1' && *text <= '9' && end != nullptr && *end == '\0' && value <= 1024)
     return static_cast<unsigned>(value);
-  if (complaint != nullptr)
-    *complaint = std::string(variable) + ": not a number of jobs from 1 to 1024: \"" + text + "\"";
-  return fallback;
+  return refusal_of(kStepJobCount, variable, std::string(kStepJobCount.phrase) + ": \"" + text + "\"");
 }

@@ -40,6 +40,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/failure.h"
+
 // A part of a job that may run on another worker. The job that shares it
 // keeps it alive until wait_for has returned.
 struct a_shared_task {
@@ -98,7 +100,11 @@ class OrderedJobPool {
   std::unique_ptr<a_crew> crew_;
 };
 
-// The number of workers to use: the number of online processors, or the
-// positive number in the environment variable |variable| when it holds one.
-// |complaint| receives a sentence when the variable is set to anything else.
-unsigned worker_count_from_environment(const char* variable, std::string* complaint);
+// The number of online processors, at least 1: the number of workers when
+// nothing asks for another.
+unsigned online_worker_count();
+
+// The number of workers the environment variable |variable| asks for: a
+// number from 1 to 1024, or online_worker_count() when it is unset; a
+// failure of kStepJobCount about the variable when it holds anything else.
+Result<unsigned> worker_count_from_environment(const char* variable);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fd.h"
+#include "sign/sign_steps.h"
 #include "tic/archive/tic.h"
 #include "tic/format/toc.h"
 
@@ -20,17 +21,14 @@ constexpr size_t kPassBlock = 16 * kIoBlockSize;
 
 // Reads the file on |descriptor| from offset 0 to its end in order, giving
 // every block to |hash| and to |see| with its offset.
-bool read_in_order(int descriptor, crypto_generichash_state* hash,
-                   const std::function<void(uint64_t, const unsigned char*, size_t)>& see, std::string* why) {
+Outcome read_in_order(int descriptor, crypto_generichash_state* hash,
+                      const std::function<void(uint64_t, const unsigned char*, size_t)>& see) {
   std::vector<unsigned char> block(kPassBlock);
   uint64_t position = 0;
   for (;;) {
     const ssize_t got = pread_full(descriptor, block.data(), block.size(), position);
-    if (got < 0) {
-      *why = std::strerror(errno);
-      return false;
-    }
-    if (got == 0) return true;
+    if (got < 0) return failure_of(kStepReadArchive, "");
+    if (got == 0) return Outcome();
     crypto_generichash_update(hash, block.data(), static_cast<size_t>(got));
     if (see) see(position, block.data(), static_cast<size_t>(got));
     position += static_cast<uint64_t>(got);
@@ -94,11 +92,12 @@ bool same_tables(const TicToc& a, const TicToc& b) {
 
 }  // namespace
 
-bool digest_archive(const Tic& archive, an_archive_digest* out, std::string* why) {
+Result<an_archive_digest> digest_archive(const Tic& archive) {
   TicHeader header;
   bool swap = false;
   ByteSpan loaded(archive.loaded_header(), TicHeader::kSize);
-  header.decode_from(&loaded, &swap, nullptr);
+  // All 104 bytes are there: this cannot fail.
+  (void)header.decode_from(&loaded, &swap);
 
   a_region_copy header_copy{0, TicHeader::kSize, {}};
   a_region_copy entries{header.toc_offset, header.toc_offset != 0 ? header.entry_count * TicTocEntry::kSize : 0, {}};
@@ -110,30 +109,27 @@ bool digest_archive(const Tic& archive, an_archive_digest* out, std::string* why
 
   crypto_generichash_state hash;
   crypto_generichash_init(&hash, nullptr, 0, kFileHashSize);
-  const bool read = read_in_order(
-      archive.descriptor(), &hash,
-      [&](uint64_t at, const unsigned char* data, size_t size) {
-        header_copy.see(at, data, size);
-        entries.see(at, data, size);
-        options.see(at, data, size);
-        if (decoder.present(TicTocDecoder::kStrings)) strings.see(at, data, size);
-      },
-      why);
-  crypto_generichash_final(&hash, out->hash, kFileHashSize);
-  if (!read) return false;
-
-  out->same_tables = header_copy.complete() &&
-                     std::memcmp(header_copy.bytes.data(), archive.loaded_header(), TicHeader::kSize) == 0 &&
-                     !strings.failed && decoder.finish(TicTocDecoder::kStrings) &&
-                     decode_copy(decoder, TicTocDecoder::kOptions, options) &&
-                     decode_copy(decoder, TicTocDecoder::kEntries, entries) && same_tables(seen, archive.get_toc());
-  return true;
+  const Outcome read = read_in_order(archive.descriptor(), &hash, [&](uint64_t at, const unsigned char* data, size_t size) {
+    header_copy.see(at, data, size);
+    entries.see(at, data, size);
+    options.see(at, data, size);
+    if (decoder.present(TicTocDecoder::kStrings)) strings.see(at, data, size);
+  });
+  an_archive_digest out;
+  crypto_generichash_final(&hash, out.hash, kFileHashSize);
+  if (!read) return read.failure().about(archive.path() != nullptr ? archive.path() : "");
+  out.same_tables = header_copy.complete() &&
+                    std::memcmp(header_copy.bytes.data(), archive.loaded_header(), TicHeader::kSize) == 0 &&
+                    !strings.failed && decoder.finish(TicTocDecoder::kStrings) &&
+                    decode_copy(decoder, TicTocDecoder::kOptions, options) &&
+                    decode_copy(decoder, TicTocDecoder::kEntries, entries) && same_tables(seen, archive.get_toc());
+  return out;
 }
 
-bool digest_file(int descriptor, unsigned char hash[kFileHashSize], std::string* why) {
+Outcome digest_file(int descriptor, unsigned char hash[kFileHashSize]) {
   crypto_generichash_state state;
   crypto_generichash_init(&state, nullptr, 0, kFileHashSize);
-  const bool read = read_in_order(descriptor, &state, nullptr, why);
+  Outcome read = read_in_order(descriptor, &state, nullptr);
   crypto_generichash_final(&state, hash, kFileHashSize);
   return read;
 }

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "platform/failure.h"
 #include "sign/signature_file.h"
 
 class Tic;
@@ -21,10 +22,10 @@ struct an_archive_digest {
   bool same_tables = false;
 };
 
-// Reads |archive| (one open archive with its tables loaded and kept) whole.
-// false with |*why| set when it cannot be read.
-bool digest_archive(const Tic& archive, an_archive_digest* out, std::string* why);
+// Reads |archive| (one open archive with its tables loaded and kept) whole;
+// a failure of kStepReadArchive about it when it cannot be read.
+Result<an_archive_digest> digest_archive(const Tic& archive);
 
-// The BLAKE2b-512 of what |descriptor| holds from offset 0 to its end.
-// false with |*why| set when it cannot be read.
-bool digest_file(int descriptor, unsigned char hash[kFileHashSize], std::string* why);
+// The BLAKE2b-512 of what |descriptor| holds from offset 0 to its end; a
+// failure of kStepReadArchive, naming nothing, when it cannot be read.
+Outcome digest_file(int descriptor, unsigned char hash[kFileHashSize]);

@@ -3,9 +3,10 @@
 #include <errno.h>
 #include <sodium.h>
 
-#include <cstring>
+#include <utility>
 
 #include "platform/fd.h"
+#include "sign/sign_steps.h"
 
 std::vector<std::string_view> minisign_lines(std::string_view text) {
   std::vector<std::string_view> lines;
@@ -30,26 +31,15 @@ bool decode_minisign_base64(std::string_view line, unsigned char* out, size_t si
   return decoded == size && end == line.data() + line.size();
 }
 
-bool read_minisign_file(const std::string& path, std::string* text, std::string* why, bool* missing) {
-  if (missing != nullptr) *missing = false;
+Result<std::string> read_minisign_file(const std::string& path) {
   errno = 0;
-  UniqueFd fd(open_regular_file(path.c_str(), *why));
-  if (!fd.valid()) {
-    if (missing != nullptr) *missing = errno == ENOENT;
-    return false;
-  }
+  Result<UniqueFd> opened = open_regular_file(path.c_str());
+  if (!opened) return opened.failure().as(kStepMinisignFile);
   // One byte more than the limit tells a file at the limit from a longer one.
   std::string bytes(kMinisignFileLimit + 1, '\0');
-  const ssize_t got = read_full(fd.get(), bytes.data(), bytes.size());
-  if (got < 0) {
-    *why = std::strerror(errno);
-    return false;
-  }
-  if (static_cast<size_t>(got) > kMinisignFileLimit) {
-    *why = "file too large";
-    return false;
-  }
+  const ssize_t got = read_full(opened->get(), bytes.data(), bytes.size());
+  if (got < 0) return failure_of(kStepMinisignFile, path);
+  if (static_cast<size_t>(got) > kMinisignFileLimit) return refusal_of(kStepMinisignFile, path, "file too large");
   bytes.resize(static_cast<size_t>(got));
-  *text = std::move(bytes);
-  return true;
+  return Result<std::string>(std::move(bytes));
 }

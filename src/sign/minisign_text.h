@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/failure.h"
+
 // The first line of every key and signature file begins with this.
 constexpr std::string_view kUntrustedCommentPrefix = "untrusted comment:";
 // The third line of a signature file: the prefix, then the comment the
@@ -25,8 +27,8 @@ bool decode_minisign_base64(std::string_view line, unsigned char* out, size_t si
 // Key and signature files are a few hundred bytes; a longer file is none.
 constexpr size_t kMinisignFileLimit = 64 * 1024;
 
-// Reads the small file |path| (a regular file, or a link to one) into
-// |*text|. false with |*why| set to the system's reason, "not a regular
-// file" or "file too large"; |*missing| (when not null) tells whether the
-// file does not exist.
-bool read_minisign_file(const std::string& path, std::string* text, std::string* why, bool* missing = nullptr);
+// The text of the small file |path| (a regular file, or a link to one); a
+// failure of kStepMinisignFile about |path| with the system's reason, "not
+// a regular file" or "file too large". Its errno is ENOENT when the file
+// does not exist.
+Result<std::string> read_minisign_file(const std::string& path);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "sign/minisign_text.h"
+#include "sign/sign_steps.h"
 
 namespace {
 
@@ -12,25 +13,21 @@ constexpr unsigned char kKeyAlgorithm[2] = {'E', 'd'};
 using a_key_record = a_minisign_record<kPublicKeySize>;
 static_assert(sizeof(a_key_record) == 42, "a minisign public key is 42 bytes");
 
-bool fail(std::string* why, const char* text) {
-  *why = text;
-  return false;
-}
-
 }  // namespace
 
-bool decode_public_key(std::string_view text, a_public_key* key, std::string* why) {
+Result<a_public_key> decode_public_key(std::string_view text) {
   const std::vector<std::string_view> lines = minisign_lines(text);
   if (lines.size() != 2 || lines[0].substr(0, kUntrustedCommentPrefix.size()) != kUntrustedCommentPrefix)
-    return fail(why, "not a minisign public key");
+    return refusal_of(kStepPublicKey, "");
   a_key_record record;
   if (!decode_minisign_base64(lines[1], reinterpret_cast<unsigned char*>(&record), sizeof record))
-    return fail(why, "not a minisign public key");
+    return refusal_of(kStepPublicKey, "");
   if (std::memcmp(record.algorithm, kKeyAlgorithm, sizeof kKeyAlgorithm) != 0)
-    return fail(why, "not an Ed25519 minisign public key");
-  std::memcpy(key->id, record.id, sizeof key->id);
-  std::memcpy(key->key, record.payload, sizeof key->key);
-  return true;
+    return refusal_of(kStepPublicKey, "", "not an Ed25519 minisign public key");
+  a_public_key key;
+  std::memcpy(key.id, record.id, sizeof key.id);
+  std::memcpy(key.key, record.payload, sizeof key.key);
+  return key;
 }
 
 std::string key_id_text(const unsigned char id[kKeyIdSize]) {

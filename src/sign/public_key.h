@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/failure.h"
+
 constexpr size_t kKeyIdSize = 8;
 constexpr size_t kPublicKeySize = 32;
 
@@ -29,9 +31,9 @@ struct a_public_key {
   unsigned char key[kPublicKeySize] = {};
 };
 
-// Decodes the text of a public key file. false with |*why| set when it is
-// not one.
-bool decode_public_key(std::string_view text, a_public_key* key, std::string* why);
+// The key the text of a public key file holds; a failure of
+// kStepPublicKey, naming nothing, when it is not one.
+Result<a_public_key> decode_public_key(std::string_view text);
 
 // The key id as minisign prints it: "96EA79B2B1E5E5DF".
 std::string key_id_text(const unsigned char id[kKeyIdSize]);

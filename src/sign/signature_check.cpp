@@ -1,83 +1,87 @@
 #include "sign/signature_check.h"
 
+#include <errno.h>
+
+#include <utility>
+
 #include "sign/archive_digest.h"
 #include "sign/minisign_text.h"
+#include "sign/sign_steps.h"
 #include "tic/archive/tic.h"
 
 std::string signature_file_of(const std::string& archive) { return archive + ".minisig"; }
 
-std::string signature_refusal(const a_signature& signature, const TrustedKeys& keys,
-                              const TrustedKeys::a_trusted_key** signer) {
-  if (!signature.prehashed) return kLegacySignature;
-  *signer = keys.find(signature.key_id);
-  if (*signer == nullptr) return kUnknownKey + key_id_text(signature.key_id);
-  if (!comment_verifies(signature, (*signer)->key)) return kCommentMismatch;
-  return std::string();
+Result<const TrustedKeys::a_trusted_key*> trusted_signer(const std::string& archive, const a_signature& signature,
+                                                         const TrustedKeys& keys) {
+  if (!signature.prehashed) return refusal_of(kStepSignature, archive, kLegacySignature);
+  const TrustedKeys::a_trusted_key* signer = keys.find(signature.key_id);
+  if (signer == nullptr) return refusal_of(kStepSignature, archive, kUnknownKey + key_id_text(signature.key_id));
+  if (!comment_verifies(signature, signer->key)) return refusal_of(kStepSignature, archive, kCommentMismatch);
+  return signer;
 }
 
-SignatureCheck::~SignatureCheck() { finish(); }
+SignatureCheck::~SignatureCheck() { (void)finish(); }
 
-bool SignatureCheck::refuse(const std::string& subject, const std::string& cause) {
-  failed_ = true;
-  subject_ = subject;
-  cause_ = cause;
-  return false;
+Outcome SignatureCheck::refuse(a_failure failure) {
+  failure_ = std::move(failure);
+  return failure_;
 }
 
-bool SignatureCheck::start(Tic& archives) {
-  if (!finish()) return false;
+Outcome SignatureCheck::start(Tic& archives) {
+  if (Outcome finished = finish(); !finished) return finished;
   if (!keys_loaded_) {
     keys_loaded_ = true;
-    std::string subject, cause;
-    if (!keys_.load_configured(&subject, &cause)) return refuse(subject, cause);
+    if (Outcome loaded = keys_.load_configured(); !loaded) return refuse(loaded.failure());
   }
-  if (keys_.empty()) return true;
-  if (!signing_library_ready()) return refuse("libsodium", "cannot start");
+  if (keys_.empty()) return Outcome();
+  if (!signing_library_ready()) return refuse(refusal_of(kStepSigningLibrary, "libsodium"));
 
   pending_.clear();
-  for (const Tic* archive : archives.archives())
-    if (!read_signature(*archive)) return false;
+  for (const Tic* archive : archives.archives()) {
+    if (Outcome read = read_signature(*archive); !read) return read;
+  }
   archives.keep_tables();
   hashing_ = std::thread([this] { hash_pending(); });
-  return true;
+  return Outcome();
 }
 
-bool SignatureCheck::read_signature(const Tic& archive) {
+Outcome SignatureCheck::read_signature(const Tic& archive) {
   const std::string path = archive.path() != nullptr ? archive.path() : "";
-  std::string text, why;
-  bool missing = false;
-  a_pending pending{&archive, {}, nullptr};
   const std::string file = signature_file_of(path);
-  if (!read_minisign_file(file, &text, &why, &missing))
-    return refuse(path, missing ? kNoSignature + file + " not found" : kBadSignatureFile + why);
-  if (!decode_signature(text, &pending.signature, &why)) return refuse(path, kBadSignatureFile + why);
-  const std::string refusal = signature_refusal(pending.signature, keys_, &pending.signer);
-  if (!refusal.empty()) return refuse(path, refusal);
-  pending_.push_back(pending);
-  return true;
+  const Result<std::string> text = read_minisign_file(file);
+  if (!text) {
+    const bool missing = text.failure().error == ENOENT;
+    return refuse(refusal_of(kStepSignature, path,
+                             missing ? kNoSignature + file + " not found" : kBadSignatureFile + text.failure().text()));
+  }
+  Result<a_signature> signature = decode_signature(text.value());
+  if (!signature) return refuse(refusal_of(kStepSignature, path, kBadSignatureFile + signature.failure().text()));
+  const Result<const TrustedKeys::a_trusted_key*> signer = trusted_signer(path, signature.value(), keys_);
+  if (!signer) return refuse(signer.failure());
+  pending_.push_back({&archive, std::move(signature.value()), signer.value()});
+  return Outcome();
 }
 
 void SignatureCheck::hash_pending() {
   for (const a_pending& p : pending_) {
     const std::string path = p.archive->path() != nullptr ? p.archive->path() : "";
-    an_archive_digest digest;
-    std::string why;
-    if (!digest_archive(*p.archive, &digest, &why)) {
-      refuse(path, "cannot read the archive: " + why);
+    const Result<an_archive_digest> digest = digest_archive(*p.archive);
+    if (!digest) {
+      (void)refuse(refusal_of(kStepSignature, path, kUnreadableArchive + digest.failure().text()));
       return;
     }
-    if (!file_verifies(p.signature, p.signer->key, digest.hash)) {
-      refuse(path, kArchiveMismatch);
+    if (!file_verifies(p.signature, p.signer->key, digest->hash)) {
+      (void)refuse(refusal_of(kStepSignature, path, kArchiveMismatch));
       return;
     }
-    if (!digest.same_tables) {
-      refuse(path, kArchiveChanged);
+    if (!digest->same_tables) {
+      (void)refuse(refusal_of(kStepSignature, path, kArchiveChanged));
       return;
     }
   }
 }
 
-bool SignatureCheck::finish() {
+Outcome SignatureCheck::finish() {
   if (hashing_.joinable()) hashing_.join();
-  return !failed_;
+  return failure_.failed() ? Outcome(failure_) : Outcome();
 }

@@ -2,9 +2,9 @@
 // machine trusts (sign/trusted_keys.h).
 //
 //   SignatureCheck check;
-//   if (!check.start(set)) ... check.subject(), check.cause() ...
+//   if (Outcome started = check.start(set); !started) ... started.failure() ...
 //   ... work that commits nothing ...
-//   if (!check.finish()) ... check.subject(), check.cause() ...
+//   if (Outcome checked = check.finish(); !checked) ... checked.failure() ...
 //
 // start() reads the trust configuration and, when it names keys, the
 // signature file <archive>.minisig of every archive: each must be a
@@ -14,23 +14,27 @@
 // the other in the set's order, on a thread of its own. finish() waits for
 // that thread and tells whether every archive's hash matched its signature
 // and the tables in use were the ones hashed. A command commits nothing
-// before finish() has returned true; until then it may work on (decode into
-// temporaries) beside the hashing.
+// before finish() has succeeded; until then it may work on (decode into
+// temporaries) beside the hashing. A failure is about the archive refused
+// (kStepSignature, its cause one of those below), or a trust entry
+// (kStepTrustedKeys).
 //
-// With no key configured both return true, nothing is read and no thread
-// is started: the commands behave as they do without signatures.
+// With no key configured both succeed, nothing is read and no thread is
+// started: the commands behave as they do without signatures.
 #pragma once
 
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/failure.h"
 #include "sign/signature_file.h"
 #include "sign/trusted_keys.h"
 
 class Tic;
 
-// Why an archive is refused, after "kestrel: <command>: <archive>: ".
+// Why an archive is refused (the cause of a failure of kStepSignature),
+// after "kestrel: <command>: <archive>: ".
 constexpr const char kNoSignature[] = "no signature: ";  // followed by "<archive>.minisig not found"
 constexpr const char kLegacySignature[] = "legacy signature: sign it again with a current minisign";
 constexpr const char kUnknownKey[] = "signed by unknown key ";  // followed by the key id
@@ -38,15 +42,17 @@ constexpr const char kCommentMismatch[] = "comment signature does not match";
 constexpr const char kArchiveMismatch[] = "signature does not match the archive";
 constexpr const char kArchiveChanged[] = "archive changed while it was checked";
 constexpr const char kBadSignatureFile[] = "bad signature file: ";  // followed by why
+constexpr const char kUnreadableArchive[] = "cannot read the archive: ";  // followed by why
 
 // The signature file of |archive|.
 std::string signature_file_of(const std::string& archive);
 
-// What keeps |signature| from being checked against the archive's bytes
-// with |keys|: legacy, unknown key, or a comment signature that does not
-// hold; empty when nothing does, and then |*signer| is the key.
-std::string signature_refusal(const a_signature& signature, const TrustedKeys& keys,
-                              const TrustedKeys::a_trusted_key** signer);
+// The trusted key that |signature| (of |archive|) is checked with; a
+// failure of kStepSignature about |archive| when something keeps it from
+// being checked against the archive's bytes: legacy, unknown key, or a
+// comment signature that does not hold.
+Result<const TrustedKeys::a_trusted_key*> trusted_signer(const std::string& archive, const a_signature& signature,
+                                                         const TrustedKeys& keys);
 
 class SignatureCheck {
  public:
@@ -58,16 +64,13 @@ class SignatureCheck {
 
   // |archives| is one archive or a set (Tic::archives()), every one open
   // with its tables loaded. May be called again once finish() has returned.
-  bool start(Tic& archives);
-  // Waits for the hashing started last; true when every archive passed or
-  // nothing was checked. May be called any number of times.
-  bool finish();
+  Outcome start(Tic& archives);
+  // Waits for the hashing started last; succeeds when every archive passed
+  // or nothing was checked. May be called any number of times.
+  Outcome finish();
 
   // True when keys are configured, once start() has read the configuration.
   bool checking() const { return !keys_.empty(); }
-  // What the failure concerns (an archive or a trust entry) and why.
-  const std::string& subject() const { return subject_; }
-  const std::string& cause() const { return cause_; }
 
  private:
   struct a_pending {
@@ -76,8 +79,9 @@ class SignatureCheck {
     const TrustedKeys::a_trusted_key* signer;
   };
 
-  bool refuse(const std::string& subject, const std::string& cause);
-  bool read_signature(const Tic& archive);
+  // Keeps |failure| as the check's; returns it.
+  Outcome refuse(a_failure failure);
+  Outcome read_signature(const Tic& archive);
   void hash_pending();
 
   bool keys_loaded_ = false;
@@ -86,7 +90,5 @@ class SignatureCheck {
   std::thread hashing_;
   // Written by start() on the calling thread, or by the hashing thread
   // before finish() joins it.
-  bool failed_ = false;
-  std::string subject_;
-  std::string cause_;
+  a_failure failure_;
 };

@@ -3,9 +3,11 @@
 #include <sodium.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "sign/minisign_text.h"
+#include "sign/sign_steps.h"
 
 namespace {
 
@@ -18,34 +20,27 @@ static_assert(kSignatureSize == crypto_sign_BYTES);
 static_assert(kPublicKeySize == crypto_sign_PUBLICKEYBYTES);
 static_assert(kFileHashSize <= crypto_generichash_BYTES_MAX);
 
-bool fail(std::string* why) {
-  *why = "not a minisign signature";
-  return false;
-}
-
 }  // namespace
 
-bool decode_signature(std::string_view text, a_signature* signature, std::string* why) {
+Result<a_signature> decode_signature(std::string_view text) {
   const std::vector<std::string_view> lines = minisign_lines(text);
   if (lines.size() != 4 || lines[0].substr(0, kUntrustedCommentPrefix.size()) != kUntrustedCommentPrefix ||
       lines[2].substr(0, kTrustedCommentPrefix.size()) != kTrustedCommentPrefix)
-    return fail(why);
+    return refusal_of(kStepSignatureFile, "");
+  a_signature signature;
   a_signature_record record;
   if (!decode_minisign_base64(lines[1], reinterpret_cast<unsigned char*>(&record), sizeof record) ||
-      !decode_minisign_base64(lines[3], signature->global_signature, sizeof signature->global_signature))
-    return fail(why);
+      !decode_minisign_base64(lines[3], signature.global_signature, sizeof signature.global_signature))
+    return refusal_of(kStepSignatureFile, "");
   if (std::memcmp(record.algorithm, kPrehashed, 2) == 0) {
-    signature->prehashed = true;
-  } else if (std::memcmp(record.algorithm, kLegacy, 2) == 0) {
-    signature->prehashed = false;
-  } else {
-    *why = "unknown signature algorithm";
-    return false;
+    signature.prehashed = true;
+  } else if (std::memcmp(record.algorithm, kLegacy, 2) != 0) {
+    return refusal_of(kStepSignatureFile, "", "unknown signature algorithm");
   }
-  std::memcpy(signature->key_id, record.id, sizeof signature->key_id);
-  std::memcpy(signature->signature, record.payload, sizeof signature->signature);
-  signature->trusted_comment = std::string(lines[2].substr(kTrustedCommentPrefix.size()));
-  return true;
+  std::memcpy(signature.key_id, record.id, sizeof signature.key_id);
+  std::memcpy(signature.signature, record.payload, sizeof signature.signature);
+  signature.trusted_comment = std::string(lines[2].substr(kTrustedCommentPrefix.size()));
+  return Result<a_signature>(std::move(signature));
 }
 
 bool comment_verifies(const a_signature& signature, const a_public_key& key) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/failure.h"
 #include "sign/public_key.h"
 
 constexpr size_t kSignatureSize = 64;
@@ -32,9 +33,9 @@ struct a_signature {
   unsigned char global_signature[kSignatureSize] = {};
 };
 
-// Decodes the text of a signature file. false with |*why| set when it is
-// not one.
-bool decode_signature(std::string_view text, a_signature* signature, std::string* why);
+// The signature the text of a signature file holds; a failure of
+// kStepSignatureFile, naming nothing, when it is not one.
+Result<a_signature> decode_signature(std::string_view text);
 
 // True when |key| made the global signature over the signature and the
 // trusted comment.

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/failure.h"
 #include "sign/signature_file.h"
 #include "sign/trusted_keys.h"
 
@@ -19,7 +20,6 @@ struct a_signature_report {
 };
 
 // Fills |*out| for |archive| when it has a signature file; false when it
-// has none. |keys| are the configured keys; |trust_problem| (when not
-// empty) says why they could not be read.
-bool report_signature(const std::string& archive, const TrustedKeys& keys, const std::string& trust_problem,
+// has none. |keys| are the configured keys, as |trust| says they loaded.
+bool report_signature(const std::string& archive, const TrustedKeys& keys, const Outcome& trust,
                       a_signature_report* out);

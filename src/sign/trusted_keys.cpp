@@ -10,14 +10,9 @@
 
 #include "platform/unique.h"
 #include "sign/minisign_text.h"
+#include "sign/sign_steps.h"
 
 namespace {
-
-bool fail(const std::string& what, const std::string& why, std::string* subject, std::string* cause) {
-  *subject = what;
-  *cause = why;
-  return false;
-}
 
 bool is_key_file_name(const std::string& name) {
   static const std::string kSuffix = ".pub";
@@ -27,65 +22,64 @@ bool is_key_file_name(const std::string& name) {
 
 }  // namespace
 
-bool TrustedKeys::load(const char* setting, const std::string& default_directory, std::string* subject,
-                       std::string* cause) {
+Outcome TrustedKeys::load(const char* setting, const std::string& default_directory) {
   if (setting == nullptr) {
     struct stat st;
-    if (::stat(default_directory.c_str(), &st) == 0) return load_entry(default_directory, subject, cause);
-    if (errno == ENOENT) return true;
-    return fail(default_directory, std::strerror(errno), subject, cause);
+    if (::stat(default_directory.c_str(), &st) == 0) return load_entry(default_directory);
+    if (errno == ENOENT) return Outcome();
+    return failure_of(kStepTrustedKeys, default_directory);
   }
   const std::string list = setting;
   for (size_t start = 0; start <= list.size();) {
     size_t end = list.find(':', start);
     if (end == std::string::npos) end = list.size();
-    if (end > start && !load_entry(list.substr(start, end - start), subject, cause)) return false;
+    if (end > start) {
+      if (Outcome loaded = load_entry(list.substr(start, end - start)); !loaded) return loaded;
+    }
     start = end + 1;
   }
-  return true;
+  return Outcome();
 }
 
-bool TrustedKeys::load_configured(std::string* subject, std::string* cause) {
-  return load(getenv(kTrustedKeysVariable), kTrustedKeysDirectory, subject, cause);
-}
+Outcome TrustedKeys::load_configured() { return load(getenv(kTrustedKeysVariable), kTrustedKeysDirectory); }
 
-bool TrustedKeys::load_entry(const std::string& entry, std::string* subject, std::string* cause) {
+Outcome TrustedKeys::load_entry(const std::string& entry) {
   // The commands change into the install directory before they check, so
   // a relative entry would depend on -d.
-  if (entry[0] != '/') return fail(entry, "not an absolute path", subject, cause);
+  if (entry[0] != '/') return refusal_of(kStepTrustedKeys, entry, "not an absolute path");
   struct stat st;
-  if (::stat(entry.c_str(), &st) != 0) return fail(entry, std::strerror(errno), subject, cause);
-  if (!S_ISDIR(st.st_mode)) return load_file(entry, subject, cause);
+  if (::stat(entry.c_str(), &st) != 0) return failure_of(kStepTrustedKeys, entry);
+  if (!S_ISDIR(st.st_mode)) return load_file(entry);
 
   Unique<DIR, closedir> directory(opendir(entry.c_str()));
-  if (!directory) return fail(entry, std::strerror(errno), subject, cause);
+  if (!directory) return failure_of(kStepTrustedKeys, entry);
   std::vector<std::string> names;
   errno = 0;
   while (const dirent* d = readdir(directory.get())) {
     if (is_key_file_name(d->d_name)) names.push_back(d->d_name);
     errno = 0;
   }
-  if (errno != 0) return fail(entry, std::strerror(errno), subject, cause);
-  if (names.empty()) return fail(entry, "no *.pub key in the directory", subject, cause);
+  if (errno != 0) return failure_of(kStepTrustedKeys, entry);
+  if (names.empty()) return refusal_of(kStepTrustedKeys, entry, "no *.pub key in the directory");
   std::sort(names.begin(), names.end());
   const std::string prefix = entry.back() == '/' ? entry : entry + "/";
-  for (const std::string& name : names)
-    if (!load_file(prefix + name, subject, cause)) return false;
-  return true;
+  for (const std::string& name : names) {
+    if (Outcome loaded = load_file(prefix + name); !loaded) return loaded;
+  }
+  return Outcome();
 }
 
-bool TrustedKeys::load_file(const std::string& path, std::string* subject, std::string* cause) {
-  std::string text, why;
-  a_trusted_key trusted;
-  if (!read_minisign_file(path, &text, &why) || !decode_public_key(text, &trusted.key, &why))
-    return fail(path, why, subject, cause);
-  if (const a_trusted_key* same_id = find(trusted.key.id)) {
-    if (std::memcmp(same_id->key.key, trusted.key.key, kPublicKeySize) == 0) return true;
-    return fail(path, "another trusted key has the id " + key_id_text(trusted.key.id), subject, cause);
+Outcome TrustedKeys::load_file(const std::string& path) {
+  const Result<std::string> text = read_minisign_file(path);
+  if (!text) return text.failure().as(kStepTrustedKeys);
+  Result<a_public_key> key = decode_public_key(text.value());
+  if (!key) return key.failure().as(kStepTrustedKeys).about(path);
+  if (const a_trusted_key* same_id = find(key->id)) {
+    if (std::memcmp(same_id->key.key, key->key, kPublicKeySize) == 0) return Outcome();
+    return refusal_of(kStepTrustedKeys, path, "another trusted key has the id " + key_id_text(key->id));
   }
-  trusted.file = path;
-  keys_.push_back(trusted);
-  return true;
+  keys_.push_back({key.value(), path});
+  return Outcome();
 }
 
 const TrustedKeys::a_trusted_key* TrustedKeys::find(const unsigned char id[kKeyIdSize]) const {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure.h"
 #include "sign/public_key.h"
 
 constexpr const char kTrustedKeysVariable[] = "KESTREL_TRUSTED_KEYS";
@@ -29,12 +30,12 @@ class TrustedKeys {
   };
 
   // Loads the keys |setting| names (the variable's value, null when it is
-  // unset: then |default_directory| when it exists). false with |*subject|
-  // (the entry or the file in it) and |*cause| set when the configuration
-  // cannot be used; the keys read so far stay.
-  bool load(const char* setting, const std::string& default_directory, std::string* subject, std::string* cause);
+  // unset: then |default_directory| when it exists). A failure of
+  // kStepTrustedKeys about the entry (or the file in it) when the
+  // configuration cannot be used; the keys read so far stay.
+  Outcome load(const char* setting, const std::string& default_directory);
   // The same from the environment and the default directory.
-  bool load_configured(std::string* subject, std::string* cause);
+  Outcome load_configured();
 
   // No key configured: nothing is checked.
   bool empty() const { return keys_.empty(); }
@@ -42,8 +43,8 @@ class TrustedKeys {
   const a_trusted_key* find(const unsigned char id[kKeyIdSize]) const;
 
  private:
-  bool load_entry(const std::string& entry, std::string* subject, std::string* cause);
-  bool load_file(const std::string& path, std::string* subject, std::string* cause);
+  Outcome load_entry(const std::string& entry);
+  Outcome load_file(const std::string& path);
 
   std::vector<a_trusted_key> keys_;
 };

@@ -11,6 +11,7 @@
 
 #include "platform/byte_span.h"
 #include "platform/fd.h"
+#include "stamp/stamp_steps.h"
 
 const char kStampMarker[] = "@@==Version==@1@";
 const char kStampFirstKey[] = "MODULE";
@@ -73,13 +74,13 @@ uint32_t clamp32(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : stat
 // recorded only while there is room in |exts| and its data lies wholly within
 // the bytes held, so no recorded pointer ever reaches outside |data|; the
 // block is found either way and block_length covers every listed extension.
-an_info_found parse_extensions(dbversion_info* info) {
+void parse_extensions(dbversion_info* info) {
   char* item = __Find_arg(info, "EXTENSIONS");
-  if (item == nullptr) return kInfoFound;
+  if (item == nullptr) return;
   const uint64_t ext_start = static_cast<uint64_t>(info->ext_data - info->data);
   if (!is_printable(*item)) {
     info->block_length = static_cast<uint32_t>(ext_start);
-    return kInfoFound;
+    return;
   }
   // The value ends at a NUL inside data, and the walk stops at the first
   // character that is not printable, so it never passes that NUL.
@@ -102,18 +103,14 @@ an_info_found parse_extensions(dbversion_info* info) {
     running += length;
   } while (is_printable(*item));
   info->block_length = clamp32(running);
-  return kInfoFound;
 }
 
 // Parses the data_length bytes of info->data. Each entry's "=" is replaced by
 // NUL so that keys become terminated texts; the bytes can therefore be parsed
 // only once. The last byte held is never examined as an entry byte: it is
 // only ever looked at as the second NUL of the closing pair.
-an_info_found parse_data(dbversion_info* info, const char** error) {
-  auto fail = [error](const char* why) {
-    if (error != nullptr) *error = why;
-    return kInfoNotFound;
-  };
+Outcome parse_data(dbversion_info* info) {
+  auto fail = [](const char* why) { return refusal_of(kStepStampBlock, "", why); };
   reset_parse(info);
   const size_t n = info->data_length;
   if (n < 2 || n > kStampDataSize) return fail("block too short");
@@ -133,14 +130,15 @@ an_info_found parse_data(dbversion_info* info, const char** error) {
       if (d[i + 1] == '\0') {
         info->ext_data = d + i + 2;
         info->block_length = static_cast<uint32_t>(i + 1);
-        return parse_extensions(info);
+        parse_extensions(info);
+        return Outcome();
       }
       state = kBeforeKey;
       if (i + 2 == n) {
         // The copy ends one byte into the next entry: the entries held are
         // all complete, and that is as far as the block can be read.
         info->block_length = static_cast<uint32_t>(n);
-        return kInfoFound;
+        return Outcome();
       }
     } else if (c == '=') {
       if (state != kInKey) return fail(state == kInValue ? "'=' in a value" : "entry without a key");
@@ -171,13 +169,17 @@ bool offset_in_data(const dbversion_info* info, const char* p, size_t* offset) {
 
 }  // namespace
 
-an_info_found __Parse_dbversion_info(const void* bytes, size_t length, dbversion_info* info, const char** error) {
-  if (info == nullptr) return kInfoNotFound;
+Outcome parse_stamp_block(const void* bytes, size_t length, dbversion_info* info) {
+  if (info == nullptr) return refusal_of(kStepStampBlock, "", "nowhere to parse it into");
   std::memset(info, 0, sizeof *info);
   const size_t held = length < kStampDataSize ? length : kStampDataSize;
   if (held > 0) std::memcpy(info->data, bytes, held);
   info->data_length = static_cast<uint32_t>(held);
-  return parse_data(info, error);
+  return parse_data(info);
+}
+
+an_info_found __Parse_dbversion_info(const void* bytes, size_t length, dbversion_info* info) {
+  return parse_stamp_block(bytes, length, info) ? kInfoFound : kInfoNotFound;
 }
 
 size_t __Find_dbversion_block(const void* bytes, size_t length) {
@@ -226,8 +228,8 @@ bool search_block(Read read, char* block, size_t* held, uint64_t* key_offset) {
 
 }  // namespace
 
-an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_info* info, const char** error) {
-  if (info == nullptr) return kInfoNotFound;
+Outcome scan_stamp_block(const void* bytes, size_t length, dbversion_info* info) {
+  if (info == nullptr) return refusal_of(kStepStampBlock, "", "nowhere to parse it into");
   std::memset(info, 0, sizeof *info);
   ByteSpan source(bytes, length);
   auto read = [&source](char* out, size_t size) {
@@ -238,13 +240,15 @@ an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_
   char block[kStampDataSize];
   size_t held = 0;
   uint64_t key_offset = 0;
-  if (!search_block(read, block, &held, &key_offset)) {
-    if (error != nullptr) *error = "no marker followed by MODULE";
-    return kInfoNotFound;
-  }
-  const an_info_found found = __Parse_dbversion_info(block, held, info, error);
+  if (!search_block(read, block, &held, &key_offset))
+    return refusal_of(kStepStampBlock, "", "no marker followed by MODULE");
+  Outcome parsed = parse_stamp_block(block, held, info);
   info->file_offset = key_offset;
-  return found;
+  return parsed;
+}
+
+an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_info* info) {
+  return scan_stamp_block(bytes, length, info) ? kInfoFound : kInfoNotFound;
 }
 
 an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsigned follow_links) {
@@ -257,9 +261,9 @@ an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsig
   }
   // Only a regular file is searched: a FIFO would block, a device stream
   // without end.
-  std::string why;
-  UniqueFd fd(open_regular_file(path, why));
-  if (!fd.valid()) return kInfoNotFound;
+  Result<UniqueFd> opened = open_regular_file(path);
+  if (!opened) return kInfoNotFound;
+  UniqueFd& fd = opened.value();
   auto read = [&fd](char* out, size_t size) { return read_full(fd.get(), out, size); };
   char block[kStampDataSize];
   size_t held = 0;

@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/failure.h"
+
 // The marker that introduces a block, and what must follow it.
 extern const char kStampMarker[];  // "@@==Version==@1@"
 constexpr size_t kStampMarkerLength = 16;
@@ -72,14 +74,16 @@ enum an_info_found : unsigned { kInfoNotFound = 0, kInfoFound = 1 };
 // found"; nothing is printed.
 an_info_found __Get_dbversion_info(const char* path, dbversion_info* info, unsigned follow_links);
 
-// The three decoders below read only the bytes they are given. On "not
-// found" |*error| (when |error| is not null) says what was wrong.
+// The decoders below read only the bytes they are given. Each comes in two
+// forms: one that says what was wrong (a failure of kStepStampBlock whose
+// cause is "no closing empty entry", "more than 100 entries" and the like)
+// and the family's plain "found or not".
 
 // Clears |info| and parses a block held in memory: |bytes| start at the first
 // key (just after the marker) and at most 4096 of them are used, as the file
 // reader would hold them. |file_offset| stays 0.
-an_info_found __Parse_dbversion_info(const void* bytes, size_t length, dbversion_info* info,
-                                     const char** error = nullptr);
+Outcome parse_stamp_block(const void* bytes, size_t length, dbversion_info* info);
+an_info_found __Parse_dbversion_info(const void* bytes, size_t length, dbversion_info* info);
 
 constexpr size_t kStampBlockNotFound = static_cast<size_t>(-1);
 
@@ -91,8 +95,8 @@ size_t __Find_dbversion_block(const void* bytes, size_t length);
 // Finds and parses the first block in |bytes| exactly as __Get_dbversion_info
 // does in a file holding those bytes, window by window as that reader reads
 // them; |file_offset| is the offset of the first key byte in |bytes|.
-an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_info* info,
-                                    const char** error = nullptr);
+Outcome scan_stamp_block(const void* bytes, size_t length, dbversion_info* info);
+an_info_found __Scan_dbversion_info(const void* bytes, size_t length, dbversion_info* info);
 
 // The value of the first entry whose key equals |key| ignoring case; null if
 // there is none, or if |info| is null or has no entries.

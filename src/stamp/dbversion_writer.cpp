@@ -23,6 +23,7 @@
 #include "stamp/dbversion_writer.h"
 
 #include "platform/system_info.h"
+#include "stamp/stamp_steps.h"
 
 namespace {
 
@@ -111,13 +112,14 @@ void set_stamp_entry(a_stamp_entries& entries, const std::string& key, const std
   entries.push_back({key, value});
 }
 
-const char* stamp_entry_problem(const std::string& key, const std::string& value) {
-  if (key.empty()) return "empty key";
-  if (key.find('=') != std::string::npos) return "\"=\" in the key";
-  if (key.find('\0') != std::string::npos) return "NUL in the key";
-  if (value.find('=') != std::string::npos) return "\"=\" in the value";
-  if (value.find('\0') != std::string::npos) return "NUL in the value";
-  return nullptr;
+Outcome valid_stamp_entry(const std::string& key, const std::string& value) {
+  auto refuse = [&key](const char* why) { return refusal_of(kStepStampEntry, key, why); };
+  if (key.empty()) return refuse("empty key");
+  if (key.find('=') != std::string::npos) return refuse("\"=\" in the key");
+  if (key.find('\0') != std::string::npos) return refuse("NUL in the key");
+  if (value.find('=') != std::string::npos) return refuse("\"=\" in the value");
+  if (value.find('\0') != std::string::npos) return refuse("NUL in the value");
+  return Outcome();
 }
 
 size_t stamp_block_length(const a_stamp_entries& entries) {

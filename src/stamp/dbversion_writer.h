@@ -51,9 +51,10 @@ std::string stamp_ident(const a_stamp_entries& entries, const a_stamp_time& time
 // when there is none.
 void set_stamp_entry(a_stamp_entries& entries, const std::string& key, const std::string& value);
 
-// Why KEY=VALUE cannot be an entry of a block ("empty key", "\"=\" in the
-// value"), or null when it can.
-const char* stamp_entry_problem(const std::string& key, const std::string& value);
+// Whether KEY=VALUE can be an entry of a block: a failure of
+// kStepStampEntry about |key| says why not ("empty key", "\"=\" in the
+// value").
+Outcome valid_stamp_entry(const std::string& key, const std::string& value);
 
 // The bytes |entries| take as a block: the marker, each entry and its NUL,
 // and the closing NUL.

@@ -14,19 +14,19 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  std::string why;
-  a_signature signature;
-  const bool is_signature = decode_signature(text, &signature, &why);
-  FUZZ_CHECK(is_signature || !why.empty(), "a refused signature says why");
+  const Result<a_signature> decoded = decode_signature(text);
+  const bool is_signature = decoded.ok();
+  FUZZ_CHECK(is_signature || !decoded.failure().text().empty(), "a refused signature says why");
+  const a_signature signature = is_signature ? decoded.value() : a_signature();
   if (is_signature) {
     FUZZ_CHECK(signature.trusted_comment.find('\n') == std::string::npos, "trusted comment spans lines");
     FUZZ_CHECK(text.find("trusted comment: " + signature.trusted_comment) != std::string::npos,
                "trusted comment not from the text");
   }
-  a_public_key key;
-  why.clear();
-  const bool is_key = decode_public_key(text, &key, &why);
-  FUZZ_CHECK(is_key || !why.empty(), "a refused key says why");
+  const Result<a_public_key> decoded_key = decode_public_key(text);
+  const bool is_key = decoded_key.ok();
+  FUZZ_CHECK(is_key || !decoded_key.failure().text().empty(), "a refused key says why");
+  const a_public_key key = is_key ? decoded_key.value() : a_public_key();
   if (is_key) {
     const std::string id = key_id_text(key.id);
     FUZZ_CHECK(id.size() == 16 && id.find_first_not_of("0123456789ABCDEF") == std::string::npos, "key id");

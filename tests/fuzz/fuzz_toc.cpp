@@ -66,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TicHeader header;
   bool swap = false;
   TicToc decoded;
-  const bool loaded =
-      header.decode_from(&in, &swap, nullptr) && decoded.decode_from(ByteSpan(data, size), header, swap, nullptr);
+  const bool loaded = header.decode_from(&in, &swap).ok() && decoded.decode_from(ByteSpan(data, size), header, swap).ok();
 
   for (const bool keyed : {false, true}) {
     Tic tic(file.path().c_str(), false, keyed ? key.bytes() : nullptr, keyed ? key.length() : 0);

@@ -62,16 +62,17 @@ const char* kind_of(mode_t mode) {
 
 // One line for a scanned path the builder refuses.
 void refuse(const a_build_refusal& refusal) {
-  const std::string shown = printable(refusal.path);
+  const std::string shown = printable(refusal.failure.subject);
   const char* path = shown.c_str();
+  const std::string why = refusal.failure.text();
   switch (refusal.kind) {
     case a_build_refusal::kEntryName:
-      complain("%s: %s; entry names are relative to the install directory", path, refusal.name_problem);
+      complain("%s: %s; entry names are relative to the install directory", path, why.c_str());
       break;
     case a_build_refusal::kNameTooLong:
       complain("%s: name longer than %u bytes", path, TicToc::kMaxStringLength);
       break;
-    case a_build_refusal::kMissing: complain("%s: %s", path, std::strerror(refusal.error)); break;
+    case a_build_refusal::kMissing: complain("%s: %s", path, why.c_str()); break;
     case a_build_refusal::kFileType:
       complain("%s: %s; only regular files, directories and symbolic links can be archived", path,
                kind_of(refusal.mode));
@@ -80,11 +81,9 @@ void refuse(const a_build_refusal& refusal) {
 }
 
 bool check_entry_name(const std::string& name) {
-  a_build_refusal refusal{name, a_build_refusal::kEntryName};
-  refusal.name_problem = entry_name_problem(name);
-  if (refusal.name_problem == nullptr) return true;
-  refuse(refusal);
-  return false;
+  Outcome named = valid_entry_name(name);
+  if (!named) refuse({a_build_refusal::kEntryName, named.failure()});
+  return named.ok();
 }
 
 // Opens the list file, which must be there and readable: the reader takes a
@@ -215,9 +214,9 @@ bool load_list(const a_build_request& request, std::ifstream& list, Tic& tic, co
   // Each refused line gets a line with its place and what is wrong after
   // the reader's own message; a line taken with doubts, one per doubt.
   const std::string& file = request.list_file;
-  auto notes = [&file](size_t line, const a_list_line_notes& notes) {
-    if (!notes.refusal.empty()) complain("%s:%zu: %s", file.c_str(), line, printable(notes.refusal).c_str());
-    for (const std::string& doubt : notes.doubts)
+  auto notes = [&file](size_t line, const a_failure& refusal, const std::vector<std::string>& doubts) {
+    if (refusal.failed()) complain("%s:%zu: %s", file.c_str(), line, printable(refusal.text()).c_str());
+    for (const std::string& doubt : doubts)
       complain("%s:%zu: warning: %s", file.c_str(), line, printable(doubt).c_str());
   };
   if (!tic.get_toc().read(list, true, notes)) {
@@ -275,25 +274,25 @@ void warn_unscanned(const a_build_request& request, const TicToc& toc, const a_d
 
 // Writes the archive, drawing the same line install draws, on a terminal
 // only.
-int compress(const a_build_request& request, BuildTic& tic, TicBuilder& builder, const a_dir_scan_info& scan,
-             unsigned long long total) {
+Outcome compress(const a_build_request& request, BuildTic& tic, TicBuilder& builder, const a_dir_scan_info& scan,
+                 unsigned long long total) {
   std::unique_ptr<a_progress_reporter> progress;
   if (!request.verbose && isatty(STDOUT_FILENO)) {
     progress = std::make_unique<a_progress_reporter>();
     progress->total = total;
   }
   tic.progress = progress.get();
-  const int result = builder.compress(scan, request.all);
+  Outcome built = builder.compress(scan, request.all);
   tic.progress = nullptr;
-  return result;
+  return built;
 }
 
-// Says why compress failed, unless the library has said it already: the
+// Says why the build failed, unless the builder has said it already: the
 // input file the failing step worked on, or the archive.
-void report_build_failure(const std::string& archive, const std::string& absolute_archive) {
-  if (ERROR == kErrorNotInToc) return;  // "File not in toc: ..." is on standard error
-  const std::string& subject = error_subject();
-  const std::string cause = error_cause();
+void report_build_failure(const std::string& archive, const std::string& absolute_archive, const a_failure& failure) {
+  if (failure.step == kStepNotInToc) return;  // "File not in toc: ..." is on standard error
+  const std::string& subject = failure.subject;
+  const std::string cause = failure.text();
   if (subject.empty() || subject == absolute_archive)
     complain("cannot write archive %s: %s", archive.c_str(), cause.c_str());
   else
@@ -325,11 +324,12 @@ int run_build(const a_build_request& request) {
     return kFailure;
   }
   warn_unscanned(request, tic.get_toc(), scan);
-  if (compress(request, tic, builder, scan, total) == 0) return 0;
+  const Outcome built = compress(request, tic, builder, scan, total);
+  if (built) return 0;
 
-  report_build_failure(request.archive, archive);
+  report_build_failure(request.archive, archive, built.failure());
   // Once the file was created, what is left of it has no header: no reader
   // can use it.
-  if (error_step(ERROR) != kStepOpenArchive.code) unlink(archive.c_str());
+  if (built.failure().step != kStepOpenArchive) unlink(archive.c_str());
   return kFailure;
 }

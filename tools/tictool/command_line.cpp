@@ -71,13 +71,19 @@ const char kDumpUsage[] =
 
 namespace {
 
-a_command_line bad_usage(std::string error, const char* usage) {
+a_failure usage_error(std::string cause, std::string subject = std::string()) {
+  return refusal_of(kStepUsage, std::move(subject), std::move(cause));
+}
+
+a_command_line bad_usage(a_failure error, const char* usage) {
   a_command_line out;
   out.action = an_action::kBadUsage;
   out.error = std::move(error);
   out.usage = usage;
   return out;
 }
+
+a_command_line bad_usage(std::string cause, const char* usage) { return bad_usage(usage_error(std::move(cause)), usage); }
 
 a_command_line help(const char* text) {
   a_command_line out;
@@ -106,39 +112,40 @@ bool parse_count(const char* text, long max, int& out) {
 constexpr long kMaxJobs = 1024;
 
 // The number of jobs of "-j <n>", "-j<n>" or "--jobs=<n>", from 1 to
-// kMaxJobs; what is wrong with |text|, or empty.
-std::string take_jobs(const char* text, unsigned& out) {
+// kMaxJobs.
+Outcome take_jobs(const char* text, unsigned& out) {
   int jobs = 0;
-  if (!parse_count(text, kMaxJobs, jobs) || jobs < 1) return std::string("not a number of jobs from 1 to 1024: ") + text;
+  if (!parse_count(text, kMaxJobs, jobs) || jobs < 1)
+    return usage_error(std::string("not a number of jobs from 1 to 1024: ") + text);
   out = static_cast<unsigned>(jobs);
-  return "";
+  return Outcome();
 }
 
-// --version-info KEY=VALUE; what is wrong with it, or empty.
-std::string take_version_info(const char* value, a_build_request& r) {
+// --version-info KEY=VALUE.
+Outcome take_version_info(const char* value, a_build_request& r) {
+  const std::string given = std::string("--version-info ") + value;
   const char* equals = std::strchr(value, '=');
-  if (equals == nullptr) return std::string("--version-info ") + value + ": not KEY=VALUE";
+  if (equals == nullptr) return usage_error("not KEY=VALUE", given);
   std::string key(value, equals), text(equals + 1);
-  const std::string problem = version_info_problem(key, text);
-  if (!problem.empty()) return std::string("--version-info ") + value + ": " + problem;
+  if (Outcome valid = valid_version_info(key, text); !valid) return valid.failure().as(kStepUsage).about(given);
   r.version_info.emplace_back(std::move(key), std::move(text));
-  return "";
+  return Outcome();
 }
 
-// --compression bzip2 | zstd[:LEVEL]; what is wrong with it, or empty.
-std::string take_compression(const char* value, a_build_request& r) {
-  const std::string complaint = std::string("not a compression: ") + value +
-                                " (bzip2, or zstd with a level from 1 to 22, as in zstd:19)";
+// --compression bzip2 | zstd[:LEVEL].
+Outcome take_compression(const char* value, a_build_request& r) {
+  const a_failure unknown = usage_error(std::string("not a compression: ") + value +
+                                        " (bzip2, or zstd with a level from 1 to 22, as in zstd:19)");
   if (std::strcmp(value, "bzip2") == 0) {
     r.compression = a_compression::kBzip2;
-    return "";
+    return Outcome();
   }
-  if (std::strncmp(value, "zstd", 4) != 0 || (value[4] != '\0' && value[4] != ':')) return complaint;
+  if (std::strncmp(value, "zstd", 4) != 0 || (value[4] != '\0' && value[4] != ':')) return unknown;
   int level = kDefaultZstdLevel;
-  if (value[4] == ':' && (!parse_count(value + 5, kMaxZstdLevel, level) || level < kMinZstdLevel)) return complaint;
+  if (value[4] == ':' && (!parse_count(value + 5, kMaxZstdLevel, level) || level < kMinZstdLevel)) return unknown;
   r.compression = a_compression::kZstd;
   r.zstd_level = level;
-  return "";
+  return Outcome();
 }
 
 // The long options' codes that have no short form.
@@ -150,12 +157,11 @@ enum : int { kNoKey = 256, kVersionInfo, kCompression, kJson };
 // ("-j4") or what follows "=" of a long one ("--jobs=4"). |argv[0]| is the
 // command word. "-h" and "--help" end the walk with |help| set. |take| gets
 // every other switch's code and value (null when it takes none) and returns
-// what is wrong with it, or empty; the walk stops at the first problem,
-// which |error| then holds. |first| is the index of the first positional
-// argument.
+// its outcome; the walk stops at the first failure, which it returns.
+// |first| is the index of the first positional argument.
 template <typename Take>
-bool walk_switches(int argc, const char* const* argv, const char* short_options, const struct option* long_options,
-                   Take take, bool& help, std::string& error, int& first) {
+Outcome walk_switches(int argc, const char* const* argv, const char* short_options, const struct option* long_options,
+                      Take take, bool& help, int& first) {
   // "+": no reordering, switches only before the first positional argument;
   // ":": a missing value is told apart from an unknown switch.
   const std::string optstring = std::string("+:") + short_options;
@@ -165,8 +171,9 @@ bool walk_switches(int argc, const char* const* argv, const char* short_options,
   for (int code; (code = getopt_long(argc, args, optstring.c_str(), long_options, nullptr)) != -1;) {
     if (code == 'h') {
       help = true;
-      return true;
+      return Outcome();
     }
+    Outcome taken;
     if (code == ':' || code == '?') {
       // A long switch is always passed over whole, so the word before
       // optind is its word; a short one is named by its letter. Among
@@ -177,18 +184,18 @@ bool walk_switches(int argc, const char* const* argv, const char* short_options,
       const bool long_form = std::strncmp(word, "--", 2) == 0 && (code == ':' || optopt == 0 || known);
       const std::string name = long_form ? std::string(word, std::strcspn(word, "=")) : std::string("-") + char(optopt);
       if (code == ':')
-        error = "option " + name + " needs a value";
+        taken = usage_error("option " + name + " needs a value");
       else if (long_form && optopt != 0)
-        error = "option " + name + " takes no value";
+        taken = usage_error("option " + name + " takes no value");
       else
-        error = "unknown option: " + (long_form ? std::string(word) : name);
+        taken = usage_error("unknown option: " + (long_form ? std::string(word) : name));
     } else {
-      error = take(code, optarg);
+      taken = take(code, optarg);
     }
-    if (!error.empty()) return false;
+    if (!taken) return taken;
   }
   first = optind;
-  return true;
+  return Outcome();
 }
 
 // walk_switches for a command whose usage text is |usage|: the command line
@@ -199,10 +206,9 @@ std::optional<a_command_line> walk_command_switches(int argc, const char* const*
                                                     const struct option* long_options, Take take, const char* usage,
                                                     int& first) {
   bool help_asked = false;
-  std::string error;
-  const bool good = walk_switches(argc, argv, short_options, long_options, take, help_asked, error, first);
+  const Outcome walked = walk_switches(argc, argv, short_options, long_options, take, help_asked, first);
   if (help_asked) return help(usage);
-  if (!good) return bad_usage(error, usage);
+  if (!walked) return bad_usage(walked.failure(), usage);
   return std::nullopt;
 }
 
@@ -223,21 +229,22 @@ a_command_line parse_build(int argc, const char* const* argv) {
   a_command_line out;
   out.action = an_action::kBuild;
   a_build_request& r = out.build;
-  auto take = [&r](int code, const char* value) -> std::string {
+  auto take = [&r](int code, const char* value) -> Outcome {
     switch (code) {
-      case 'a': r.all = true; return "";
-      case 'v': r.verbose = true; return "";
-      case kNoKey: r.use_key = false; return "";
-      case 'C': r.directory = value; return "";
-      case 'p': r.product = value; return "";
+      case 'a': r.all = true; return Outcome();
+      case 'v': r.verbose = true; return Outcome();
+      case kNoKey: r.use_key = false; return Outcome();
+      case 'C': r.directory = value; return Outcome();
+      case 'p': r.product = value; return Outcome();
       case 'j': return take_jobs(value, r.jobs);
       case kVersionInfo: return take_version_info(value, r);
       case kCompression: return take_compression(value, r);
       case 'k':
-        if (!parse_count(value, 1000000, r.keep_path_elements)) return std::string("not a number of path elements: ") + value;
-        return "";
+        if (!parse_count(value, 1000000, r.keep_path_elements))
+          return usage_error(std::string("not a number of path elements: ") + value);
+        return Outcome();
     }
-    return "unknown option";
+    return usage_error("unknown option");
   };
   int i = 0;
   if (auto done = walk_command_switches(argc, argv, "C:k:p:aj:vh", kLongOptions, take, kBuildUsage, i)) return *done;
@@ -259,9 +266,9 @@ a_command_line parse_dump(int argc, const char* const* argv) {
   };
   a_command_line out;
   out.action = an_action::kDump;
-  auto take = [&out](int code, const char*) -> std::string {
+  auto take = [&out](int code, const char*) -> Outcome {
     if (code == kJson) out.dump.json = true;
-    return "";
+    return Outcome();
   };
   int i = 0;
   if (auto done = walk_command_switches(argc, argv, "h", kLongOptions, take, kDumpUsage, i)) return *done;

@@ -15,7 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/failure.h"
 #include "tic/format/stream_pieces.h"
+
+// A command line that cannot be understood: about the switch or value at
+// fault, when there is one ("--version-info X"), and why.
+inline constexpr a_step kStepUsage{0x7f0, "cannot understand the command line"};
 
 // What `tictool build` is to do.
 struct a_build_request {
@@ -47,7 +52,7 @@ enum class an_action {
   kVersion,    // print the program's version on standard output
   kBuild,      // run the build
   kDump,       // run the dump
-  kBadUsage,   // print |error| and |usage| on standard error
+  kBadUsage,   // print |error| (its line) and |usage| on standard error
 };
 
 struct a_command_line {
@@ -55,7 +60,7 @@ struct a_command_line {
   a_build_request build;
   a_dump_request dump;
   const char* help = nullptr;   // for kHelp: the text to print
-  std::string error;            // for kBadUsage: one line, without "tictool: "
+  a_failure error;              // for kBadUsage: of kStepUsage
   const char* usage = nullptr;  // for kBadUsage: the usage text to show
 };
 

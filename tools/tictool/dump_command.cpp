@@ -382,10 +382,9 @@ int run_dump(const a_dump_request& request) {
   for (const an_archive_inspection& m : members) shown.push_back(show_member(m));
   // Each signature is checked with the keys kestrel would use.
   TrustedKeys keys;
-  std::string subject, cause, trust_problem;
-  if (!keys.load_configured(&subject, &cause)) trust_problem = subject + ": " + cause;
+  const Outcome trust = keys.load_configured();
   for (a_shown_archive& s : shown)
-    s.signed_ = report_signature(s.inspection->path, keys, trust_problem, &s.signature);
+    s.signed_ = report_signature(s.inspection->path, keys, trust, &s.signature);
   const bool with_set = std::set<std::string>(request.archives.begin(), request.archives.end()).size() > 1;
   a_shown_set set;
   if (with_set) show_set(members, set);

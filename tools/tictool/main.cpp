@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     case an_action::kBadUsage:
       break;
   }
-  complain_as("tictool", command.error);
+  complain_as("tictool", command.error.line());
   std::fputs(command.usage, stderr);
   return kBadUsageStatus;
 }

@@ -36,10 +36,9 @@ an_info_found read_at_version_offset(int fd, dbversion_info* info) {
 }  // namespace
 
 an_info_found read_file_stamp(const char* path, dbversion_info* info) {
-  std::string why;
-  UniqueFd fd(open_regular_file(path, why));
-  if (!fd.valid()) return kInfoNotFound;
-  if (read_at_version_offset(fd.get(), info) == kInfoFound) return kInfoFound;
-  fd.reset();
+  Result<UniqueFd> opened = open_regular_file(path);
+  if (!opened) return kInfoNotFound;
+  if (read_at_version_offset(opened->get(), info) == kInfoFound) return kInfoFound;
+  opened->reset();
   return __Get_dbversion_info(path, info, 1);
 }

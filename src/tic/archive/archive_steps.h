@@ -1,6 +1,7 @@
 // The steps of reading an archive: positioning at a stream, decoding it,
 // listing and sizing. Their codes are those the archive module's error word
-// carries (platform/error_word.h).
+// carries (platform/error_word.h), but for the archive's own checks at the
+// end, which the word never carries.
 #pragma once
 
 #include "platform/error_word.h"
@@ -39,3 +40,17 @@ inline constexpr a_step kStepListInto{0x631, "cannot load the table of contents"
 inline constexpr a_step kStepBytesRequired{0x64e, "cannot load the table of contents"};
 // Tic::extract or Tic::compress asked of an object given no engine for it
 inline constexpr a_step kStepNoEngine{0x5c0, "no engine for this operation"};
+
+// Opening an archive and its whole-archive check, which no operation of the
+// error word reports: the programs explain them.
+inline constexpr a_step kStepNotOpen{0x730, "not open"};
+inline constexpr a_step kStepComputeMac{0x731, "cannot compute the archive's MAC"};
+inline constexpr a_step kStepArchiveMac{0x732, "archive does not match its MAC"};
+
+// Publishes a failure of |step|, with errno as it is now and about nothing
+// named: what the archive classes' operations that the error word reports
+// store when they fail (errno | code << 8). Returns -1.
+inline int publish_step(const a_step& step) {
+  failure_of(step, "").publish();
+  return -1;
+}

@@ -149,10 +149,13 @@ void Decompressor::begin(a_compressed_source& source, a_compression compression)
 // The source's next block, when everything before it is taken.
 bool Decompressor::fill() {
   if (in_left_ > 0 || source_ended_) return true;
-  const ssize_t got = source_->next(&in_, failure_);
-  if (got < 0) return false;
-  in_left_ = static_cast<size_t>(got);
-  source_ended_ = got == 0;
+  const Result<size_t> got = source_->next(&in_);
+  if (!got) {
+    failure_ = got.failure();
+    return false;
+  }
+  in_left_ = got.value();
+  source_ended_ = in_left_ == 0;
   return true;
 }
 
@@ -163,13 +166,16 @@ bool Decompressor::look_ahead(size_t wanted) {
   std::vector<unsigned char> joined(in_, in_ + in_left_);
   while (joined.size() < wanted) {
     const unsigned char* bytes = nullptr;
-    const ssize_t got = source_->next(&bytes, failure_);
-    if (got < 0) return false;
-    if (got == 0) {
+    const Result<size_t> got = source_->next(&bytes);
+    if (!got) {
+      failure_ = got.failure();
+      return false;
+    }
+    if (got.value() == 0) {
       source_ended_ = true;
       break;
     }
-    joined.insert(joined.end(), bytes, bytes + got);
+    joined.insert(joined.end(), bytes, bytes + got.value());
   }
   ahead_.swap(joined);
   in_ = ahead_.data();

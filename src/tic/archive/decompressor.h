@@ -29,8 +29,8 @@ class a_compressed_source {
  public:
   virtual ~a_compressed_source() = default;
   // The next compressed bytes: their number (at *bytes, valid until the
-  // next call), 0 at the end, -1 with |failure| set.
-  virtual ssize_t next(const unsigned char** bytes, a_failure& failure) = 0;
+  // next call), 0 at the end; or why they cannot be had.
+  virtual Result<size_t> next(const unsigned char** bytes) = 0;
 };
 
 struct a_decoder_set;
@@ -60,7 +60,9 @@ class Decompressor {
   // Compressed bytes taken from the source. Those after the end of the
   // compressed data (bytes that begin no bzip2 stream) are not taken.
   uint64_t taken() const { return taken_; }
-  // kStepReadData with why, or the source's failure.
+  // kStepReadData with why, or the source's failure. next() feeds a
+  // libarchive reader, which takes only a count or a status: the failure
+  // behind its -1 is kept here.
   const a_failure& failure() const { return failure_; }
 
  private:

@@ -82,8 +82,8 @@ void read_stream_header(int fd, const an_archive_inspection& in, const unsigned 
   }
   const bool keyed = in.key != an_archive_key::kNone && key != nullptr && key_length >= 1;
   StreamDecoder decoder(keyed ? key : nullptr, keyed ? key_length : 0);
-  if (!decoder.open(fd, r.data_offset, r.stored_length)) {
-    const std::string& message = decoder.failure().cause;
+  if (Outcome opened = decoder.open(fd, r.data_offset, r.stored_length); !opened) {
+    const std::string& message = opened.failure().cause;
     problems.push_back(which + ": no tar header" + (message.empty() ? "" : " (" + message + ")"));
     return;
   }

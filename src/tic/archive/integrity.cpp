@@ -43,17 +43,33 @@ int Tic::compute_mac(long long offset, unsigned char* out, unsigned int out_leng
 
 int Tic::validate() const { return validate_mac(); }
 
-// Compares the header's code with the code of the tables. toc_offset goes
-// through the byte-order probe, so an archive written on a machine of the
-// other byte order is checked over the same range as on its own machine.
 int Tic::validate_mac() const {
+  const Result<int> compared = compare_mac();
+  return compared ? compared.value() : -1;
+}
+
+Outcome Tic::integrity() const {
+  const std::string archive = path_ != nullptr ? path_ : "";
+  if (!descriptor_.valid()) return read_failure_.failed() ? read_failure_ : refusal_of(kStepNotOpen, archive);
+  const Result<int> compared = compare_mac();
+  if (!compared) return compared.failure();
+  if (compared.value() != 0) return refusal_of(kStepArchiveMac, archive);
+  return Outcome();
+}
+
+// toc_offset goes through the byte-order probe, so an archive written on a
+// machine of the other byte order is checked over the same range as on its
+// own machine. Every failure says "cannot compute the archive's MAC".
+Result<int> Tic::compare_mac() const {
+  const std::string archive = path_ != nullptr ? path_ : "";
+  auto cannot = [&archive] { return failure_of(kStepComputeMac, archive, kStepComputeMac.phrase); };
   TicHeader header;
   bool swap;
-  if (!read_tic_header(descriptor_.get(), header, &swap)) return -1;
-  if (header.toc_offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+  if (!read_tic_header(descriptor_.get(), header, &swap)) return cannot();
+  if (header.toc_offset > static_cast<uint64_t>(INT64_MAX)) return cannot();
 
   unsigned char computed[kHmacLength];
-  if (compute_mac(static_cast<long long>(header.toc_offset), computed, sizeof computed) != 0) return -1;
+  if (compute_mac(static_cast<long long>(header.toc_offset), computed, sizeof computed) != 0) return cannot();
   return std::memcmp(computed, header.mac, sizeof computed);
 }
 
@@ -78,29 +94,27 @@ struct an_open_stream {
   UT_SHA256_CTX hash;
 };
 
-// The streams of |toc| in the order they lie; false (recorded) when one
-// lies outside the archive of |file_size| bytes.
-bool lay_out_streams(const TicToc& toc, uint64_t file_size, std::vector<a_stream_range>& ranges) {
+// The streams of |toc| in the order they lie; a failure about the first
+// that lies outside the archive of |file_size| bytes.
+Outcome lay_out_streams(const TicToc& toc, uint64_t file_size, std::vector<a_stream_range>& ranges) {
   for (const auto& [name, entry] : toc.file_map) {
     if (entry.data_offset == 0) continue;
     if (entry.data_offset < TicHeader::kSize || entry.stored_length > file_size ||
-        entry.data_offset > file_size - entry.stored_length) {
-      errno = 0;
-      return record_failure(kStepSeekData, name, "stream lies outside the archive");
-    }
+        entry.data_offset > file_size - entry.stored_length)
+      return refusal_of(kStepSeekData, name, "stream lies outside the archive");
     ranges.push_back({entry.data_offset, entry.data_offset + entry.stored_length, &name, &entry});
   }
   // Sorted in place; streams that start together go by name.
   std::sort(ranges.begin(), ranges.end(), [](const a_stream_range& a, const a_stream_range& b) {
     return a.start != b.start ? a.start < b.start : *a.name < *b.name;
   });
-  return true;
+  return Outcome();
 }
 
 // Checks each stream of |open| that ends at |position| against its entry's
-// MAC and drops it; false (recorded) at the first that differs.
-bool finish_streams(std::vector<an_open_stream>& open, uint64_t position, const unsigned char* key,
-                    int key_length) {
+// MAC and drops it; a failure about the first that differs.
+Outcome finish_streams(std::vector<an_open_stream>& open, uint64_t position, const unsigned char* key,
+                       int key_length) {
   for (auto it = open.begin(); it != open.end();) {
     const a_stream_range* r = it->range;
     if (r->end != position) {
@@ -108,13 +122,12 @@ bool finish_streams(std::vector<an_open_stream>& open, uint64_t position, const 
       continue;
     }
     unsigned char mac[kHmacLength];
-    errno = 0;
     if (hmac_finish(&it->hash, key, key_length, mac) != HmacStatus::kOk ||
         std::memcmp(mac, r->entry->mac, sizeof mac) != 0)
-      return record_failure(kStepMacMismatch, *r->name);
+      return refusal_of(kStepMacMismatch, *r->name);
     it = open.erase(it);
   }
-  return true;
+  return Outcome();
 }
 
 }  // namespace
@@ -122,17 +135,14 @@ bool finish_streams(std::vector<an_open_stream>& open, uint64_t position, const 
 // One pass over the streams in the order they lie: each block read feeds
 // the code of every stream it belongs to, so the archive is read once however
 // the streams are laid out (a damaged table may let streams overlap).
-int Tic::validate_streams() {
-  auto fail = [](const a_step& step, const std::string& subject) {
-    record_error(step, subject);
-    return -1;
-  };
+Outcome Tic::validate_streams() {
   const std::string archive = path_ != nullptr ? path_ : "";
-  if (read_toc(false) == -1) return fail(kStepExtractLoadToc, archive);
+  if (read_toc(false) == -1) return failure_of(kStepExtractLoadToc, archive);
   struct stat st;
-  if (fstat(descriptor_.get(), &st) != 0) return fail(kStepTail, archive);
+  if (fstat(descriptor_.get(), &st) != 0) return failure_of(kStepTail, archive);
   std::vector<a_stream_range> ranges;
-  if (!lay_out_streams(toc_, static_cast<uint64_t>(st.st_size), ranges)) return -1;
+  if (Outcome laid_out = lay_out_streams(toc_, static_cast<uint64_t>(st.st_size), ranges); !laid_out)
+    return laid_out;
 
   std::vector<an_open_stream> open;
   size_t next = 0;
@@ -148,17 +158,17 @@ int Tic::validate_streams() {
     while (next < ranges.size() && ranges[next].start == position) {
       const a_stream_range& r = ranges[next++];
       open.push_back({&r, {}});
-      if (hmac_begin(&open.back().hash, key_, key_length_) != HmacStatus::kOk) return fail(kStepTail, *r.name);
+      if (hmac_begin(&open.back().hash, key_, key_length_) != HmacStatus::kOk) return failure_of(kStepTail, *r.name);
       until = std::min(until, r.end);
     }
     const size_t length = static_cast<size_t>(until - position);
     if (length > 0) {
       if (pread_full(descriptor_.get(), block, length, position) != static_cast<ssize_t>(length))
-        return fail(kStepTail, *open.front().range->name);
+        return failure_of(kStepTail, *open.front().range->name);
       for (an_open_stream& o : open) hmac_add(&o.hash, block, length);
     }
     position = until;
-    if (!finish_streams(open, position, key_, key_length_)) return -1;
+    if (Outcome finished = finish_streams(open, position, key_, key_length_); !finished) return finished;
   }
-  return 0;
+  return Outcome();
 }

@@ -15,7 +15,7 @@ int Tic::list(TicToc& out, const std::string& options, bool all) {
     if (taken->second.data_offset == 0) taken->second = entry;
     hint = std::next(taken);
   });
-  if (read == -1) record_error(kStepListInto);
+  if (read == -1) publish_step(kStepListInto);
   return ERROR != 0 ? 1 : 0;
 }
 
@@ -24,17 +24,14 @@ unsigned long long Tic::bytes_required(const std::string& options) {
   if (for_each_selected(options, false, [&](const std::string&, const TicTocEntry& entry) {
         total += entry.file_size;
       }) == -1) {
-    record_error(kStepBytesRequired);
+    publish_step(kStepBytesRequired);
     return 0;
   }
   return total;
 }
 
 int Tic::list() {
-  if (read_toc(false) == -1) {
-    record_error(kStepListNames);
-    return -1;
-  }
+  if (read_toc(false) == -1) return publish_step(kStepListNames);
   for (const auto& [name, entry] : toc_.file_map) {
     if (entry.data_offset == 0) continue;
     printf("%s\n", name.c_str());

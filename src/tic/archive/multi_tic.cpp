@@ -14,15 +14,18 @@ MultiTic::~MultiTic() {
 }
 
 int MultiTic::validate() const {
-  failed_member_ = nullptr;
   for (const auto& member : members_) {
-    int result = member.second->validate();
-    if (result != 0) {
-      failed_member_ = member.second.get();
-      return result;
-    }
+    const int result = member.second->validate();
+    if (result != 0) return result;
   }
   return 0;
+}
+
+Outcome MultiTic::integrity() const {
+  for (const auto& member : members_) {
+    if (Outcome valid = member.second->integrity(); !valid) return valid;
+  }
+  return Outcome();
 }
 
 int MultiTic::read_toc(bool force) {
@@ -33,11 +36,10 @@ int MultiTic::read_toc(bool force) {
 }
 
 int MultiTic::merge_members(bool force) {
-  failed_member_ = nullptr;
   for (auto& member : members_) {
-    int result = member.second->read_toc(force);
+    const int result = member.second->read_toc(force);
     if (result != 0) {
-      failed_member_ = member.second.get();
+      read_failure_ = member.second->read_failure();
       return result;
     }
     toc_.merge(member.second->get_toc());
@@ -80,10 +82,4 @@ void MultiTic::locate_streams(std::vector<a_stream_ref>& refs) {
     const int supplier = suppliers.supplier(*ref.name);
     ref.descriptor = supplier == -1 ? -1 : descriptors[static_cast<size_t>(supplier)];
   }
-}
-
-std::string archive_problem(const Tic& member, int result) {
-  if (!member.open_problem().empty()) return member.open_problem();
-  if (member.descriptor() < 0) return "not open";
-  return result == -1 ? "cannot compute the archive's MAC" : "archive does not match its MAC";
 }

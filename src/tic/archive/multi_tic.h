@@ -22,8 +22,11 @@ class MultiTic : public Tic {
 
   // 0 when every member is valid, else the first member's nonzero result.
   int validate() const override;
+  // The integrity of the first member that fails the check.
+  Outcome integrity() const override;
   // Loads and merges the members' tables in path order; stops at the first
-  // member that fails and returns its result, keeping what was merged.
+  // member that fails and returns its result, keeping what was merged. The
+  // set's read_failure() is then that member's.
   int read_toc(bool force) override;
   // The descriptor of the first member holding a stream for |name|,
   // positioned at it; -1 when none does.
@@ -32,9 +35,6 @@ class MultiTic : public Tic {
   void keep_tables() override;
   // The members in path order.
   std::vector<const Tic*> archives() const override;
-
-  // The member whose failure ended the last validate or read_toc, or null.
-  const Tic* failed_member() const { return failed_member_; }
 
  protected:
   // The members in path order, walked beside the merged names: the first
@@ -47,10 +47,5 @@ class MultiTic : public Tic {
 
   // Path -> member; each member's path points at its key here.
   std::map<std::string, std::unique_ptr<Tic>> members_;
-  mutable const Tic* failed_member_ = nullptr;
   int kept_result_ = 0;  // read_toc's result once the tables are kept
 };
-
-// Why |member| of a set cannot be used: its open problem, or what its
-// integrity check |result| (nonzero) says.
-std::string archive_problem(const Tic& member, int result);

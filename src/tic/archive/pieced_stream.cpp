@@ -37,11 +37,11 @@ constexpr size_t kLikelyRatio = 32;
 class a_memory_source : public a_compressed_source {
  public:
   explicit a_memory_source(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
-  ssize_t next(const unsigned char** bytes, a_failure&) override {
-    if (given_) return 0;
+  Result<size_t> next(const unsigned char** bytes) override {
+    if (given_) return size_t{0};
     given_ = true;
     *bytes = bytes_.data();
-    return static_cast<ssize_t>(bytes_.size());
+    return bytes_.size();
   }
 
  private:
@@ -90,10 +90,13 @@ bool PiecedStream::read_more() {
     return true;
   }
   pending_.resize(had + room);
-  const ssize_t got = read_stored(&support_, pending_.data() + had, room, failure_);
-  pending_.resize(had + (got > 0 ? static_cast<size_t>(got) : 0));
-  if (got < 0) return false;
-  if (got == 0) input_ended_ = true;
+  const Result<size_t> got = next_stored(&support_, pending_.data() + had, room);
+  pending_.resize(had + (got ? got.value() : 0));
+  if (!got) {
+    if (!failure_.failed()) failure_ = got.failure();
+    return false;
+  }
+  if (got.value() == 0) input_ended_ = true;
   return true;
 }
 
@@ -206,20 +209,20 @@ void PiecedStream::start_single_decoder() {
   single_->begin(rest_, any_handed_out_ ? compression_ : a_compression::kUnknown);
 }
 
-ssize_t PiecedStream::a_rest_source::next(const unsigned char** bytes, a_failure& failure) {
+Result<size_t> PiecedStream::a_rest_source::next(const unsigned char** bytes) {
   PiecedStream& s = stream_;
   if (!s.held_given_) {
     s.held_given_ = true;
     if (!s.held_.empty()) {
       *bytes = s.held_.data();
       s.single_given_ += s.held_.size();
-      return static_cast<ssize_t>(s.held_.size());
+      return s.held_.size();
     }
   }
-  if (s.block_.empty()) return 0;
+  if (s.block_.empty()) return size_t{0};
   *bytes = s.block_.data();
-  const ssize_t got = read_stored(&s.support_, s.block_.data(), s.block_.size(), failure);
-  if (got > 0) s.single_given_ += static_cast<uint64_t>(got);
+  Result<size_t> got = next_stored(&s.support_, s.block_.data(), s.block_.size());
+  if (got) s.single_given_ += got.value();
   return got;
 }
 
@@ -229,7 +232,7 @@ ssize_t PiecedStream::next_from_single_decoder(const void** data) {
   return got;
 }
 
-bool PiecedStream::drain() {
+Outcome PiecedStream::drain() {
   // What no decoder took: pieces not handed out, bytes not cut, what the
   // single decoder was given beyond the end of its data, and what was
   // never read, and what followed the compressed data of the last piece.
@@ -246,15 +249,12 @@ bool PiecedStream::drain() {
     const uint64_t given = single_given_ + (held_given_ ? 0 : held_.size());
     if (single_->taken() < given) left += given - single_->taken();
   }
-  if (left > kIoBlockSize) {
-    errno = 0;
-    return failure_.set(kStepLeftOver);
-  }
+  if (left > kIoBlockSize) return refusal_of(kStepLeftOver, "");
   unsigned char rest[kIoBlockSize];
   for (;;) {
     errno = 0;
     const ssize_t got = read_stored(&support_, rest, sizeof rest);
-    if (got < 0) return failure_.set(kStepTail);
-    if (got == 0) return true;
+    if (got < 0) return failure_of(kStepTail, "");
+    if (got == 0) return Outcome();
   }
 }

@@ -43,17 +43,19 @@ class PiecedStream {
   PiecedStream& operator=(const PiecedStream&) = delete;
 
   // The next decoded bytes, in order: their number (at *data, valid until
-  // the next call), 0 at the end of the stream, -1 on failure.
+  // the next call), 0 at the end of the stream, -1 on failure. It serves
+  // libarchive's read callback, which can return only a status: the
+  // failure is kept (failure()) for the reader's owner.
   ssize_t next(const void** data);
+  const a_failure& failure() const { return failure_; }
 
   // Once the caller has what it wants: adds the stored bytes not read yet
-  // to the HMAC without decoding them. false when more than a block's worth
-  // of stored bytes was left to no decoder (as for a single decoder), or
-  // they cannot be read.
-  bool drain();
+  // to the HMAC without decoding them. A failure when more than a block's
+  // worth of stored bytes was left to no decoder (as for a single decoder),
+  // or they cannot be read.
+  Outcome drain();
 
   a_compression compression() const { return compression_; }
-  const a_failure& failure() const { return failure_; }
 
  private:
   bool read_more();
@@ -67,7 +69,7 @@ class PiecedStream {
   class a_rest_source : public a_compressed_source {
    public:
     explicit a_rest_source(PiecedStream& stream) : stream_(stream) {}
-    ssize_t next(const unsigned char** bytes, a_failure& failure) override;
+    Result<size_t> next(const unsigned char** bytes) override;
 
    private:
     PiecedStream& stream_;

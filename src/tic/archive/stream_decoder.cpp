@@ -10,6 +10,7 @@
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
 #include "tic/archive/pieced_stream.h"
+#include "tic/archive/tic.h"
 
 namespace {
 
@@ -48,24 +49,24 @@ StreamDecoder::~StreamDecoder() {
   reader_.reset();
 }
 
-ssize_t StreamDecoder::a_stored_source::next(const unsigned char** bytes, a_failure& failure) {
+Result<size_t> StreamDecoder::a_stored_source::next(const unsigned char** bytes) {
   *bytes = support_.buffer;
-  return read_stored(&support_, support_.buffer, sizeof support_.buffer, failure);
+  return next_stored(&support_, support_.buffer, sizeof support_.buffer);
 }
 
-bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn) {
+Outcome StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn) {
   support_.descriptor = descriptor;
   support_.position = offset;
   support_.count = stored_length;
 
   reader_.reset(archive_read_new());
   struct archive* a = reader_.get();
-  if (a == nullptr) return failure_.set(kStepReaderNew);
+  if (a == nullptr) return failure_of(kStepReaderNew, "");
   errno = 0;
   // libarchive takes the tar entry from the decoded bytes, which are never
   // taken for compressed ones in turn.
-  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return failure_.set(kStepTar, reader_message(a));
-  if (tic_open(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderOpen, reader_message(a));
+  if (archive_read_support_format_tar(a) != ARCHIVE_OK) return reader_failure(kStepTar);
+  if (tic_open(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderOpen);
   int opened;
   if (turn != nullptr && turn->can_share() && stored_length >= kPiecedStreamMin) {
     pieces_ = std::make_unique<PiecedStream>(support_, *turn);
@@ -74,10 +75,10 @@ bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length
     decompressor_.begin(stored_);
     opened = archive_read_open(a, &decompressor_, nullptr, read_decoded<Decompressor>, nullptr);
   }
-  if (opened != ARCHIVE_OK) return failure_.set(kStepReaderOpen, reader_message(a));
+  if (opened != ARCHIVE_OK) return reader_failure(kStepReaderOpen);
   struct archive_entry* header = nullptr;
   errno = 0;
-  if (archive_read_next_header(a, &header) != ARCHIVE_OK) return fail(kStepFirstHeader);
+  if (archive_read_next_header(a, &header) != ARCHIVE_OK) return failure_at(kStepFirstHeader);
 
   const char* pathname = archive_entry_pathname(header);
   entry_.pathname = pathname != nullptr ? pathname : "";
@@ -88,60 +89,60 @@ bool StreamDecoder::open(int descriptor, uint64_t offset, uint64_t stored_length
   const char* target = archive_entry_symlink(header);
   entry_.link_target = target != nullptr ? target : "";
   entry_.hard_link = archive_entry_hardlink(header) != nullptr;
-  return true;
+  return Outcome();
 }
 
-ssize_t StreamDecoder::read(void* buffer, size_t size) {
+Outcome StreamDecoder::open(const a_stream_ref& ref, const a_job_turn* turn) {
+  return open(ref.descriptor, ref.entry->data_offset, ref.entry->stored_length, turn);
+}
+
+Result<size_t> StreamDecoder::read(void* buffer, size_t size) {
   errno = 0;
   const la_ssize_t got = archive_read_data(reader_.get(), buffer, size);
-  if (got < 0) {
-    fail(kStepReadData);
-    return -1;
-  }
-  return static_cast<ssize_t>(got);
+  if (got < 0) return failure_at(kStepReadData);
+  return static_cast<size_t>(got);
 }
 
-bool StreamDecoder::fail(const a_step& step) {
-  // A failure of the decoding says more than the reader that met it.
+a_failure StreamDecoder::failure_at(const a_step& step) const {
   const a_failure& under = pieces_ ? pieces_->failure() : decompressor_.failure();
-  if (under.failed()) {
-    if (!failure_.failed()) failure_ = under;
-    return false;
-  }
-  return failure_.set(step, reader_message(reader_.get()));
+  if (under.failed()) return under;
+  return reader_failure(step);
+}
+
+a_failure StreamDecoder::reader_failure(const a_step& step) const {
+  return failure_of(step, "", reader_message(reader_.get()));
 }
 
 a_compression StreamDecoder::compression() const {
   return pieces_ ? pieces_->compression() : decompressor_.compression();
 }
 
-bool StreamDecoder::read_tail() {
-  if (support_.count < 1 || support_.count > kIoBlockSize) return true;
+Outcome StreamDecoder::read_tail() {
+  if (support_.count < 1 || support_.count > kIoBlockSize) return Outcome();
   unsigned char tail[kIoBlockSize];
   const size_t wanted = static_cast<size_t>(support_.count);
   const ssize_t got = pread_full(support_.descriptor, tail, wanted, support_.position);
-  if (got < 0) return failure_.set(kStepTail);
-  if (hmac_add(&support_.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk) return failure_.set(kStepTail);
+  if (got < 0) return failure_of(kStepTail, "");
+  if (hmac_add(&support_.hash, tail, static_cast<size_t>(got)) != HmacStatus::kOk) return failure_of(kStepTail, "");
   support_.count -= static_cast<uint64_t>(got);
   support_.position += static_cast<uint64_t>(got);
-  return true;
+  return Outcome();
 }
 
-bool StreamDecoder::finish(const unsigned char* mac) {
+Outcome StreamDecoder::finish(const unsigned char* mac) {
   struct archive* a = reader_.get();
   errno = 0;
   // Data the caller did not ask for still counts: it is stored, hashed and
   // decompressed like the rest.
-  if (archive_read_data_skip(a) != ARCHIVE_OK) return fail(kStepReadData);
+  if (archive_read_data_skip(a) != ARCHIVE_OK) return failure_at(kStepReadData);
   // The pieces read ahead of the tar reader: what is left is hashed. A
   // single decoder need not have read the stream to its end: up to one more
   // block is taken.
-  if (pieces_ ? !pieces_->drain() : !read_tail()) return fail(kStepTail);
+  if (Outcome drained = pieces_ ? pieces_->drain() : read_tail(); !drained) return drained;
   errno = 0;
-  if (tic_close(a, &support_) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
-  if (archive_read_close(a) != ARCHIVE_OK) return failure_.set(kStepReaderClose, reader_message(a));
-  errno = 0;
-  if (support_.count != 0) return failure_.set(kStepLeftOver);
-  if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return failure_.set(kStepMacMismatch);
-  return true;
+  if (tic_close(a, &support_) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
+  if (archive_read_close(a) != ARCHIVE_OK) return reader_failure(kStepReaderClose);
+  if (support_.count != 0) return refusal_of(kStepLeftOver, "");
+  if (std::memcmp(support_.mac, mac, sizeof support_.mac) != 0) return refusal_of(kStepMacMismatch, "");
+  return Outcome();
 }

@@ -4,7 +4,7 @@
 //   StreamDecoder decoder(key, key_length);
 //   decoder.open(descriptor, data_offset, stored_length);  // the tar header
 //   ... decoder.entry() ...
-//   while ((n = decoder.read(buffer, size)) > 0) ...      // the data
+//   decoder.read(buffer, size) ... until it reads 0       // the data
 //   decoder.finish(entry.mac);                             // every stored byte
 //                                                          // read and checked
 // Nothing that comes out of a stream can be trusted before finish() has
@@ -17,8 +17,10 @@
 // large stream is decoded piece by piece on all of them
 // (tic/archive/pieced_stream.h).
 //
-// Failures are recorded in failure() (a step of tic/archive/archive_steps.h, errno, and
-// a cause where errno cannot say it); the decoder never touches ERROR.
+// Each operation returns its failure: a step of tic/archive/archive_steps.h,
+// errno, and a cause where errno cannot say it (what the decoding or
+// libarchive said); the decoder never touches ERROR, and its failures name
+// nothing: the caller knows which file the stream is.
 #pragma once
 
 #include <archive.h>
@@ -36,6 +38,7 @@
 
 class a_job_turn;
 class PiecedStream;
+struct a_stream_ref;
 
 // The tar entry at the start of a stream.
 struct a_stream_entry {
@@ -59,36 +62,39 @@ class StreamDecoder {
   StreamDecoder& operator=(const StreamDecoder&) = delete;
 
   // Starts reading the |stored_length| bytes at |offset| of |descriptor| and
-  // reads the first tar header. false on failure. With |turn|, a stream
-  // large enough to hold pieces is decoded on the turn's workers too.
-  bool open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn = nullptr);
+  // reads the first tar header. With |turn|, a stream large enough to hold
+  // pieces is decoded on the turn's workers too.
+  Outcome open(int descriptor, uint64_t offset, uint64_t stored_length, const a_job_turn* turn = nullptr);
+  // The same for the stream of a selected file (Tic::selected_streams).
+  Outcome open(const a_stream_ref& ref, const a_job_turn* turn = nullptr);
   const a_stream_entry& entry() const { return entry_; }
   // How the stream is compressed, as far as it has been read.
   a_compression compression() const;
 
   // Reads up to |size| bytes of the entry's data into |buffer|: the number
-  // read, 0 at the end of the data, -1 on failure.
-  ssize_t read(void* buffer, size_t size);
+  // read, 0 at the end of the data.
+  Result<size_t> read(void* buffer, size_t size);
 
   // Reads what is left of the stored stream (at most one more block: a
-  // longer remainder fails), finishes its HMAC and compares it with |mac|.
-  // false on failure, also when the stream does not match.
-  bool finish(const unsigned char* mac);
-
-  const a_failure& failure() const { return failure_; }
+  // longer remainder fails), finishes its HMAC and compares it with |mac|:
+  // a failure also when the stream does not match (kStepMacMismatch).
+  Outcome finish(const unsigned char* mac);
 
  private:
-  // Records the failure of |step| (or of the decoding under it); false.
-  bool fail(const a_step& step);
+  // The failure of |step|, with what the reader said; a failure of the
+  // decoding under it says more, and is taken instead.
+  a_failure failure_at(const a_step& step) const;
+  // The failure of |step|, with what the reader said.
+  a_failure reader_failure(const a_step& step) const;
   // Reads, when no more than a block of it is left, what the decoder did
   // not need of the stored stream, so that the MAC covers every byte.
-  bool read_tail();
+  Outcome read_tail();
 
   // The stored bytes, read, added to the HMAC and decrypted block by block.
   class a_stored_source : public a_compressed_source {
    public:
     explicit a_stored_source(a_tic_support& support) : support_(support) {}
-    ssize_t next(const unsigned char** bytes, a_failure& failure) override;
+    Result<size_t> next(const unsigned char** bytes) override;
 
    private:
     a_tic_support& support_;
@@ -103,5 +109,4 @@ class StreamDecoder {
   Decompressor decompressor_;
   Unique<struct archive, archive_read_free> reader_;
   a_stream_entry entry_;
-  a_failure failure_;
 };

@@ -54,12 +54,11 @@ ssize_t read_stored(a_tic_support* s, unsigned char* buffer, size_t size) {
   return got;
 }
 
-ssize_t read_stored(a_tic_support* s, unsigned char* buffer, size_t size, a_failure& failure) {
+Result<size_t> next_stored(a_tic_support* s, unsigned char* buffer, size_t size) {
   errno = 0;
   const ssize_t got = read_stored(s, buffer, size);
-  if (got >= 0) return got;
-  failure.set(kStepReadData, got == kStoredHashFailed ? "Error adding data to hash" : "");
-  return -1;
+  if (got >= 0) return static_cast<size_t>(got);
+  return failure_of(kStepReadData, "", got == kStoredHashFailed ? "Error adding data to hash" : "");
 }
 
 ssize_t tic_read(struct archive* a, void* client_data, const void** buffer) {

@@ -58,9 +58,9 @@ void init_stream_encryption(a_tic_support* support, an_encrypt_dir direction, co
 constexpr ssize_t kStoredReadFailed = -1;
 constexpr ssize_t kStoredHashFailed = -2;
 ssize_t read_stored(a_tic_support* support, unsigned char* buffer, size_t size);
-// The same for a decoder: the number read, 0 at the end, or -1 with the
-// failure of decoding (kStepReadData) in |failure|.
-ssize_t read_stored(a_tic_support* support, unsigned char* buffer, size_t size, a_failure& failure);
+// The same for a decoder: the number read, 0 at the end, or a failure of
+// decoding (kStepReadData).
+Result<size_t> next_stored(a_tic_support* support, unsigned char* buffer, size_t size);
 
 struct archive;
 

@@ -7,13 +7,21 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 
 #include "platform/unique.h"
 #include "tic/archive/archive_steps.h"
+#include "tic/format/format_steps.h"
 
 namespace {
 
 using MallocText = Unique<char, free>;
+
+// Tic::extract or Tic::compress asked of an object given no engine for it.
+a_failure no_engine(const char* archive, const char* which) {
+  errno = ENOSYS;
+  return failure_of(kStepNoEngine, archive != nullptr ? archive : "", which);
+}
 
 }  // namespace
 
@@ -31,44 +39,52 @@ Tic::~Tic() = default;
 
 int Tic::open(const char* path) {
   path_ = path;
-  if (path == nullptr) {
-    open_problem_ = "no archive named";
-    return -1;
-  }
-  descriptor_.reset(open_regular_file(path, open_problem_));
-  if (!descriptor_.valid()) return -1;
-  toc_problem_ = nullptr;
-  if (read_toc(false) == -1) {
-    descriptor_.reset();
-    open_problem_ = toc_problem_ != nullptr ? toc_problem_ : "cannot read the table of contents";
-    return -1;
-  }
-  return 0;
+  Outcome opened = open_archive();
+  read_failure_ = opened.failure();
+  return opened ? 0 : -1;
 }
 
-bool read_tic_header(int descriptor, TicHeader& header, bool* swap, const char** error) {
+Outcome Tic::open_archive() {
+  if (path_ == nullptr) return refusal_of(kStepNotOpen, "", "no archive named");
+  Result<UniqueFd> opened = open_regular_file(path_);
+  if (!opened) return opened.failure();
+  descriptor_ = std::move(opened.value());
+  Outcome loaded = load_tables(false);
+  if (!loaded) descriptor_.reset();
+  return loaded;
+}
+
+Outcome read_tic_header(int descriptor, TicHeader& header, bool* swap) {
   unsigned char bytes[TicHeader::kSize];
   const ssize_t got = pread_full(descriptor, bytes, sizeof bytes, 0);
-  if (got < 0) {
-    if (error != nullptr) *error = "cannot read the header";
-    return false;
-  }
+  if (got < 0) return failure_of(kStepHeader, "", "cannot read the header");
   ByteSpan in(bytes, static_cast<size_t>(got));
-  return header.decode_from(&in, swap, error);
+  return header.decode_from(&in, swap);
 }
 
 int Tic::read_toc(bool force) {
-  if (!descriptor_.valid()) return -1;
-  if (tables_kept_) return 0;
-  if (!force && !toc_.file_map.empty()) return 0;
+  Outcome loaded = load_tables(force);
+  if (!loaded) read_failure_ = loaded.failure();
+  return loaded ? 0 : -1;
+}
+
+Outcome Tic::load_tables(bool force) {
+  const std::string archive = path_ != nullptr ? path_ : "";
+  if (!descriptor_.valid()) return read_failure_.failed() ? read_failure_ : refusal_of(kStepNotOpen, archive);
+  if (tables_kept_) return Outcome();
+  if (!force && !toc_.file_map.empty()) return Outcome();
   TicHeader header;
   bool swap;
-  if (!read_tic_header(descriptor_.get(), header, &swap, &toc_problem_)) return -1;
-  // The bytes as they lie in the file, for a check that reads them again.
-  TicHeader as_read = header;
-  if (swap) as_read.swap_endian();
-  std::memcpy(loaded_header_, &as_read, sizeof loaded_header_);
-  return toc_.read(descriptor_.get(), header, swap, &toc_problem_) ? 0 : -1;
+  Outcome loaded = read_tic_header(descriptor_.get(), header, &swap);
+  if (loaded) {
+    // The bytes as they lie in the file, for a check that reads them again.
+    TicHeader as_read = header;
+    if (swap) as_read.swap_endian();
+    std::memcpy(loaded_header_, &as_read, sizeof loaded_header_);
+    loaded = toc_.read(descriptor_.get(), header, swap);
+  }
+  if (loaded) return loaded;
+  return loaded.failure().about(archive);
 }
 
 void Tic::keep_tables() { tables_kept_ = true; }
@@ -79,16 +95,10 @@ const TicTocEntry* Tic::find_file(const std::string& name) const {
 }
 
 int Tic::seek_file(const std::string& name) {
-  if (read_toc(false) == -1) {
-    record_error(kStepSeekLoadToc);
-    return -1;
-  }
+  if (read_toc(false) == -1) return publish_step(kStepSeekLoadToc);
   const TicTocEntry* entry = find_file(name);
   if (entry == nullptr || entry->data_offset == 0) return -1;
-  if (!seek_exact(descriptor_.get(), entry->data_offset)) {
-    record_error(kStepSeekData);
-    return -1;
-  }
+  if (!seek_exact(descriptor_.get(), entry->data_offset)) return publish_step(kStepSeekData);
   return descriptor_.get();
 }
 
@@ -116,24 +126,21 @@ void Tic::extraction_progress(const std::string& name, unsigned long long, unsig
 
 int Tic::extract(const std::string& options, const std::string& backup_dir) {
   if (extractor_ == nullptr) {
-    errno = ENOSYS;
-    record_error(kStepNoEngine, path_ != nullptr ? path_ : "", "no extraction engine");
+    no_engine(path_, "no extraction engine").publish();
     return -1;
   }
   return extractor_->extract(*this, options, backup_dir);
 }
 
 int Tic::compress(const a_dir_scan_info* scan, bool all) {
-  if (compressor_ == nullptr || scan == nullptr) {
-    errno = ENOSYS;
-    record_error(kStepNoEngine, path_ != nullptr ? path_ : "", "no archive builder");
-    return 1;
-  }
-  return compressor_->compress(*this, *scan, all);
+  const Outcome built = compressor_ != nullptr && scan != nullptr ? compressor_->compress(*this, *scan, all)
+                                                                  : no_engine(path_, "no archive builder");
+  if (!built) built.failure().publish();
+  return ERROR != 0 ? 1 : 0;
 }
 
-int Tic::write_toc(bool all) { return compressor_ != nullptr ? compressor_->write_toc(*this, all) : -1; }
+int Tic::write_toc(bool all) { return compressor_ != nullptr && compressor_->write_toc(*this, all) ? 0 : -1; }
 
 int Tic::write_dbversion(TicHeader& header) {
-  return compressor_ != nullptr ? compressor_->write_dbversion(*this, header) : -1;
+  return compressor_ != nullptr && compressor_->write_dbversion(*this, header) ? 0 : -1;
 }

@@ -41,13 +41,12 @@ class TicExtractor {
 class TicCompressor {
  public:
   virtual ~TicCompressor() = default;
-  // Builds |archive| from its table of contents and the files |scan| names:
-  // 0, or nonzero with the failure recorded.
-  virtual int compress(Tic& archive, const a_dir_scan_info& scan, bool all) = 0;
+  // Builds |archive| from its table of contents and the files |scan| names.
+  virtual Outcome compress(Tic& archive, const a_dir_scan_info& scan, bool all) = 0;
   // The builder's finishing steps (stamp block, tables, header), and the
-  // stamp block alone, on |archive|'s descriptor: 0 or -1.
-  virtual int write_toc(Tic& archive, bool all) = 0;
-  virtual int write_dbversion(Tic& archive, TicHeader& header) = 0;
+  // stamp block alone, on |archive|'s descriptor.
+  virtual Outcome write_toc(Tic& archive, bool all) = 0;
+  virtual Outcome write_dbversion(Tic& archive, TicHeader& header) = 0;
 };
 
 // One selected file whose stream an operation reads: its name and its entry
@@ -65,10 +64,9 @@ static_assert(sizeof(a_stream_ref) <= 24, "one reference per selected file: kept
 
 // Reads the 104-byte header at offset 0 of the archive open on |descriptor|
 // and brings it into this machine's byte order (TicHeader::decode_from);
-// |*swap| tells whether the archive is in the other order. False when the
-// file holds fewer bytes or cannot be read; |*error| (when not null) then
-// says so.
-bool read_tic_header(int descriptor, TicHeader& header, bool* swap, const char** error = nullptr);
+// |*swap| tells whether the archive is in the other order. A failure of
+// kStepHeader when the file holds fewer bytes or cannot be read.
+Outcome read_tic_header(int descriptor, TicHeader& header, bool* swap);
 
 class Tic {
  public:
@@ -81,6 +79,10 @@ class Tic {
 
   // Whole-archive integrity check: 0 when the header's MAC matches.
   virtual int validate() const;
+  // The same check told as a failure, about the archive (for a set, the
+  // first member that fails it): it is not open (why), its code cannot be
+  // computed (kStepComputeMac) or does not match (kStepArchiveMac).
+  virtual Outcome integrity() const;
   // Loads the table of contents; 0 on success or when already loaded.
   virtual int read_toc(bool force);
   // The descriptor positioned at the first stored byte of |name|'s stream,
@@ -105,10 +107,12 @@ class Tic {
   // regular file (or a symbolic link to one) is opened, so a FIFO or a
   // device never blocks or streams forever.
   int open(const char* path);
-  // Why the archive is not open: the system's reason, "not a regular file"
-  // or what is wrong with its header or tables ("table cut short"); empty
-  // when it is open.
-  const std::string& open_problem() const { return open_problem_; }
+  // Why the archive cannot be read, about its path: it did not open (the
+  // system's reason, "not a regular file", or what is wrong with its
+  // header or tables: "table cut short"), or its tables did not load when
+  // last read; for a set, the first member that failed so. No failure
+  // while everything read.
+  const a_failure& read_failure() const { return read_failure_; }
 
   // Names the file of an object that is not open, without opening it: the
   // archive the builder is about to create.
@@ -157,9 +161,10 @@ class Tic {
   int selected_streams(const std::string& options, std::vector<a_stream_ref>& out);
 
   // Checks every stream of the archive against its entry's MAC, reading the
-  // streams in the order they lie. 0, or -1 with the failure recorded about
-  // the first file whose stream does not match.
-  int validate_streams();
+  // streams in the order they lie: the failure is about the first file
+  // whose stream does not match, or the archive when its tables cannot be
+  // read.
+  Outcome validate_streams();
 
   // Listing and sizing.
   //
@@ -173,8 +178,8 @@ class Tic {
   int list();
 
   // Writing, by the compressor given with set_compressor, from the table
-  // of contents and the files |scan| names; 1 on failure (also when there
-  // is no compressor).
+  // of contents and the files |scan| names; 1 when ERROR is set at the end,
+  // the build's failure published (also when there is no compressor).
   int compress(const a_dir_scan_info* scan, bool all);
   // The builder's finishing steps (stamp block, tables, header), and the
   // stamp block alone, on the object's descriptor; -1 on failure.
@@ -189,6 +194,15 @@ class Tic {
   // Fills the descriptor of each of |refs| (in name order): the archive
   // holding the stream. A set finds the member that supplies each stream.
   virtual void locate_streams(std::vector<a_stream_ref>& refs);
+  // Loads the tables unless they are loaded (or kept); the failure is about
+  // the archive's path.
+  Outcome load_tables(bool force);
+  // Opens path_ and loads its tables; closed again on failure.
+  Outcome open_archive();
+  // The header's code compared with the code of the tables: 0 when they
+  // match, memcmp's result when not; a failure of kStepComputeMac when the
+  // header cannot be read or the code cannot be computed.
+  Result<int> compare_mac() const;
 
   const char* path_;
   UniqueFd descriptor_;
@@ -199,9 +213,7 @@ class Tic {
   TicToc toc_;
   unsigned char loaded_header_[TicHeader::kSize] = {};
   bool tables_kept_ = false;
-  std::string open_problem_;
-  // What the last read_toc found wrong with the header or the tables.
-  const char* toc_problem_ = nullptr;
+  a_failure read_failure_;
   TicExtractor* extractor_ = nullptr;
   TicCompressor* compressor_ = nullptr;
 };

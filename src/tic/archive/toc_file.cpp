@@ -8,8 +8,10 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/fd.h"
+#include "tic/format/format_steps.h"
 #include "tic/format/list_file.h"
 
 bool feed_toc_table(int descriptor, uint64_t file_size, TicTocDecoder& decoder, TicTocDecoder::Table table) {
@@ -41,9 +43,11 @@ constexpr TicTocDecoder::Table kTables[] = {TicTocDecoder::kStrings, TicTocDecod
 
 uint64_t bytes_after(uint64_t offset, uint64_t size) { return offset < size ? size - offset : 0; }
 
-bool report(const TicTocDecoder& decoder, const char* otherwise, const char** error) {
-  if (error != nullptr) *error = decoder.error() != nullptr ? decoder.error() : otherwise;
-  return false;
+// What stopped |decoder|, or else |otherwise|, with errno as it is now.
+Outcome stopped(const TicTocDecoder& decoder, const char* otherwise) {
+  Outcome decoded = decoder.outcome();
+  if (!decoded) return decoded;
+  return failure_of(kStepTables, "", otherwise);
 }
 
 // Collects small writes into kIoBlockSize pieces.
@@ -73,19 +77,21 @@ class a_buffered_writer {
 
 }  // namespace
 
-bool TicToc::read(int descriptor, const TicHeader& header, bool swap, const char** error) {
+Outcome TicToc::read(int descriptor, const TicHeader& header, bool swap) {
   TicTocDecoder decoder(*this, header, swap);
   struct stat st;
-  if (::fstat(descriptor, &st) != 0 || st.st_size < 0) return report(decoder, "cannot read the archive", error);
+  if (::fstat(descriptor, &st) != 0 || st.st_size < 0) return stopped(decoder, "cannot read the archive");
   const auto file_size = static_cast<uint64_t>(st.st_size);
   for (const TicTocDecoder::Table table : kTables) {
     if (!decoder.present(table)) continue;
     // The file system has the last word on which positions exist.
-    if (!decoder.begin(table, bytes_after(decoder.offset(table), file_size))) return report(decoder, "cannot read the table of contents", error);
-    if (!seek_exact(descriptor, decoder.offset(table))) return report(decoder, "table offset beyond any file", error);
-    if (!feed_toc_table(descriptor, file_size, decoder, table)) return report(decoder, "cannot read the table of contents", error);
+    if (!decoder.begin(table, bytes_after(decoder.offset(table), file_size)))
+      return stopped(decoder, "cannot read the table of contents");
+    if (!seek_exact(descriptor, decoder.offset(table))) return stopped(decoder, "table offset beyond any file");
+    if (!feed_toc_table(descriptor, file_size, decoder, table))
+      return stopped(decoder, "cannot read the table of contents");
   }
-  return true;
+  return Outcome();
 }
 
 bool TicToc::write(int descriptor, TicHeader& header, bool all) {
@@ -113,13 +119,13 @@ bool TicToc::read(std::istream& in, bool keep_going, const ListLineNotes& notes)
   options.option_map.clear();
   bool good = true;
   std::string line;
-  std::string error;
-  a_list_line_notes line_notes;
+  std::vector<std::string> doubts;
   for (size_t number = 1; std::getline(in, line); ++number) {
-    line_notes = {};
-    const bool taken = decode_list_line(line, &error, notes ? &line_notes : nullptr);
-    if (!taken) fprintf(stderr, "load: %s\n", error.c_str());
-    if (notes && (!taken || !line_notes.doubts.empty())) notes(number, line_notes);
+    doubts.clear();
+    const Outcome taken = decode_list_line(line, notes ? &doubts : nullptr);
+    const a_failure& refusal = taken.failure();
+    if (!taken) fprintf(stderr, "load: %s: %s\n", refusal.step.phrase, refusal.subject.c_str());
+    if (notes && (!taken || !doubts.empty())) notes(number, refusal, doubts);
     if (taken) continue;
     good = false;
     if (!keep_going) break;

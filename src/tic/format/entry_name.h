@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <string>
 
-// Why |name| cannot name a file inside the install directory ("empty name",
-// "absolute path", "control character in name", "\"..\" in path"), or null
-// when it can. Extraction refuses such names and the archive tool does not
-// store them. Any other bytes make a name, UTF-8 or not.
-const char* entry_name_problem(const std::string& name);
+#include "platform/failure.h"
+
+// Whether |name| can name a file inside the install directory: a failure
+// of kStepEntryName about it says why not ("empty name", "absolute path",
+// "control character in name", "\"..\" in path"). Extraction refuses such
+// names and the archive tool does not store them. Any other bytes make a
+// name, UTF-8 or not.
+Outcome valid_entry_name(const std::string& name);
 
 // True when |name| holds a control character: a byte below 0x20, 0x7f, or a
 // C1 control (U+0080 to U+009F) written in UTF-8. Such a name could forge

@@ -1,6 +1,7 @@
 #include "tic/format/header.h"
 
 #include "platform/byte_order.h"
+#include "tic/format/format_steps.h"
 
 TicHeader::TicHeader()
     : mac{},
@@ -32,14 +33,11 @@ void TicHeader::swap_endian() {
   reverse_in_place(build);
 }
 
-bool TicHeader::decode_from(ByteSpan* in, bool* swap, const char** error) {
-  if (!in->take(this, kSize)) {
-    if (error != nullptr) *error = "header cut short";
-    return false;
-  }
+Outcome TicHeader::decode_from(ByteSpan* in, bool* swap) {
+  if (!in->take(this, kSize)) return refusal_of(kStepHeader, "");
   *swap = is_opposite_endian();
   if (*swap) swap_endian();
-  return true;
+  return Outcome();
 }
 
 void TicHeader::encode_to(std::string* out) const { out->append(reinterpret_cast<const char*>(this), kSize); }

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/byte_span.h"
+#include "platform/failure.h"
 
 struct TicHeader {
   static constexpr size_t kSize = 104;
@@ -53,9 +54,8 @@ struct TicHeader {
 
   // Takes the 104 header bytes from the front of |in| and brings them into
   // this machine's byte order; |*swap| tells whether they had to be
-  // reversed. False when |in| holds fewer; |*error| (when |error| is not
-  // null) then says so.
-  bool decode_from(ByteSpan* in, bool* swap, const char** error);
+  // reversed. A failure of kStepHeader when |in| holds fewer.
+  Outcome decode_from(ByteSpan* in, bool* swap);
   // Appends the 104 header bytes to |out|, in this machine's byte order.
   void encode_to(std::string* out) const;
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "tic/format/format_steps.h"
 #include "tic/format/split.h"
 #include "tic/format/toc.h"
 
@@ -31,25 +32,20 @@ constexpr size_t kColumns = 6;
 
 unsigned long long number_of(const std::string& field) { return std::strtoull(field.c_str(), nullptr, 0); }
 
-bool fail(std::string* error, std::string why) {
-  if (error != nullptr) *error = std::move(why);
-  return false;
-}
-
 }  // namespace
 
-bool TicToc::decode_list(std::string_view text, std::string* error) {
+Outcome TicToc::decode_list(std::string_view text) {
   file_map.clear();
   options.option_map.clear();
   // Lines end at "\n"; the last one needs none, and nothing after the last
   // "\n" is no line.
   while (!text.empty()) {
     const size_t end = text.find('\n');
-    if (!decode_list_line(text.substr(0, end), error)) return false;
+    if (Outcome taken = decode_list_line(text.substr(0, end)); !taken) return taken;
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
-  return true;
+  return Outcome();
 }
 
 namespace {
@@ -73,14 +69,6 @@ std::string number_doubt(std::string field) {
   return "";
 }
 
-bool refuse(std::string* error, std::string why, a_list_line_notes* notes, std::string refusal) {
-  if (notes != nullptr) {
-    notes->refusal = std::move(refusal);
-    notes->doubts.clear();  // the line is not taken: nothing of it stands
-  }
-  return fail(error, std::move(why));
-}
-
 }  // namespace
 
 std::vector<std::string> list_row_doubts(const CVSRow& row) {
@@ -102,15 +90,14 @@ std::vector<std::string> list_row_doubts(const CVSRow& row) {
   return doubts;
 }
 
-bool TicToc::decode_list_line(std::string_view line, std::string* error, a_list_line_notes* notes) {
+Outcome TicToc::decode_list_line(std::string_view line, std::vector<std::string>* doubts) {
   CVSRow row;
   row.parse(line);
   if (row.size() < kColumns) {
-    return refuse(error, "invalid entry found: " + row[0], notes,
-                  line.empty() ? "empty line; expected 6 fields separated by ';'"
-                               : "expected 6 fields separated by ';', found " + std::to_string(row.size()));
+    return refusal_of(kStepInvalidEntry, row[0],
+                      line.empty() ? "empty line; expected 6 fields separated by ';'"
+                                   : "expected 6 fields separated by ';', found " + std::to_string(row.size()));
   }
-  if (notes != nullptr) notes->doubts = list_row_doubts(row);
   TicTocEntry entry;
   entry.mask = options.option_mask(row[1]);
   entry.control_mask = options.option_mask(row[2]);
@@ -118,8 +105,9 @@ bool TicToc::decode_list_line(std::string_view line, std::string* error, a_list_
   entry.aux_b = number_of(row[4]);
   entry.aux_c = number_of(row[5]);
   if (!file_map.emplace(row[0], entry).second)
-    return refuse(error, "duplicate file found: " + row[0], notes, "\"" + row[0] + "\" is listed on an earlier line");
-  return true;
+    return refusal_of(kStepDuplicateFile, row[0], "\"" + row[0] + "\" is listed on an earlier line");
+  if (doubts != nullptr) *doubts = list_row_doubts(row);
+  return Outcome();
 }
 
 namespace {
@@ -135,31 +123,32 @@ bool only_columns(const TicTocEntry& entry) {
 
 using Line = const std::pair<const std::string, TicTocEntry>*;
 
+Outcome unwritable(const std::string& name, const char* why) { return refusal_of(kStepListText, name, why); }
+
 // The option names by bit number. The reader numbers options in order of
 // first appearance, so the option with bit k must be the k-th to be named.
-bool options_by_bit(const TicOptions& options, std::vector<const std::string*>& by_bit, std::string* error) {
+Outcome options_by_bit(const TicOptions& options, std::vector<const std::string*>& by_bit) {
   by_bit.assign(options.option_map.size(), nullptr);
   for (const auto& [name, option] : options.option_map) {
     if (name.empty() || name.find_first_of("|;\n") != std::string::npos)
-      return fail(error, "option name not writable: " + name);
+      return unwritable(name, "option name not writable");
     if (option.bit >= by_bit.size() || by_bit[option.bit] != nullptr)
-      return fail(error, "option bits not numbered by appearance: " + name);
+      return unwritable(name, "option bits not numbered by appearance");
     if (option.name_index != 0 || option.description_index != 0)
-      return fail(error, "option with string indices: " + name);
+      return unwritable(name, "option with string indices");
     by_bit[option.bit] = &name;
   }
-  return true;
+  return Outcome();
 }
 
 // The lines to write, in name order: every entry the text can carry.
-bool writable_lines(const std::map<std::string, TicTocEntry>& files, std::vector<Line>& lines, std::string* error) {
+Outcome writable_lines(const std::map<std::string, TicTocEntry>& files, std::vector<Line>& lines) {
   for (const auto& item : files) {
-    if (item.first.find_first_of(";\n") != std::string::npos)
-      return fail(error, "file name not writable: " + item.first);
-    if (!only_columns(item.second)) return fail(error, "file with stream fields: " + item.first);
+    if (item.first.find_first_of(";\n") != std::string::npos) return unwritable(item.first, "file name not writable");
+    if (!only_columns(item.second)) return unwritable(item.first, "file with stream fields");
     lines.push_back(&item);
   }
-  return true;
+  return Outcome();
 }
 
 // The text form written line by line, with the count of options it has
@@ -244,14 +233,15 @@ class a_list_text {
 
 }  // namespace
 
-bool TicToc::encode_list(std::string* out, std::string* error) const {
+Outcome TicToc::encode_list(std::string* out) const {
   std::vector<const std::string*> by_bit;
   std::vector<Line> lines;
-  if (!options_by_bit(options, by_bit, error) || !writable_lines(file_map, lines, error)) return false;
+  if (Outcome options_written = options_by_bit(options, by_bit); !options_written) return options_written;
+  if (Outcome files_written = writable_lines(file_map, lines); !files_written) return files_written;
   a_list_text text(by_bit);
   text.write(lines);
-  if (!lines.empty()) return fail(error, "masks not spelled by options: " + lines.front()->first);
-  if (text.named() < by_bit.size()) return fail(error, "option in no entry: " + *by_bit[text.named()]);
+  if (!lines.empty()) return unwritable(lines.front()->first, "masks not spelled by options");
+  if (text.named() < by_bit.size()) return unwritable(*by_bit[text.named()], "option in no entry");
   out->append(text.text());
-  return true;
+  return Outcome();
 }

@@ -30,15 +30,8 @@ class CVSRow {
 
 std::istream& operator>>(std::istream& in, CVSRow& row);
 
-// What a reader that can name the line says beyond the two fixed messages:
-// why a line was refused, and what in a line it took was probably not
-// meant. One phrase each, without the line's place.
-struct a_list_line_notes {
-  std::string refusal;              // "expected 6 fields separated by ';', found 4"
-  std::vector<std::string> doubts;  // "7 fields; what follows the sixth is ignored"
-};
-
 // The doubts about a row the reader takes (six fields or more): fields
 // after the sixth, a number field that holds no number or text after its
-// number, a carriage return ending the line.
+// number, a carriage return ending the line. One phrase each, without the
+// line's place: "7 fields; what follows the sixth is ignored".
 std::vector<std::string> list_row_doubts(const CVSRow& row);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/byte_order.h"
+#include "tic/format/format_steps.h"
 
 void TicTocEntry::swap_endian() {
   reverse_in_place(data_offset);
@@ -46,18 +47,30 @@ TicTocDecoder::TicTocDecoder(TicToc& toc, const TicHeader& header, bool swap, Mo
   toc_.options.option_map.clear();
 }
 
-const char* TicTocDecoder::phrase(const a_problem& problem) {
-  const bool options = problem.table == kOptions;
+namespace {
+
+// The phrase of the fault of a problem, as the strict decoder says it.
+const char* fault_phrase(const TicTocDecoder::a_problem& problem) {
+  using Decoder = TicTocDecoder;
+  const bool options = problem.table == Decoder::kOptions;
   switch (problem.fault) {
-    case kOffsetBeyondAnyFile: return "table offset beyond any file";
-    case kRunsPastTheEnd: return "table runs past the end of the archive";
-    case kCutShort: return "table cut short";
-    case kStringTooLong: return "string longer than 1023 bytes";
-    case kNameOutside: return options ? "option name outside the string table" : "entry name outside the string table";
-    case kDescriptionOutside: return "option description outside the string table";
-    case kRepeatedName: return options ? "repeated option name" : "repeated entry name";
+    case Decoder::kOffsetBeyondAnyFile: return "table offset beyond any file";
+    case Decoder::kRunsPastTheEnd: return "table runs past the end of the archive";
+    case Decoder::kCutShort: return "table cut short";
+    case Decoder::kStringTooLong: return "string longer than 1023 bytes";
+    case Decoder::kNameOutside:
+      return options ? "option name outside the string table" : "entry name outside the string table";
+    case Decoder::kDescriptionOutside: return "option description outside the string table";
+    case Decoder::kRepeatedName: return options ? "repeated option name" : "repeated entry name";
     default: return "cannot read the table";
   }
+}
+
+}  // namespace
+
+Outcome TicTocDecoder::outcome() const {
+  if (problems_.empty()) return Outcome();
+  return refusal_of(kStepTables, "", fault_phrase(problems_.front()));
 }
 
 void TicTocDecoder::note(Table table, Fault fault, uint64_t value) {
@@ -195,18 +208,16 @@ TicTocDecoder::Step TicTocDecoder::decode_entry(ByteSpan* in) {
   return kDecoded;
 }
 
-bool TicToc::decode_from(ByteSpan archive, const TicHeader& header, bool swap, const char** error) {
+Outcome TicToc::decode_from(ByteSpan archive, const TicHeader& header, bool swap) {
   TicTocDecoder decoder(*this, header, swap);
   for (const TicTocDecoder::Table table : kTables) {
     if (!decoder.present(table)) continue;
     ByteSpan bytes = archive.from(decoder.offset(table));
     if (!decoder.begin(table, bytes_after(decoder.offset(table), archive.size())) ||
-        !decoder.decode(table, &bytes) || !decoder.finish(table, bytes)) {
-      if (error != nullptr) *error = decoder.error();
-      return false;
-    }
+        !decoder.decode(table, &bytes) || !decoder.finish(table, bytes))
+      return decoder.outcome();
   }
-  return true;
+  return Outcome();
 }
 
 bool TicToc::encode_to(uint64_t position, TicHeader& header, bool all, const ByteSink& put) {

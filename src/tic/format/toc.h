@@ -21,10 +21,9 @@
 #include <vector>
 
 #include "platform/byte_span.h"
+#include "platform/failure.h"
 #include "tic/format/header.h"
 #include "tic/format/options.h"
-
-struct a_list_line_notes;
 
 // The 104-byte record of one file, the same in memory and in the entry table.
 struct TicTocEntry {
@@ -74,9 +73,8 @@ class TicToc {
   // (offset 0 is the archive's first byte); |swap| when the archive is in
   // the other byte order. Empties the file and option maps first (the
   // description map keeps old texts until replaced). Fails as TicTocDecoder
-  // does, leaving what was stored so far; |*error| (when |error| is not
-  // null) then says what was wrong.
-  bool decode_from(ByteSpan archive, const TicHeader& header, bool swap, const char** error);
+  // does (TicTocDecoder::outcome), leaving what was stored so far.
+  Outcome decode_from(ByteSpan archive, const TicHeader& header, bool swap);
 
   // Lays the tables out from file offset |position| on and hands their bytes
   // to |put| in order, a record or a string at a time; fills the table
@@ -96,8 +94,8 @@ class TicToc {
   //
   // decode_from on the archive open on |descriptor|, reading each table in
   // kIoBlockSize pieces, so that no claim of the header makes it read or
-  // hold more than the file has.
-  bool read(int descriptor, const TicHeader& header, bool swap, const char** error = nullptr);
+  // hold more than the file has. A failure of kStepTables.
+  Outcome read(int descriptor, const TicHeader& header, bool swap);
   // encode_to at the descriptor's position, written in kIoBlockSize pieces.
   bool write(int descriptor, TicHeader& header, bool all);
 
@@ -107,22 +105,25 @@ class TicToc {
   bool read(const char* path);
   // The list reader on |in|. With |keep_going| every bad line of the text
   // is reported and the list still fails at the end; lines after a bad one
-  // are loaded. |notes|, when given, is called with the number (from 1) and
-  // the notes of every line refused (after its "load: " message) or taken
-  // with doubts.
-  using ListLineNotes = std::function<void(size_t line, const a_list_line_notes& notes)>;
+  // are loaded. |notes|, when given, is called with the number (from 1) of
+  // every line refused (after its "load: " message), with the refusal, or
+  // taken with doubts, with no failure.
+  using ListLineNotes =
+      std::function<void(size_t line, const a_failure& refusal, const std::vector<std::string>& doubts)>;
   bool read(std::istream& in, bool keep_going = false, const ListLineNotes& notes = nullptr);
 
   // The text form in memory (format/list_file.cpp).
   //
   // Loads the text form held in |text|, printing nothing: empties the file
-  // and option maps, then decodes line by line. On a bad line |*error|
-  // (when not null) is "invalid entry found: <name>" or "duplicate file
-  // found: <name>"; the lines before it stay loaded.
-  bool decode_list(std::string_view text, std::string* error);
-  // Adds one line of the text form (without its "\n"). |notes|, when not
-  // null, gets why the line was refused or what about it is doubtful.
-  bool decode_list_line(std::string_view line, std::string* error, a_list_line_notes* notes = nullptr);
+  // and option maps, then decodes line by line. A bad line is a failure of
+  // kStepInvalidEntry or kStepDuplicateFile about the name it starts with,
+  // whose cause says what is wrong with it ("expected 6 fields separated by
+  // ';', found 4"); the lines before it stay loaded.
+  Outcome decode_list(std::string_view text);
+  // Adds one line of the text form (without its "\n"). |doubts|, when not
+  // null, gets what about a line taken is probably not meant
+  // (list_row_doubts).
+  Outcome decode_list_line(std::string_view line, std::vector<std::string>* doubts = nullptr);
 
   // Appends the text form of this table to |out|: one line per entry, the
   // six columns, options named so that reading the text back defines them
@@ -132,9 +133,10 @@ class TicToc {
   // break, an option name holding "|" or empty, an entry with stream
   // fields or a MAC, an option with string indices or in no entry, a mask
   // that its options cannot spell, or bits not numbered in order of first
-  // appearance. Every table with at most 32 options that the list reader
-  // loads can be written. Descriptions are not part of the text form.
-  bool encode_list(std::string* out, std::string* error) const;
+  // appearance: a failure of kStepListText about the name that cannot be
+  // written. Every table with at most 32 options that the list reader loads
+  // can be written. Descriptions are not part of the text form.
+  Outcome encode_list(std::string* out) const;
 
   // Adds |other| into this table: its new options get this table's next bit
   // numbers and every mask is remapped into this numbering.
@@ -230,10 +232,10 @@ class TicTocDecoder {
   // The archive could not be read at position(table).
   void unreadable(Table table);
 
-  // Strict: what was wrong, as a short phrase; null while nothing was.
-  const char* error() const { return problems_.empty() ? nullptr : phrase(problems_.front()); }
+  // Strict: the first problem, a failure of kStepTables whose cause says
+  // what was wrong ("table cut short"); none while nothing was.
+  Outcome outcome() const;
   const std::vector<a_problem>& problems() const { return problems_; }
-  static const char* phrase(const a_problem& problem);
 
   // Keep-going: every string, option and entry record read, in table order,
   // in this machine's byte order.

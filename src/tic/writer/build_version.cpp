@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "stamp/stamp_steps.h"
+
 namespace {
 
 // Product names whose archives carry the version 1.0.0 build 4716; the core
@@ -65,13 +67,13 @@ std::string stamped_product_name(const std::string& product) {
   return product == kNimbrelCore ? kNimbrel : product;
 }
 
-std::string version_info_problem(const std::string& key, const std::string& value) {
-  if (const char* problem = stamp_entry_problem(key, value)) return problem;
+Outcome valid_version_info(const std::string& key, const std::string& value) {
+  if (Outcome entry = valid_stamp_entry(key, value); !entry) return entry;
   const a_version_key* version = version_key(key);
   unsigned long long number;
   if (version != nullptr && !parse_version_number(value, version->max, number))
-    return "not a number from 0 to " + std::to_string(version->max);
-  return "";
+    return refusal_of(kStepStampEntry, key, "not a number from 0 to " + std::to_string(version->max));
+  return Outcome();
 }
 
 namespace {

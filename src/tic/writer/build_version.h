@@ -28,10 +28,11 @@ struct a_build_version {
 // The product name the stamp carries: "nimbrel" for "nimbrel_core".
 std::string stamped_product_name(const std::string& product);
 
-// Why KEY=VALUE cannot be given as version information: not a stamp entry,
-// or a version key whose value is not a plain decimal number that fits the
-// header ("not a number from 0 to 255"). Empty when it can.
-std::string version_info_problem(const std::string& key, const std::string& value);
+// Whether KEY=VALUE can be given as version information: a failure of
+// kStepStampEntry about |key| when it is not a stamp entry, or a version key
+// whose value is not a plain decimal number that fits the header ("not a
+// number from 0 to 255").
+Outcome valid_version_info(const std::string& key, const std::string& value);
 
 // The header version and the stamp entries of an archive built now.
 void build_version(const a_build_version& settings, TicHeader& header, a_stamp_entries& stamp);

@@ -15,6 +15,7 @@
 #include "tic/writer/stream_compressor.h"
 #include "tic/writer/writer_steps.h"
 #include "tic/format/entry_name.h"
+#include "tic/format/format_steps.h"
 
 namespace {
 
@@ -43,14 +44,11 @@ class a_stream_appender {
   a_stream_appender(Tic& tic, int descriptor, const std::string& archive)
       : tic_(tic), descriptor_(descriptor), archive_(archive) {}
 
-  bool append(a_stream_job& job, TicTocEntry& entry) {
-    if (job.failure.failed()) {
-      job.failure.publish(job.failure_subject);
-      return false;
-    }
+  Outcome append(a_stream_job& job, TicTocEntry& entry) {
+    if (job.failure.failed()) return job.failure;
     if (!job.is_archive) {
       tic_.compression_progress(job.path, job.size, job.mode, done_, 0);
-      if (!job.sink->copy_to(descriptor_)) return record_failure(kStepCloseWriter, archive_);
+      if (!job.sink->copy_to(descriptor_)) return failure_of(kStepCloseWriter, archive_);
       std::memcpy(entry.mac, job.mac, sizeof entry.mac);
       entry.data_offset = data_offset_;
       entry.file_size = job.size;
@@ -59,7 +57,7 @@ class a_stream_appender {
       done_ += job.size;
     }
     job.sink.reset();
-    return true;
+    return Outcome();
   }
 
  private:
@@ -72,13 +70,15 @@ class a_stream_appender {
 
 }  // namespace
 
-int TicWriter::compress(Tic& archive, const a_dir_scan_info& scan, bool all) {
+Outcome TicWriter::compress(Tic& archive, const a_dir_scan_info& scan, bool all) {
   return TicBuilder(archive).compress(scan, all);
 }
 
-int TicWriter::write_toc(Tic& archive, bool all) { return TicBuilder(archive).write_tables(archive.descriptor(), all); }
+Outcome TicWriter::write_toc(Tic& archive, bool all) {
+  return TicBuilder(archive).write_tables(archive.descriptor(), all);
+}
 
-int TicWriter::write_dbversion(Tic& archive, TicHeader& header) {
+Outcome TicWriter::write_dbversion(Tic& archive, TicHeader& header) {
   return TicBuilder(archive).write_stamp(archive.descriptor(), header);
 }
 
@@ -99,20 +99,19 @@ bool TicBuilder::check(const a_dir_scan_info& scan, const std::function<void(con
   const bool archive_exists = tic_.path() != nullptr && stat(tic_.path(), &archive_status) == 0;
   bool good = true;
   for (const auto& [name, scanned] : scan.files) {
-    a_build_refusal refusal{name, a_build_refusal::kEntryName};
+    a_build_refusal refusal{a_build_refusal::kEntryName, valid_entry_name(name).failure()};
     struct stat st;
-    if ((refusal.name_problem = entry_name_problem(name)) != nullptr) {
+    if (refusal.failure.failed()) {
       refusal.kind = a_build_refusal::kEntryName;
     } else if (name.size() > TicToc::kMaxStringLength) {
-      refusal.kind = a_build_refusal::kNameTooLong;
+      refusal = {a_build_refusal::kNameTooLong, refusal_of(kStepEntryName, name, "name too long")};
     } else if (!scanned.present || lstat(name.c_str(), &st) != 0) {
-      refusal.kind = a_build_refusal::kMissing;
-      refusal.error = scanned.present ? errno : ENOENT;
+      if (!scanned.present) errno = ENOENT;
+      refusal = {a_build_refusal::kMissing, failure_of(kStepTarEntry, name)};
     } else if ((archive_exists && same_file(st, archive_status)) || S_ISDIR(st.st_mode)) {
       continue;  // a directory is stored when listed, else only scanned
     } else if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-      refusal.kind = a_build_refusal::kFileType;
-      refusal.mode = st.st_mode;
+      refusal = {a_build_refusal::kFileType, refusal_of(kStepOpenFile, name), st.st_mode};
     } else if (tic_.get_toc().file_map.count(name) == 0) {
       fprintf(stderr, "File not in toc: %s\n", name.c_str());
       good = false;
@@ -127,21 +126,16 @@ bool TicBuilder::check(const a_dir_scan_info& scan, const std::function<void(con
   return good;
 }
 
-int TicBuilder::compress(const a_dir_scan_info& scan, bool all) {
-  const std::string archive = tic_.path() != nullptr ? tic_.path() : "";
+Outcome TicBuilder::compress(const a_dir_scan_info& scan, bool all) {
   UniqueFd descriptor(tic_.path() == nullptr ? -1
                                              : ::open(tic_.path(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!descriptor.valid()) {
-    record_error(kStepOpenArchive, archive);
-    return 1;
-  }
-  if (write_streams(descriptor.get(), scan) && write_tables(descriptor.get(), all) != 0)
-    record_error(kStepFinish, archive);
-  return ERROR != 0 ? 1 : 0;
+  if (!descriptor.valid()) return failure_of(kStepOpenArchive, archive());
+  if (Outcome streams = write_streams(descriptor.get(), scan); !streams) return streams;
+  return write_tables(descriptor.get(), all);
 }
 
-bool TicBuilder::write_streams(int descriptor, const a_dir_scan_info& scan) {
-  const std::string archive = tic_.path() != nullptr ? tic_.path() : "";
+Outcome TicBuilder::write_streams(int descriptor, const a_dir_scan_info& scan) {
+  const std::string archive = this->archive();
   // Every path must have its entry before anything is compressed; a listed
   // directory is stored, any other is only the way to its members (a
   // directory named by a path list is as good as one met in a tree).
@@ -154,13 +148,12 @@ bool TicBuilder::write_streams(int descriptor, const a_dir_scan_info& scan) {
       entries.push_back(&found->second);
     } else if (!scanned.directory && !is_directory(path) && !tic_.compressing_me(path)) {
       fprintf(stderr, "File not in toc: %s\n", path.c_str());
-      record_not_in_toc(path);
-      return false;
+      return refusal_of(kStepNotInToc, path);
     }
   }
   // The header's place stays zero until everything else is written.
   if (::lseek(descriptor, TicHeader::kSize, SEEK_SET) != static_cast<off_t>(TicHeader::kSize))
-    return record_failure(kStepSeekFirstStream, archive);
+    return failure_of(kStepSeekFirstStream, archive);
 
   a_stream_settings settings;
   settings.key = tic_.has_key() ? tic_.key() : nullptr;
@@ -179,40 +172,45 @@ bool TicBuilder::write_streams(int descriptor, const a_dir_scan_info& scan) {
   // Every stream is written whole or the build ends, so the next one starts
   // where the last one stopped.
   a_stream_appender appender(tic_, descriptor, archive);
-  const size_t written = run_ordered_jobs(
+  Outcome appended;
+  run_ordered_jobs(
       jobs.size(), jobs_, kStreamsAheadPerJob * jobs_,
       [&](size_t i, const a_job_turn& turn) { compress_stream(settings, jobs[i], turn); },
-      [&](size_t i) { return appender.append(jobs[i], *entries[i]); }, [&](size_t i) { jobs[i].sink.reset(); });
-  return written == jobs.size();
+      [&](size_t i) { return (appended = appender.append(jobs[i], *entries[i])).ok(); },
+      [&](size_t i) { jobs[i].sink.reset(); });
+  return appended;
 }
 
-int TicBuilder::write_tables(int descriptor, bool all) {
+Outcome TicBuilder::write_tables(int descriptor, bool all) {
   TicHeader header;
   a_stamp_entries stamp;
   build_version(header, stamp);
   tic_.set_product_name(stamped_product_name(tic_.product_name()));
   // A stamp block that could not be written whole means the disk refuses
   // data; the tables would not fare better.
-  if (write_stamp(descriptor, header) != 0) return -1;
-  if (!tic_.get_toc().write(descriptor, header, all)) return -1;
-  if (fsync(descriptor) != 0) return -1;
-  if (header.toc_offset > static_cast<uint64_t>(INT64_MAX)) return -1;
-  if (tic_.compute_mac(static_cast<long long>(header.toc_offset), header.mac, sizeof header.mac) != 0) return -1;
+  if (Outcome stamped = write_stamp(descriptor, header); !stamped) return stamped;
+  if (!tic_.get_toc().write(descriptor, header, all) || fsync(descriptor) != 0)
+    return failure_of(kStepFinish, archive());
+  if (header.toc_offset > static_cast<uint64_t>(INT64_MAX) ||
+      tic_.compute_mac(static_cast<long long>(header.toc_offset), header.mac, sizeof header.mac) != 0)
+    return failure_of(kStepFinish, archive());
   std::string bytes;
   header.encode_to(&bytes);
-  if (pwrite_full(descriptor, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) return -1;
-  return 0;
+  if (pwrite_full(descriptor, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+    return failure_of(kStepFinish, archive());
+  return Outcome();
 }
 
-int TicBuilder::write_stamp(int descriptor, TicHeader& header) {
+Outcome TicBuilder::write_stamp(int descriptor, TicHeader& header) {
   char block[kStampDataSize];
   size_t length = 0;
-  if (!compose_version_block(version_, header, block, &length)) return -1;
+  if (!compose_version_block(version_, header, block, &length)) return failure_of(kStepFinish, archive());
   // Offsets and the written length are stored widened with sign, so a failed
   // seek or write shows in the header as all ones.
   const off_t position = ::lseek(descriptor, 0, SEEK_CUR);
   header.version_offset = static_cast<uint64_t>(static_cast<int64_t>(position));
   const ssize_t written = write_full(descriptor, block, length);
   header.version_length = static_cast<uint64_t>(static_cast<int64_t>(written));
-  return written == static_cast<ssize_t>(length) ? 0 : -1;
+  if (written != static_cast<ssize_t>(length)) return failure_of(kStepFinish, archive());
+  return Outcome();
 }

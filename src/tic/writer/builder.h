@@ -23,18 +23,17 @@
 
 struct a_dir_scan_info;
 
-// A scanned path that cannot be archived, and why.
+// A scanned path that cannot be archived, and why: a failure about the
+// path, and what kind of refusal it is.
 struct a_build_refusal {
   enum Kind {
-    kEntryName,  // no name inside an install directory: |name_problem|
+    kEntryName,    // no name inside an install directory (valid_entry_name)
     kNameTooLong,  // longer than the string table holds
-    kMissing,    // not there (or not to be looked at): |error|
-    kFileType,   // not a regular file, directory or symbolic link: |mode|
+    kMissing,      // not there (or not to be looked at): the failure's errno
+    kFileType,     // not a regular file, directory or symbolic link: |mode|
   };
-  std::string path;
   Kind kind;
-  const char* name_problem = nullptr;
-  int error = 0;
+  a_failure failure;
   mode_t mode = 0;
 };
 
@@ -66,22 +65,24 @@ class TicBuilder {
   bool check(const a_dir_scan_info& scan, const std::function<void(const a_build_refusal&)>& refuse,
              unsigned long long* total);
 
-  // Writes the archive: 0, or 1 with the failure recorded in ERROR. A
-  // scanned path the table of contents does not list prints "File not in
-  // toc: %s\n".
-  int compress(const a_dir_scan_info& scan, bool all);
+  // Writes the archive. A scanned path the table of contents does not list
+  // prints "File not in toc: %s\n" and fails with kStepNotInToc; every
+  // other failure is about the file being archived or the archive.
+  Outcome compress(const a_dir_scan_info& scan, bool all);
 
   // The finishing steps on |descriptor|, open for writing after the last
-  // stream: stamp block, tables, header. 0, or -1.
-  int write_tables(int descriptor, bool all);
+  // stream: stamp block, tables, header. A failure of kStepFinish.
+  Outcome write_tables(int descriptor, bool all);
   // Appends the stamp block that goes with |header| at the descriptor's
-  // position and records its place in |header|. 0, or -1.
-  int write_stamp(int descriptor, TicHeader& header);
+  // position and records its place in |header|. A failure of kStepFinish.
+  Outcome write_stamp(int descriptor, TicHeader& header);
 
  private:
   // The streams compressed, in path order, each appended in turn to
-  // |descriptor| from offset 104; true when every one was.
-  bool write_streams(int descriptor, const a_dir_scan_info& scan);
+  // |descriptor| from offset 104.
+  Outcome write_streams(int descriptor, const a_dir_scan_info& scan);
+  // The archive's path, for failures.
+  std::string archive() const { return tic_.path() != nullptr ? tic_.path() : ""; }
 
   Tic& tic_;
   unsigned jobs_ = 1;
@@ -95,7 +96,7 @@ class TicBuilder {
 // information.
 class TicWriter : public TicCompressor {
  public:
-  int compress(Tic& archive, const a_dir_scan_info& scan, bool all) override;
-  int write_toc(Tic& archive, bool all) override;
-  int write_dbversion(Tic& archive, TicHeader& header) override;
+  Outcome compress(Tic& archive, const a_dir_scan_info& scan, bool all) override;
+  Outcome write_toc(Tic& archive, bool all) override;
+  Outcome write_dbversion(Tic& archive, TicHeader& header) override;
 };

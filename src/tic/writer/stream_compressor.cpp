@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <utility>
 
 #include "platform/byte_order.h"
 #include "platform/ordered_jobs.h"
@@ -55,22 +56,25 @@ std::string writer_message(struct archive* a) {
   return message != nullptr ? message : "";
 }
 
-// Keeps the first failure of |job|, about |subject|; false.
-bool fail(a_stream_job& job, const a_step& step, const std::string& subject, const std::string& cause = std::string()) {
-  if (job.failure.failed()) return false;
-  job.failure.set(step, cause);
-  job.failure_subject = subject;
+// Keeps |failure| as the first failure of |job|; false.
+bool keep(a_stream_job& job, const a_failure& failure) {
+  if (!job.failure.failed()) job.failure = failure;
   return false;
 }
 
+// The failure of |step| of the writer |a|, with what it said.
+a_failure writer_failure(struct archive* a, const a_step& step) {
+  return failure_of(step, "", a != nullptr ? writer_message(a) : "");
+}
+
 // Sets up |a| for output in |block| bytes per write, the last write not
-// padded, and opens it on |write| with |client|. The failing step, or no
-// step (code 0).
-a_step open_writer(struct archive* a, void* client, archive_write_callback* write) {
-  if (archive_write_set_bytes_per_block(a, static_cast<int>(kIoBlockSize)) != ARCHIVE_OK) return kStepBlockSize;
-  if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return kStepLastBlockSize;
-  if (archive_write_open(a, client, nullptr, write, nullptr) != ARCHIVE_OK) return kStepWriterOpen;
-  return a_step{};
+// padded, and opens it on |write| with |client|.
+Outcome open_writer(struct archive* a, void* client, archive_write_callback* write) {
+  if (archive_write_set_bytes_per_block(a, static_cast<int>(kIoBlockSize)) != ARCHIVE_OK)
+    return writer_failure(a, kStepBlockSize);
+  if (archive_write_set_bytes_in_last_block(a, 1) != ARCHIVE_OK) return writer_failure(a, kStepLastBlockSize);
+  if (archive_write_open(a, client, nullptr, write, nullptr) != ARCHIVE_OK) return writer_failure(a, kStepWriterOpen);
+  return Outcome();
 }
 
 // One piece of a stream: its tar bytes, compressed on some worker.
@@ -79,8 +83,7 @@ struct a_build_piece {
   std::vector<unsigned char> compressed;
   a_shared_task task;
   bool shared = false;
-  a_step failed_step;
-  std::string message;
+  a_failure failure;  // naming nothing: the stream's job names the archive
 };
 
 la_ssize_t append_output(struct archive*, void* client_data, const void* buffer, size_t length) {
@@ -101,14 +104,14 @@ la_ssize_t append_output(struct archive*, void* client_data, const void* buffer,
 void compress_zstd_piece(a_build_piece& piece, int level) {
   Unique<ZSTD_CCtx, ZSTD_freeCCtx> z(ZSTD_createCCtx());
   if (!z) {
-    piece.failed_step = kStepWriterNew;
+    piece.failure = failure_of(kStepWriterNew, "");
     return;
   }
   const unsigned window_log = ZSTD_getCParams(level, 0, 0).windowLog;
   if (ZSTD_isError(ZSTD_CCtx_setParameter(z.get(), ZSTD_c_compressionLevel, level)) ||
       (window_log > kMaxZstdWindowLog &&
        ZSTD_isError(ZSTD_CCtx_setParameter(z.get(), ZSTD_c_windowLog, static_cast<int>(kMaxZstdWindowLog))))) {
-    piece.failed_step = kStepBzip2Filter;
+    piece.failure = refusal_of(kStepBzip2Filter, "");
     return;
   }
   std::vector<unsigned char>& compressed = piece.compressed;
@@ -121,8 +124,7 @@ void compress_zstd_piece(a_build_piece& piece, int level) {
   for (;;) {
     const size_t left = ZSTD_compressStream2(z.get(), &out, &in, mode);
     if (ZSTD_isError(left)) {
-      piece.failed_step = kStepWriteData;
-      piece.message = ZSTD_getErrorName(left);
+      piece.failure = refusal_of(kStepWriteData, "", ZSTD_getErrorName(left));
       return;
     }
     if (mode == ZSTD_e_end && left == 0) break;
@@ -144,17 +146,17 @@ void compress_piece(a_build_piece& piece, a_compression compression, int level) 
   if (compression == a_compression::kZstd) return compress_zstd_piece(piece, level);
   Writer writer(archive_write_new());
   struct archive* a = writer.get();
-  auto failed = [&](const a_step& step) {
-    piece.failed_step = step;
-    piece.message = a != nullptr ? writer_message(a) : "";
-  };
+  auto failed = [&](const a_step& step) { piece.failure = writer_failure(a, step); };
   if (a == nullptr) return failed(kStepWriterNew);
   const std::string level_text = std::to_string(level);
   if (archive_write_add_filter_bzip2(a) != ARCHIVE_OK ||
       archive_write_set_filter_option(a, nullptr, "compression-level", level_text.c_str()) != ARCHIVE_OK)
     return failed(kStepBzip2Filter);
   if (archive_write_set_format_raw(a) != ARCHIVE_OK) return failed(kStepPaxFormat);
-  if (const a_step step = open_writer(a, &piece.compressed, append_output); step.code != 0) return failed(step);
+  if (Outcome opened = open_writer(a, &piece.compressed, append_output); !opened) {
+    piece.failure = opened.failure();
+    return;
+  }
   Entry entry(archive_entry_new());
   if (!entry) return failed(kStepTarEntry);
   archive_entry_set_filetype(entry.get(), AE_IFREG);
@@ -230,7 +232,7 @@ class a_piece_writer {
       turn_.wait_for(piece.task);
       piece.shared = false;
     }
-    if (piece.failed_step.code != 0) return fail(job_, piece.failed_step, settings_.archive, piece.message);
+    if (piece.failure.failed()) return keep(job_, piece.failure.about(settings_.archive));
     const bool stored = store(piece.compressed.data(), piece.compressed.size());
     pieces_.pop_front();
     return stored;
@@ -252,7 +254,7 @@ class a_piece_writer {
     const ssize_t written = tic_write(tar_writer_, &stream_, block_, used_);
     used_ = 0;
     if (written >= 0) return true;
-    return fail(job_, kStepCloseWriter, settings_.archive, writer_message(tar_writer_));
+    return keep(job_, writer_failure(tar_writer_, kStepCloseWriter).about(settings_.archive));
   }
 
   bool end_stream() {
@@ -283,16 +285,13 @@ class a_piece_writer {
 };
 
 // The tar writer of one stream: pax, with its output going to |pieces|
-// uncompressed. Null with the failing step in |step|.
-Writer open_tar_writer(a_piece_writer* pieces, a_step& step) {
+// uncompressed.
+Result<Writer> open_tar_writer(a_piece_writer* pieces) {
   Writer writer(archive_write_new());
-  step = kStepWriterNew;
-  if (!writer) return nullptr;
-  step = kStepPaxFormat;
-  if (archive_write_set_format_pax(writer.get()) != ARCHIVE_OK) return nullptr;
-  step = open_writer(writer.get(), pieces, a_piece_writer::take);
-  if (step.code != 0) return nullptr;
-  return writer;
+  if (!writer) return failure_of(kStepWriterNew, "");
+  if (archive_write_set_format_pax(writer.get()) != ARCHIVE_OK) return writer_failure(writer.get(), kStepPaxFormat);
+  if (Outcome opened = open_writer(writer.get(), pieces, a_piece_writer::take); !opened) return opened.failure();
+  return Result<Writer>(std::move(writer));
 }
 
 // Looks at the job's path (never following a link) and, for a regular
@@ -300,24 +299,22 @@ Writer open_tar_writer(a_piece_writer* pieces, a_step& step) {
 // when the path cannot be archived, or is the archive itself.
 bool open_input(const a_stream_settings& settings, a_stream_job& job, struct stat& st, UniqueFd& file) {
   const std::string& path = job.path;
-  if (lstat(path.c_str(), &st) != 0) return fail(job, kStepTarEntry, path);
+  if (lstat(path.c_str(), &st) != 0) return keep(job, failure_of(kStepTarEntry, path));
   if (settings.archive_inode != 0 && st.st_dev == settings.archive_device && st.st_ino == settings.archive_inode) {
     job.is_archive = true;
     return false;
   }
   if (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) return true;
   if (!S_ISREG(st.st_mode)) {
-    errno = 0;
-    return fail(job, kStepOpenFile, path, kNotArchivable);
+    return keep(job, refusal_of(kStepOpenFile, path, kNotArchivable));
   }
   // Opened without following links and without waiting: what was scanned
   // may have been replaced by a link or a FIFO since.
   file.reset(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat opened;
-  if (!file.valid() || fstat(file.get(), &opened) != 0) return fail(job, kStepOpenFile, path);
+  if (!file.valid() || fstat(file.get(), &opened) != 0) return keep(job, failure_of(kStepOpenFile, path));
   if (!S_ISREG(opened.st_mode)) {
-    errno = 0;
-    return fail(job, kStepOpenFile, path, kNotArchivable);
+    return keep(job, refusal_of(kStepOpenFile, path, kNotArchivable));
   }
   st = opened;
   return true;
@@ -327,7 +324,7 @@ bool open_input(const a_stream_settings& settings, a_stream_job& job, struct sta
 Entry make_tar_entry(const a_stream_settings& settings, a_stream_job& job, const struct stat& st) {
   Entry entry(archive_entry_new());
   if (!entry) {
-    fail(job, kStepTarEntry, job.path);
+    keep(job, failure_of(kStepTarEntry, job.path));
     return nullptr;
   }
   archive_entry_copy_stat(entry.get(), &st);
@@ -347,7 +344,7 @@ Entry make_tar_entry(const a_stream_settings& settings, a_stream_job& job, const
     const ssize_t n = readlink(job.path.c_str(), target, sizeof target);
     if (n >= static_cast<ssize_t>(sizeof target)) errno = ENAMETOOLONG;
     if (n < 1 || n >= static_cast<ssize_t>(sizeof target)) {
-      fail(job, kStepReadLink, job.path);
+      keep(job, failure_of(kStepReadLink, job.path));
       return nullptr;
     }
     target[n] = '\0';
@@ -362,11 +359,11 @@ bool copy_contents(a_stream_job& job, int file, struct archive* writer, const st
   for (;;) {
     const ssize_t n = read_full(file, buffer, sizeof buffer);
     if (n == 0) return true;
-    if (n < 0) return fail(job, kStepReadFile, job.path);
+    if (n < 0) return keep(job, failure_of(kStepReadFile, job.path));
     // The compressor's output goes to the sink: a failure here is the
     // archive's disk (a full disk), not the input file's.
     if (archive_write_data(writer, buffer, static_cast<size_t>(n)) != n)
-      return fail(job, kStepWriteData, archive, writer_message(writer));
+      return keep(job, writer_failure(writer, kStepWriteData).about(archive));
   }
 }
 
@@ -426,24 +423,24 @@ void compress_stream(const a_stream_settings& settings, a_stream_job& job, const
                                                                   : static_cast<int>(bzip2_level_for(size));
   a_piece_writer pieces(settings, job, turn, stream, level);
 
-  a_step step;
-  Writer writer = open_tar_writer(&pieces, step);
-  if (!writer) return (void)fail(job, step, settings.archive);
+  Result<Writer> opened = open_tar_writer(&pieces);
+  if (!opened) return (void)keep(job, opened.failure().about(settings.archive));
+  Writer& writer = opened.value();
   if (tic_open(writer.get(), &stream) != ARCHIVE_OK)
-    return (void)fail(job, kStepWriterOpen, settings.archive, writer_message(writer.get()));
+    return (void)keep(job, writer_failure(writer.get(), kStepWriterOpen).about(settings.archive));
   Entry entry = make_tar_entry(settings, job, st);
   if (!entry) return;
   // A warning is a name (or link target) that is not UTF-8: the header then
   // holds its bytes as they are, marked as binary, which is what is wanted.
   const int header = archive_write_header(writer.get(), entry.get());
   if (header != ARCHIVE_OK && header != ARCHIVE_WARN)
-    return (void)fail(job, kStepTarHeader, job.path, writer_message(writer.get()));
+    return (void)keep(job, writer_failure(writer.get(), kStepTarHeader).about(job.path));
   if (file.valid() && !copy_contents(job, file.get(), writer.get(), settings.archive)) return;
   if (archive_write_close(writer.get()) != ARCHIVE_OK)
-    return (void)fail(job, kStepCloseWriter, settings.archive, writer_message(writer.get()));
+    return (void)keep(job, writer_failure(writer.get(), kStepCloseWriter).about(settings.archive));
   if (!pieces.finish(writer.get())) return;
   if (tic_close(writer.get(), &stream) != ARCHIVE_OK)
-    return (void)fail(job, kStepCloseWriter, settings.archive, writer_message(writer.get()));
+    return (void)keep(job, writer_failure(writer.get(), kStepCloseWriter).about(settings.archive));
   writer.reset();
 
   std::memcpy(job.mac, stream.mac, sizeof job.mac);

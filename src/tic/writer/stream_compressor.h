@@ -74,12 +74,12 @@ struct a_stream_settings {
 // One scanned path on its way into the archive.
 struct a_stream_job {
   std::string path;
-  // Filled by compress_stream. A failure is kept until the stream's turn
-  // to be written, so that the one reported is the first in path order,
-  // whatever the jobs.
+  // Filled by compress_stream. A failure (about the file, or the archive
+  // when it is the archive's disk that failed) is kept until the stream's
+  // turn to be written, so that the one reported is the first in path
+  // order, whatever the jobs.
   bool is_archive = false;  // the archive itself, found in the tree
   a_failure failure;
-  std::string failure_subject;
   unsigned long mode = 0;
   uint64_t size = 0;
   uint64_t stored_length = 0;

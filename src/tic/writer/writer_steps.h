@@ -1,5 +1,6 @@
 // The steps of the archive builder (Tic::compress); their codes are those the
-// archive module's error word carries (platform/error_word.h).
+// archive module's error word carries (platform/error_word.h). The builder
+// returns its failure; Tic::compress publishes it.
 #pragma once
 
 #include "platform/error_word.h"
@@ -38,3 +39,5 @@ inline constexpr a_step kStepOpenFile{0x4bb, "cannot open the file"};
 inline constexpr a_step kStepReadFile{0x4c3, "cannot read the file"};
 // handing its data to the compressor
 inline constexpr a_step kStepWriteData{0x4c4, "cannot compress the file's data"};
+// a scanned file the table of contents does not list: the word all ones
+inline constexpr a_step kStepNotInToc{kNotInTocCode, "file not in the table of contents"};

@@ -21,10 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 
 Json document_of(const RunResult& r) {
-  Json document;
-  std::string why;
-  EXPECT_TRUE(parse_json(r.out, document, why)) << r.out << r.err;
-  return document;
+  const Result<Json> document = parse_json(r.out);
+  EXPECT_TRUE(document.ok()) << r.out << r.err;
+  return document ? document.value() : Json();
 }
 
 // The plan's actions, one "<action> <name>[ beside]" line each.

@@ -79,11 +79,10 @@ struct Site {
 
 // Rewrites the JSON document |path| through |change|.
 void rewrite(const std::string& path, const std::function<void(Json&)>& change) {
-  Json document;
-  std::string why;
-  ASSERT_TRUE(parse_json(read_file(path), document, why)) << why;
-  change(document);
-  write_file(path, json_document(document));
+  Result<Json> document = parse_json(read_file(path));
+  ASSERT_TRUE(document.ok()) << document.failure().text();
+  change(document.value());
+  write_file(path, json_document(document.value()));
 }
 
 Json& file_named(Json& document, const std::string& name) {

@@ -36,10 +36,9 @@ std::string sha256_hex(const std::string& bytes) {
 }
 
 Json document_of(const RunResult& r) {
-  Json document;
-  std::string why;
-  EXPECT_TRUE(parse_json(r.out, document, why)) << r.out << r.err;
-  return document;
+  const Result<Json> document = parse_json(r.out);
+  EXPECT_TRUE(document.ok()) << r.out << r.err;
+  return document ? document.value() : Json();
 }
 
 // Install times vary: shown as T.

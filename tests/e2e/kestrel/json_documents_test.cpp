@@ -22,11 +22,10 @@ std::vector<std::string> words_of(const std::string& text) {
 }
 
 Json parsed(const RunResult& r) {
-  Json document;
-  std::string why;
-  EXPECT_TRUE(parse_json(r.out, document, why)) << r.out;
+  const Result<Json> document = parse_json(r.out);
+  EXPECT_TRUE(document.ok()) << r.out;
   EXPECT_EQ(r.out.back(), '\n');
-  return document;
+  return document ? document.value() : Json();
 }
 
 TEST(JsonDocuments, ListGivesEachFileItsSizeAndWhetherItHasData) {
@@ -95,8 +94,8 @@ TEST(JsonDocuments, NamesOfAnyBytesMakeAValidDocument) {
   TempDir dir;
   const std::string odd = std::string("a\x01") + "b\xff";
   TicToc toc;
-  std::string error;
-  ASSERT_TRUE(toc.decode_list(odd + ";o\xfe;;0;0;0\n", &error)) << error;
+  const Outcome listed = toc.decode_list(odd + ";o\xfe;;0;0;0\n");
+  ASSERT_TRUE(listed.ok()) << listed.failure().line();
   write_test_archive(dir / "odd.tic", toc, true, {{odd, "stored"}});
   const RunOptions here{dir.path(), {}, {}};
   const RunResult list = run_kestrel({"list", "--json", "-o", "*", "odd.tic"}, here);

@@ -72,9 +72,9 @@ TEST(Records, InstallsAddUpAndStatusShowsThem) {
                    "  selected server\n" + archives);
 
   s = r.kestrel({"status", "--json", "-d", "target"});
-  Json document;
-  std::string why;
-  ASSERT_TRUE(parse_json(s.out, document, why)) << s.out;
+  Result<Json> parsed = parse_json(s.out);
+  ASSERT_TRUE(parsed.ok()) << s.out;
+  Json& document = parsed.value();
   EXPECT_EQ(document["directory"], here + "/target");
   EXPECT_EQ(document["files"], 10);
   EXPECT_EQ(document["versions"], Json::array({"17.0.11 build 7254"}));
@@ -107,9 +107,9 @@ TEST(Records, VerifyAndRemoveWithoutArchivesIgnoreTheCallersUmask) {
   write_file(r.at("share/doc/README"), "my notes\n");
   v = r.kestrel({"verify", "--json", "-d", "target"});
   EXPECT_EQ(v.status, 1);
-  Json document;
-  std::string why;
-  ASSERT_TRUE(parse_json(v.out, document, why)) << v.out;
+  Result<Json> parsed = parse_json(v.out);
+  ASSERT_TRUE(parsed.ok()) << v.out;
+  Json& document = parsed.value();
   EXPECT_EQ(document["from"], "record");
   EXPECT_EQ(document["compared"], 10);
   EXPECT_EQ(document["differences"], Json::parse(R"([{"name": "bin/tarnsql", "what": ["mode"]},
@@ -158,9 +158,9 @@ TEST(Records, AFailedInstallRecordsWhatItCommitted) {
   const RunResult i = run_kestrel({"install", "-d", "target", "-o", "o", "../bad.tic"}, {dir.path(), {}, {}});
   ASSERT_EQ(std::tie(i.status, i.err), std::make_tuple(255, std::string("kestrel: install: b: stream does not match its MAC\n")));
   const RunResult s = run_kestrel({"status", "--json", "-d", "target"}, {dir.path(), {}, {}});
-  Json document;
-  std::string why;
-  ASSERT_TRUE(parse_json(s.out, document, why)) << s.out << s.err;
+  Result<Json> parsed = parse_json(s.out);
+  ASSERT_TRUE(parsed.ok()) << s.out << s.err;
+  Json& document = parsed.value();
   EXPECT_EQ(document["files"], 1);
   EXPECT_EQ(document["installs"][0]["complete"], false);
   EXPECT_EQ(document["complete"], false) << "the last install did not finish";

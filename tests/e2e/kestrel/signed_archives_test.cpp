@@ -280,9 +280,9 @@ TEST(SignedArchives, TictoolDumpShowsTheSignatureAndWhetherItVerifies) {
   EXPECT_EQ(run_tictool({"dump", "client.tic"}, s.without_keys()).out.find("signature"), std::string::npos);
 
   const RunResult json = run_tictool({"dump", "--json", "server.tic"}, s.trusting_release());
-  Json document;
-  std::string why;
-  ASSERT_TRUE(parse_json(json.out, document, why)) << json.out;
+  Result<Json> parsed = parse_json(json.out);
+  ASSERT_TRUE(parsed.ok()) << json.out;
+  Json& document = parsed.value();
   const Json& signature = document["archives"][0]["signature"];
   EXPECT_EQ(signature["file"], "server.tic.minisig");
   EXPECT_EQ(signature["key_id"], s.release.id);

@@ -52,9 +52,10 @@ an_install_record sample_record() {
 
 TEST(InstallRecord, ADocumentGivesBackEveryByteOfTheRecord) {
   const an_install_record record = sample_record();
-  Json document;
   std::string why;
-  ASSERT_TRUE(parse_json(json_document(record_to_json(record)), document, why));
+  const Result<Json> parsed = parse_json(json_document(record_to_json(record)));
+  ASSERT_TRUE(parsed.ok());
+  const Json& document = parsed.value();
   an_install_record back;
   ASSERT_TRUE(record_from_json(document, back).ok());
   EXPECT_EQ(json_document(record_to_json(back)), json_document(record_to_json(record)));
@@ -82,17 +83,19 @@ TEST(InstallRecord, TheTextWrittenInPiecesIsTheDocument) {
     });
     EXPECT_EQ(pieces, record.files.size() + 2);
     EXPECT_EQ(text.back(), '\n');
-    Json document;
     std::string why;
-    ASSERT_TRUE(parse_json(text, document, why)) << text;
-    EXPECT_EQ(document, record_to_json(record));
+    Result<Json> parsed = parse_json(text);
+    ASSERT_TRUE(parsed.ok()) << text;
+    EXPECT_EQ(parsed.value(), record_to_json(record));
     an_install_record back;
     ASSERT_TRUE(record_from_text(text, back).ok());
     EXPECT_EQ(record_to_json(back), record_to_json(record));
 
     text.clear();
     put_record_text(record, &backup, [&](const std::string& piece) { text += piece; });
-    ASSERT_TRUE(parse_json(text, document, why)) << text;
+    parsed = parse_json(text);
+    ASSERT_TRUE(parsed.ok()) << text;
+    Json& document = parsed.value();
     std::string kept;
     ASSERT_TRUE(bytes_from_json(document["backup"], kept));
     EXPECT_EQ(kept, backup);
@@ -144,9 +147,9 @@ TEST(InstallRecord, AFilesLineIsItsDocument) {
     for (const a_file_type type : {a_file_type::kFile, a_file_type::kDirectory}) {
       file.type = type;
       const std::string line = record_file_line(name, file);
-      Json document;
-      std::string why;
-      ASSERT_TRUE(parse_json(line, document, why)) << line;
+      Result<Json> parsed = parse_json(line);
+      ASSERT_TRUE(parsed) << line;
+      const Json& document = parsed.value();
       EXPECT_EQ(json_document(document, -1), line);
       std::string back;
       a_recorded_file read;

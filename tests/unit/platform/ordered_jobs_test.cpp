@@ -82,16 +82,23 @@ TEST(OrderedJobs, AJobWaitsForTheCommitItBuildsOnAndSeesTheWorkStop) {
 }
 
 TEST(OrderedJobs, TheWorkerCountComesFromTheEnvironmentWhenItIsANumber) {
-  const unsigned online = worker_count_from_environment("KESTREL_TEST_UNSET_JOBS", nullptr);
+  const unsigned online = online_worker_count();
   EXPECT_GE(online, 1u);
+  const Result<unsigned> unset = worker_count_from_environment("KESTREL_TEST_UNSET_JOBS");
+  ASSERT_TRUE(unset.ok());
+  EXPECT_EQ(unset.value(), online);
   const struct { const char* text; unsigned jobs; } cases[] = {
       {"3", 3}, {"1024", 1024}, {"0", 0}, {"2x", 0}, {"1025", 0}, {"", 0}};
   for (const auto& c : cases) {
     setenv("KESTREL_TEST_JOBS", c.text, 1);
-    std::string complaint;
-    EXPECT_EQ(worker_count_from_environment("KESTREL_TEST_JOBS", &complaint), c.jobs != 0 ? c.jobs : online) << c.text;
-    EXPECT_EQ(complaint.empty(), c.jobs != 0) << c.text << ": " << complaint;
+    const Result<unsigned> jobs = worker_count_from_environment("KESTREL_TEST_JOBS");
+    EXPECT_EQ(jobs.ok(), c.jobs != 0) << c.text << ": " << jobs.failure().line();
+    if (jobs) {
+      EXPECT_EQ(jobs.value(), c.jobs) << c.text;
+    }
   }
+  EXPECT_EQ(worker_count_from_environment("KESTREL_TEST_JOBS").failure().line(),
+            "KESTREL_TEST_JOBS: not a number of jobs from 1 to 1024: \"\"");
   unsetenv("KESTREL_TEST_JOBS");
 }
 

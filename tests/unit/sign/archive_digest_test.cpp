@@ -59,10 +59,9 @@ std::string blake2b(const std::string& bytes) {
 std::string hash_of(const an_archive_digest& d) { return std::string(reinterpret_cast<const char*>(d.hash), 64); }
 
 an_archive_digest digest(const Tic& tic) {
-  an_archive_digest d;
-  std::string why;
-  EXPECT_TRUE(digest_archive(tic, &d, &why)) << why;
-  return d;
+  const Result<an_archive_digest> d = digest_archive(tic);
+  EXPECT_TRUE(d.ok()) << d.failure().line();
+  return d ? d.value() : an_archive_digest();
 }
 
 TEST(ArchiveDigest, TheTablesInUseAreTheBytesTheHashCovered) {
@@ -150,16 +149,20 @@ TEST(SignatureCheck, AnArchiveChangedOnDiskBetweenLoadAndCheckInstallsNothingNew
     MultiTic set({dir / "a.tic"}, false, key.bytes(), key.length());
     between_load_and_check();
     SignatureCheck check;
-    if (set.validate() != 0 || !check.start(set)) {
-      *cause = "refused before extraction: " + check.cause();
+    if (set.validate() != 0) {
+      *cause = "refused before extraction: archive does not match its MAC";
+      return -1;
+    }
+    if (const Outcome started = check.start(set); !started) {
+      *cause = "refused before extraction: " + started.failure().text();
       return -1;
     }
     UniqueFd root(::open((dir / "target").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     TicExtraction extraction(set, root.get());
-    extraction.set_commit_gate([&check] { return check.finish(); });
+    extraction.set_commit_gate([&check] { return check.finish().ok(); });
     ERROR = 0;
     const int extracted = extraction.extract("o", "");
-    *cause = check.finish() ? "" : check.cause();
+    *cause = check.finish().failure().cause;
     return extracted;
   };
 

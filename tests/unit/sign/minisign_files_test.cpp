@@ -13,10 +13,9 @@
 namespace {
 
 a_public_key decoded_key(const std::string& path) {
-  a_public_key key;
-  std::string why;
-  EXPECT_TRUE(decode_public_key(read_file(path), &key, &why)) << why;
-  return key;
+  const Result<a_public_key> key = decode_public_key(read_file(path));
+  EXPECT_TRUE(key.ok()) << key.failure().text();
+  return key ? key.value() : a_public_key();
 }
 
 TEST(MinisignFiles, KeysAndSignaturesMadeByMinisignDecodeWithTheIdItShows) {
@@ -29,10 +28,12 @@ TEST(MinisignFiles, KeysAndSignaturesMadeByMinisignDecodeWithTheIdItShows) {
 
   const a_public_key key = decoded_key(pair.public_key);
   EXPECT_EQ(key_id_text(key.id), pair.id);
-  a_signature prehashed, legacy;
-  std::string why;
-  ASSERT_TRUE(decode_signature(read_file(dir / "a.tic.minisig"), &prehashed, &why)) << why;
-  ASSERT_TRUE(decode_signature(read_file(dir / "b.tic.minisig"), &legacy, &why)) << why;
+  const Result<a_signature> a = decode_signature(read_file(dir / "a.tic.minisig"));
+  const Result<a_signature> b = decode_signature(read_file(dir / "b.tic.minisig"));
+  ASSERT_TRUE(a.ok()) << a.failure().text();
+  ASSERT_TRUE(b.ok()) << b.failure().text();
+  const a_signature& prehashed = a.value();
+  const a_signature& legacy = b.value();
   EXPECT_TRUE(prehashed.prehashed);
   EXPECT_FALSE(legacy.prehashed) << "minisign -l writes the legacy form";
   EXPECT_EQ(key_id_text(prehashed.key_id), pair.id);
@@ -55,12 +56,10 @@ TEST(MinisignFiles, DamagedFilesAreRefusedWithAReason) {
   const std::string good = read_file(dir / "a.tic.minisig");
   const std::string key_text = read_file(pair.public_key);
 
-  a_signature signature;
-  std::string why;
   // Line ends may be CRLF, and blank lines may follow.
   std::string crlf;
   for (char c : good) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  EXPECT_TRUE(decode_signature(crlf + "\r\n\n", &signature, &why)) << why;
+  EXPECT_TRUE(decode_signature(crlf + "\r\n\n").ok());
 
   const size_t line2 = good.find('\n') + 1, line3 = good.find('\n', line2) + 1, line4 = good.find('\n', line3) + 1;
   std::string bad_base64 = good;
@@ -82,19 +81,18 @@ TEST(MinisignFiles, DamagedFilesAreRefusedWithAReason) {
            {unknown_algorithm, "unknown signature algorithm"},
            {key_text, "not a minisign signature"},
        }) {
-    why.clear();
-    EXPECT_FALSE(decode_signature(text, &signature, &why)) << text;
-    EXPECT_EQ(why, reason) << text;
+    const Result<a_signature> signature = decode_signature(text);
+    EXPECT_FALSE(signature.ok()) << text;
+    EXPECT_EQ(signature.failure().text(), reason) << text;
   }
 
-  a_public_key key;
-  EXPECT_FALSE(decode_public_key(good, &key, &why));
-  EXPECT_EQ(why, "not a minisign public key");
-  EXPECT_FALSE(decode_public_key(key_text.substr(key_text.find('\n') + 1), &key, &why)) << "no comment line";
+  EXPECT_EQ(decode_public_key(good).failure().text(), "not a minisign public key");
+  EXPECT_FALSE(decode_public_key(key_text.substr(key_text.find('\n') + 1)).ok()) << "no comment line";
   std::string not_ed = key_text;
   not_ed.replace(key_text.find('\n') + 1, 2, "RX");
-  EXPECT_FALSE(decode_public_key(not_ed, &key, &why));
-  EXPECT_EQ(why, "not an Ed25519 minisign public key");
+  const Result<a_public_key> not_ed_key = decode_public_key(not_ed);
+  EXPECT_FALSE(not_ed_key.ok());
+  EXPECT_EQ(not_ed_key.failure().text(), "not an Ed25519 minisign public key");
 }
 
 struct Loaded {
@@ -105,7 +103,10 @@ struct Loaded {
 
 Loaded load(const char* setting, const std::string& default_directory) {
   Loaded l;
-  l.ok = l.keys.load(setting, default_directory, &l.subject, &l.cause);
+  const Outcome loaded = l.keys.load(setting, default_directory);
+  l.ok = loaded.ok();
+  l.subject = loaded.failure().subject;
+  l.cause = loaded.failure().text();
   return l;
 }
 
@@ -117,12 +118,7 @@ TEST(TrustedKeys, EntriesAreKeyFilesAndDirectoriesOfThemAndEachMustGiveKeys) {
   const MinisignKeyPair loose = make_key_pair(dir.path(), "loose");
   write_file(dir / "keys/README", "not a key, not named *.pub");
   write_file(dir / "keys/.old.pub", "passed over: hidden");
-  auto id = [](const MinisignKeyPair& p) {
-    a_public_key k;
-    std::string why;
-    decode_public_key(read_file(p.public_key), &k, &why);
-    return k;
-  };
+  auto id = [](const MinisignKeyPair& p) { return decoded_key(p.public_key); };
 
   Loaded both = load((dir / "keys").c_str(), "/nonexistent");
   ASSERT_TRUE(both.ok) << both.subject << ": " << both.cause;

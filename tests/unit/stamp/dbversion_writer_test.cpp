@@ -73,8 +73,11 @@ TEST(StampWriter, WhatAnEntryMayHoldAndHowManyABlockHolds) {
       {std::string("K\0", 2), "v", "NUL in the key"}, {"K", "a=b", "\"=\" in the value"},
       {"K", std::string("a\0", 2), "NUL in the value"}};
   for (const auto& e : entries) {
-    const char* problem = stamp_entry_problem(e.key, e.value);
-    EXPECT_STREQ(problem, e.problem) << e.key << "=" << e.value;
+    const Outcome entry = valid_stamp_entry(e.key, e.value);
+    EXPECT_EQ(entry.ok(), e.problem == nullptr) << e.key << "=" << e.value;
+    if (!entry) {
+      EXPECT_EQ(entry.failure().text(), e.problem) << e.key << "=" << e.value;
+    }
   }
   // 100 entries of "K=" in 16 + 100 * 3 + 1 bytes fit; a 101st does not.
   a_stamp_entries many(100, {"K", ""});

@@ -17,11 +17,11 @@ namespace {
 class Blocks : public a_compressed_source {
  public:
   Blocks(std::string bytes, size_t block) : bytes_(std::move(bytes)), block_(block) {}
-  ssize_t next(const unsigned char** out, a_failure&) override {
+  Result<size_t> next(const unsigned char** out) override {
     const size_t n = std::min(block_, bytes_.size() - at_);
     *out = reinterpret_cast<const unsigned char*>(bytes_.data() + at_);
     at_ += n;
-    return static_cast<ssize_t>(n);
+    return n;
   }
 
  private:

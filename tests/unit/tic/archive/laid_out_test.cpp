@@ -45,9 +45,9 @@ TEST_F(LaidOutArchiveTest, LoadsInEitherByteOrderWithEveryFieldInPlace) {
     const std::string path = dir / "a.tic";
     write_file(path, lay_out_archive(sample_entries(), kOptions, big, kKey).bytes);
     Tic tic(path.c_str(), false, bytes_of(kKey), static_cast<int>(kKey.size()));
-    ASSERT_NE(tic.descriptor(), -1) << tic.open_problem();
+    ASSERT_NE(tic.descriptor(), -1) << tic.read_failure().line();
     EXPECT_EQ(tic.validate(), 0);
-    EXPECT_EQ(tic.validate_streams(), 0) << "every stream matches its entry's MAC";
+    EXPECT_TRUE(tic.validate_streams().ok()) << "every stream matches its entry's MAC";
     const TicToc& toc = tic.get_toc();
     EXPECT_EQ(fields(toc.file_map.at("bin/tool")), (Words{104, 1234, 24, 16, 8, 1, 0, 7, 1}));
     EXPECT_EQ(fields(toc.file_map.at("#client.ctl")), (Words{0, 0, 0, 0, 0, 1, 1, 0, 0}));
@@ -93,7 +93,7 @@ std::vector<TicTocDecoder::a_problem> keep_going(const std::string& bytes, TicTo
   ByteSpan in(bytes);
   TicHeader header;
   bool swap;
-  EXPECT_TRUE(header.decode_from(&in, &swap, nullptr));
+  EXPECT_TRUE(header.decode_from(&in, &swap).ok());
   TicTocDecoder decoder(toc, header, swap, TicTocDecoder::kKeepGoing);
   for (const auto table : {TicTocDecoder::kStrings, TicTocDecoder::kOptions, TicTocDecoder::kEntries}) {
     ByteSpan rest = ByteSpan(bytes).from(decoder.offset(table));
@@ -129,13 +129,13 @@ TEST_F(LaidOutArchiveTest, KeepGoingReadsPastWhatStopsTheStrictReader) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.strict);
     TicToc strict;
-    const char* error = nullptr;
     ByteSpan in(c.bytes);
     TicHeader header;
     bool swap;
-    ASSERT_TRUE(header.decode_from(&in, &swap, &error));
-    EXPECT_FALSE(strict.decode_from(ByteSpan(c.bytes), header, swap, &error));
-    EXPECT_STREQ(error, c.strict);
+    ASSERT_TRUE(header.decode_from(&in, &swap).ok());
+    const Outcome decoded = strict.decode_from(ByteSpan(c.bytes), header, swap);
+    EXPECT_FALSE(decoded.ok());
+    EXPECT_EQ(decoded.failure().text(), c.strict);
     TicToc toc;
     size_t strings = 0;
     const auto problems = keep_going(c.bytes, toc, &strings);

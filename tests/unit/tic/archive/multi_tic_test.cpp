@@ -88,6 +88,9 @@ TEST_F(ArchiveSet, AMemberThatCannotBeReadFailsTheSetAndSetsTheErrorWord) {
   MultiTic set({dir / "a.tic", dir / "z-missing.tic"}, false, nullptr, 0);
   EXPECT_EQ(set.bytes_required("*"), 0u) << "not even the readable member counts";
   EXPECT_EQ(ERROR >> 8, 0x64e) << "the step of sizing";
+  EXPECT_EQ(set.read_failure().line(), (dir / "z-missing.tic") + ": No such file or directory");
+  EXPECT_EQ(set.integrity().failure().line(), (dir / "a.tic") + ": archive does not match its MAC")
+      << "the first member in path order that fails the check";
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ namespace {
 using Words = std::vector<uint64_t>;
 Words words(const TicTocEntry& e) { return {e.mask, e.control_mask, e.aux_a, e.aux_b, e.aux_c, e.data_offset}; }
 
+// What the list reader says of a refused line after "load: ".
+std::string load_message(const a_failure& refusal) { return std::string(refusal.step.phrase) + ": " + refusal.subject; }
+
 std::map<std::string, uint64_t> bits_of(const TicToc& toc) {
   std::map<std::string, uint64_t> bits;
   for (const auto& [name, option] : toc.options.option_map) bits[name] = option.bit;
@@ -22,9 +25,8 @@ std::map<std::string, uint64_t> bits_of(const TicToc& toc) {
 
 TEST(ListFile, ReadsEveryColumnAndNumbersOptionsByFirstAppearance) {
   TicToc toc;
-  std::string error;
   // The last line has no "\n".
-  ASSERT_TRUE(toc.decode_list("bin/tool;c;a;0x10;010;7\nempty;;;;;;extra\nlast;b|c;*;12abc;0;0", &error));
+  ASSERT_TRUE(toc.decode_list("bin/tool;c;a;0x10;010;7\nempty;;;;;;extra\nlast;b|c;*;12abc;0;0").ok());
   // "*" is an ordinary name here, not "every option".
   EXPECT_EQ(bits_of(toc), (std::map<std::string, uint64_t>{{"c", 0}, {"a", 1}, {"b", 2}, {"*", 3}}));
   EXPECT_EQ(words(toc.file_map.at("bin/tool")), (Words{1, 2, 16, 8, 7, 0}));
@@ -33,16 +35,18 @@ TEST(ListFile, ReadsEveryColumnAndNumbersOptionsByFirstAppearance) {
 }
 
 TEST(ListFile, ABadLineFailsTheListWithItsMessage) {
-  const std::tuple<const char*, const char*, size_t> cases[] = {
-      {"t;a;;1;2;\n", "invalid entry found: t", 0},  // a ";" at the end adds no field
-      {"a;o;;0;0;0\n\nb;o;;0;0;0\n", "invalid entry found: ", 1},
-      {"a;x;;0;0;0\na;y;;0;0;0\n", "duplicate file found: a", 1},
+  const std::tuple<const char*, const char*, const char*, size_t> cases[] = {
+      // A ";" at the end adds no field.
+      {"t;a;;1;2;\n", "invalid entry found: t", "expected 6 fields separated by ';', found 5", 0},
+      {"a;o;;0;0;0\n\nb;o;;0;0;0\n", "invalid entry found: ", "empty line; expected 6 fields separated by ';'", 1},
+      {"a;x;;0;0;0\na;y;;0;0;0\n", "duplicate file found: a", "\"a\" is listed on an earlier line", 1},
   };
-  for (const auto& [text, message, before] : cases) {
+  for (const auto& [text, message, cause, before] : cases) {
     TicToc toc;
-    std::string error;
-    EXPECT_FALSE(toc.decode_list(text, &error)) << text;
-    EXPECT_EQ(error, message);
+    const Outcome listed = toc.decode_list(text);
+    EXPECT_FALSE(listed.ok()) << text;
+    EXPECT_EQ(load_message(listed.failure()), message);
+    EXPECT_EQ(listed.failure().text(), cause);
     EXPECT_EQ(toc.file_map.size(), before) << "the lines before stay loaded";
   }
 }
@@ -67,14 +71,14 @@ TEST(ListFileWriter, WritesWhatReadsBackTheSame) {
   for (int bit = 4; bit < 32; ++bit) text += "o" + std::to_string(bit) + ";o" + std::to_string(bit) + ";;0;0;0\n";
   text += "0;o32;;0;0;0\n";
   TicToc toc;
-  std::string error;
-  ASSERT_TRUE(toc.decode_list(text, &error));
+  ASSERT_TRUE(toc.decode_list(text).ok());
   std::string written;
-  ASSERT_TRUE(toc.encode_list(&written, &error)) << error;
+  const Outcome encoded = toc.encode_list(&written);
+  ASSERT_TRUE(encoded.ok()) << encoded.failure().line();
   EXPECT_EQ(written.substr(0, 53), "z;a|early;;1;2;3\nb;a|late;*;0;0;18446744073709551615\n");
   EXPECT_GT(written.find("\n0;a|o32;"), written.find("\no31;")) << written;
   TicToc back;
-  ASSERT_TRUE(back.decode_list(written, &error));
+  ASSERT_TRUE(back.decode_list(written).ok());
   EXPECT_EQ(bits_of(back), bits_of(toc));
   for (const auto& [name, entry] : toc.file_map) EXPECT_EQ(words(back.file_map.at(name)), words(entry)) << name;
 }
@@ -99,9 +103,9 @@ TEST(ListFileWriter, RefusesATableTheTextCannotCarry) {
     toc.file_map["f"].mask = 1;
     change(toc);
     std::string written = "kept";
-    std::string error;
-    EXPECT_FALSE(toc.encode_list(&written, &error)) << reason;
-    EXPECT_EQ(error, reason);
+    const Outcome encoded = toc.encode_list(&written);
+    EXPECT_FALSE(encoded.ok()) << reason;
+    EXPECT_EQ(encoded.failure().cause + ": " + encoded.failure().subject, reason);
     EXPECT_EQ(written, "kept") << "nothing is written";
   }
 }

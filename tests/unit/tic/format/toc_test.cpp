@@ -86,15 +86,15 @@ Archive archive_of(TicToc toc) {
   return archive;
 }
 
-// Decodes the tables of |bytes| as Tic::read_toc does; the error, or "" when
-// they load.
+// Decodes the tables of |bytes| as Tic::read_toc does; what was wrong, or ""
+// when they load.
 std::string decode(const std::string& bytes, TicToc& toc) {
   ByteSpan in(bytes);
   TicHeader header;
   bool swap;
-  const char* error = "";
-  if (header.decode_from(&in, &swap, &error)) toc.decode_from(ByteSpan(bytes), header, swap, &error);
-  return error;
+  Outcome decoded = header.decode_from(&in, &swap);
+  if (decoded) decoded = toc.decode_from(ByteSpan(bytes), header, swap);
+  return decoded ? "" : decoded.failure().text();
 }
 
 template <typename T>

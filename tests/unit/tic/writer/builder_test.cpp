@@ -1,7 +1,8 @@
-// The archive builder, read back stream by stream with libarchive directly.
-// Sizes, modes, the all flag and a file missing from the table show through
-// tictool and install.
+// The archive builder, read back stream by stream with libarchive directly,
+// and what it says when it fails. Sizes, modes, the all flag and tictool's
+// messages show through tictool and install.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -86,6 +87,48 @@ TEST_F(Builder, StreamsTablesAndHeaderReadBackWithAndWithoutAKey) {
     EXPECT_EQ(header.major, c.major);
     EXPECT_EQ(header.build, c.build);
   }
+}
+
+// The builder returns its failure, about the archive or the file it was
+// archiving, and leaves the error word alone; Tic::compress publishes it.
+TEST_F(Builder, AFailureNamesTheArchiveOrTheFileAndOnlyCompressPublishesIt) {
+  TempDir tmp;
+  write_file(tmp / "tree/bin/tool", "tool");
+  write_file(tmp / "tree/extra", "not listed at first");
+  ScopedWorkingDirectory in_tree(tmp / "tree");
+  a_dir_scan_info scan;
+  ASSERT_EQ(scan.scan_dir("."), 0);
+  const std::string nowhere = tmp / "absent/a.tic", archive = tmp / "a.tic";
+  Tic tic(nullptr, false, nullptr, 0);
+  ASSERT_TRUE(tic.get_toc().decode_list("bin/tool;o;;0;0;0\n").ok());
+  TicBuilder builder(tic);
+  TicWriter writer;
+  tic.set_compressor(&writer);
+
+  tic.set_path(nowhere.c_str());
+  const Outcome unopened = builder.compress(scan, false);
+  EXPECT_EQ(unopened.failure().step, kStepOpenArchive);
+  EXPECT_EQ(unopened.failure().line(), nowhere + ": No such file or directory");
+  EXPECT_EQ(ERROR, 0);
+  EXPECT_EQ(tic.compress(&scan, false), 1);
+  EXPECT_EQ(ERROR, ENOENT | (kStepOpenArchive.code << 8));
+
+  ERROR = 0;
+  tic.set_path(archive.c_str());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(tic.compress(&scan, false), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "File not in toc: extra\n");
+  EXPECT_EQ(ERROR, kErrorNotInToc);
+  EXPECT_EQ(published_failure().subject, "extra");
+
+  if (geteuid() == 0) return;  // root reads what it likes
+  ERROR = 0;
+  tic.get_toc().file_map["extra"] = tic.get_toc().file_map.at("bin/tool");
+  ASSERT_EQ(chmod("extra", 0), 0);
+  const Outcome unread = builder.compress(scan, false);
+  EXPECT_EQ(unread.failure().step, kStepOpenFile);
+  EXPECT_EQ(unread.failure().line(), "extra: Permission denied");
+  EXPECT_EQ(ERROR, 0);
 }
 
 }  // namespace
