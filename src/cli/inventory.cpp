@@ -66,7 +66,7 @@ int print_installations(bool json) {
 
 int print_recorded_files(const an_install_record& record, bool json) {
   Json files = Json::array();
-  for (const auto& [name, file] : record.files) {
+  const Outcome walked = record.files.walk([&](const std::string& name, const a_recorded_file& file) {
     const bool directory = file.type == a_file_type::kDirectory;
     char mode[8];
     snprintf(mode, sizeof mode, "%04o", file.mode & 07777);
@@ -74,7 +74,7 @@ int print_recorded_files(const an_install_record& record, bool json) {
     if (!json) {
       printf("%s %s %llu %s %s\n", file_type_word(file.type), mode, static_cast<unsigned long long>(file.size),
              digest.c_str(), printable(name).c_str());
-      continue;
+      return true;
     }
     Json one = Json::object();
     one["name"] = json_text(name);
@@ -83,6 +83,11 @@ int print_recorded_files(const an_install_record& record, bool json) {
     one["size"] = file.size;
     one["sha256"] = directory ? Json() : Json(digest);
     files.push_back(std::move(one));
+    return true;
+  });
+  if (!walked) {
+    complain("status", record.directory, walked.failure().text());
+    return -1;
   }
   if (json) {
     Json document = Json::object();
@@ -98,12 +103,12 @@ int print_owners(const std::string& path, bool json) {
   std::vector<std::pair<std::string, Json>> owners;
   for_each_installation(complain_about, [&](an_install_record& record) {
     const std::string name = name_below(record.directory, query);
-    const auto found = record.files.find(name);
-    if (name.empty() || found == record.files.end()) return;
+    a_recorded_file found;
+    if (name.empty() || !record.files.find(name, found)) return;
     Json owner = Json::object();
     owner["directory"] = json_text(record.directory);
     owner["name"] = json_text(name);
-    owner["type"] = file_type_word(found->second.type);
+    owner["type"] = file_type_word(found.type);
     owners.emplace_back(record.directory, std::move(owner));
   });
   std::sort(owners.begin(), owners.end(),

@@ -31,9 +31,13 @@ Outcome write_whole(int own, const char* name, const a_text_fill& fill) {
   UniqueFd fd(openat(own, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return failure_of(kStepBackupMarker, kBackupOwnDirectory);
   bool written = true;
-  fill([&](const std::string& text) {
+  const Outcome filled = fill([&](const std::string& text) {
     written = written && write_full(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
   });
+  if (!filled) {
+    unlinkat(own, temporary.c_str(), 0);
+    return filled;
+  }
   if (!written || fsync(fd.get()) != 0 || ::close(fd.release()) != 0 || renameat(own, temporary.c_str(), own, name) != 0) {
     const a_failure failure = failure_of(kStepBackupMarker, kBackupOwnDirectory);
     unlinkat(own, temporary.c_str(), 0);
@@ -89,7 +93,7 @@ Outcome bind_backup_tree(int root, const std::string& directory, const a_text_fi
   UniqueFd own = open_own(root, true);
   if (!own.valid()) return failure_of(kStepBackupMarker, kBackupOwnDirectory);
   if (owner->empty())
-    if (Outcome written = write_whole(own.get(), kOwner, [&](const auto& put) { put(directory + "\n"); }); !written)
+    if (Outcome written = write_whole(own.get(), kOwner, [&](const auto& put) { put(directory + "\n"); return Outcome(); }); !written)
       return written;
   struct stat st;
   // The oldest state stays: what the first run into the tree found.

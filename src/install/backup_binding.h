@@ -21,7 +21,8 @@
 constexpr const char kBackupOwnDirectory[] = ".kestrel-backup";
 
 // Hands the text of a file in pieces to the function it is given.
-using a_text_fill = std::function<void(const std::function<void(const std::string&)>& put)>;
+// Fails when the text cannot be had whole: the file is then not written.
+using a_text_fill = std::function<Outcome(const std::function<void(const std::string&)>& put)>;
 
 // Makes the backup tree open as |root| one of the install directory
 // |directory|: refuses a tree made for another directory, says whose this

@@ -269,7 +269,7 @@ bool an_extraction::commit(an_extract_job& job) {
   if (!put_in_place(job)) return fail(job);
   if (job.entry.is_directory()) announce(job);
   FAIL_POINT("put-in-place");
-  if (observer_) observer_(*job.path, recorded(job));
+  if (observer_) observer_(*job.path, recorded(job), job.ref->rank);
   done_ += entry.file_size;
   return true;
 }
@@ -515,7 +515,7 @@ int TicExtraction::planned_streams(const std::string& options, std::vector<a_str
   }
   size_t kept = 0;
   for (size_t i = 0; i < refs.size(); ++i) {
-    const a_file_decision decision = decision_(normalised_path(*refs[i].name), *refs[i].entry);
+    const a_file_decision decision = decision_(normalised_path(*refs[i].name), refs[i]);
     if (decision == a_file_decision::kSkip) continue;
     beside.push_back(decision == a_file_decision::kWriteBeside);
     refs[kept++] = refs[i];

@@ -95,18 +95,20 @@ class TicExtraction {
   // (ERROR, platform/error_word.h).
   int extract(const std::string& options, const std::string& backup_dir);
 
-  // Asked once per selected file, with its normalised path and its entry,
-  // before anything is decoded: which files are written, and where. Without
+  // Asked once per selected file, with its normalised path and its
+  // reference (entry and rank), before anything is decoded: which files
+  // are written, and where. Without
   // a decision every selected file is written at its path. check_room and
   // bytes_to_write count only what is written.
-  using a_decision = std::function<a_file_decision(const std::string& path, const TicTocEntry& entry)>;
+  using a_decision = std::function<a_file_decision(const std::string& path, const a_stream_ref& ref)>;
   void set_decision(a_decision decision) { decision_ = std::move(decision); }
 
   // Called on the calling thread for every file just put in place, in
   // extraction order, with the normalised path it was written at and what
   // was put there: its type, permission bits as installed, size, SHA-256 of
-  // its content (of the target for a link) and the entry's MAC.
-  using an_observer = std::function<void(const std::string& path, const a_recorded_file& file)>;
+  // its content (of the target for a link) and the entry's MAC, and the
+  // file's rank among the selected files in name order.
+  using an_observer = std::function<void(const std::string& path, const a_recorded_file& file, uint32_t rank)>;
   void set_commit_observer(an_observer observer) { observer_ = std::move(observer); }
 
   // After the last file is put in place, extract() removes each of |paths|

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "install/install_directory.h"
 #include "install/install_steps.h"
@@ -249,7 +250,10 @@ Json file_json(const std::string& name, const a_recorded_file& file) {
 Json record_to_json(const an_install_record& record) {
   Json out = record_head(record);
   Json files = Json::array();
-  for (const auto& [name, file] : record.files) files.push_back(file_json(name, file));
+  (void)record.files.walk([&files](const std::string& name, const a_recorded_file& file) {
+    files.push_back(file_json(name, file));
+    return true;
+  });
   out["files"] = std::move(files);
   return out;
 }
@@ -282,6 +286,65 @@ std::string record_file_line(const std::string& name, const a_recorded_file& fil
   return line;
 }
 
+namespace {
+
+// Takes |literal| at |at| in |text|.
+bool take(const std::string& text, size_t& at, const char* literal) {
+  const size_t n = std::strlen(literal);
+  if (text.compare(at, n, literal) != 0) return false;
+  at += n;
+  return true;
+}
+
+// A string of |text| from |at| to its closing quote, with no escape in it.
+bool take_plain(const std::string& text, size_t& at, std::string& out) {
+  const size_t end = text.find('"', at);
+  if (end == std::string::npos) return false;
+  out.assign(text, at, end - at);
+  if (!plain_name(out)) return false;
+  at = end + 1;
+  return true;
+}
+
+bool take_digest(const std::string& text, size_t& at, unsigned char* out) {
+  if (at + 2 * kDigestSize + 1 > text.size() || text[at + 2 * kDigestSize] != '"') return false;
+  if (!bytes_from_hex(text.substr(at, 2 * kDigestSize), out, kDigestSize)) return false;
+  at += 2 * kDigestSize + 1;
+  return true;
+}
+
+bool take_size(const std::string& text, size_t& at, uint64_t& out) {
+  const size_t end = text.find_first_not_of("0123456789", at);
+  if (end == std::string::npos || end == at || end - at > 19 || (text[at] == '0' && end - at > 1)) return false;
+  out = std::strtoull(text.c_str() + at, nullptr, 10);
+  at = end;
+  return true;
+}
+
+}  // namespace
+
+bool plain_record_file(const std::string& text, std::string& name, a_recorded_file& file) {
+  size_t at = 0;
+  std::string word;
+  if (!take(text, at, "{\"name\":\"") || !take_plain(text, at, name) || !take(text, at, ",\"type\":\"") ||
+      !take_plain(text, at, word))
+    return false;
+  bool known = false;
+  for (a_file_type t : {a_file_type::kFile, a_file_type::kDirectory, a_file_type::kSymlink})
+    if (word == file_type_word(t)) known = (file.type = t, true);
+  if (!known || !take(text, at, ",\"mode\":\"") || at + 5 > text.size() || text[at + 4] != '"') return false;
+  const std::string mode = text.substr(at, 4);
+  if (mode.find_first_not_of("01234567") != std::string::npos) return false;
+  file.mode = static_cast<unsigned>(std::strtoul(mode.c_str(), nullptr, 8));
+  at += 5;
+  if (!take(text, at, ",\"size\":") || !take_size(text, at, file.size)) return false;
+  if (file.type != a_file_type::kDirectory && (!take(text, at, ",\"sha256\":\"") || !take_digest(text, at, file.sha256)))
+    return false;
+  if (file.type == a_file_type::kDirectory) std::memset(file.sha256, 0, kDigestSize);
+  return take(text, at, ",\"mac\":\"") && take_digest(text, at, file.mac) && take(text, at, "}") &&
+         at == text.size();
+}
+
 std::string record_members_text(const an_install_record& record, const std::string* backup) {
   Json head = record_head(record);
   if (backup != nullptr) head["backup"] = json_bytes(*backup);
@@ -289,22 +352,25 @@ std::string record_members_text(const an_install_record& record, const std::stri
   return text.substr(2, text.size() - 4);
 }
 
-void put_record_text(const an_install_record& record, const std::string* backup,
-                     const std::function<void(const std::string&)>& put) {
+Outcome put_record_text(const an_install_record& record, const std::string* backup,
+                        const std::function<void(const std::string&)>& put) {
   put("{\n" + record_members_text(record, backup) + ",\n \"files\": [");
   const char* separator = "\n  ";
-  for (const auto& [name, file] : record.files) {
+  const Outcome walked = record.files.walk([&](const std::string& name, const a_recorded_file& file) {
     put(separator + record_file_line(name, file));
     separator = ",\n  ";
-  }
-  put(record.files.empty() ? "]\n}\n" : "\n ]\n}\n");
+    return true;
+  });
+  put(*separator == '\n' ? "]\n}\n" : "\n ]\n}\n");
+  return walked;
 }
 
 Outcome parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files) {
   files.clear();
   bool in_files = false;
   bool bad_file = false;
-  std::string forgery;
+  bool out_of_order = false;
+  std::string forgery, previous;
   // Depth 1 holds the record's members; the files are the objects at depth
   // 2 of its member "files". Each is read and dropped from the document.
   head = Json::parse(
@@ -315,10 +381,16 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
         if (!in_files || depth != 2 || event != Json::parse_event_t::object_end) return true;
         std::string name;
         a_recorded_file file;
-        if (!read_file(parsed, name, file))
+        if (!read_file(parsed, name, file)) {
           bad_file = true;
-        else if (forgery.empty())
+        } else if (forgery.empty()) {
           forgery = add_recorded_file(files, name, file);
+          // Every walk of a record beside the tables takes its files in
+          // order.
+          const std::string path = normalised_path(name);
+          if (forgery.empty() && !previous.empty() && path < previous) out_of_order = true;
+          previous = path;
+        }
         return false;
       },
       false);
@@ -329,6 +401,7 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
     return damaged_record("bad file in record");
   }
   if (!forgery.empty()) return forged_record(forgery);
+  if (out_of_order) return damaged_record("files not in name order");
   return Outcome();
 }
 
@@ -337,7 +410,7 @@ Outcome record_from_text(const std::string& text, an_install_record& record) {
   std::map<std::string, a_recorded_file> files;
   if (Outcome parsed = parse_record_text(text, head, files); !parsed) return parsed;
   if (Outcome read = record_from_json(head, record); !read) return read;
-  record.files = std::move(files);
+  for (const auto& [name, file] : files) record.files.put(name, file);
   return Outcome();
 }
 
@@ -359,15 +432,22 @@ Outcome record_from_json(const Json& document, an_install_record& record) {
       return damaged_record("bad install in record");
     }
   }
+  std::map<std::string, a_recorded_file> read;
+  std::string previous;
+  bool out_of_order = false;
   for (const Json& file : *files) {
     std::string name;
     a_recorded_file recorded;
     if (!read_file(file, name, recorded)) {
       return damaged_record("bad file in record");
     }
-    if (const std::string forgery = add_recorded_file(record.files, name, recorded); !forgery.empty())
+    if (const std::string forgery = add_recorded_file(read, name, recorded); !forgery.empty())
       return forged_record(forgery);
+    out_of_order = out_of_order || (!previous.empty() && normalised_path(name) < previous);
+    previous = normalised_path(name);
   }
+  if (out_of_order) return damaged_record("files not in name order");
+  for (const auto& [name, file] : read) record.files.put(name, file);
   return Outcome();
 }
 

@@ -27,23 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "install/record_files.h"
+#include "install/recorded_file.h"
 #include "platform/failure.h"
 #include "platform/json.h"
-
-enum class a_file_type { kFile, kDirectory, kSymlink };
-
-// "file", "directory", "symlink".
-const char* file_type_word(a_file_type type);
-
-constexpr size_t kDigestSize = 32;
-
-struct a_recorded_file {
-  a_file_type type = a_file_type::kFile;
-  unsigned mode = 0;  // permission bits as installed (07777)
-  uint64_t size = 0;
-  unsigned char sha256[kDigestSize] = {};  // content, or link target; zero for a directory
-  unsigned char mac[kDigestSize] = {};     // the archive entry's MAC
-};
 
 struct a_recorded_archive {
   std::string path;  // absolute when it could be resolved
@@ -69,7 +56,7 @@ struct an_install_record {
   // (install/journal.h): its journal, if still there, is taken care of.
   std::string run;
   std::vector<a_recorded_install> installs;
-  std::map<std::string, a_recorded_file> files;  // by normalised path
+  a_record_files files;  // by normalised path, in byte-wise order
 
   // Adds |install|: an earlier install of the same archives with the same
   // option text gives way to it, so repeating an install does not grow the
@@ -92,12 +79,17 @@ Json record_to_json(const an_install_record& record);
 // "backup"), handed to |put| in pieces, one file to a line: the files are
 // never all held as one document, which for a large installation would
 // cost many times the record itself.
-void put_record_text(const an_install_record& record, const std::string* backup,
-                     const std::function<void(const std::string&)>& put);
+// Fails when the record's files can no longer be read as they were.
+Outcome put_record_text(const an_install_record& record, const std::string* backup,
+                        const std::function<void(const std::string&)>& put);
 // The pieces of that text, for a record written as its files come: one
 // file's line, and the members other than the files ("format", "directory",
 // "installs", and "backup" when |backup| is not null), without the braces.
 std::string record_file_line(const std::string& name, const a_recorded_file& file);
+// The file of |text| when it is a line as record_file_line writes it for
+// a plain name: read without building a document. false when it is not
+// one (it may still be a file; recorded_file_from_json tells).
+bool plain_record_file(const std::string& text, std::string& name, a_recorded_file& file);
 std::string record_members_text(const an_install_record& record, const std::string* backup);
 //
 // A record is read as the names of an archive are: each file goes by its

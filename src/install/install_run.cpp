@@ -9,9 +9,11 @@
 #include "install/installing_set.h"
 #include "install/plan_document.h"
 #include "install/recorded_files.h"
+#include "install/side_by_side.h"
 #include "platform/error_word.h"
 
 struct InstallRun::an_upgrade {
+  std::map<std::string, a_recorded_file> recorded;
   std::vector<an_installed_file> installed;
   std::unique_ptr<UpgradePlan> plan;
 };
@@ -60,8 +62,13 @@ Outcome InstallRun::open_record(bool change) {
     return opened;
   selection_ = request_.options.empty() ? records_.record().option_text() : request_.options;
   upgrade_ = std::make_unique<an_upgrade>();
-  compare_recorded_files(records_.record(), root_, jobs_, upgrade_->installed);
-  upgrade_->plan = std::make_unique<UpgradePlan>(records_.record(), upgrade_->installed);
+  const Outcome compared = compare_recorded_files(
+      records_.record().files, root_, jobs_, [this](const an_installed_file& file, const a_recorded_file& recorded) {
+        upgrade_->installed.push_back(file);
+        upgrade_->recorded[file.name] = recorded;
+      });
+  if (!compared) return compared;
+  upgrade_->plan = std::make_unique<UpgradePlan>(upgrade_->recorded, upgrade_->installed);
   return Outcome();
 }
 
@@ -84,7 +91,7 @@ Json InstallRun::plan_document(Tic& set) const {
   document["recorded"] = Json::object();
   document["recorded"]["command"] = before.installs.empty() ? "" : before.installs.back().command;
   document["recorded"]["complete"] = !before.installs.empty() && before.installs.back().complete;
-  add_plan_to_document(*upgrade_->plan, before, upgrade_->installed, root_, document);
+  add_plan_to_document(*upgrade_->plan, upgrade_->recorded, upgrade_->installed, root_, document);
   return document;
 }
 
@@ -95,7 +102,7 @@ Outcome InstallRun::plan(Tic& set, TicExtraction& extraction) {
   if (set.selected_streams(selection_, refs) != 0) return recorded_failure(where_);
   if (Outcome planned = upgrade_->plan->plan(root_, refs); !planned) return planned;
   const UpgradePlan* plan = upgrade_->plan.get();
-  extraction.set_decision([plan](const std::string& path, const TicTocEntry&) { return plan->decision(path); });
+  extraction.set_decision([plan](const std::string& path, const a_stream_ref&) { return plan->decision(path); });
   extraction.set_removals(plan->removals());
   return Outcome();
 }
@@ -114,14 +121,16 @@ Outcome InstallRun::run(ArchiveCheck& check) {
     if (Outcome opened = log.open(root_, request_.log_file); !opened) return fail(opened.failure());
   Outcome result;
   a_recorded_install installed;
+  // The set outlives the extraction: the record is written by walking its
+  // tables.
+  const ArchiveKey key;
+  InstallingSet set(request_.archives, key.bytes(), key.length(), events_, log);
   {
-    const ArchiveKey key;
-    InstallingSet set(request_.archives, key.bytes(), key.length(), events_, log);
     const a_check_wait wait{check};
     TicExtraction extraction(set, root_, jobs_);
     if (!log.inside().empty()) extraction.reserve_path({log.inside(), "the install log"});
-    observe(extraction);
     set_ = &set;
+    observe(extraction);
     extraction.set_journal(this);
     result = ready_to_write(set, extraction, check);
     if (result) {
@@ -130,12 +139,12 @@ Outcome InstallRun::run(ArchiveCheck& check) {
       installed = records_.describe_install(set, selection_, result.ok());
     }
     log.close();
-    set_ = nullptr;
   }
   events_.end();
   if (!result) events_.failed(result.failure());
   if (result) report_kept();
   keep_record(installed, result.ok());
+  set_ = nullptr;
   return result;
 }
 
@@ -181,12 +190,14 @@ void InstallRun::placing(const std::string& path, const a_recorded_file& file, b
 
 void InstallRun::removing(const std::string& path) { records_.journal().removing(path); }
 
-// A first install's record goes to disk as files are put in place.
+// What is put in place waits, by rank, for the record (install/placed_files.h).
 void InstallRun::observe(TicExtraction& extraction) {
-  const bool streamed = !is_upgrade_ && records_.may_add_files();
-  extraction.set_commit_observer([this, streamed](const std::string& path, const a_recorded_file& file) {
-    if (!streamed || !records_.add_file(path, file)) committed_[path] = file;
-  });
+  if (!records_.keeping()) return;
+  size_t count = 0;
+  (void)set_->for_each_selected(selection_, false, [&count](const std::string&, const TicTocEntry&) { ++count; });
+  placed_.open(records_.store().directory(), count);
+  extraction.set_commit_observer(
+      [this](const std::string&, const a_recorded_file& file, uint32_t rank) { placed_.add(rank, file); });
 }
 
 void InstallRun::report_kept() const {
@@ -198,15 +209,26 @@ void InstallRun::report_kept() const {
 }
 
 // The record changes when files were put in place, or an upgrade finished
-// (it may have only taken files away).
+// (it may have only taken files away). The new record is written by
+// walking the old one and the selection side by side, in name order: a
+// file put in place is recorded as it was put there (beside a kept file,
+// the release's version); a finished upgrade chose the whole installation,
+// so it records exactly the selection's files, and earlier installs give
+// way to it; anything else keeps what was recorded.
 void InstallRun::keep_record(const a_recorded_install& installed, bool finished) {
-  const bool any = !committed_.empty() || records_.files_added() > 0;
   if (!records_.keeping()) return;
-  if (!any && !(finished && records_.had_record() && is_upgrade_)) return records_.end_run();
-  if (upgrade_)
-    upgrade_->plan->apply(records_.record(), committed_, finished);
-  else
-    for (const auto& [path, file] : committed_) records_.record().files[path] = file;
-  records_.record().add_install(installed);
-  records_.save();
+  if (placed_.size() == 0 && !(finished && records_.had_record() && is_upgrade_)) return records_.end_run();
+  const bool whole = is_upgrade_ && finished;
+  an_install_record& record = records_.record();
+  if (whole) record.installs.clear();
+  record.add_install(installed);
+  records_.save_files([&](const RecordKeeping::a_file_put& put) {
+    return walk_side_by_side(record.files, *set_, selection_, [&](const a_path_pair& pair) {
+      a_recorded_file file;
+      if (pair.selected != nullptr && placed_.get(pair.selected->rank, file))
+        put(*pair.path, file);
+      else if (pair.recorded != nullptr && (!whole || pair.selected != nullptr))
+        put(*pair.path, *pair.recorded);
+    });
+  });
 }

@@ -13,6 +13,7 @@
 
 #include "install/extraction.h"
 #include "install/install_log.h"
+#include "install/placed_files.h"
 #include "install/installation.h"
 #include "install/record_keeping.h"
 #include "platform/json.h"
@@ -76,6 +77,6 @@ class InstallRun : private ExtractionJournal {
   Tic* set_ = nullptr;
   // The option text installed.
   std::string selection_;
-  // What was put in place and is not yet in the record, by path.
-  std::map<std::string, a_recorded_file> committed_;
+  // What was put in place and is not yet in the record.
+  PlacedFiles placed_;
 };

@@ -101,9 +101,11 @@ Outcome Installation::compare(const an_install_request& request, ArchiveCheck& c
     const a_use use = run_->lock.held() ? a_use::kRecover : a_use::kCheck;
     if (Outcome opened = run_->records.open_existing(use, run_->root.get(), jobs_); !opened)
       return fail(opened.failure());
-    std::vector<an_installed_file> files;
-    compare_recorded_files(run_->records.record(), run_->root.get(), jobs_, files);
-    for (const an_installed_file& file : files) each(file);
+    // The record is walked as it is read: each file handed out once
+    // compared, a batch at a time.
+    const Outcome walked = compare_recorded_files(run_->records.record().files, run_->root.get(), jobs_,
+                                                  [&each](const an_installed_file& file, const a_recorded_file&) { each(file); });
+    if (!walked) return fail(walked.failure().about(run_->records.store().record_path(run_->records.directory())));
     return Outcome();
   }
   const ArchiveKey key;

@@ -45,10 +45,10 @@ bool directory_stands(int root, const std::string& path) {
 
 // Whether carrying out |planned| for |path| writes something: a new or
 // replaced file, a directory made, a new version beside a kept file.
-bool writes(int root, const an_install_record& record, const std::string& path, const a_planned_file& planned) {
+bool writes(int root, const std::map<std::string, a_recorded_file>& record, const std::string& path, const a_planned_file& planned) {
   switch (planned.action) {
     case an_upgrade_action::kReplace: return true;
-    case an_upgrade_action::kAdd: return record.files.count(path) != 0 || !directory_stands(root, path);
+    case an_upgrade_action::kAdd: return record.count(path) != 0 || !directory_stands(root, path);
     case an_upgrade_action::kKeepChanged: return planned.beside;
     default: return false;
   }
@@ -58,7 +58,7 @@ bool writes(int root, const an_install_record& record, const std::string& path, 
 // link still there, or a recorded directory left with nothing in it.
 // Deeper paths come later in byte-wise order, so walking backwards sees a
 // directory's entries before the directory.
-bool removes_something(const UpgradePlan& plan, const an_install_record& record,
+bool removes_something(const UpgradePlan& plan, const std::map<std::string, a_recorded_file>& record,
                        const std::unordered_map<std::string, const an_installed_file*>& installed, int root) {
   std::set<std::string> gone;
   bool removes = false;
@@ -66,12 +66,12 @@ bool removes_something(const UpgradePlan& plan, const an_install_record& record,
   for (auto it = files.rbegin(); it != files.rend(); ++it) {
     if (it->second.action != an_upgrade_action::kRemove) continue;
     const std::string& path = it->first;
-    const auto recorded = record.files.find(path);
+    const auto recorded = record.find(path);
     const auto found = installed.find(path);
     const bool there = found != installed.end() && (found->second->differences & kDifferenceMissing) == 0;
     if (!there) {
       gone.insert(path);
-    } else if (recorded == record.files.end() || recorded->second.type != a_file_type::kDirectory) {
+    } else if (recorded == record.end() || recorded->second.type != a_file_type::kDirectory) {
       gone.insert(path);
       removes = true;
     } else if (holds_only(root, path, gone)) {
@@ -84,7 +84,7 @@ bool removes_something(const UpgradePlan& plan, const an_install_record& record,
 
 }  // namespace
 
-void add_plan_to_document(const UpgradePlan& plan, const an_install_record& record,
+void add_plan_to_document(const UpgradePlan& plan, const std::map<std::string, a_recorded_file>& record,
                           const std::vector<an_installed_file>& installed, int root, Json& document) {
   static const an_upgrade_action kActions[] = {an_upgrade_action::kAdd, an_upgrade_action::kReplace,
                                                an_upgrade_action::kSame, an_upgrade_action::kKeepChanged,

@@ -28,5 +28,5 @@ class UpgradePlan;
 // found of it below the install directory |root|, which is looked at to
 // tell whether a directory the plan takes away would go (it goes only when
 // nothing else is left in it).
-void add_plan_to_document(const UpgradePlan& plan, const an_install_record& record,
+void add_plan_to_document(const UpgradePlan& plan, const std::map<std::string, a_recorded_file>& record,
                           const std::vector<an_installed_file>& installed, int root, Json& document);

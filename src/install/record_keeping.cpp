@@ -183,7 +183,7 @@ void RecordKeeping::take_journal(a_journal_use use, int root, unsigned jobs) {
 a_text_fill RecordKeeping::before_text() const {
   if (!keeping_) return nullptr;
   return [this](const std::function<void(const std::string&)>& put) {
-    record_before_text(directory_, had_record_ ? &before_ : nullptr, put);
+    return record_before_text(directory_, had_record_ ? &before_ : nullptr, put);
   };
 }
 
@@ -202,32 +202,41 @@ void RecordKeeping::begin_run(const std::string& backup_dir, const a_recorded_in
 }
 
 bool RecordKeeping::save() {
+  return save_files([this](const a_file_put& put) {
+    return record_.files.walk([&put](const std::string& path, const a_recorded_file& file) {
+      put(path, file);
+      return true;
+    });
+  });
+}
+
+// The record file is begun at the first file, so that a record left with
+// none is only dropped.
+bool RecordKeeping::save_files(const a_file_source& files) {
   if (!keeping_) return false;
+  const bool files_first = !had_record_;
+  const std::string members = record_members_text(record_, nullptr);
+  RecordFileWriter writer;
   Outcome saved;
-  if (writer_.is_open() && files_added_ > 0) {
-    writer_.put(std::string("\n ],\n") + record_members_text(record_, nullptr) + "\n}\n");
-    saved = writer_.commit();
-  } else {
-    saved = record_.files.empty() ? store_.drop(directory_) : store_.save(record_);
+  size_t count = 0;
+  Outcome walked = files([&](const std::string& path, const a_recorded_file& file) {
+    if (count++ == 0) {
+      saved = store_.open_writer(directory_, writer);
+      writer.put(files_first ? "{\n \"files\": [" : "{\n" + members + ",\n \"files\": [");
+    }
+    if (saved) writer.put((count == 1 ? "\n  " : ",\n  ") + record_file_line(path, file));
+  });
+  if (!walked) saved = walked.failure().about(store_.record_path(directory_));
+  if (saved && count == 0) saved = store_.drop(directory_);
+  if (saved && count > 0) {
+    writer.put(files_first ? "\n ],\n" + members + "\n}\n" : std::string("\n ]\n}\n"));
+    saved = writer.commit();
   }
   if (!saved) {
     note(saved.failure().subject, "no record kept: " + saved.failure().text());
     return false;
   }
   journal_.remove();
-  return true;
-}
-
-bool RecordKeeping::add_file(const std::string& path, const a_recorded_file& file) {
-  if (!writer_.is_open()) {
-    if (writer_failed_ || !store_.open_writer(directory_, writer_)) {
-      writer_failed_ = true;
-      return false;
-    }
-    writer_.put("{\n \"files\": [");
-  }
-  writer_.put((files_added_ == 0 ? "\n  " : ",\n  ") + record_file_line(path, file));
-  ++files_added_;
   return true;
 }
 

@@ -93,17 +93,15 @@ class RecordKeeping {
   // Writes the record, naming the run when one began (its journal then
   // goes); when it holds no file, drops it. false after a note.
   bool save();
+  // The same with the files |files| hands out, in strictly increasing
+  // byte-wise order of their paths, in place of record()'s: the record is
+  // written as they come. A first record has its files before its other
+  // members, as a first install always wrote it.
+  using a_file_put = std::function<void(const std::string& path, const a_recorded_file& file)>;
+  using a_file_source = std::function<Outcome(const a_file_put& put)>;
+  bool save_files(const a_file_source& files);
   // A run that changes nothing in the record ends: its journal goes.
   void end_run() { journal_.remove(); }
-
-  // A first install's record is written as files are put in place, so
-  // that nothing is kept in memory per file: true when there is no record
-  // yet. add_file then puts each file in the record on disk, beginning it
-  // at the first; false when it cannot be begun (the caller keeps the file
-  // for record() instead, and save says why).
-  bool may_add_files() const { return keeping_ && !had_record_ && record_.files.empty(); }
-  bool add_file(const std::string& path, const a_recorded_file& file);
-  size_t files_added() const { return files_added_; }
 
   // What a command that wrote files tells the record about the archive
   // set it read: the archives, the option text, the options it selected.
@@ -126,11 +124,8 @@ class RecordKeeping {
   std::string directory_;
   an_install_record record_;
   an_install_record before_;
-  RecordFileWriter writer_;  // open while files go straight to disk
   JournalWriter journal_;
   std::set<std::string> taken_away_;
-  bool writer_failed_ = false;
-  size_t files_added_ = 0;
 };
 
 // The canonical path of |path| (relative to the current directory), or

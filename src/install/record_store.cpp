@@ -16,6 +16,7 @@
 
 #include "crypto/sha256.h"
 #include "install/install_steps.h"
+#include "install/record_stream.h"
 #include "platform/fail_point.h"
 #include "install/install_lock.h"
 #include "platform/fd.h"
@@ -55,24 +56,17 @@ bool make_directories(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (errno = ENOTDIR, false));
 }
 
-// Reads the file |path| of the state directory whole; |unsafe| says why
-// others than root and this user may have written it, or is empty. false
-// with errno set.
-bool read_whole(const std::string& path, std::string& out, std::string& unsafe) {
+// Opens the file |path| of the state directory to read it; |unsafe| says
+// why others than root and this user may have written it, or is empty.
+// false with errno set.
+bool open_state_file(const std::string& path, UniqueFd& fd, std::string& unsafe) {
   Result<UniqueFd> opened = open_regular_file(path.c_str());
   if (!opened) return false;
-  const UniqueFd& fd = opened.value();
   struct stat st;
-  if (fstat(fd.get(), &st) != 0) return false;
+  if (fstat(opened.value().get(), &st) != 0) return false;
   unsafe = state_owner_problem(st);
-  out.clear();
-  char buffer[kIoBlockSize * 8];
-  for (;;) {
-    const ssize_t got = read_full(fd.get(), buffer, sizeof buffer);
-    if (got < 0) return false;
-    out.append(buffer, static_cast<size_t>(got));
-    if (static_cast<size_t>(got) < sizeof buffer) return true;
-  }
+  fd = std::move(opened.value());
+  return true;
 }
 
 // The process that made |name|, a temporary of the state file |file|
@@ -215,20 +209,27 @@ Result<bool> RecordStore::load_named(const std::string& name, an_install_record&
   return read;
 }
 
+// The record is checked whole here, and its files then read from the same
+// descriptor each time they are walked (install/record_stream.h).
 Result<bool> RecordStore::load_file(const std::string& path, an_install_record& record, a_failure* warning) const {
-  std::string text, unsafe;
-  if (!read_whole(path, text, unsafe)) {
+  std::string unsafe;
+  UniqueFd fd;
+  if (!open_state_file(path, fd, unsafe)) {
     if (errno == ENOENT) return false;
     return state_failure(state_);
   }
   errno = 0;
   if (!unsafe.empty() && warning == nullptr) return failure_of(kStepUnsafeRecord, path, unsafe);
   if (!unsafe.empty()) *warning = failure_of(kStepUnsafeRecord, path, unsafe);
-  if (Outcome read = record_from_text(text, record); !read) {
+  Json head;
+  Result<std::shared_ptr<const RecordStream>> stream = RecordStream::open(std::move(fd), head);
+  Outcome read = stream ? record_from_json(head, record) : Outcome(stream.failure());
+  if (!read) {
     a_failure refused = read.failure();
     refused.subject = path;
     return refused;
   }
+  record.files.attach(std::move(stream.value()));
   return true;
 }
 
@@ -310,13 +311,13 @@ Outcome RecordStore::open_writer(const std::string& directory, RecordFileWriter&
 Outcome RecordStore::write_whole(const std::string& path, const a_text_writer& fill, bool record) const {
   RecordFileWriter writer;
   if (Outcome opened = writer.open(state_, path, record); !opened) return opened;
-  fill([&writer](const std::string& text) { writer.put(text); });
+  if (Outcome filled = fill([&writer](const std::string& text) { writer.put(text); }); !filled) return filled;
   return writer.commit();
 }
 
 Outcome RecordStore::save(const an_install_record& record) const {
   return write_whole(
-      record_path(record.directory), [&record](const a_text_put& put) { put_record_text(record, nullptr, put); },
+      record_path(record.directory), [&record](const a_text_put& put) { return put_record_text(record, nullptr, put); },
       true);
 }
 
@@ -336,14 +337,15 @@ Outcome RecordStore::set_aside(const std::string& directory) const {
   return Outcome();
 }
 
-void record_before_text(const std::string& directory, const an_install_record* before,
-                        const std::function<void(const std::string&)>& put) {
+Outcome record_before_text(const std::string& directory, const an_install_record* before,
+                           const std::function<void(const std::string&)>& put) {
   if (before != nullptr) return put_record_text(*before, nullptr, put);
   Json document = Json::object();
   document["format"] = "kestrel-record 1";
   document["directory"] = json_bytes(directory);
   document["none"] = true;
   put(json_document(document, 1) + "\n");
+  return Outcome();
 }
 
 Outcome RecordStore::put_back(const std::string& directory, const std::string& text, bool apply) const {
@@ -363,6 +365,6 @@ Outcome RecordStore::put_back(const std::string& directory, const std::string& t
     if (Outcome read = record_from_json(document, record); !read) return read;
   if (!apply) return Outcome();
   if (no_record) return drop(directory);
-  record.files = std::move(files);
+  for (const auto& [name, file] : files) record.files.put(name, file);
   return save(record);
 }

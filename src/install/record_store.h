@@ -54,8 +54,8 @@ std::string record_file_name(const std::string& directory);
 // The text of the record |before| of |directory|, kept before a run to be
 // put back by put_back: the record, or (null) a document saying there was
 // none. Handed to |put| in pieces.
-void record_before_text(const std::string& directory, const an_install_record* before,
-                        const std::function<void(const std::string&)>& put);
+Outcome record_before_text(const std::string& directory, const an_install_record* before,
+                           const std::function<void(const std::string&)>& put);
 
 // The canonical path of the current directory, or empty with errno set.
 std::string canonical_current_directory();
@@ -161,7 +161,7 @@ class RecordStore {
   // Writes the file |path| whole or not at all (a temporary, synced, then
   // renamed), its text handed in pieces by |fill| to the function it gets.
   using a_text_put = std::function<void(const std::string&)>;
-  using a_text_writer = std::function<void(const a_text_put&)>;
+  using a_text_writer = std::function<Outcome(const a_text_put&)>;
   Outcome write_whole(const std::string& path, const a_text_writer& fill, bool record = false) const;
 
   std::string state_;

@@ -17,6 +17,8 @@ namespace {
 
 // How far the workers may run ahead of the committer, in files per worker.
 constexpr size_t kLookAheadPerWorker = 8;
+// How many files of the record are held at once, per worker.
+constexpr size_t kBatchPerWorker = 1024;
 
 mode_t type_bits(a_file_type type) {
   switch (type) {
@@ -83,32 +85,42 @@ void examine(an_installed_file& file, int root, const a_recorded_file& recorded)
 
 }  // namespace
 
-void compare_recorded_files(const an_install_record& record, int root, unsigned jobs,
-                            std::vector<an_installed_file>& out) {
-  std::vector<const std::pair<const std::string, a_recorded_file>*> files;
-  files.reserve(record.files.size());
-  for (const auto& item : record.files) files.push_back(&item);
-  out.assign(files.size(), an_installed_file{});
+Outcome compare_recorded_files(const a_record_files& files, int root, unsigned jobs, const a_recorded_line& each) {
   if (jobs < 1) jobs = 1;
-  run_ordered_jobs(
-      files.size(), jobs, kLookAheadPerWorker * jobs,
-      [&](size_t i, const a_job_turn&) {
-        an_installed_file& file = out[i];
-        file.name = files[i]->first;
-        file.mode = type_bits(files[i]->second.type) | files[i]->second.mode;
-        examine(file, root, files[i]->second);
-      },
-      [](size_t) { return true; }, [](size_t) {});
-  // The record's map is in name order already.
+  // A batch is read from the record, compared on the workers and handed
+  // out in order: only a batch is ever held.
+  const size_t batch = kBatchPerWorker * jobs;
+  std::vector<std::pair<std::string, a_recorded_file>> read(batch);
+  std::vector<an_installed_file> found(batch);
+  a_record_files::Cursor cursor(files);
+  for (bool more = true; more;) {
+    size_t count = 0;
+    while (count < batch && (more = cursor.next())) {
+      read[count].first = cursor.name();
+      read[count].second = cursor.file();
+      ++count;
+    }
+    run_ordered_jobs(
+        count, jobs, kLookAheadPerWorker * jobs,
+        [&](size_t i, const a_job_turn&) {
+          an_installed_file& file = found[i] = an_installed_file{};
+          file.name = read[i].first;
+          file.mode = type_bits(read[i].second.type) | read[i].second.mode;
+          examine(file, root, read[i].second);
+        },
+        [](size_t) { return true; }, [](size_t) {});
+    for (size_t i = 0; i < count; ++i) each(found[i], read[i].second);
+  }
+  if (cursor.failure().failed()) return cursor.failure();
+  return Outcome();
 }
 
 void absorb_journal(an_install_record& record, const a_journal& journal, int root, unsigned jobs) {
-  an_install_record placed;
-  placed.files = journal.placed;
-  std::vector<an_installed_file> found;
-  compare_recorded_files(placed, root, jobs, found);
-  for (const an_installed_file& file : found)
-    if (!file.problem.failed() && !changed_since_recorded(file)) record.files[file.name] = journal.placed.at(file.name);
+  a_record_files placed;
+  for (const auto& [name, file] : journal.placed) placed.put(name, file);
+  (void)compare_recorded_files(placed, root, jobs, [&](const an_installed_file& file, const a_recorded_file& recorded) {
+    if (!file.problem.failed() && !changed_since_recorded(file)) record.files.put(file.name, recorded);
+  });
   for (const std::string& name : journal.gone) {
     an_installed_file file;
     file.name = name;
@@ -121,7 +133,7 @@ void absorb_journal(an_install_record& record, const a_journal& journal, int roo
 }
 
 void show_journal(an_install_record& record, const a_journal& journal) {
-  for (const auto& [name, file] : journal.placed) record.files[name] = file;
+  for (const auto& [name, file] : journal.placed) record.files.put(name, file);
   for (const std::string& name : journal.gone) record.files.erase(name);
   if (journal.install.command != "remove") record.add_install(journal.install);
 }

@@ -12,18 +12,20 @@
 // their access time where the system allows it.
 #pragma once
 
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "install/install_record.h"
 #include "install/installed_files.h"
 
-// Compares every file of |record| with what lies below the directory
-// |root|, hashing up to |jobs| files at once. |out| gets one result per
-// recorded file, sorted by name; |out|'s mode is the recorded type and
-// permission bits.
-void compare_recorded_files(const an_install_record& record, int root, unsigned jobs,
-                            std::vector<an_installed_file>& out);
+// Compares every file of |files| with what lies below the directory
+// |root|, hashing up to |jobs| files at once, and hands |each| the result
+// and the recorded file, in name order, a batch at a time as the record is
+// read; the result's mode is the recorded type and permission bits. Fails
+// when the record no longer reads as it did (the files handed out until
+// then were compared).
+using a_recorded_line = std::function<void(const an_installed_file& found, const a_recorded_file& recorded)>;
+Outcome compare_recorded_files(const a_record_files& files, int root, unsigned jobs, const a_recorded_line& each);
 
 struct a_journal;
 

@@ -64,7 +64,7 @@ const char* upgrade_action_word(an_upgrade_action action) {
   }
 }
 
-UpgradePlan::UpgradePlan(const an_install_record& record, const std::vector<an_installed_file>& installed)
+UpgradePlan::UpgradePlan(const std::map<std::string, a_recorded_file>& record, const std::vector<an_installed_file>& installed)
     : record_(record) {
   installed_.reserve(installed.size());
   for (const an_installed_file& file : installed) installed_.emplace(file.name, &file);
@@ -76,9 +76,9 @@ Outcome UpgradePlan::plan(int root, const std::vector<a_stream_ref>& refs) {
     const std::string path = normalised_path(*ref.name);
     a_planned_file& planned = files_[path];
     planned.selected = true;
-    const auto recorded = record_.files.find(path);
+    const auto recorded = record_.find(path);
     const auto found = installed_.find(path);
-    if (recorded == record_.files.end() || found == installed_.end()) {
+    if (recorded == record_.end() || found == installed_.end()) {
       planned.action = plan_unrecorded(root, path, planned.beside);
       continue;
     }
@@ -98,7 +98,7 @@ Outcome UpgradePlan::plan(int root, const std::vector<a_stream_ref>& refs) {
       planned.action = same_entry ? an_upgrade_action::kSame : an_upgrade_action::kReplace;
     }
   }
-  for (const auto& [path, file] : record_.files) {
+  for (const auto& [path, file] : record_) {
     if (files_.count(path) != 0) continue;
     a_planned_file& planned = files_[path];
     const auto found = installed_.find(path);
@@ -131,7 +131,7 @@ std::vector<std::string> UpgradePlan::removals() const {
 void UpgradePlan::apply(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
                         bool complete) const {
   std::map<std::string, a_recorded_file> files;
-  if (!complete) files = record.files;
+  if (!complete) files = record_;
   for (const auto& [path, planned] : files_) {
     if (!planned.selected) continue;
     // What was written for the path: at it, or beside it (then the record
@@ -140,10 +140,11 @@ void UpgradePlan::apply(an_install_record& record, const std::map<std::string, a
     if (written != committed.end()) {
       files[path] = written->second;
     } else if (complete) {
-      const auto recorded = record.files.find(path);
-      if (recorded != record.files.end()) files[path] = recorded->second;
+      const auto recorded = record_.find(path);
+      if (recorded != record_.end()) files[path] = recorded->second;
     }
   }
-  record.files = std::move(files);
+  record.files.clear();
+  for (const auto& [path, file] : files) record.files.put(path, file);
   if (complete) record.installs.clear();
 }

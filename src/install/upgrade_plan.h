@@ -50,7 +50,7 @@ Outcome check_selection(Tic& set, const std::string& selection);
 class UpgradePlan {
  public:
   // |installed| is what compare_recorded_files found of |record|'s files.
-  UpgradePlan(const an_install_record& record, const std::vector<an_installed_file>& installed);
+  UpgradePlan(const std::map<std::string, a_recorded_file>& record, const std::vector<an_installed_file>& installed);
 
   // Plans the files |refs| selects and the recorded files it leaves out,
   // looking below the directory |root| for what stands at paths the record
@@ -74,7 +74,7 @@ class UpgradePlan {
              bool complete) const;
 
  private:
-  const an_install_record& record_;
+  const std::map<std::string, a_recorded_file>& record_;
   std::unordered_map<std::string, const an_installed_file*> installed_;
   std::map<std::string, a_planned_file> files_;
 };
