@@ -39,13 +39,12 @@ int CommandUpgrade::dry_run_set() {
   installation.set_jobs(job_count("upgrade"));
   SignedArchives signatures;
   const an_install_request request{args, options, "", ""};
-  Json document;
   const Outcome planned =
-      json ? installation.plan_document(request, signatures, document)
+      json ? installation.plan_document(request, signatures,
+                                        [](const std::string& piece) { fwrite(piece.data(), 1, piece.size(), stdout); })
            : installation.plan_upgrade(request, signatures, [](const std::string& path, an_upgrade_action action) {
                printf("%s %s\n", upgrade_action_word(action), printable(path).c_str());
              });
   if (!planned) return nothing_recorded(planned.failure()) ? 1 : -1;
-  if (json) printf("%s\n", json_document(document).c_str());
   return 0;
 }

@@ -13,8 +13,6 @@
 #include "platform/error_word.h"
 
 struct InstallRun::an_upgrade {
-  std::map<std::string, a_recorded_file> recorded;
-  std::vector<an_installed_file> installed;
   std::unique_ptr<UpgradePlan> plan;
 };
 
@@ -62,19 +60,13 @@ Outcome InstallRun::open_record(bool change) {
     return opened;
   selection_ = request_.options.empty() ? records_.record().option_text() : request_.options;
   upgrade_ = std::make_unique<an_upgrade>();
-  const Outcome compared = compare_recorded_files(
-      records_.record().files, root_, jobs_, [this](const an_installed_file& file, const a_recorded_file& recorded) {
-        upgrade_->installed.push_back(file);
-        upgrade_->recorded[file.name] = recorded;
-      });
-  if (!compared) return compared;
-  upgrade_->plan = std::make_unique<UpgradePlan>(upgrade_->recorded, upgrade_->installed);
+  upgrade_->plan = std::make_unique<UpgradePlan>(records_.record().files);
   return Outcome();
 }
 
 const UpgradePlan& InstallRun::upgrade_plan() const { return *upgrade_->plan; }
 
-Json InstallRun::plan_document(Tic& set) const {
+Outcome InstallRun::plan_document(Tic& set, const std::function<void(const std::string&)>& put) const {
   const an_install_record& before = records_.before();
   an_install_record after;
   after.installs.push_back(records_.describe_install(set, selection_, false));
@@ -91,19 +83,19 @@ Json InstallRun::plan_document(Tic& set) const {
   document["recorded"] = Json::object();
   document["recorded"]["command"] = before.installs.empty() ? "" : before.installs.back().command;
   document["recorded"]["complete"] = !before.installs.empty() && before.installs.back().complete;
-  add_plan_to_document(*upgrade_->plan, upgrade_->recorded, upgrade_->installed, root_, document);
-  return document;
+  return put_plan_document(*upgrade_->plan, std::move(document), root_, put);
 }
 
 Outcome InstallRun::plan(Tic& set, TicExtraction& extraction) {
   if (!upgrade_) return Outcome();
   if (Outcome checked = check_selection(set, selection_); !checked) return checked;
-  std::vector<a_stream_ref> refs;
-  if (set.selected_streams(selection_, refs) != 0) return recorded_failure(where_);
-  if (Outcome planned = upgrade_->plan->plan(root_, refs); !planned) return planned;
+  if (Outcome planned = upgrade_->plan->plan(root_, jobs_, set, selection_); !planned) return planned;
   const UpgradePlan* plan = upgrade_->plan.get();
-  extraction.set_decision([plan](const std::string& path, const a_stream_ref&) { return plan->decision(path); });
-  extraction.set_removals(plan->removals());
+  extraction.set_decision([plan](const std::string&, const a_stream_ref& ref) { return plan->decision(ref); });
+  std::vector<std::string> removals;
+  removals.reserve(plan->removals().size());
+  for (const UpgradePlan::a_removal& removal : plan->removals()) removals.push_back(removal.path);
+  extraction.set_removals(std::move(removals));
   return Outcome();
 }
 
@@ -202,10 +194,11 @@ void InstallRun::observe(TicExtraction& extraction) {
 
 void InstallRun::report_kept() const {
   if (!upgrade_) return;
-  for (const auto& [path, planned] : upgrade_->plan->files()) {
-    if (planned.action != an_upgrade_action::kKeepChanged) continue;
-    if (planned.beside || !planned.selected) events_.kept_changed(path, planned.beside);
-  }
+  (void)upgrade_->plan->walk([this](const UpgradePlan::a_step& step) {
+    const a_planned_file& planned = step.planned;
+    if (planned.action != an_upgrade_action::kKeepChanged) return;
+    if (planned.beside || !planned.selected) events_.kept_changed(*step.path, planned.beside);
+  });
 }
 
 // The record changes when files were put in place, or an upgrade finished

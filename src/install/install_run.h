@@ -48,8 +48,9 @@ class InstallRun : private ExtractionJournal {
   Outcome plan(Tic& set, TicExtraction& extraction);
   // The plan, in byte-wise order of the paths (an upgrade, once planned).
   const UpgradePlan& upgrade_plan() const;
-  // The plan of |set| as one document (install/plan_document.h).
-  Json plan_document(Tic& set) const;
+  // The plan of |set| as one document (install/plan_document.h), handed
+  // to |put| in pieces.
+  Outcome plan_document(Tic& set, const std::function<void(const std::string&)>& put) const;
 
  private:
   struct an_upgrade;

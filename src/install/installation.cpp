@@ -71,7 +71,7 @@ Outcome Installation::upgrade(const an_install_request& request, ArchiveCheck& c
 
 // The plan, without taking the lock or writing anything.
 Outcome Installation::with_plan(const an_install_request& request, ArchiveCheck& check,
-                                const std::function<void(InstallRun&, Tic&)>& planned) {
+                                const std::function<Outcome(InstallRun&, Tic&)>& planned) {
   InstallRun run(events_, run_->records, run_->root.get(), where_, jobs_, request, true);
   if (Outcome opened = run.open_record(false); !opened) return fail(opened.failure());
   const ArchiveKey key;
@@ -80,19 +80,20 @@ Outcome Installation::with_plan(const an_install_request& request, ArchiveCheck&
   if (Outcome checked = check_archives(set, check); !checked) return fail(checked.failure());
   TicExtraction extraction(set, run_->root.get(), jobs_);
   if (Outcome made = run.plan(set, extraction); !made) return fail(made.failure());
-  planned(run, set);
+  if (Outcome walked = planned(run, set); !walked) return fail(walked.failure());
   return Outcome();
 }
 
 // In byte-wise order of the paths.
 Outcome Installation::plan_upgrade(const an_install_request& request, ArchiveCheck& check, const a_plan_line& each) {
   return with_plan(request, check, [&each](InstallRun& run, Tic&) {
-    for (const auto& [path, planned] : run.upgrade_plan().files()) each(path, planned.action);
+    return run.upgrade_plan().walk([&each](const UpgradePlan::a_step& step) { each(*step.path, step.planned.action); });
   });
 }
 
-Outcome Installation::plan_document(const an_install_request& request, ArchiveCheck& check, Json& document) {
-  return with_plan(request, check, [&document](InstallRun& run, Tic& set) { document = run.plan_document(set); });
+Outcome Installation::plan_document(const an_install_request& request, ArchiveCheck& check,
+                                    const std::function<void(const std::string&)>& put) {
+  return with_plan(request, check, [&put](InstallRun& run, Tic& set) { return run.plan_document(set, put); });
 }
 
 Outcome Installation::compare(const an_install_request& request, ArchiveCheck& check, const an_installed_line& each) {

@@ -112,8 +112,10 @@ class Installation {
   // The plan of that upgrade, one path at a time in byte-wise order;
   // writes nothing and takes no lock.
   Outcome plan_upgrade(const an_install_request& request, ArchiveCheck& check, const a_plan_line& each);
-  // The same plan as one document (install/plan_document.h) in |document|.
-  Outcome plan_document(const an_install_request& request, ArchiveCheck& check, Json& document);
+  // The same plan as one document (install/plan_document.h), handed to
+  // |put| in pieces as the plan is walked.
+  Outcome plan_document(const an_install_request& request, ArchiveCheck& check,
+                        const std::function<void(const std::string&)>& put);
 
   // Compares the installed files with the archives of |request| (each
   // selected file), or with the record when it names none; hands each to
@@ -142,7 +144,7 @@ class Installation {
   // Reads the record and plans the upgrade of |request| without writing
   // anything, then hands the run and the set to |planned|.
   Outcome with_plan(const an_install_request& request, ArchiveCheck& check,
-                    const std::function<void(InstallRun&, Tic&)>& planned);
+                    const std::function<Outcome(InstallRun&, Tic&)>& planned);
   Outcome check_archives(MultiTic& set, ArchiveCheck& check);
   // After a restore: the record kept in the backup tree put back; without
   // |apply| only checked, before anything is restored.

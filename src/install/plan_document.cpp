@@ -7,7 +7,6 @@
 
 #include <set>
 #include <string>
-#include <unordered_map>
 
 #include "install/install_directory.h"
 #include "install/upgrade_plan.h"
@@ -45,11 +44,11 @@ bool directory_stands(int root, const std::string& path) {
 
 // Whether carrying out |planned| for |path| writes something: a new or
 // replaced file, a directory made, a new version beside a kept file.
-bool writes(int root, const std::map<std::string, a_recorded_file>& record, const std::string& path, const a_planned_file& planned) {
-  switch (planned.action) {
+bool writes(int root, const UpgradePlan::a_step& step) {
+  switch (step.planned.action) {
     case an_upgrade_action::kReplace: return true;
-    case an_upgrade_action::kAdd: return record.count(path) != 0 || !directory_stands(root, path);
-    case an_upgrade_action::kKeepChanged: return planned.beside;
+    case an_upgrade_action::kAdd: return step.recorded || !directory_stands(root, *step.path);
+    case an_upgrade_action::kKeepChanged: return step.planned.beside;
     default: return false;
   }
 }
@@ -58,54 +57,64 @@ bool writes(int root, const std::map<std::string, a_recorded_file>& record, cons
 // link still there, or a recorded directory left with nothing in it.
 // Deeper paths come later in byte-wise order, so walking backwards sees a
 // directory's entries before the directory.
-bool removes_something(const UpgradePlan& plan, const std::map<std::string, a_recorded_file>& record,
-                       const std::unordered_map<std::string, const an_installed_file*>& installed, int root) {
+bool removes_something(const UpgradePlan& plan, int root) {
   std::set<std::string> gone;
   bool removes = false;
-  const auto& files = plan.files();
-  for (auto it = files.rbegin(); it != files.rend(); ++it) {
-    if (it->second.action != an_upgrade_action::kRemove) continue;
-    const std::string& path = it->first;
-    const auto recorded = record.find(path);
-    const auto found = installed.find(path);
-    const bool there = found != installed.end() && (found->second->differences & kDifferenceMissing) == 0;
-    if (!there) {
-      gone.insert(path);
-    } else if (recorded == record.end() || recorded->second.type != a_file_type::kDirectory) {
-      gone.insert(path);
-      removes = true;
-    } else if (holds_only(root, path, gone)) {
-      gone.insert(path);
+  const auto& removals = plan.removals();
+  for (auto it = removals.rbegin(); it != removals.rend(); ++it) {
+    if (!it->there) {
+      gone.insert(it->path);
+    } else if (!it->directory || holds_only(root, it->path, gone)) {
+      gone.insert(it->path);
       removes = true;
     }
   }
   return removes;
 }
 
+// One file of the list as json_document shows it at its depth.
+std::string file_text(const std::string& path, const a_planned_file& planned) {
+  Json one = Json::object();
+  one["name"] = json_text(path);
+  one["action"] = upgrade_action_word(planned.action);
+  if (planned.beside) one["beside"] = json_text(path + kBesideSuffix);
+  std::string text = "    " + json_document(one);
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 5)) text.insert(at + 1, "    ");
+  return text;
+}
+
 }  // namespace
 
-void add_plan_to_document(const UpgradePlan& plan, const std::map<std::string, a_recorded_file>& record,
-                          const std::vector<an_installed_file>& installed, int root, Json& document) {
+// Walked twice: once for what the document says first of the plan (the
+// counts), once for its files.
+Outcome put_plan_document(const UpgradePlan& plan, Json head, int root,
+                          const std::function<void(const std::string&)>& put) {
   static const an_upgrade_action kActions[] = {an_upgrade_action::kAdd, an_upgrade_action::kReplace,
                                                an_upgrade_action::kSame, an_upgrade_action::kKeepChanged,
                                                an_upgrade_action::kRemove};
-  Json counts = Json::object();
-  for (an_upgrade_action action : kActions) counts[upgrade_action_word(action)] = 0;
-  Json files = Json::array();
+  size_t counts[5] = {};
   bool changes = false;
-  for (const auto& [path, planned] : plan.files()) {
-    Json one = Json::object();
-    one["name"] = json_text(path);
-    one["action"] = upgrade_action_word(planned.action);
-    if (planned.beside) one["beside"] = json_text(path + kBesideSuffix);
-    files.push_back(std::move(one));
-    auto& count = counts[upgrade_action_word(planned.action)];
-    count = count.get<size_t>() + 1;
-    changes = changes || writes(root, record, path, planned);
-  }
-  std::unordered_map<std::string, const an_installed_file*> by_name;
-  for (const an_installed_file& file : installed) by_name.emplace(file.name, &file);
-  document["changes"] = changes || removes_something(plan, record, by_name, root);
-  document["counts"] = std::move(counts);
-  document["files"] = std::move(files);
+  if (Outcome counted = plan.walk([&](const UpgradePlan::a_step& step) {
+        ++counts[static_cast<size_t>(step.planned.action)];
+        changes = changes || writes(root, step);
+      });
+      !counted)
+    return counted;
+  head["changes"] = changes || removes_something(plan, root);
+  head["counts"] = Json::object();
+  for (an_upgrade_action action : kActions)
+    head["counts"][upgrade_action_word(action)] = counts[static_cast<size_t>(action)];
+  head["files"] = Json::array();
+  // The list is the last member: the document up to it, and its end, are
+  // those of the document with no file.
+  const std::string text = json_document(head);
+  const size_t list = text.rfind("[]");
+  put(text.substr(0, list + 1));
+  const char* separator = "\n";
+  const Outcome walked = plan.walk([&](const UpgradePlan::a_step& step) {
+    put(separator + file_text(*step.path, step.planned));
+    separator = ",\n";
+  });
+  put(std::string(*separator == '\n' ? "" : "\n  ") + text.substr(list + 1) + "\n");
+  return walked;
 }

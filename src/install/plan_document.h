@@ -12,21 +12,24 @@
 //
 // "beside" is there only for a kept file whose new version would be written
 // beside it. Names are shown as json_text shows them (platform/json.h).
+//
+// The document is written as the plan is walked, a file at a time: the
+// same bytes as json_document of the whole, never the whole in memory.
 #pragma once
 
-#include <vector>
+#include <functional>
+#include <string>
 
-#include "install/install_record.h"
-#include "install/installed_files.h"
+#include "platform/failure.h"
 #include "platform/json.h"
 
 class UpgradePlan;
 
-// Adds "changes", "counts" and "files" of |plan| to |document| (the
-// members before them are the installation's: InstallRun::plan_document). |record| is
-// the installation's record and |installed| what compare_recorded_files
-// found of it below the install directory |root|, which is looked at to
-// tell whether a directory the plan takes away would go (it goes only when
-// nothing else is left in it).
-void add_plan_to_document(const UpgradePlan& plan, const std::map<std::string, a_recorded_file>& record,
-                          const std::vector<an_installed_file>& installed, int root, Json& document);
+// Hands |put| the document in pieces, ending with a newline: the members
+// of |head| (the installation's: InstallRun::plan_document), then
+// "changes", "counts" and "files" of |plan|. The install directory |root|
+// is looked at to tell whether a directory the plan takes away would go
+// (only when nothing else is left in it) and whether one it adds stands
+// already. Fails when the record no longer reads as it did.
+Outcome put_plan_document(const UpgradePlan& plan, Json head, int root,
+                          const std::function<void(const std::string&)>& put);

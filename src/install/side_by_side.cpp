@@ -4,64 +4,65 @@
 #include <vector>
 
 #include "install/install_directory.h"
-#include "platform/error_word.h"
 #include "tic/archive/tic.h"
 
-Outcome for_each_selected_path(Tic& set, const std::string& options,
-                               const std::function<void(const a_selected_path&)>& each) {
+Outcome SelectionCursor::open(Tic& set, const std::string& options) {
+  if (set.read_toc(false) != 0) return set.read_failure();
+  const TicToc& toc = set.get_toc();
+  map_ = &toc.file_map;
+  mask_ = toc.options.option_mask(options);
+  at_ = map_->begin();
   bool all_paths = true;
-  uint32_t rank = 0;
-  if (set.for_each_selected(options, false, [&](const std::string& name, const TicTocEntry&) {
-        all_paths = all_paths && normalised_path(name) == name;
-        ++rank;
-      }) != 0)
-    return set.read_failure();
-  a_selected_path selected;
-  if (all_paths) {
-    rank = 0;
-    (void)set.for_each_selected(options, false, [&](const std::string& name, const TicTocEntry& entry) {
-      selected = {&name, &entry, rank++};
-      each(selected);
-    });
-    return Outcome();
-  }
+  for (const auto& [name, entry] : *map_)
+    if (entry.data_offset != 0 && (entry.mask & mask_) != 0 && normalised_path(name) != name) all_paths = false;
+  if (all_paths) return Outcome();
   // Rare: the paths, and their order, are made once.
-  struct a_path {
-    std::string path;
-    const TicTocEntry* entry;
-    uint32_t rank;
-  };
-  std::vector<a_path> paths;
-  paths.reserve(rank);
-  (void)set.for_each_selected(options, false, [&](const std::string& name, const TicTocEntry& entry) {
-    paths.push_back({normalised_path(name), &entry, static_cast<uint32_t>(paths.size())});
-  });
-  std::stable_sort(paths.begin(), paths.end(), [](const a_path& a, const a_path& b) { return a.path < b.path; });
-  for (const a_path& path : paths) {
-    selected = {&path.path, path.entry, path.rank};
-    each(selected);
-  }
+  uint32_t rank = 0;
+  for (const auto& [name, entry] : *map_)
+    if (entry.data_offset != 0 && (entry.mask & mask_) != 0) sorted_.push_back({normalised_path(name), &entry, rank++});
+  std::stable_sort(sorted_.begin(), sorted_.end(), [](const a_path& a, const a_path& b) { return a.path < b.path; });
+  map_ = nullptr;
   return Outcome();
+}
+
+bool SelectionCursor::next() {
+  if (map_ == nullptr) {
+    if (next_sorted_ == sorted_.size()) return false;
+    const a_path& path = sorted_[next_sorted_++];
+    current_ = {&path.path, path.entry, path.rank};
+    return true;
+  }
+  for (; at_ != map_->end(); ++at_) {
+    if (at_->second.data_offset == 0 || (at_->second.mask & mask_) == 0) continue;
+    current_ = {&at_->first, &at_->second, rank_++};
+    ++at_;
+    return true;
+  }
+  return false;
 }
 
 Outcome walk_side_by_side(const a_record_files& files, Tic& set, const std::string& options,
                           const std::function<void(const a_path_pair&)>& each) {
+  SelectionCursor selection;
+  if (Outcome opened = selection.open(set, options); !opened) return opened;
   a_record_files::Cursor cursor(files);
   bool recorded = cursor.next();
-  auto record_only = [&] {
-    a_path_pair pair{&cursor.name(), &cursor.file(), nullptr};
-    each(pair);
-    recorded = cursor.next();
-  };
-  const Outcome walked = for_each_selected_path(set, options, [&](const a_selected_path& selected) {
-    while (recorded && cursor.name() < *selected.path) record_only();
-    a_path_pair pair{selected.path, nullptr, &selected};
-    if (recorded && cursor.name() == *selected.path) pair.recorded = &cursor.file();
+  bool selected = selection.next();
+  while (recorded || selected) {
+    const a_selected_path& now = selection.current();
+    a_path_pair pair;
+    if (selected && (!recorded || *now.path <= cursor.name())) {
+      pair.path = now.path;
+      pair.selected = &now;
+      if (recorded && cursor.name() == *now.path) pair.recorded = &cursor.file();
+    } else {
+      pair.path = &cursor.name();
+      pair.recorded = &cursor.file();
+    }
     each(pair);
     if (pair.recorded != nullptr) recorded = cursor.next();
-  });
-  if (!walked) return walked;
-  while (recorded) record_only();
+    if (pair.selected != nullptr) selected = selection.next();
+  }
   if (cursor.failure().failed()) return cursor.failure();
   return Outcome();
 }

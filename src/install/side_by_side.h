@@ -8,13 +8,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "install/record_files.h"
 #include "platform/failure.h"
+#include "tic/format/toc.h"
 
 class Tic;
-struct TicTocEntry;
 
 // One selected file: the path its name reaches (normalised), its entry and
 // its rank among the selected files in name order (a_stream_ref::rank).
@@ -24,13 +26,33 @@ struct a_selected_path {
   uint32_t rank = 0;
 };
 
-// Hands |each| every file |options| selects from |set| (with a stream), in
-// byte-wise order of its path. The table's names are in name order, and a
-// name is its path but for spellings such as "./a" or "a//b": only when
-// the set has such a name are the paths put in order first. Fails when the
-// tables cannot be read.
-Outcome for_each_selected_path(Tic& set, const std::string& options,
-                               const std::function<void(const a_selected_path&)>& each);
+// The files |options| selects from a set (those with a stream), one at a
+// time in byte-wise order of their paths. The table's names are in name
+// order, and a name is its path but for spellings such as "./a" or "a//b":
+// only when the set has such a name are the paths put in order first.
+class SelectionCursor {
+ public:
+  // Fails when the tables cannot be read.
+  Outcome open(Tic& set, const std::string& options);
+  // Moves to the next file: false at the end.
+  bool next();
+  const a_selected_path& current() const { return current_; }
+
+ private:
+  struct a_path {
+    std::string path;
+    const TicTocEntry* entry;
+    uint32_t rank;
+  };
+  using a_map = std::map<std::string, TicTocEntry>;
+  const a_map* map_ = nullptr;
+  a_map::const_iterator at_;
+  unsigned long long mask_ = 0;
+  uint32_t rank_ = 0;
+  std::vector<a_path> sorted_;  // only for names that are not their paths
+  size_t next_sorted_ = 0;
+  a_selected_path current_;
+};
 
 // One path of the walk: recorded, selected, or both.
 struct a_path_pair {

@@ -8,6 +8,7 @@
 
 #include "install/install_directory.h"
 #include "install/recorded_files.h"
+#include "install/side_by_side.h"
 #include "platform/error_word.h"
 #include "tic/archive/tic.h"
 #include "tic/format/options.h"
@@ -46,8 +47,9 @@ Outcome check_selection(Tic& set, const std::string& selection) {
   if (!unknown.empty())
     return failure_of(kStepArchives, subject,
                       (unknown.find(", ") == std::string::npos ? "unknown option " : "unknown options ") + unknown + have);
-  std::vector<a_stream_ref> refs;
-  if (set.selected_streams(selection, refs) == 0 && refs.empty()) {
+  size_t selected = 0;
+  if (set.for_each_selected(selection, false, [&selected](const std::string&, const TicTocEntry&) { ++selected; }) == 0 &&
+      selected == 0) {
     errno = 0;
     return failure_of(kStepArchives, subject, "selects no file" + have);
   }
@@ -64,87 +66,112 @@ const char* upgrade_action_word(an_upgrade_action action) {
   }
 }
 
-UpgradePlan::UpgradePlan(const std::map<std::string, a_recorded_file>& record, const std::vector<an_installed_file>& installed)
-    : record_(record) {
-  installed_.reserve(installed.size());
-  for (const an_installed_file& file : installed) installed_.emplace(file.name, &file);
+namespace {
+
+// A planned file in a byte: the action, whether the new version goes
+// beside, and whether the selection installs it.
+constexpr uint8_t kActionBits = 0x07;
+constexpr uint8_t kBesideBit = 0x08;
+constexpr uint8_t kSelectedBit = 0x10;
+
+uint8_t packed(const a_planned_file& planned) {
+  return static_cast<uint8_t>(static_cast<uint8_t>(planned.action) | (planned.beside ? kBesideBit : 0) |
+                              (planned.selected ? kSelectedBit : 0));
 }
 
-Outcome UpgradePlan::plan(int root, const std::vector<a_stream_ref>& refs) {
-  files_.clear();
-  for (const a_stream_ref& ref : refs) {
-    const std::string path = normalised_path(*ref.name);
-    a_planned_file& planned = files_[path];
-    planned.selected = true;
-    const auto recorded = record_.find(path);
-    const auto found = installed_.find(path);
-    if (recorded == record_.end() || found == installed_.end()) {
-      planned.action = plan_unrecorded(root, path, planned.beside);
-      continue;
-    }
-    const an_installed_file& now = *found->second;
-    if (now.problem.failed()) {
-      a_failure failure = now.problem;
-      failure.subject = path;
-      return failure;
-    }
-    const bool same_entry = std::memcmp(recorded->second.mac, ref.entry->mac, kDigestSize) == 0;
-    if ((now.differences & kDifferenceMissing) != 0) {
+a_planned_file unpacked(uint8_t byte) {
+  a_planned_file planned;
+  planned.action = static_cast<an_upgrade_action>(byte & kActionBits);
+  planned.beside = (byte & kBesideBit) != 0;
+  planned.selected = (byte & kSelectedBit) != 0;
+  return planned;
+}
+
+}  // namespace
+
+// The record's files come from their comparison with what lies below the
+// install directory, a batch at a time in name order; the selection is
+// walked beside them.
+Outcome UpgradePlan::plan(int root, unsigned jobs, Tic& set, const std::string& selection) {
+  set_ = &set;
+  selection_ = selection;
+  size_t count = 0;
+  if (set.for_each_selected(selection, false, [&count](const std::string&, const TicTocEntry&) { ++count; }) != 0)
+    return set.read_failure();
+  selected_.assign(count, 0);
+  unselected_.clear();
+  removals_.clear();
+  unreadable_ = a_failure{};
+  SelectionCursor cursor;
+  if (Outcome opened = cursor.open(set, selection); !opened) return opened;
+  bool more = cursor.next();
+  const Outcome compared =
+      compare_recorded_files(recorded_, root, jobs, [&](const an_installed_file& now, const a_recorded_file& recorded) {
+        for (; more && *cursor.current().path < now.name; more = cursor.next())
+          plan_selected(root, cursor.current(), nullptr, nullptr);
+        if (!more || *cursor.current().path != now.name) return plan_unselected(now.name, recorded, now);
+        plan_selected(root, cursor.current(), &recorded, &now);
+        more = cursor.next();
+      });
+  if (!compared) return compared;
+  for (; more; more = cursor.next()) plan_selected(root, cursor.current(), nullptr, nullptr);
+  if (unreadable_.failed()) return unreadable_;
+  return Outcome();
+}
+
+void UpgradePlan::plan_selected(int root, const a_selected_path& selected, const a_recorded_file* recorded,
+                                const an_installed_file* now) {
+  a_planned_file planned;
+  planned.selected = true;
+  const std::string& path = *selected.path;
+  if (recorded == nullptr) {
+    planned.action = plan_unrecorded(root, path, planned.beside);
+  } else if (now->problem.failed()) {
+    if (!unreadable_.failed()) unreadable_ = now->problem.about(path);
+  } else {
+    const bool same_entry = std::memcmp(recorded->mac, selected.entry->mac, kDigestSize) == 0;
+    if ((now->differences & kDifferenceMissing) != 0) {
       planned.action = an_upgrade_action::kAdd;
-    } else if (changed_since_recorded(now)) {
+    } else if (changed_since_recorded(*now)) {
       planned.action = an_upgrade_action::kKeepChanged;
-      planned.beside = !same_entry && recorded->second.type != a_file_type::kDirectory;
+      planned.beside = !same_entry && recorded->type != a_file_type::kDirectory;
     } else {
       planned.action = same_entry ? an_upgrade_action::kSame : an_upgrade_action::kReplace;
     }
   }
-  for (const auto& [path, file] : record_) {
-    if (files_.count(path) != 0) continue;
-    a_planned_file& planned = files_[path];
-    const auto found = installed_.find(path);
-    const bool changed = found != installed_.end() && (found->second->problem.failed() ||
-                                                       (changed_since_recorded(*found->second) &&
-                                                        (found->second->differences & kDifferenceMissing) == 0));
-    planned.action = changed ? an_upgrade_action::kKeepChanged : an_upgrade_action::kRemove;
-  }
-  return Outcome();
+  selected_[selected.rank] = packed(planned);
 }
 
-a_file_decision UpgradePlan::decision(const std::string& path) const {
-  const auto found = files_.find(path);
-  if (found == files_.end()) return a_file_decision::kWrite;
-  switch (found->second.action) {
+void UpgradePlan::plan_unselected(const std::string& path, const a_recorded_file& recorded,
+                                  const an_installed_file& now) {
+  const bool missing = (now.differences & kDifferenceMissing) != 0;
+  const bool changed = now.problem.failed() || (changed_since_recorded(now) && !missing);
+  a_planned_file planned;
+  planned.action = changed ? an_upgrade_action::kKeepChanged : an_upgrade_action::kRemove;
+  unselected_.push_back(packed(planned));
+  if (!changed) removals_.push_back({path, !missing, recorded.type == a_file_type::kDirectory});
+}
+
+Outcome UpgradePlan::walk(const std::function<void(const a_step&)>& each) const {
+  size_t unselected = 0;
+  return walk_side_by_side(recorded_, *set_, selection_, [&](const a_path_pair& pair) {
+    a_step step;
+    step.path = pair.path;
+    step.recorded = pair.recorded != nullptr;
+    if (pair.selected != nullptr)
+      step.planned = unpacked(selected_[pair.selected->rank]);
+    else if (unselected < unselected_.size())
+      step.planned = unpacked(unselected_[unselected++]);
+    each(step);
+  });
+}
+
+a_file_decision UpgradePlan::decision(const a_stream_ref& ref) const {
+  if (ref.rank >= selected_.size()) return a_file_decision::kWrite;
+  const a_planned_file planned = unpacked(selected_[ref.rank]);
+  switch (planned.action) {
     case an_upgrade_action::kSame: return a_file_decision::kSkip;
-    case an_upgrade_action::kKeepChanged:
-      return found->second.beside ? a_file_decision::kWriteBeside : a_file_decision::kSkip;
+    case an_upgrade_action::kKeepChanged: return planned.beside ? a_file_decision::kWriteBeside : a_file_decision::kSkip;
     default: return a_file_decision::kWrite;
   }
-}
-
-std::vector<std::string> UpgradePlan::removals() const {
-  std::vector<std::string> out;
-  for (const auto& [path, file] : files_)
-    if (file.action == an_upgrade_action::kRemove) out.push_back(path);
-  return out;
-}
-
-void UpgradePlan::apply(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
-                        bool complete) const {
-  std::map<std::string, a_recorded_file> files;
-  if (!complete) files = record_;
-  for (const auto& [path, planned] : files_) {
-    if (!planned.selected) continue;
-    // What was written for the path: at it, or beside it (then the record
-    // holds the release's version, which the kept file differs from).
-    auto written = committed.find(planned.beside ? path + kBesideSuffix : path);
-    if (written != committed.end()) {
-      files[path] = written->second;
-    } else if (complete) {
-      const auto recorded = record_.find(path);
-      if (recorded != record_.end()) files[path] = recorded->second;
-    }
-  }
-  record.files.clear();
-  for (const auto& [path, file] : files) record.files.put(path, file);
-  if (complete) record.installs.clear();
 }

@@ -17,16 +17,24 @@
 //                 with the directories that leaves empty;
 //   keep-changed  changed since it was recorded: kept.
 // The plan only reads; extraction carries it out (install/extraction.h).
+//
+// The plan is made by walking the record, what lies below the install
+// directory and the selection side by side, in byte-wise order of the
+// paths, and is kept as a byte per file: a selected file's by its rank, a
+// recorded file the selection leaves out by its place among those. Every
+// use of it walks the record and the selection again, so nothing is held
+// per path.
 #pragma once
 
-#include <map>
+#include <cstdint>
+#include <functional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "install/extraction.h"
-#include "install/install_record.h"
 #include "install/installed_files.h"
+#include "install/record_files.h"
+#include "install/side_by_side.h"
 
 struct a_stream_ref;
 class Tic;
@@ -49,32 +57,48 @@ Outcome check_selection(Tic& set, const std::string& selection);
 
 class UpgradePlan {
  public:
-  // |installed| is what compare_recorded_files found of |record|'s files.
-  UpgradePlan(const std::map<std::string, a_recorded_file>& record, const std::vector<an_installed_file>& installed);
+  // The plan of an upgrade of the installation whose recorded files are
+  // |recorded|: they stay in use as long as the plan.
+  explicit UpgradePlan(const a_record_files& recorded) : recorded_(recorded) {}
 
-  // Plans the files |refs| selects and the recorded files it leaves out,
-  // looking below the directory |root| for what stands at paths the record
-  // does not know. Fails, naming the file, when a recorded file could not
-  // be read: nothing can be said about it.
-  Outcome plan(int root, const std::vector<a_stream_ref>& refs);
+  // Plans the files |selection| selects from |set| and the recorded files
+  // it leaves out, comparing each recorded file with what lies below the
+  // directory |root| (|jobs| at once), and looking there for what stands at
+  // paths the record does not know. Fails, naming the file, when a
+  // recorded file the selection installs could not be read: nothing can be
+  // said about it.
+  Outcome plan(int root, unsigned jobs, Tic& set, const std::string& selection);
 
-  // Every path planned, in byte-wise order.
-  const std::map<std::string, a_planned_file>& files() const { return files_; }
+  // Hands |each| every path planned, in byte-wise order, with its plan and
+  // whether it is recorded.
+  struct a_step {
+    const std::string* path = nullptr;
+    a_planned_file planned;
+    bool recorded = false;
+  };
+  Outcome walk(const std::function<void(const a_step&)>& each) const;
 
-  // What extraction does with the selected file at |path|.
-  a_file_decision decision(const std::string& path) const;
-  // The recorded files to take away.
-  std::vector<std::string> removals() const;
-
-  // |record| after the upgrade: |committed| holds what extraction put in
-  // place, by the path it was written at. A complete upgrade leaves exactly
-  // the new selection's files in the record, earlier installs replaced; an
-  // upgrade that stopped keeps the record and adds what it committed.
-  void apply(an_install_record& record, const std::map<std::string, a_recorded_file>& committed,
-             bool complete) const;
+  // What extraction does with the selected file |ref|.
+  a_file_decision decision(const a_stream_ref& ref) const;
+  // The recorded files to take away, in byte-wise order: whether each is
+  // still there, and was recorded as a directory.
+  struct a_removal {
+    std::string path;
+    bool there = false;
+    bool directory = false;
+  };
+  const std::vector<a_removal>& removals() const { return removals_; }
 
  private:
-  const std::map<std::string, a_recorded_file>& record_;
-  std::unordered_map<std::string, const an_installed_file*> installed_;
-  std::map<std::string, a_planned_file> files_;
+  void plan_selected(int root, const a_selected_path& selected, const a_recorded_file* recorded,
+                     const an_installed_file* now);
+  void plan_unselected(const std::string& path, const a_recorded_file& recorded, const an_installed_file& now);
+
+  const a_record_files& recorded_;
+  Tic* set_ = nullptr;
+  std::string selection_;
+  std::vector<uint8_t> selected_;    // by rank
+  std::vector<uint8_t> unselected_;  // by place among the recorded files left out
+  std::vector<a_removal> removals_;
+  a_failure unreadable_;
 };
