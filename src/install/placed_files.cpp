@@ -1,10 +1,10 @@
 #include "install/placed_files.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <type_traits>
+
+#include "install/name_spool.h"
 
 namespace {
 
@@ -14,25 +14,11 @@ static_assert(std::is_trivially_copyable<a_recorded_file>::value, "entries are k
 constexpr size_t kBlockEntries = 1024;
 constexpr size_t kEntrySize = sizeof(a_recorded_file);
 
-// An unnamed file in |directory|: gone with its descriptor.
-UniqueFd unnamed_file(const std::string& directory) {
-  UniqueFd fd(open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  if (fd.valid()) return fd;
-  std::string name = directory + "/.kestrel-placed-XXXXXX";
-  fd.reset(mkostemp(&name[0], O_CLOEXEC));
-  if (fd.valid()) unlink(name.c_str());
-  return fd;
-}
-
 }  // namespace
 
 void PlacedFiles::open(const std::string& directory, size_t count) {
   place_.assign(count, kNone);
-  fd_ = unnamed_file(directory);
-  if (!fd_.valid()) {
-    const char* tmp = getenv("TMPDIR");
-    fd_ = unnamed_file(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp");
-  }
+  fd_ = unnamed_temporary(directory);
   block_.reserve(fd_.valid() ? kBlockEntries : 0);
 }
 

@@ -8,6 +8,7 @@
 #include "install/backed_up_removal.h"
 #include "install/install_directory.h"
 #include "install/install_steps.h"
+#include "install/name_spool.h"
 #include "install/record_keeping.h"
 #include "platform/error_word.h"
 #include "platform/fail_point.h"
@@ -40,6 +41,7 @@ Outcome Removal::keep_in(const std::string& backup_dir, const RecordKeeping& rec
 
 void Removal::begin(RecordKeeping& records, const std::string& backup_dir) {
   records_ = &records;
+  handled_ = std::make_unique<NameSpool>(records.store().directory());
   for (const std::string& name : records.taken_away()) add_parent_directories(name, may_be_empty_);
   if (!records.keeping()) return;
   a_recorded_install removal;
@@ -56,7 +58,7 @@ bool Removal::take(const an_installed_file& file) {
     events_.noted(problem);
     return false;
   }
-  handled_.push_back(file.name);
+  if (handled_) handled_->add(file.name);
   if (!file.link.empty()) {
     errno = ELOOP;
     events_.noted(failure_of(kStepRemoveInstalled, file.name, "refusing to remove through symbolic link " + file.link));
@@ -105,22 +107,51 @@ Outcome Removal::finish(RecordKeeping& records) {
     records.end_run();
     return Outcome();
   }
-  // One that stands behind a symbolic link, or cannot be looked at, is not
-  // known to be gone and stays recorded.
-  for (const std::string& name : handled_) {
-    a_reached_directory at;
-    a_failure ignored;
-    struct stat st;
-    bool gone = false;
-    switch (reach_parent(root_, name, at, ignored)) {
-      case a_reach::kAbsent: gone = true; break;
-      case a_reach::kReached:
-        gone = fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
-        break;
-      default: break;
-    }
-    if (gone) records.record().files.erase(normalised_path(name));
-  }
-  records.save();
+  NameSpool taken(records.store().directory());
+  std::string name;
+  if (handled_) handled_->rewind();
+  while (handled_ && handled_->next(name))
+    if (gone(name)) taken.add(normalised_path(name));
+  save_without(records, taken);
   return Outcome();
+}
+
+bool Removal::gone(const std::string& name) const {
+  a_reached_directory at;
+  a_failure ignored;
+  struct stat st;
+  switch (reach_parent(root_, name, at, ignored)) {
+    case a_reach::kAbsent: return true;
+    case a_reach::kReached:
+      return fstatat(at.directory.get(), at.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+    default: return false;
+  }
+}
+
+// The record and the names gone are walked side by side when the names
+// came in path order, as they do from the record and from tables whose
+// names are their paths; otherwise each is taken out of the record first.
+void Removal::save_without(RecordKeeping& records, NameSpool& gone) const {
+  std::string name, previous;
+  bool ordered = true;
+  gone.rewind();
+  for (size_t i = 0; ordered && gone.next(name); ++i) {
+    ordered = i == 0 || previous < name;
+    previous.swap(name);
+  }
+  gone.rewind();
+  a_record_files& files = records.record().files;
+  if (!ordered) {
+    while (gone.next(name)) files.erase(name);
+    records.save();
+    return;
+  }
+  bool more = gone.next(name);
+  records.save_files([&](const RecordKeeping::a_file_put& put) {
+    return files.walk([&](const std::string& path, const a_recorded_file& file) {
+      for (; more && name < path; more = gone.next(name)) {}
+      if (!(more && name == path)) put(path, file);
+      return true;
+    });
+  });
 }

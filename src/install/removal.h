@@ -14,6 +14,7 @@
 #include "install/installed_files.h"
 
 class BackedUpRemoval;
+class NameSpool;
 class RecordKeeping;
 
 class Removal {
@@ -53,6 +54,12 @@ class Removal {
 
  private:
   a_removal take_away(const an_installed_file& file, a_failure& failure);
+  // Whether the file |name| is known to be gone: not one that stands
+  // behind a symbolic link, or cannot be looked at.
+  bool gone(const std::string& name) const;
+  // Writes the record without the files of |gone| (paths, in the order the
+  // files came).
+  void save_without(RecordKeeping& records, NameSpool& gone) const;
 
   int root_;
   InstallationEvents& events_;
@@ -63,6 +70,7 @@ class Removal {
   RecordKeeping* records_ = nullptr;
   // The directories that may be left empty by what was removed.
   std::set<std::string> may_be_empty_;
-  // The files looked at: those no longer there leave the record.
-  std::vector<std::string> handled_;
+  // The files looked at, in the order they came (name order): those no
+  // longer there leave the record.
+  std::unique_ptr<NameSpool> handled_;
 };
