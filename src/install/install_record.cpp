@@ -370,13 +370,18 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
   bool in_files = false;
   bool bad_file = false;
   bool out_of_order = false;
+  bool listed = false, twice = false;
   std::string forgery, previous;
   // Depth 1 holds the record's members; the files are the objects at depth
   // 2 of its member "files". Each is read and dropped from the document.
   head = Json::parse(
       text,
       [&](int depth, Json::parse_event_t event, Json& parsed) {
-        if (depth == 1 && event == Json::parse_event_t::key) in_files = parsed == "files";
+        if (depth == 1 && event == Json::parse_event_t::key) {
+          in_files = parsed == "files";
+          twice = twice || (in_files && listed);
+          listed = listed || in_files;
+        }
         if (depth == 1 && event == Json::parse_event_t::array_end) in_files = false;
         if (!in_files || depth != 2 || event != Json::parse_event_t::object_end) return true;
         std::string name;
@@ -397,6 +402,7 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
   if (head.is_discarded()) {
     return damaged_record("not a JSON document");
   }
+  if (twice) return damaged_record("files listed twice");
   if (bad_file) {
     return damaged_record("bad file in record");
   }

@@ -124,8 +124,11 @@ class a_file_list {
     scanner_.skip_blanks();
     if (first_ && scanner_.peek() == ']') return end();
     text_.clear();
-    if (!scanner_.value(text_, kLongestRecordFile))
-      return stop(failure, scanner_.read_failed() ? read_failure() : damaged_record("not a JSON document"));
+    if (!scanner_.value(text_, kLongestRecordFile)) {
+      if (scanner_.read_failed()) return stop(failure, read_failure());
+      return stop(failure, damaged_record(text_.size() + 2 >= kLongestRecordFile ? "file too long in record"
+                                                                                 : "not a JSON document"));
+    }
     std::string raw;
     if (!plain_record_file(text_, raw, file)) {
       const Result<Json> parsed = parse_json(text_);
@@ -178,9 +181,11 @@ a_failure drain(a_file_list& list, size_t& count, bool& out_of_order) {
   return failure;
 }
 
-// What is wrong with a record whose files are out of order (|order| says
-// so): the forgery a whole reading finds first, if any.
-a_failure out_of_order_failure(int fd, const a_failure& order) {
+// What is wrong with a record whose list of files was refused (|refused|
+// says why): what a whole reading of it says, so that a refusal reads the
+// same whatever the layout and wherever the fault lies (a forgery is told
+// before a broken order). Only a refused record is read whole.
+a_failure whole_document_failure(int fd, const a_failure& refused) {
   std::string text;
   char block[kScanBlock];
   for (uint64_t at = 0;;) {
@@ -193,7 +198,7 @@ a_failure out_of_order_failure(int fd, const a_failure& order) {
   Json head;
   std::map<std::string, a_recorded_file> files;
   const Outcome whole = parse_record_text(text, head, files);
-  return whole ? order : whole.failure();
+  return whole ? refused : whole.failure();
 }
 
 }  // namespace
@@ -224,7 +229,13 @@ Result<std::shared_ptr<const RecordStream>> RecordStream::open(UniqueFd fd, Json
   a_scanner scanner(fd.get(), 0);
   std::string text = "{", key;
   bool out_of_order = false;
+  bool files_seen = false;
   const a_failure not_json = damaged_record("not a JSON document");
+  // A byte order mark is passed over, as JSON readers do.
+  for (const unsigned char mark : {0xef, 0xbb, 0xbf}) {
+    if (scanner.peek() != mark) break;
+    scanner.get();
+  }
   if (!scanner.expect('{')) return scanner.read_failed() ? read_failure() : not_json;
   scanner.skip_blanks();
   bool more = scanner.peek() != '}';
@@ -234,13 +245,15 @@ Result<std::shared_ptr<const RecordStream>> RecordStream::open(UniqueFd fd, Json
     if (!scanner.value(key, kLongestRecordFile) || !scanner.expect(':')) return not_json;
     const Result<Json> name = parse_json(key);
     if (!name || !name->is_string()) return not_json;
-    if (name.value() == "files" && stream->files_at_ == 0) {
-      if (!scanner.expect('[')) return not_json;
+    if (name.value() == "files" && files_seen) return damaged_record("files listed twice");
+    files_seen = files_seen || name.value() == "files";
+    scanner.skip_blanks();
+    if (name.value() == "files" && scanner.peek() == '[') {
+      scanner.get();
       stream->files_at_ = scanner.position();
       a_file_list list(scanner);
       const a_failure first = drain(list, stream->count_, out_of_order);
-      if (out_of_order) return out_of_order_failure(fd.get(), first);
-      if (first.failed()) return first;
+      if (first.failed()) return whole_document_failure(fd.get(), first);
       text += key + ":[]";
     } else {
       text += key + ":";
