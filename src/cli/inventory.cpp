@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <set>
 #include <utility>
 #include <vector>
@@ -64,8 +65,13 @@ int print_installations(bool json) {
   return entries.empty() ? 1 : 0;
 }
 
+// With --json the document is written as the record is walked.
 int print_recorded_files(const an_install_record& record, bool json) {
-  Json files = Json::array();
+  Json head = Json::object();
+  head["directory"] = json_text(record.directory);
+  head["files"] = Json::array();
+  std::unique_ptr<JsonListWriter> list;
+  if (json) list = std::make_unique<JsonListWriter>(head, [](const std::string& piece) { fputs(piece.c_str(), stdout); });
   const Outcome walked = record.files.walk([&](const std::string& name, const a_recorded_file& file) {
     const bool directory = file.type == a_file_type::kDirectory;
     char mode[8];
@@ -82,18 +88,13 @@ int print_recorded_files(const an_install_record& record, bool json) {
     one["mode"] = mode;
     one["size"] = file.size;
     one["sha256"] = directory ? Json() : Json(digest);
-    files.push_back(std::move(one));
+    list->item(one);
     return true;
   });
+  if (list) list->end();
   if (!walked) {
     complain("status", record.directory, walked.failure().text());
     return -1;
-  }
-  if (json) {
-    Json document = Json::object();
-    document["directory"] = json_text(record.directory);
-    document["files"] = std::move(files);
-    printf("%s\n", json_document(document).c_str());
   }
   return 0;
 }

@@ -72,17 +72,6 @@ bool removes_something(const UpgradePlan& plan, int root) {
   return removes;
 }
 
-// One file of the list as json_document shows it at its depth.
-std::string file_text(const std::string& path, const a_planned_file& planned) {
-  Json one = Json::object();
-  one["name"] = json_text(path);
-  one["action"] = upgrade_action_word(planned.action);
-  if (planned.beside) one["beside"] = json_text(path + kBesideSuffix);
-  std::string text = "    " + json_document(one);
-  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 5)) text.insert(at + 1, "    ");
-  return text;
-}
-
 }  // namespace
 
 // Walked twice: once for what the document says first of the plan (the
@@ -105,16 +94,14 @@ Outcome put_plan_document(const UpgradePlan& plan, Json head, int root,
   for (an_upgrade_action action : kActions)
     head["counts"][upgrade_action_word(action)] = counts[static_cast<size_t>(action)];
   head["files"] = Json::array();
-  // The list is the last member: the document up to it, and its end, are
-  // those of the document with no file.
-  const std::string text = json_document(head);
-  const size_t list = text.rfind("[]");
-  put(text.substr(0, list + 1));
-  const char* separator = "\n";
+  JsonListWriter list(head, put);
   const Outcome walked = plan.walk([&](const UpgradePlan::a_step& step) {
-    put(separator + file_text(*step.path, step.planned));
-    separator = ",\n";
+    Json one = Json::object();
+    one["name"] = json_text(*step.path);
+    one["action"] = upgrade_action_word(step.planned.action);
+    if (step.planned.beside) one["beside"] = json_text(*step.path + kBesideSuffix);
+    list.item(one);
   });
-  put(std::string(*separator == '\n' ? "" : "\n  ") + text.substr(list + 1) + "\n");
+  list.end();
   return walked;
 }

@@ -114,6 +114,23 @@ std::string json_document(const Json& document, int indent) {
   return document.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
+JsonListWriter::JsonListWriter(const Json& head, a_put put) : put_(std::move(put)) {
+  const std::string text = json_document(head);
+  const size_t list = text.rfind("[]");
+  put_(text.substr(0, list + 1));
+  tail_ = text.substr(list + 1);
+}
+
+// An item sits two levels deep: each of its lines is indented by four.
+void JsonListWriter::item(const Json& item) {
+  std::string text = json_document(item);
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 5)) text.insert(at + 1, "    ");
+  put_((first_ ? "\n    " : ",\n    ") + text);
+  first_ = false;
+}
+
+void JsonListWriter::end() { put_((first_ ? "" : "\n  ") + tail_ + "\n"); }
+
 Result<Json> parse_json(const std::string& text) {
   Json document = Json::parse(text, nullptr, false);
   if (document.is_discarded()) return refusal_of(kStepParseJson, "");

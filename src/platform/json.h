@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -41,6 +42,26 @@ bool bytes_from_hex(const std::string& text, unsigned char* out, size_t size);
 // |document| as text: with |indent| below 0 on one line, else one member
 // per line indented by that many blanks; ends without a newline.
 std::string json_document(const Json& document, int indent = 2);
+
+// A document whose last member is a list, written as the list's items
+// come, so that a list of a million items is never held: the bytes of
+// json_document(document) (indent 2) with the items in the list, then a
+// newline, handed to |put| in pieces.
+class JsonListWriter {
+ public:
+  using a_put = std::function<void(const std::string&)>;
+  // |head|'s last member is the list, empty; what comes before it is
+  // written now.
+  JsonListWriter(const Json& head, a_put put);
+  void item(const Json& item);
+  // Ends the list and the document.
+  void end();
+
+ private:
+  a_put put_;
+  std::string tail_;
+  bool first_ = true;
+};
 
 // The document |text| holds; a failure of kStepParseJson when it is not one
 // JSON document.
