@@ -11,7 +11,9 @@
 //   files     every file, directory and symbolic link put in place, by its
 //             normalised path: type, permission bits as installed, size, a
 //             SHA-256 of the content (of the target, for a link) and the MAC
-//             of the archive entry it came from.
+//             of the archive entry it came from; in strictly increasing
+//             byte-wise order of the paths, so that the record can be
+//             walked beside the tables (install/side_by_side.h).
 // Installs into one directory add up: a later file replaces the earlier
 // record of its path. An upgrade replaces the whole record.
 //
@@ -96,12 +98,15 @@ std::string record_members_text(const an_install_record& record, const std::stri
 // normalised path, and a record that names a file install would refuse
 // (installable_name_problem, install/installable_entry.h: "..", an
 // absolute path, a control character, ...) or gives two names for one
-// path is forged: no kestrel wrote it. That fails with kStepForgedRecord.
+// path is forged: no kestrel wrote it. That fails with kStepForgedRecord;
+// files out of order with kStepDamagedRecord.
 Outcome record_from_json(const Json& document, an_install_record& record);
 
-// Reads a record's text: as parse_json and record_from_json, but each file
-// is taken out of the document as soon as it is read, so that the files are
-// never all held as one document. parse_record_text leaves the document
+// Reads a record's text held in memory (the record a backup tree keeps;
+// commands read the record file as a stream, install/record_stream.h): as
+// parse_json and record_from_json, but each file is taken out of the
+// document as soon as it is read, so that the files are never all held as
+// one document. parse_record_text leaves the document
 // (its list of files empty) in |head| and the files in |files|.
 Outcome record_from_text(const std::string& text, an_install_record& record);
 Outcome parse_record_text(const std::string& text, Json& head, std::map<std::string, a_recorded_file>& files);

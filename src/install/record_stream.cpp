@@ -221,9 +221,8 @@ bool RecordStream::Reader::next(std::string& name, a_recorded_file& file) {
 }
 
 // The document is read member by member: the list of files one file at a
-// time, everything else into |head|. A forged name is told before a broken
-// order, as the whole document would tell it (record_from_text): a record
-// out of order is read whole again to say which.
+// time, everything else into |head|. A list that is refused is told as the
+// whole document would tell it (whole_document_failure).
 Result<std::shared_ptr<const RecordStream>> RecordStream::open(UniqueFd fd, Json& head) {
   std::shared_ptr<RecordStream> stream(new RecordStream());
   a_scanner scanner(fd.get(), 0);
