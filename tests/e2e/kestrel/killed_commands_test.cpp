@@ -228,6 +228,31 @@ TEST(KilledCommands, ARemoveRunAgainFinishes) {
   }
 }
 
+// A removal that keeps what it takes in a backup tree: run again it ends as
+// one never stopped, and restore brings back the tree and record of before.
+TEST(KilledCommands, ARemoveIntoABackupRunAgainFinishesAndRestoreUndoesIt) {
+  if (!kFailPoints) GTEST_SKIP() << "built without fail points";
+  const std::vector<std::string> remove{"remove", "-d", "target", "-b", "saved"};
+  Site reference;
+  install_release_1(reference);
+  const RunResult whole = reference.kestrel(remove);
+  ASSERT_EQ(whole.status, 1) << whole.err;  // the administrator's file kept
+  const SiteState after = outcome_of(reference);
+  for (const std::string point : {"removed:1", "removed:5", "record-written", "record-renamed"}) {
+    Site again, undone;
+    install_release_1(again);
+    install_release_1(undone);
+    const SiteState before = outcome_of(undone, a_snapshot::kMovedTimes);
+    for (Site* s : {&again, &undone}) ASSERT_EQ(s->kestrel(remove, point).status, -1) << point;
+    RunResult r = again.kestrel(remove);
+    EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(whole.status, whole.out, whole.err)) << point;
+    expect_same(outcome_of(again), after, "run again after a kill at " + point);
+    r = undone.kestrel({"restore", "-d", "target", "-b", "saved"});
+    EXPECT_EQ(std::tie(r.status, r.out, r.err), std::make_tuple(0, std::string(), std::string())) << point;
+    expect_same(outcome_of(undone, a_snapshot::kMovedTimes), before, "restored after a kill at " + point);
+  }
+}
+
 TEST(KilledCommands, ARestoreRunAgainFinishes) {
   if (!kFailPoints) GTEST_SKIP() << "built without fail points";
   const std::vector<std::string> restore{"restore", "-d", "target", "-b", "saved"};
