@@ -4,10 +4,12 @@
 // install, remove and restore of one install directory apart.
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -132,6 +134,24 @@ TEST(InstallLock, TwoInstallsWithOneBackupAtOnceAreUndoneToTheFirstState) {
   EXPECT_EQ(snapshot(s.target), before);
 }
 
+// True once a process is blocked on the lock of the file open as |fd|
+// (a line "-> FLOCK ..." naming its inode in /proc/locks); false when
+// none is after a minute. The command has then reached its lock, whatever
+// the machine's load, and has said whom it waits for.
+bool someone_waits_for_lock(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+  for (int tries = 0; tries < 6000; ++tries) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line))
+      if (line.find("-> FLOCK") != std::string::npos && line.find(inode) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 TEST(InstallLock, TheSecondCommandSaysOnceWhomItWaitsFor) {
   Site s;
   write_forged_archive(s.dir / "f.tic", {{"f", "data"}}, product_key());
@@ -148,7 +168,7 @@ TEST(InstallLock, TheSecondCommandSaysOnceWhomItWaitsFor) {
     const auto before = snapshot(s.target);
     RunResult r;
     std::thread waiting([&] { r = s.kestrel(args); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(someone_waits_for_lock(held.get())) << command << " never asked for the lock";
     EXPECT_EQ(snapshot(s.target), before) << command << " did not wait";
     held.reset();
     waiting.join();
