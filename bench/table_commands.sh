@@ -2,7 +2,8 @@
 # The memory and time of every kestrel command that reads a set's tables
 # (list, list -a, space, options, validate, install, verify with the
 # archives and from the record, upgrade to the same release and to a
-# changed one) on a set of three archives with many entries and 40
+# changed one, its dry run as a document) and of those that walk the
+# record alone (status --files --json, remove), on a set of three archives with many entries and 40
 # options, beside the peak of `space`, which holds the tables and nothing
 # else.
 #
@@ -58,8 +59,9 @@ measure() {
     if [ "$label" = install ]; then
       hyperfine -N --runs "$install_runs" --prepare "$empty" --export-json "$json" "$line" >/dev/null
       rm -rf "$inst" "$state" && mkdir -p "$inst"
-    elif [ "$label" = "upgrade, changed release" ]; then
-      # Each run upgrades the release installed first, put back before it.
+    elif [ "$label" = "upgrade, changed release" ] || [ "$label" = "remove from the record" ]; then
+      # Each run upgrades (or removes) the release installed first, put
+      # back before it.
       local first="bash -c '$kestrel install -q -d $inst -o \\* $tics'"
       hyperfine -N --runs "$install_runs" --prepare "$first" --export-json "$json" "$line" >/dev/null
       bash -c "$kestrel install -q -d $inst -o '*' $tics" >/dev/null
@@ -97,7 +99,11 @@ for size in "${sizes[@]}"; do
     rm -rf "$next_dir" && mkdir -p "$next_dir"
     MAKE_SET_RELEASE=2 build/bench/bench/make_archive_set --streams "$next_dir" 3 "$size" 40
   fi
-  measure "$size" "upgrade, changed release" upgrade -q -d @INST@ "$next_dir/set0.tic" "$next_dir/set1.tic" "$next_dir/set2.tic"
+  next_tics="$next_dir/set0.tic $next_dir/set1.tic $next_dir/set2.tic"
+  measure "$size" "upgrade --dry-run --json, changed" upgrade --dry-run --json -d @INST@ $next_tics
+  measure "$size" "upgrade, changed release" upgrade -q -d @INST@ $next_tics
+  measure "$size" "status --files --json" status --files --json -d @INST@
+  measure "$size" "remove from the record" remove -d @INST@
 done
 
 python3 - "$results" <<'EOF'
