@@ -122,10 +122,10 @@ Outcome InstallRun::run(ArchiveCheck& check) {
     TicExtraction extraction(set, root_, jobs_);
     if (!log.inside().empty()) extraction.reserve_path({log.inside(), "the install log"});
     set_ = &set;
-    observe(extraction);
     extraction.set_journal(this);
     result = ready_to_write(set, extraction, check);
     if (result) {
+      observe(extraction);
       events_.begin(is_upgrade_ ? extraction.bytes_to_write(selection_) : set.bytes_required(selection_));
       result = extract_and_log(extraction, check, log);
       installed = records_.describe_install(set, selection_, result.ok());
@@ -183,6 +183,7 @@ void InstallRun::placing(const std::string& path, const a_recorded_file& file, b
 void InstallRun::removing(const std::string& path) { records_.journal().removing(path); }
 
 // What is put in place waits, by rank, for the record (install/placed_files.h).
+// Once every archive is checked: the tables are read here.
 void InstallRun::observe(TicExtraction& extraction) {
   if (!records_.keeping()) return;
   size_t count = 0;
