@@ -504,23 +504,19 @@ TicExtraction::TicExtraction(Tic& archive, int root, OrderedJobPool& pool)
 
 int TicExtraction::planned_streams(const std::string& options, std::vector<a_stream_ref>& refs,
                                    std::vector<char>& beside) {
-  if (archive_.selected_streams(options, refs) != 0) {
+  // Files left out are never referenced: an upgrade to the same release
+  // holds nothing per file here.
+  Tic::a_stream_filter keep;
+  if (decision_)
+    keep = [this](const a_stream_ref& ref) { return decision_(normalised_path(*ref.name), ref) != a_file_decision::kSkip; };
+  if (archive_.selected_streams(options, refs, keep) != 0) {
     publish_step(kStepExtractLoadToc);
     return -1;
   }
-  beside.clear();
-  if (!decision_) {
-    beside.resize(refs.size(), 0);
-    return 0;
-  }
-  size_t kept = 0;
-  for (size_t i = 0; i < refs.size(); ++i) {
-    const a_file_decision decision = decision_(normalised_path(*refs[i].name), refs[i]);
-    if (decision == a_file_decision::kSkip) continue;
-    beside.push_back(decision == a_file_decision::kWriteBeside);
-    refs[kept++] = refs[i];
-  }
-  refs.resize(kept);
+  beside.assign(refs.size(), 0);
+  if (!decision_) return 0;
+  for (size_t i = 0; i < refs.size(); ++i)
+    beside[i] = decision_(normalised_path(*refs[i].name), refs[i]) == a_file_decision::kWriteBeside;
   return 0;
 }
 

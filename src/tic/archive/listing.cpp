@@ -44,10 +44,12 @@ void Tic::locate_streams(std::vector<a_stream_ref>& refs) {
   for (a_stream_ref& ref : refs) ref.descriptor = descriptor_.get();
 }
 
-int Tic::selected_streams(const std::string& options, std::vector<a_stream_ref>& out) {
+int Tic::selected_streams(const std::string& options, std::vector<a_stream_ref>& out, const a_stream_filter& keep) {
   out.clear();
+  uint32_t rank = 0;
   if (for_each_selected(options, false, [&](const std::string& name, const TicTocEntry& entry) {
-        out.push_back({&name, &entry, -1, static_cast<uint32_t>(out.size())});
+        const a_stream_ref ref{&name, &entry, -1, rank++};
+        if (!keep || keep(ref)) out.push_back(ref);
       }) == -1)
     return -1;
   locate_streams(out);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -158,7 +159,12 @@ class Tic {
   // archive that holds it. -1 when the table of contents cannot be read.
   // The references point into the table: reading it again (read_toc with
   // force) leaves them dangling.
-  int selected_streams(const std::string& options, std::vector<a_stream_ref>& out);
+  // With |keep|, only the files it keeps are referenced, each still with
+  // its rank among all the selected files: an upgrade that rewrites few
+  // files holds references to those alone.
+  using a_stream_filter = std::function<bool(const a_stream_ref& ref)>;
+  int selected_streams(const std::string& options, std::vector<a_stream_ref>& out,
+                       const a_stream_filter& keep = nullptr);
 
   // Checks every stream of the archive against its entry's MAC, reading the
   // streams in the order they lie: the failure is about the first file
