@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <regex>
 #include <tuple>
+#include <vector>
 
 #include "install/install_record.h"
 #include "install/record_store.h"
@@ -182,33 +185,46 @@ void install_release_1(const Site& s) {
   write_file(s.target + "/share/d1/f1", "edited");
 }
 
-TEST(KilledCommands, AnUpgradeRunAgainFinishesAndRestoreUndoesIt) {
-  if (!kFailPoints) GTEST_SKIP() << "built without fail points";
+// Kills |command| at each of |points| on sites that |prepare| made: run
+// again, it ends with the status, lines, tree, record and state files of
+// the same command on a site never stopped (which ends with |status|), and
+// restore -b on another site brings back the tree and record of before.
+// |interrupted|, when given, looks at the site between the kill and the
+// rerun.
+void expect_convergence(const std::vector<std::string>& command, int status, const std::vector<std::string>& points,
+                        const std::function<void(const Site&)>& prepare,
+                        const std::function<void(const Site&, const std::string&)>& interrupted = nullptr) {
   Site reference;
-  install_release_1(reference);
-  const RunResult whole = reference.kestrel(kUpgrade);
-  ASSERT_EQ(whole.status, 0) << whole.err;
+  prepare(reference);
+  const RunResult whole = reference.kestrel(command);
+  ASSERT_EQ(whole.status, status) << whole.err;
   const SiteState after = outcome_of(reference);
-  const std::string points[] = {"journal-begun", "backed-up:1",    "put-in-place:1", "put-in-place:2",
-                                "removed:1",     "record-written", "record-renamed"};
   for (const std::string& point : points) {
     Site again, undone;
-    install_release_1(undone);
+    prepare(again);
+    prepare(undone);
     const SiteState before = outcome_of(undone, a_snapshot::kMovedTimes);
-    for (Site* s : {&again, &undone}) {
-      if (s == &again) install_release_1(*s);
-      ASSERT_EQ(s->kestrel(kUpgrade, point).status, -1) << point;
-    }
-    if (point != "record-renamed") expect_interrupted_run_shown(again, point, "content share/d1/f1\n");
-    RunResult r = again.kestrel(kUpgrade);
-    // The same lines as a run never stopped: the administrator's file kept,
-    // nothing the stopped run put in place taken for a change.
+    for (Site* s : {&again, &undone}) ASSERT_EQ(s->kestrel(command, point).status, -1) << point;
+    if (interrupted) interrupted(again, point);
+    RunResult r = again.kestrel(command);
     EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(whole.status, whole.out, whole.err)) << point;
     expect_same(outcome_of(again), after, "run again after a kill at " + point);
     r = undone.kestrel({"restore", "-d", "target", "-b", "saved"});
     EXPECT_EQ(std::tie(r.status, r.out, r.err), std::make_tuple(0, std::string(), std::string())) << point;
     expect_same(outcome_of(undone, a_snapshot::kMovedTimes), before, "restored after a kill at " + point);
   }
+}
+
+// The administrator's file is kept and reported alike, and nothing the
+// stopped run put in place is taken for a change.
+TEST(KilledCommands, AnUpgradeRunAgainFinishesAndRestoreUndoesIt) {
+  if (!kFailPoints) GTEST_SKIP() << "built without fail points";
+  expect_convergence(kUpgrade, 0,
+                     {"journal-begun", "backed-up:1", "put-in-place:1", "put-in-place:2", "removed:1",
+                      "record-written", "record-renamed"},
+                     install_release_1, [](const Site& s, const std::string& point) {
+                       if (point != "record-renamed") expect_interrupted_run_shown(s, point, "content share/d1/f1\n");
+                     });
 }
 
 TEST(KilledCommands, ARemoveRunAgainFinishes) {
@@ -228,29 +244,12 @@ TEST(KilledCommands, ARemoveRunAgainFinishes) {
   }
 }
 
-// A removal that keeps what it takes in a backup tree: run again it ends as
-// one never stopped, and restore brings back the tree and record of before.
+// A removal that keeps what it takes in a backup tree (the administrator's
+// file kept: status 1).
 TEST(KilledCommands, ARemoveIntoABackupRunAgainFinishesAndRestoreUndoesIt) {
   if (!kFailPoints) GTEST_SKIP() << "built without fail points";
-  const std::vector<std::string> remove{"remove", "-d", "target", "-b", "saved"};
-  Site reference;
-  install_release_1(reference);
-  const RunResult whole = reference.kestrel(remove);
-  ASSERT_EQ(whole.status, 1) << whole.err;  // the administrator's file kept
-  const SiteState after = outcome_of(reference);
-  for (const std::string point : {"removed:1", "removed:5", "record-written", "record-renamed"}) {
-    Site again, undone;
-    install_release_1(again);
-    install_release_1(undone);
-    const SiteState before = outcome_of(undone, a_snapshot::kMovedTimes);
-    for (Site* s : {&again, &undone}) ASSERT_EQ(s->kestrel(remove, point).status, -1) << point;
-    RunResult r = again.kestrel(remove);
-    EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(whole.status, whole.out, whole.err)) << point;
-    expect_same(outcome_of(again), after, "run again after a kill at " + point);
-    r = undone.kestrel({"restore", "-d", "target", "-b", "saved"});
-    EXPECT_EQ(std::tie(r.status, r.out, r.err), std::make_tuple(0, std::string(), std::string())) << point;
-    expect_same(outcome_of(undone, a_snapshot::kMovedTimes), before, "restored after a kill at " + point);
-  }
+  expect_convergence({"remove", "-d", "target", "-b", "saved"}, 1,
+                     {"removed:1", "removed:5", "record-written", "record-renamed"}, install_release_1);
 }
 
 TEST(KilledCommands, ARestoreRunAgainFinishes) {
