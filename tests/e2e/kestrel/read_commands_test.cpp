@@ -137,8 +137,6 @@ TEST_F(ReadCommands, ValidateStopsAtTheFirstBadArchive) {
       {{"validate", "main.tic", "missing.tic", "fifo.tic"}, "", 255,
        "kestrel: validate: missing.tic: No such file or directory\n"},
       {{"validate", "fifo.tic"}, "", 255, "kestrel: validate: fifo.tic: not a regular file\n"},
-      {{"validate", "/dev/zero"}, "", 255, "kestrel: validate: /dev/zero: not a regular file\n"},
-      {{"validate", "."}, "", 255, "kestrel: validate: .: not a regular file\n"},
       {{"validate", "main.tic", "tampered.tic"}, "", 255, "kestrel: validate: tampered.tic: archive does not match its MAC\n"},
       {{"validate", "-d", "main.tic"}, "", 255, "kestrel: validate: -d: No such file or directory\n"},  // an archive name here
   });

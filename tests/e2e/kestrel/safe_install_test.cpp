@@ -240,9 +240,7 @@ TEST(SafeInstall, EachFailureOfTheCommandSaysWhy) {
       {{"install", "-l", "no/dir/log", "-o", "o", "f.tic"}, "kestrel: install: no/dir/log: No such file or directory\n"},
       {{"install", "-d", "target", "-o", "o", "../tampered.tic"},
        "kestrel: install: ../tampered.tic: archive does not match its MAC\n"},
-      {{"install", "-o", "o", "/dev/zero"}, "kestrel: install: /dev/zero: not a regular file\n"},
       {{"install", "-o", "o", "fifo.tic"}, "kestrel: install: fifo.tic: not a regular file\n"},
-      {{"install", "-o", "o", "target"}, "kestrel: install: target: not a regular file\n"},
       {{"install", "-o", "o", "f.tic", "missing.tic"}, "kestrel: install: missing.tic: No such file or directory\n"},
   };
   for (const auto& c : cases) {

