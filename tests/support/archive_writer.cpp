@@ -10,6 +10,7 @@
 #include "crypto/hmac.h"
 #include "platform/fd.h"
 #include "platform/byte_order.h"
+#include "support/temp_dir.h"
 #include "tic/archive/tic.h"
 
 namespace {
@@ -106,4 +107,15 @@ TicTocEntry make_entry(unsigned long long mask, unsigned long long data_offset, 
   entry.data_offset = data_offset;
   entry.file_size = file_size;
   return entry;
+}
+
+void write_with_spoiled_stream_mac(const std::string& from, const std::string& to, const std::string& name) {
+  TicToc toc = Tic(from.c_str(), false, nullptr, 0).get_toc();
+  const std::string bytes = read_file(from);
+  std::map<std::string, std::string> streams;
+  for (const auto& [entry_name, entry] : toc.file_map)
+    if (entry.stored_length > 0) streams[entry_name] = bytes.substr(entry.data_offset, entry.stored_length);
+  toc.file_map.at(name).mac[0] ^= 1;
+  write_test_archive(to, toc, true, streams);
+  write_test_archive_mac(to, product_key());
 }

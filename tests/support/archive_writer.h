@@ -36,3 +36,9 @@ void swap_archive_byte_order(const std::string& path);
 // A table of contents entry with the given option mask and stream fields.
 TicTocEntry make_entry(unsigned long long mask, unsigned long long data_offset = 0,
                        unsigned long long file_size = 0);
+
+// Writes at |to| the archive at |from| (they may be one path) with the MAC
+// its tables hold for the stream of |name| changed, the streams where they
+// were and the whole-archive MAC made anew under the product key: every
+// stream decodes as before, and that one fails only its own MAC.
+void write_with_spoiled_stream_mac(const std::string& from, const std::string& to, const std::string& name);

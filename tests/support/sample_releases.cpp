@@ -46,6 +46,9 @@ bool build_sample_releases(const std::string& directory) {
   return build(directory, next, directory + "/next-server.list", directory + "/next-client.list", "2");
 }
 
+const std::vector<std::string> kFirstRelease{"../server.tic", "../client.tic"};
+const std::vector<std::string> kNextRelease{"../server2.tic", "../client2.tic"};
+
 Release::Release() {
   EXPECT_TRUE(build_sample_releases(dir.path()));
   fs::create_directory(target);
@@ -55,6 +58,10 @@ RunResult Release::kestrel(std::vector<std::string> args, const std::vector<std:
   std::vector<std::string> all{"KESTREL_STATE_DIR=" + state};
   all.insert(all.end(), env.begin(), env.end());
   return run_kestrel(args, {dir.path(), all, {}, 60});
+}
+
+RunResult Release::install_first_release() const {
+  return kestrel({"install", "-q", "-d", "target", "-o", "*", kFirstRelease[0], kFirstRelease[1]});
 }
 
 std::string Release::record_path() const { return state + "/" + record_file_name(fs::canonical(target).string()); }

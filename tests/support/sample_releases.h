@@ -16,6 +16,9 @@
 // True when all four were built.
 bool build_sample_releases(const std::string& directory);
 
+// The archives of each release, as named from the install directory.
+extern const std::vector<std::string> kFirstRelease, kNextRelease;
+
 // Both releases in a fresh directory, with an empty install directory
 // "target" and a state directory "state" beside them.
 struct Release {
@@ -28,6 +31,9 @@ struct Release {
   // Runs kestrel in the release directory with the state directory, and
   // the NAME=VALUE pairs of |env|.
   RunResult kestrel(std::vector<std::string> args, const std::vector<std::string>& env = {}) const;
+
+  // install -q -d target -o '*' of the first release.
+  RunResult install_first_release() const;
 
   // The record of the install directory.
   std::string record_path() const;

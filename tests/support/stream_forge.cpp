@@ -80,6 +80,24 @@ la_ssize_t append_to(struct archive*, void* out, const void* bytes, size_t lengt
 
 }  // namespace
 
+ForgedEntry forged_node(const std::string& name, unsigned type) {
+  ForgedEntry e(name, "", type == 0120000 ? 0777u : 0644u);
+  e.type = type;
+  return e;
+}
+
+ForgedEntry forged_link(const std::string& name, const std::string& target) {
+  ForgedEntry e = forged_node(name, 0120000);
+  e.symlink = target;
+  return e;
+}
+
+ForgedEntry forged_directory(const std::string& name, unsigned permissions) {
+  ForgedEntry e(name, "", permissions);
+  e.type = 040000;
+  return e;
+}
+
 std::string tar_stream(const ForgedEntry& entry) { return write_entry(entry, ARCHIVE_FILTER_NONE); }
 
 std::string compress_pieces(const std::string& data, int filter, size_t piece_size, int level) {

@@ -26,6 +26,12 @@ struct ForgedEntry {
   long long listed_size = -1;  // the table's file size, when not the contents' size
 };
 
+// Entries of other types than a regular file: a symbolic link to |target|
+// (mode 0777), a directory, and any other node of type bits |type|.
+ForgedEntry forged_link(const std::string& name, const std::string& target);
+ForgedEntry forged_directory(const std::string& name, unsigned permissions = 0755);
+ForgedEntry forged_node(const std::string& name, unsigned type);
+
 // The uncompressed pax stream of |entry|.
 std::string tar_stream(const ForgedEntry& entry);
 

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "support/archive_writer.h"
+#include "support/command_output.h"
 #include "support/run.h"
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
@@ -18,21 +19,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-ForgedEntry link_to(const std::string& name, const std::string& target) {
-  ForgedEntry e(name, "", 0777);
-  e.type = 0120000;
-  e.symlink = target;
-  return e;
-}
-
-// The last line of |text| (without its line break).
-std::string last_line(const std::string& text) {
-  std::string body = text;
-  if (!body.empty() && body.back() == '\n') body.pop_back();
-  const size_t newline = body.rfind('\n');
-  return newline == std::string::npos ? body : body.substr(newline + 1);
-}
 
 // An install directory target/ holding an administrator's files, and
 // outside/ beside it, which no command may touch.
@@ -61,7 +47,7 @@ struct Site {
 
 TEST(ArchiveReach, ALinkAtTheLogsPathIsRefusedWhateverTheSpelling) {
   Site s;
-  write_forged_archive(s.dir / "link.tic", {link_to("install.log", "../outside/secret")}, product_key());
+  write_forged_archive(s.dir / "link.tic", {forged_link("install.log", "../outside/secret")}, product_key());
   ASSERT_EQ(s.install({}, "../link.tic").status, 0);
   write_forged_archive(s.dir / "f.tic", {{"f", "data"}}, product_key());
   for (const std::string& log : {std::string("install.log"), std::string("./install.log"), s.dir / "target/install.log",

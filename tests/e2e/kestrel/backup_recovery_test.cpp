@@ -10,12 +10,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <thread>
 #include <tuple>
 
 #include "platform/fd.h"
 #include "support/archive_writer.h"
+#include "support/command_output.h"
 #include "support/run.h"
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
@@ -25,17 +25,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Random bytes that bzip2 cannot shrink, so that decoding takes a while.
-std::string noise(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string out(size, '\0');
-  for (char& c : out) c = static_cast<char>(random());
-  return out;
-}
-
 // What an administrator had in the install directory before the product:
 // files the product replaces (one of them a link where the product has a
-// file), files of their own, an empty directory.
+// file, one a file where it has a link, a directory of files where it has
+// a file), files of their own, an empty directory.
 void make_before(const std::string& target) {
   write_file(target + "/etc/conf", "edited by the administrator");
   fs::permissions(target + "/etc/conf", fs::perms::owner_read | fs::perms::owner_write);
@@ -44,6 +37,8 @@ void make_before(const std::string& target) {
   write_file(target + "/doc/README", "old readme");
   fs::create_directories(target + "/lib");
   fs::create_symlink("libx.so.1", target + "/lib/libx.so");
+  write_file(target + "/lib/libx.so.1", "a file where the product has a link");
+  write_file(target + "/bin/tool/plugins/old.so", "a directory where the product has a file");
   fs::create_directories(target + "/var/empty");
   write_file(target + "/keep/notes", "not the product's");
 }
@@ -53,9 +48,10 @@ void make_before(const std::string& target) {
 std::vector<ForgedEntry> product(unsigned version, size_t files, size_t size) {
   const std::string v = std::to_string(version);
   std::vector<ForgedEntry> out{{"etc/conf", "conf " + v}, {"bin/run", "#!/bin/sh\necho " + v + "\n", 0755},
-                               {"doc/README", "readme " + v}, {"lib/libx.so", "library " + v}};
+                               {"doc/README", "readme " + v}, {"lib/libx.so", "library " + v},
+                               forged_link("lib/libx.so.1", "libx-" + v + ".so"), {"bin/tool", "tool " + v}};
   for (size_t i = 0; i < files; ++i)
-    out.push_back({"share/d" + std::to_string(i % 7) + "/f" + std::to_string(i), noise(size, version * 1000 + i)});
+    out.push_back({"share/d" + std::to_string(i % 7) + "/f" + std::to_string(i), random_bytes(size, version * 1000 + i)});
   return out;
 }
 

@@ -1,7 +1,8 @@
 // A file larger than one piece, through the real binaries: tictool build
 // writes it as a run of bzip2 streams, the same for any number of jobs, that
 // any bzip2 reader takes as one stream; kestrel decodes the pieces on all
-// its workers and gets what a single decoder gets, or fails where it fails.
+// its workers and gets what a single decoder gets, or fails where it fails,
+// with bzip2 pieces as with zstd ones.
 #include <archive.h>
 #include <gtest/gtest.h>
 
@@ -44,12 +45,13 @@ int bzip2_starts(const std::string& bytes) {
   return n;
 }
 
-// A tree of one big file and one small one, built into |archive| with |jobs|.
-void build(const TempDir& dir, const std::string& archive, int jobs) {
+// A tree of one big file and one small one, built into |archive| with |jobs|
+// and |compression|.
+void build(const TempDir& dir, const std::string& archive, int jobs, const std::string& compression = "bzip2") {
   RunOptions options = kEpoch;
   options.cwd = dir.path();
-  const RunResult r = run_tictool({"build", "-j", std::to_string(jobs), "-C", "tree", "files.list", archive,
-                                   "big.bin", "small.txt"},
+  const RunResult r = run_tictool({"build", "-j", std::to_string(jobs), "--compression", compression, "-C", "tree",
+                                   "files.list", archive, "big.bin", "small.txt"},
                                   options);
   ASSERT_EQ(r.status, 0) << r.err;
 }
@@ -171,29 +173,34 @@ TEST(BigFile, AStreamStartInsideCompressedDataDoesNotSplitTheStream) {
   }
 }
 
-// A byte changed in the third piece: the file fails as it does with one
-// worker, with the same one line, and the file it was to replace stays.
+// A byte changed in a later piece of a big file, or in a small file's one
+// piece, of either compression: the file fails as it does with one worker,
+// with the same one line, and the file it was to replace stays.
 TEST(BigFile, ADamagedPieceFailsTheFileAndKeepsTheOldOne) {
   TempDir dir;
-  make_tree(dir, words(3 * 1000 * 1000, 3));
-  build(dir, "a.tic", 2);
-  const TicToc toc = Tic((dir / "a.tic").c_str(), false, nullptr, 0).get_toc();
-  const TicTocEntry& entry = toc.file_map.at("big.bin");
-  std::string bytes = read_file(dir / "a.tic");
-  bytes[entry.data_offset + entry.stored_length * 5 / 8] ^= 0x10;
-  write_file(dir / "a.tic", bytes);
-
-  std::string first_error;
-  for (const int jobs : {1, 2, 4}) {
-    const std::string target = "t" + std::to_string(jobs);
-    write_file(dir / (target + "/big.bin"), "old");
-    const RunResult r = install(dir, "a.tic", target, jobs);
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err.rfind("kestrel: install: big.bin: ", 0), 0u) << r.err;
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
-    if (jobs == 1) first_error = r.err;
-    EXPECT_EQ(r.err, first_error) << jobs << " workers";
-    EXPECT_EQ(read_file(dir / (target + "/big.bin")), "old");
+  make_tree(dir, words(5 * 1000 * 1000, 3));
+  for (const std::string compression : {"bzip2", "zstd"}) {
+    build(dir, compression + ".tic", 2, compression);
+    const TicToc toc = Tic((dir / (compression + ".tic")).c_str(), false, nullptr, 0).get_toc();
+    for (const std::string name : {"big.bin", "small.txt"}) {
+      const TicTocEntry& entry = toc.file_map.at(name);
+      std::string bytes = read_file(dir / (compression + ".tic"));
+      bytes[entry.data_offset + entry.stored_length * 7 / 8] ^= 0x10;  // a later piece, in either
+      write_file(dir / "damaged.tic", bytes);
+      std::string first_error;
+      for (const int jobs : {1, 2, 4}) {
+        SCOPED_TRACE(compression + " " + name + ", " + std::to_string(jobs) + " workers");
+        const std::string target = "t" + std::to_string(jobs);
+        write_file(dir / (target + "/" + name), "old");
+        const RunResult r = install(dir, "damaged.tic", target, jobs);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.err.rfind("kestrel: install: " + name + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+        if (jobs == 1) first_error = r.err;
+        EXPECT_EQ(r.err, first_error);
+        EXPECT_EQ(read_file(dir / (target + "/" + name)), "old");
+      }
+    }
   }
 }
 

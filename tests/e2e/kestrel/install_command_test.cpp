@@ -81,15 +81,13 @@ TEST(Install, InstallsTheSetsTreeWithLogAndBackupTree) {
 
 // Three files of 5000 bytes: the failures first, then the progress line of a
 // whole installation.
-TEST(Install, FailsOnDamagedArchivesAndUnusablePathsAndShowsProgressOtherwise) {
+TEST(Install, FailsOnDamagedArchivesAndShowsProgressOtherwise) {
   Product p;
   for (const std::string name : {"1-first", "2-second", "3-third"}) p.add(name, std::string(5000, name[0]));
   p.build("p.tic", {"1-first", "2-second", "3-third"});
   const std::string path = p.dir / "p.tic";
   const TicTocEntry second = Tic(path.c_str(), false, nullptr, 0).get_toc().file_map.at("2-second");
   const std::string good = read_file(path);
-  EXPECT_EQ(p.kestrel({"install", "-d", "missing", "-o", "o", "p.tic"}).status, 255);
-  EXPECT_EQ(p.kestrel({"install", "-l", "no/such/dir/log", "-o", "o", "p.tic"}).status, 255);
 
   // A changed byte of the tables fails validation before anything is written;
   // one of the second stream fails after the first file, and no "ok" follows.

@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <regex>
 #include <tuple>
 
 #include "crypto/sha256.h"
 #include "install/record_store.h"
 #include "platform/json.h"
 #include "support/archive_writer.h"
+#include "support/command_output.h"
 #include "support/hex.h"
 #include "support/run.h"
 #include "support/sample_releases.h"
@@ -24,8 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kRelease1{"../server.tic", "../client.tic"};
-
 std::string sha256_hex(const std::string& bytes) {
   UT_SHA256_CTX ctx;
   unsigned char digest[UT_SHA256_DIGEST_LENGTH];
@@ -35,26 +33,13 @@ std::string sha256_hex(const std::string& bytes) {
   return to_hex(digest, sizeof digest);
 }
 
-Json document_of(const RunResult& r) {
-  const Result<Json> document = parse_json(r.out);
-  EXPECT_TRUE(document.ok()) << r.out << r.err;
-  return document ? document.value() : Json();
-}
-
-// Install times vary: shown as T.
-std::string without_times(const std::string& text) {
-  return std::regex_replace(text, std::regex("20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z"), "T");
-}
-
 TEST(Inventory, AllShowsEveryInstallationRecordedOnTheMachine) {
   Release r;
   RunResult all = r.kestrel({"status", "--all", "--json"});
   EXPECT_EQ(std::tie(all.status, all.out, all.err),
             std::make_tuple(1, std::string("{\n  \"installations\": []\n}\n"),
                             std::string("kestrel: status: nothing is recorded on this machine\n")));
-  std::vector<std::string> install{"install", "-q", "-d", "target", "-o", "*"};
-  install.insert(install.end(), kRelease1.begin(), kRelease1.end());
-  ASSERT_EQ(r.kestrel(install).status, 0);
+  ASSERT_EQ(r.install_first_release().status, 0);
   fs::create_directory(r.dir / "other");
   ASSERT_EQ(r.kestrel({"install", "-q", "-d", "other", "-o", "client", "../client.tic"}).status, 0);
   // Beside the records: what is not one is passed over, a damaged one named.
@@ -72,10 +57,10 @@ TEST(Inventory, AllShowsEveryInstallationRecordedOnTheMachine) {
             "  when T\n  options *\n  files 10\n");
 
   // Each installation as status --json shows it.
-  const Json inventory = document_of(r.kestrel({"status", "--all", "--json"}));
+  const Json inventory = json_of(r.kestrel({"status", "--all", "--json"}));
   ASSERT_EQ(inventory["installations"].size(), 2u);
-  EXPECT_EQ(inventory["installations"][0], document_of(r.kestrel({"status", "-d", "other", "--json"})));
-  const Json target = document_of(r.kestrel({"status", "-d", "target", "--json"}));
+  EXPECT_EQ(inventory["installations"][0], json_of(r.kestrel({"status", "-d", "other", "--json"})));
+  const Json target = json_of(r.kestrel({"status", "-d", "target", "--json"}));
   EXPECT_EQ(inventory["installations"][1], target);
   EXPECT_EQ(target["products"], Json::array({"tarnvale"}));
   EXPECT_EQ(target["complete"], true);
@@ -85,13 +70,10 @@ TEST(Inventory, AllShowsEveryInstallationRecordedOnTheMachine) {
 
 TEST(Inventory, FilesListsTheRecordWithTypeModeSizeAndDigest) {
   TempDir dir;
-  ForgedEntry var("var", "", 0755);
-  var.type = 040000;
-  ForgedEntry link("lib/so", "", 0777);
-  link.type = 0120000;
-  link.symlink = "so.1";
   const std::string latin1 = "caf\xe9";  // not UTF-8
-  write_forged_archive(dir / "p.tic", {var, link, {"bin/tool", "#!/bin/sh\n", 0755}, {latin1, "menu\n"}},
+  write_forged_archive(dir / "p.tic",
+                       {forged_directory("var"), forged_link("lib/so", "so.1"), {"bin/tool", "#!/bin/sh\n", 0755},
+                        {latin1, "menu\n"}},
                        product_key());
   fs::create_directory(dir / "target");
   const RunOptions here{dir.path(), {"KESTREL_STATE_DIR=" + dir.path() + "/state"}, {}};
@@ -103,7 +85,7 @@ TEST(Inventory, FilesListsTheRecordWithTypeModeSizeAndDigest) {
                            "file 0644 5 " + sha256_hex("menu\n") + " " + latin1 + "\n" +
                            "symlink 0777 0 " + sha256_hex("so.1") + " lib/so\n" +
                            "directory 0755 0 - var\n");
-  const Json document = document_of(run_kestrel({"status", "--files", "--json", "-d", "target"}, here));
+  const Json document = json_of(run_kestrel({"status", "--files", "--json", "-d", "target"}, here));
   EXPECT_EQ(document["directory"], fs::canonical(dir / "target").string());
   ASSERT_EQ(document["files"].size(), 4u);
   EXPECT_EQ(document["files"][0], Json::parse(R"({"name": "bin/tool", "type": "file", "mode": "0755", "size": 10,
@@ -114,9 +96,7 @@ TEST(Inventory, FilesListsTheRecordWithTypeModeSizeAndDigest) {
 
 TEST(Inventory, OwnerNamesTheInstallationThatHoldsAPath) {
   Release r;
-  std::vector<std::string> install{"install", "-q", "-d", "target", "-o", "*"};
-  install.insert(install.end(), kRelease1.begin(), kRelease1.end());
-  ASSERT_EQ(r.kestrel(install).status, 0);
+  ASSERT_EQ(r.install_first_release().status, 0);
   fs::create_directories(r.dir / "target/opt/inner");
   ASSERT_EQ(r.kestrel({"install", "-q", "-d", "target/opt/inner", "-o", "client", "../../../client.tic"}).status,
             0);
@@ -138,7 +118,7 @@ TEST(Inventory, OwnerNamesTheInstallationThatHoldsAPath) {
     const RunResult o = r.kestrel({"status", "--owner", c.path});
     EXPECT_EQ(std::tie(o.status, o.out, o.err), std::make_tuple(0, c.out, std::string())) << c.path;
   }
-  const Json owners = document_of(r.kestrel({"status", "--owner", "via/libtarn.so", "--json"}));
+  const Json owners = json_of(r.kestrel({"status", "--owner", "via/libtarn.so", "--json"}));
   EXPECT_EQ(owners, Json::parse(R"({"path": ")" + fs::canonical(r.dir.path()).string() + R"(/target/lib/libtarn.so",
       "owners": [{"directory": ")" + target + R"(", "name": "lib/libtarn.so", "type": "symlink"}]})"));
 
@@ -147,7 +127,7 @@ TEST(Inventory, OwnerNamesTheInstallationThatHoldsAPath) {
             std::make_tuple(1, std::string(), "kestrel: status: " + target + "/etc: no recorded installation holds it\n"));
   none = r.kestrel({"status", "--owner", "target", "--json"});
   EXPECT_EQ(none.status, 1) << "the install directory is nobody's file";
-  EXPECT_EQ(document_of(none)["owners"], Json::array());
+  EXPECT_EQ(json_of(none)["owners"], Json::array());
 
   // One question at a time, about every installation.
   RunResult refused = r.kestrel({"status", "--owner", "x", "-d", "target"});
@@ -185,9 +165,8 @@ TEST(Inventory, AUserWithoutARecordReadsTheSystems) {
   const std::string target = fs::canonical(r.target).string();
   const SystemRecord cleanup(target);
   const RunOptions as_root{r.dir.path(), {}, {"KESTREL_STATE_DIR"}};
-  std::vector<std::string> install{"install", "-q", "-d", "target", "-o", "*"};
-  install.insert(install.end(), kRelease1.begin(), kRelease1.end());
-  ASSERT_EQ(run_kestrel(install, as_root).status, 0);
+  ASSERT_EQ(run_kestrel({"install", "-q", "-d", "target", "-o", "*", "../server.tic", "../client.tic"}, as_root).status,
+            0);
   const std::string status = run_kestrel({"status", "-d", "target", "--json"}, as_root).out;
 
   // nobody, with a home of no records of its own.
@@ -197,15 +176,13 @@ TEST(Inventory, AUserWithoutARecordReadsTheSystems) {
   EXPECT_EQ(std::tie(s.status, s.out, s.err), std::make_tuple(0, status, std::string()));
   s = run_kestrel({"verify", "-d", "target"}, agent);
   EXPECT_EQ(std::tie(s.status, s.out, s.err), std::make_tuple(0, std::string(), std::string()));
-  std::vector<std::string> plan{"upgrade", "-d", "target", "--dry-run", "--json"};
-  plan.insert(plan.end(), kRelease1.begin(), kRelease1.end());
-  s = run_kestrel(plan, agent);
+  s = run_kestrel({"upgrade", "-d", "target", "--dry-run", "--json", "../server.tic", "../client.tic"}, agent);
   EXPECT_EQ(std::tie(s.status, s.err), std::make_tuple(0, std::string()));
-  EXPECT_EQ(document_of(s)["changes"], false);
+  EXPECT_EQ(json_of(s)["changes"], false);
   s = run_kestrel({"status", "--owner", "target/bin/tarnserve"}, agent);
   EXPECT_EQ(std::tie(s.status, s.out), std::make_tuple(0, target + "\n"));
   s = run_kestrel({"status", "--all", "--json"}, agent);
-  const Json inventory = document_of(s);
+  const Json inventory = json_of(s);
   bool listed = false;
   for (const Json& one : inventory["installations"]) listed = listed || one["directory"] == target;
   EXPECT_TRUE(listed) << s.out;

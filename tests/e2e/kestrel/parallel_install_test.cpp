@@ -13,14 +13,10 @@
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
-#include "tic/archive/tic.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string kSample = SAMPLE_DIR;
-
 
 struct Outcome {
   RunResult run;
@@ -47,30 +43,13 @@ Outcome install_with(const TempDir& dir, const std::map<std::string, std::string
   return o;
 }
 
-TEST(ParallelInstall, TheSampleSetInstallsTheSameWithAnyNumberOfWorkers) {
-  TempDir dir;
-  const RunOptions here{dir.path(), {}, {}};
-  ASSERT_EQ(run_tictool({"build", "-C", kSample + "/tree", kSample + "/server.list", "server.tic", "#server.ctl",
-                         "bin/tarnserve", "etc", "lib", "share/doc/README", "share/doc/server.txt"}, here).err, "");
-  ASSERT_EQ(run_tictool({"build", "-a", "-C", kSample + "/tree", kSample + "/client.list", "client.tic",
-                         "#client.ctl", "bin/tarnsql", "share/doc/client.txt"}, here).err, "");
-  const std::map<std::string, std::string> before{{"etc/tarnserve.conf", "edited"}, {"share/doc/README", "old"}};
-  const Outcome one = install_with(dir, before, {"server.tic", "client.tic"}, "*", 1);
-  EXPECT_EQ(one.run.status, 0) << one.run.err;
-  EXPECT_EQ(one.tree.at("backup/etc/tarnserve.conf").substr(one.tree.at("backup/etc/tarnserve.conf").find(' ')),
-            " edited");
-  for (const int jobs : {2, 4}) EXPECT_TRUE(install_with(dir, before, {"server.tic", "client.tic"}, "*", jobs) == one)
-      << jobs << " workers";
-}
-
 // A directory entry is in place, with its own permission bits, before any
 // worker makes a file below it, whether the directory's name is in normal
 // form or not.
 TEST(ParallelInstall, FilesBelowADirectoryEntryWaitForIt) {
   for (const std::string directory : {"d", "./d"}) {
     TempDir dir;
-    std::vector<ForgedEntry> entries{{directory, "", 0700}};
-    entries.front().type = 0040000;
+    std::vector<ForgedEntry> entries{forged_directory(directory, 0700)};
     for (int i = 0; i < 24; ++i) entries.emplace_back("d/f" + std::to_string(100 + i), std::string(3000, 'x'));
     write_forged_archive(dir / "a.tic", entries, product_key());
     // Without a backup, workers make missing directories as they go.
@@ -102,13 +81,7 @@ TEST(ParallelInstall, AFailureInTheMiddleStopsAtTheSameFile) {
   write_forged_archive(dir / "b.tic", second, product_key());
   // The seventh file in extraction order: a.tic's streams interleave with
   // b.tic's by offset, file6 is a.tic's fourth.
-  TicToc toc = Tic((dir / "a.tic").c_str(), false, nullptr, 0).get_toc();
-  std::map<std::string, std::string> streams;
-  const std::string bytes = read_file(dir / "a.tic");
-  for (const auto& [name, e] : toc.file_map) streams[name] = bytes.substr(e.data_offset, e.stored_length);
-  toc.file_map.at("dir2/file6").mac[5] ^= 1;
-  write_test_archive(dir / "a.tic", toc, true, streams);
-  write_test_archive_mac(dir / "a.tic", product_key());
+  write_with_spoiled_stream_mac(dir / "a.tic", dir / "a.tic", "dir2/file6");
 
   const std::map<std::string, std::string> before{{"dir1/file4", "old four"}, {"dir3/file9", "old nine"}};
   const Outcome one = install_with(dir, before, {"a.tic", "b.tic"}, "o", 1);

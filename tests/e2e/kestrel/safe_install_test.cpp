@@ -11,10 +11,10 @@
 
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <tuple>
 
 #include "support/archive_writer.h"
+#include "support/command_output.h"
 #include "support/run.h"
 #include "support/stream_forge.h"
 #include "support/temp_dir.h"
@@ -24,23 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-ForgedEntry regular(const std::string& name, const std::string& contents) { return {name, contents}; }
-
-ForgedEntry special(const std::string& name, unsigned type, const std::string& target = "") {
-  ForgedEntry e(name, "", type == 0120000 ? 0777u : 0644u);
-  e.type = type;
-  e.symlink = target;
-  return e;
-}
-
-// Random bytes that bzip2 cannot shrink.
-std::string noise(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string out(size, '\0');
-  for (char& c : out) c = static_cast<char>(random());
-  return out;
-}
 
 // Every path below |root| (links not followed), with the temporaries of
 // installs among them counted apart.
@@ -86,7 +69,7 @@ TEST(SafeInstall, NothingIsWrittenThroughASymbolicLink) {
   // A link the archive itself installs, then a file below it.
   for (const std::vector<std::string>& backup : {std::vector<std::string>{}, {"-b", "saved"}}) {
     Site s;
-    write_forged_archive(s.dir / "f.tic", {special("a", 0120000, s.dir / "outside"), regular("a/precious", "evil")},
+    write_forged_archive(s.dir / "f.tic", {forged_link("a", s.dir / "outside"), ForgedEntry("a/precious", "evil")},
                          product_key());
     const RunResult r = s.install(backup);
     EXPECT_EQ(std::tie(r.status, r.err),
@@ -100,7 +83,7 @@ TEST(SafeInstall, NothingIsWrittenThroughASymbolicLink) {
     Site s;
     fs::create_directories(s.dir / "target/d");
     fs::create_directory_symlink(s.dir / "outside", s.dir / "target/d/e");
-    write_forged_archive(s.dir / "f.tic", {regular("d/e/precious", "evil")}, product_key());
+    write_forged_archive(s.dir / "f.tic", {ForgedEntry("d/e/precious", "evil")}, product_key());
     const RunResult r = s.install(backup);
     EXPECT_EQ(r.err, "kestrel: install: d/e/precious: refusing to write through symbolic link d/e\n");
     s.expect_outside_untouched();
@@ -111,7 +94,7 @@ TEST(SafeInstall, NothingIsWrittenThroughASymbolicLink) {
   Site s;
   fs::create_directory_symlink(s.dir / "target", s.dir / "elsewhere");
   fs::create_symlink(s.dir / "outside/precious", s.dir / "target/x");
-  write_forged_archive(s.dir / "f.tic", {regular("x", "new")}, product_key());
+  write_forged_archive(s.dir / "f.tic", {ForgedEntry("x", "new")}, product_key());
   const RunResult r = run_kestrel({"install", "-d", "elsewhere", "-o", "o", "../f.tic"}, {s.dir.path(), {}, {}, 20});
   EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(0, std::string()));
   EXPECT_EQ(read_file(s.dir / "target/x"), "new");
@@ -124,7 +107,7 @@ TEST(SafeInstall, OnlyFilesDirectoriesAndLinksAreMade) {
                                                      {0010000, "FIFO"}};
   for (const auto& [type, what] : types) {
     Site s;
-    write_forged_archive(s.dir / "f.tic", {special("node", type)}, product_key());
+    write_forged_archive(s.dir / "f.tic", {forged_node("node", type)}, product_key());
     const RunResult r = s.install({});
     EXPECT_EQ(std::tie(r.status, r.err),
               std::make_tuple(255, "kestrel: install: node: refusing to create a " + std::string(what) + "\n"));
@@ -135,7 +118,7 @@ TEST(SafeInstall, OnlyFilesDirectoriesAndLinksAreMade) {
 // The file that was there stays, byte for byte, whatever goes wrong with
 // the one that would replace it; no temporary is left behind.
 TEST(SafeInstall, AReplacedFileSurvivesAFailure) {
-  const std::string old_bytes = noise(50000, 1), new_bytes = noise(50000, 2);
+  const std::string old_bytes = random_bytes(50000, 1), new_bytes = random_bytes(50000, 2);
   struct Case {
     const char* what;
     std::string err;
@@ -143,15 +126,7 @@ TEST(SafeInstall, AReplacedFileSurvivesAFailure) {
   };
   const Case cases[] = {
       {"a stream that decodes cleanly but does not match its MAC", "kestrel: install: f: stream does not match its MAC\n",
-       [](const std::string& archive) {
-         TicToc toc = Tic(archive.c_str(), false, nullptr, 0).get_toc();
-         toc.file_map.at("f").mac[0] ^= 1;
-         // The same streams under new tables, which then carry a good MAC.
-         std::string bytes = read_file(archive);
-         const TicTocEntry& e = toc.file_map.at("f");
-         write_test_archive(archive, toc, true, {{"f", bytes.substr(e.data_offset, e.stored_length)}});
-         write_test_archive_mac(archive, product_key());
-       }},
+       [](const std::string& archive) { write_with_spoiled_stream_mac(archive, archive, "f"); }},
       {"a stream damaged in its middle", "",
        [](const std::string& archive) {
          const TicTocEntry e = Tic(archive.c_str(), false, nullptr, 0).get_toc().file_map.at("f");
@@ -163,7 +138,7 @@ TEST(SafeInstall, AReplacedFileSurvivesAFailure) {
   for (const Case& c : cases) {
     Site s;
     write_file(s.dir / "target/f", old_bytes);
-    write_forged_archive(s.dir / "f.tic", {regular("f", new_bytes)}, product_key());
+    write_forged_archive(s.dir / "f.tic", {ForgedEntry("f", new_bytes)}, product_key());
     c.damage(s.dir / "f.tic");
     const RunResult r = s.install({"-b", "saved"});
     EXPECT_EQ(r.status, 255) << c.what;
@@ -199,15 +174,15 @@ TEST(SafeInstall, AFullDiskLosesNothing) {
   if (!disk.mounted()) GTEST_SKIP() << "needs root to mount a small file system";
   // Room for the new file only once the old one is gone: the check before
   // writing lets it through, and the disk fills while the new one is written.
-  const std::string old_bytes = noise(150 * 1024, 3);
+  const std::string old_bytes = random_bytes(150 * 1024, 3);
   write_file(s.dir / "target/f", old_bytes);
-  write_forged_archive(s.dir / "f.tic", {regular("f", noise(150 * 1024, 4))}, product_key());
+  write_forged_archive(s.dir / "f.tic", {ForgedEntry("f", random_bytes(150 * 1024, 4))}, product_key());
   RunResult r = s.install({});
   EXPECT_EQ(std::tie(r.status, r.err), std::make_tuple(255, std::string("kestrel: install: f: No space left on device\n")));
   EXPECT_EQ(read_file(s.dir / "target/f"), old_bytes);
   EXPECT_EQ(s.temporaries(), 0);
   // More than the disk can hold at all is refused before anything is written.
-  write_forged_archive(s.dir / "g.tic", {regular("g", noise(300 * 1024, 5))}, product_key());
+  write_forged_archive(s.dir / "g.tic", {ForgedEntry("g", random_bytes(300 * 1024, 5))}, product_key());
   r = s.install({}, "../g.tic");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err.rfind("kestrel: install: target: not enough space: ", 0), 0u) << r.err;
@@ -223,7 +198,7 @@ TEST(SafeInstall, AnInstallClearsTheTemporariesOfInstallsThatAreGone) {
   std::vector<ForgedEntry> files;
   for (int i = 0; i < 6; ++i) {
     const std::string name = "d" + std::to_string(i % 2) + "/file" + std::to_string(i);
-    files.push_back(regular(name, noise(1 << 10, 10 + i)));
+    files.push_back(ForgedEntry(name, random_bytes(1 << 10, 10 + i)));
     write_file(s.dir / ("target/" + name), "old " + name);
   }
   write_forged_archive(s.dir / "f.tic", files, product_key());
@@ -244,7 +219,7 @@ TEST(SafeInstall, ABackupPathThatDoesNotFitFailsTheFile) {
   std::string name;
   while (name.size() < 990) name += "directory-name-of-some-length/";
   name += std::string(1015 - name.size(), 'f');
-  write_forged_archive(s.dir / "f.tic", {regular(name, "data")}, product_key());
+  write_forged_archive(s.dir / "f.tic", {ForgedEntry(name, "data")}, product_key());
   const RunResult r = s.install({"-b", "backup-directory"});
   EXPECT_EQ(std::tie(r.status, r.err),
             std::make_tuple(255, "kestrel: install: " + name + ": backup path longer than 1023 bytes\n"));
@@ -255,7 +230,7 @@ TEST(SafeInstall, ABackupPathThatDoesNotFitFailsTheFile) {
 // Failures of the command as a whole: one line each, nothing installed.
 TEST(SafeInstall, EachFailureOfTheCommandSaysWhy) {
   Site s;
-  write_forged_archive(s.dir / "f.tic", {regular("f", "data")}, product_key());
+  write_forged_archive(s.dir / "f.tic", {ForgedEntry("f", "data")}, product_key());
   std::string tampered = read_file(s.dir / "f.tic");
   tampered.back() ^= 1;
   write_file(s.dir / "tampered.tic", tampered);
@@ -265,9 +240,7 @@ TEST(SafeInstall, EachFailureOfTheCommandSaysWhy) {
       {{"install", "-l", "no/dir/log", "-o", "o", "f.tic"}, "kestrel: install: no/dir/log: No such file or directory\n"},
       {{"install", "-d", "target", "-o", "o", "../tampered.tic"},
        "kestrel: install: ../tampered.tic: archive does not match its MAC\n"},
-      {{"install", "-o", "o", "/dev/zero"}, "kestrel: install: /dev/zero: not a regular file\n"},
       {{"install", "-o", "o", "fifo.tic"}, "kestrel: install: fifo.tic: not a regular file\n"},
-      {{"install", "-o", "o", "target"}, "kestrel: install: target: not a regular file\n"},
       {{"install", "-o", "o", "f.tic", "missing.tic"}, "kestrel: install: missing.tic: No such file or directory\n"},
   };
   for (const auto& c : cases) {

@@ -10,17 +10,11 @@
 #include <vector>
 
 #include "support/archive_writer.h"
+#include "support/command_output.h"
 #include "support/run.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // The lines of the section that begins with |heading| (up to the next line
 // at the left margin).

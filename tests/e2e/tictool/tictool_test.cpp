@@ -44,8 +44,7 @@ TEST(TictoolCommandLine, HelpOnStandardOutputAndUsageErrorsWithStatusTwo) {
   expect_result(run_kestrel({"version", "MODULE", TICTOOL_BIN}), 0, "tictool\n");
 }
 
-// Long switches take their value joined with "=", short ones joined too;
-// a switch that takes no value refuses one.
+// Long switches take their value joined with "=", short ones joined too.
 TEST(TictoolCommandLine, ValuesJoinedToTheirSwitches) {
   TempDir dir;
   write_file(dir / "tree/a", "a");
@@ -54,22 +53,17 @@ TEST(TictoolCommandLine, ValuesJoinedToTheirSwitches) {
   expect_result(run_tictool({"build", "--jobs=2", "--directory=tree", "--product=nimbrel", "-j1", "list", "x.tic", "a"},
                             here), 0);
   expect_result(run_kestrel({"version", "MODULE", "x.tic"}, here), 0, "nimbrel\n");
-  const struct { std::string word, line; } refused[] = {
-      {"--no-key=1", "option --no-key takes no value"},
-      {"--frob=1", "unknown option: --frob=1"},
-      {"-x", "unknown option: -x"},
-      {"--jobs=", "not a number of jobs from 1 to 1024: "},
-  };
-  for (const auto& [word, line] : refused) {
-    const RunResult r = run_tictool({"build", word, "list", "x.tic", "a"}, here);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "tictool: " + line);
-  }
 }
 
-// Switch values that the command line refuses, with the build's usage.
-TEST(TictoolCommandLine, BadJobsAndVersionInformationAreUsageErrors) {
+// Switches and values that the command line refuses, with the build's
+// usage: a switch that takes no value given one, unknown ones, bad numbers
+// of jobs and version information.
+TEST(TictoolCommandLine, BadSwitchesAndValuesAreUsageErrors) {
   const struct { std::vector<std::string> args; std::string line; } cases[] = {
+      {{"--no-key=1"}, "option --no-key takes no value"},
+      {{"--frob=1"}, "unknown option: --frob=1"},
+      {{"-x"}, "unknown option: -x"},
+      {{"--jobs="}, "not a number of jobs from 1 to 1024: "},
       {{"-j", "0"}, "not a number of jobs from 1 to 1024: 0"},
       {{"--jobs", "2x"}, "not a number of jobs from 1 to 1024: 2x"},
       {{"-j1025"}, "not a number of jobs from 1 to 1024: 1025"},
@@ -121,28 +115,18 @@ TEST(TictoolBuild, TheSampleProductBuildsIntoASetThatKestrelReads) {
 TEST(TictoolBuild, EveryBadInputGivesOneLineStatusOneAndNoArchive) {
   TempDir dir;
   write_file(dir / "tree/a", "a");
-  write_file(dir / "tree/extra", "not listed");
   write_file(dir / "list", "a;x;;0;0;0\n");
-  write_file(dir / "bad.list", "a;x;;0;0;0\nbin/tool;client;;1;2\n");
   const struct { std::vector<std::string> args; std::string err; } cases[] = {
       {{"missing.list", "out.tic", "a"}, "tictool: cannot read list file missing.list: No such file or directory\n"},
       {{"tree", "out.tic", "a"}, "tictool: cannot read list file tree: Is a directory\n"},
-      {{"bad.list", "out.tic", "a"},
-       "load: invalid entry found: bin/tool\ntictool: bad.list:2: expected 6 fields separated by ';', found 5\n"
-       "tictool: cannot load list file bad.list\n"},
-      {{"list", "out.tic", "/etc"}, "tictool: /etc: absolute path; " + kRelative},
       {{"list", "out.tic", "a", "../tree/a"}, "tictool: ../tree/a: \"..\" in path; " + kRelative},
-      {{"list", "out.tic", "a", "nothere"}, "tictool: nothere: No such file or directory\n"},
       {{"list", "no/dir/x.tic", "a"}, "tictool: cannot write archive no/dir/x.tic: No such file or directory\n"},
-      // A failed build removes what it wrote, an earlier good archive included.
-      {{"list", "out.tic", "a"}, ""},
-      {{"list", "out.tic", "."}, "File not in toc: extra\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args{"build", "-C", "tree"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    expect_result(run_tictool(args, {dir.path(), {}, {}}), c.err.empty() ? 0 : 1, "", c.err);
-    EXPECT_EQ(file_exists(dir / "out.tic"), c.err.empty()) << c.err;
+    expect_result(run_tictool(args, {dir.path(), {}, {}}), 1, "", c.err);
+    EXPECT_FALSE(file_exists(dir / "out.tic")) << c.err;
   }
 }
 
@@ -172,51 +156,22 @@ TEST(TictoolBuild, EveryProblemOfTheTreeIsReportedInOneRun) {
 }
 
 // The list file's lines as tictool reports them: the reader's own message
-// for a refused line, then where it is and what is wrong; a line taken
-// with something that was probably not meant gets a warning per thing.
+// for a refused line, then where it is and what is wrong, every bad line of
+// one file in one run; a line taken with something that was probably not
+// meant gets a warning per thing.
 TEST(TictoolBuild, ListFileLinesAreNamedByFileAndLine) {
-  const struct {
-    const char* line;
-    int status;
-    const char* err;  // after the line's place; "warning: ..." for a line taken
-  } cases[] = {
-      {"a;o;;0;0;0", 0, ""},
-      {"a;o;;0x10;;010", 0, ""},  // numbers in any base; an empty field is 0
-      {"a;o;;1;2", 1, "load: invalid entry found: a\n|expected 6 fields separated by ';', found 5"},
-      {"a;o;;1;2;", 1, "load: invalid entry found: a\n|expected 6 fields separated by ';', found 5"},
-      {"", 1, "load: invalid entry found: \n|empty line; expected 6 fields separated by ';'"},
-      {"a;o;;0;0;0;extra", 0, "warning: 7 fields; what follows the sixth is ignored"},
-      {"a;o;;zz;0;0", 0, "warning: field 4 (aux_a) \"zz\" is not a number; it is read as 0"},
-      {"a;o;;0;12abc;0", 0, "warning: field 5 (aux_b) \"12abc\" has text after its number; it is read as 12"},
-      {"a;o;;0;0;-1", 0, "warning: field 6 (aux_c) \"-1\" is negative; it is read as 18446744073709551615"},
-      {"a;o;;99999999999999999999;0;0", 0,
-       "warning: field 4 (aux_a) \"99999999999999999999\" is too large; it is read as 18446744073709551615"},
-      {"a;o;;0;0;0\r", 0,
-       "warning: the line ends in a carriage return, which stays part of its last field (DOS line ends?)"},
-  };
-  for (const auto& c : cases) {
-    TempDir dir;
-    write_file(dir / "a", "a");
-    // The line under test is the second; the third repeats the first name.
-    write_file(dir / "list", std::string("b;o;;0;0;0\n") + c.line + "\n");
-    const RunResult r = run_tictool({"build", "-a", "list", "x.tic", "a"}, {dir.path(), {}, {}});
-    std::string expected = c.err;
-    const size_t bar = expected.find('|');
-    if (bar != std::string::npos) {
-      expected = expected.substr(0, bar) + "tictool: list:2: " + expected.substr(bar + 1) +
-                 "\ntictool: cannot load list file list\n";
-    } else if (!expected.empty()) {
-      expected = "tictool: list:2: " + expected + "\n";
-    }
-    EXPECT_EQ(std::tie(r.status, r.err), std::tie(c.status, expected)) << c.line;
-  }
-  // A name listed twice, and every bad line of one file in one run.
   TempDir dir;
+  const RunOptions here{dir.path(), {}, {}};
   write_file(dir / "list", "a;o;;0;0;0\nb;o\na;p;;0;0;0;x\n");
-  expect_result(run_tictool({"build", "list", "x.tic", "a"}, {dir.path(), {}, {}}), 1, "",
+  expect_result(run_tictool({"build", "list", "x.tic", "a"}, here), 1, "",
                 "load: invalid entry found: b\ntictool: list:2: expected 6 fields separated by ';', found 2\n"
                 "load: duplicate file found: a\ntictool: list:3: \"a\" is listed on an earlier line\n"
                 "tictool: cannot load list file list\n");
+  write_file(dir / "a", "a");
+  write_file(dir / "list", "b;o;;0;0;0\na;o;;zz;0;0;extra\n");
+  expect_result(run_tictool({"build", "-a", "list", "x.tic", "a"}, here), 0, "",
+                "tictool: list:2: warning: 7 fields; what follows the sixth is ignored\n"
+                "tictool: list:2: warning: field 4 (aux_a) \"zz\" is not a number; it is read as 0\n");
 }
 
 // A directory whose name ends in "." below a scanned tree is passed over

@@ -51,6 +51,27 @@ TEST(ListFile, ABadLineFailsTheListWithItsMessage) {
   }
 }
 
+// A line taken with something that was probably not meant: one doubt per
+// thing, and none for numbers in any base or an empty field (a 0).
+TEST(ListFile, ALineTakenWithWhatWasProbablyNotMeantGetsADoubtPerThing) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"a;o;;0x10;;010", {}},
+      {"a;o;;0;0;0;extra", {"7 fields; what follows the sixth is ignored"}},
+      {"a;o;;zz;0;0", {"field 4 (aux_a) \"zz\" is not a number; it is read as 0"}},
+      {"a;o;;0;12abc;0", {"field 5 (aux_b) \"12abc\" has text after its number; it is read as 12"}},
+      {"a;o;;0;0;-1", {"field 6 (aux_c) \"-1\" is negative; it is read as 18446744073709551615"}},
+      {"a;o;;99999999999999999999;0;0",
+       {"field 4 (aux_a) \"99999999999999999999\" is too large; it is read as 18446744073709551615"}},
+      {"a;o;;0;0;0\r", {"the line ends in a carriage return, which stays part of its last field (DOS line ends?)"}},
+  };
+  for (const auto& [line, doubts] : cases) {
+    TicToc toc;
+    std::vector<std::string> said{"stale"};
+    ASSERT_TRUE(toc.decode_list_line(line, &said).ok()) << line;
+    EXPECT_EQ(said, doubts) << line;
+  }
+}
+
 // The file reader: the decoder's message after "load: ", and no file an empty list.
 TEST(ListFile, TheFileReaderPrintsTheMessageAndTakesNoFileForAnEmptyList) {
   TempDir dir;
