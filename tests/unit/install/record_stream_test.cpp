@@ -8,6 +8,7 @@
 
 #include "install/install_steps.h"
 #include "install/record_files.h"
+#include "install/record_store.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -82,6 +83,31 @@ TEST_F(RecordStreamTest, EveryLayoutOfTheDocumentGivesTheSameRecord) {
   ASSERT_TRUE(none.ok());
   EXPECT_EQ(none.value()->count(), 0u);
   EXPECT_TRUE(walked(none.value()).empty());
+}
+
+// A record of an earlier kestrel lists a first install's files in the order
+// they were put in place: the store reads it sorted, and a name reached
+// twice is refused still.
+TEST_F(RecordStreamTest, TheStoreReadsARecordInInstallOrderSorted) {
+  const RecordStore store(dir_ / "state");
+  ASSERT_TRUE(store.make_directory().ok());
+  const std::string record = store.record_path("/opt/t");
+  write_file(record, record_text(lines_of({"z", "a/b", "B", "a"})));
+  an_install_record read;
+  a_failure warning;
+  const Result<bool> loaded = store.load("/opt/t", read, &warning);
+  ASSERT_TRUE(loaded.ok()) << loaded.failure().text();
+  std::vector<std::string> names;
+  EXPECT_TRUE(read.files.walk([&](const std::string& name, const a_recorded_file&) {
+                    names.push_back(name);
+                    return true;
+                  })
+                  .ok());
+  EXPECT_EQ(names, (std::vector<std::string>{"B", "a", "a/b", "z"}));
+  write_file(record, record_text(lines_of({"z", "a", "./z"})));
+  const Result<bool> twice = store.load("/opt/t", read, &warning);
+  ASSERT_FALSE(twice.ok());
+  EXPECT_EQ(twice.failure().cause, "forged record: z recorded twice");
 }
 
 // A walk side by side needs the paths strictly rising; a name reached
