@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 #include "tic/archive/archive_steps.h"
@@ -40,19 +41,38 @@ int Tic::list() {
   return 0;
 }
 
-void Tic::locate_streams(std::vector<a_stream_ref>& refs) {
-  for (a_stream_ref& ref : refs) ref.descriptor = descriptor_.get();
+namespace {
+
+// A single archive holds every stream it has.
+class an_archive_locator : public a_stream_locator {
+ public:
+  explicit an_archive_locator(int descriptor) : descriptor_(descriptor) {}
+  int descriptor_of(std::string_view) override { return descriptor_; }
+
+ private:
+  int descriptor_;
+};
+
+}  // namespace
+
+std::unique_ptr<a_stream_locator> Tic::stream_locator() const {
+  return std::make_unique<an_archive_locator>(descriptor_.get());
+}
+
+int Tic::for_each_selected_stream(const std::string& options, const std::function<void(const a_stream_ref&)>& visit) {
+  const std::unique_ptr<a_stream_locator> locator = stream_locator();
+  uint32_t rank = 0;
+  return for_each_selected(options, false, [&](const std::string& name, const TicTocEntry& entry) {
+    visit(a_stream_ref{&name, &entry, locator->descriptor_of(name), rank++});
+  });
 }
 
 int Tic::selected_streams(const std::string& options, std::vector<a_stream_ref>& out, const a_stream_filter& keep) {
   out.clear();
-  uint32_t rank = 0;
-  if (for_each_selected(options, false, [&](const std::string& name, const TicTocEntry& entry) {
-        const a_stream_ref ref{&name, &entry, -1, rank++};
+  if (for_each_selected_stream(options, [&](const a_stream_ref& ref) {
         if (!keep || keep(ref)) out.push_back(ref);
       }) == -1)
     return -1;
-  locate_streams(out);
   // In the order the streams lie, so that the reads of one archive only move
   // forward; the first streams of the members of a set all lie at 104, and
   // equal offsets go by name. Sorted in place: the entries are not looked

@@ -1,5 +1,7 @@
 #include "tic/archive/multi_tic.h"
 
+#include <utility>
+
 MultiTic::MultiTic(const std::vector<std::string>& paths, bool verbose, const unsigned char* key, int key_length)
     : Tic(nullptr, verbose, key, key_length) {
   for (const std::string& path : paths) {
@@ -70,16 +72,30 @@ int MultiTic::seek_file(const std::string& name) {
   return -1;
 }
 
-void MultiTic::locate_streams(std::vector<a_stream_ref>& refs) {
+namespace {
+
+class a_member_locator : public a_stream_locator {
+ public:
+  a_member_locator(const std::vector<const TicToc*>& tables, std::vector<int> descriptors)
+      : suppliers_(tables), descriptors_(std::move(descriptors)) {}
+  int descriptor_of(std::string_view name) override {
+    const int supplier = suppliers_.supplier(name);
+    return supplier == -1 ? -1 : descriptors_[static_cast<size_t>(supplier)];
+  }
+
+ private:
+  StreamSuppliers suppliers_;
+  std::vector<int> descriptors_;
+};
+
+}  // namespace
+
+std::unique_ptr<a_stream_locator> MultiTic::stream_locator() const {
   std::vector<const TicToc*> tables;
   std::vector<int> descriptors;
   for (const auto& member : members_) {
     tables.push_back(&member.second->get_toc());
     descriptors.push_back(member.second->descriptor());
   }
-  StreamSuppliers suppliers(tables);
-  for (a_stream_ref& ref : refs) {
-    const int supplier = suppliers.supplier(*ref.name);
-    ref.descriptor = supplier == -1 ? -1 : descriptors[static_cast<size_t>(supplier)];
-  }
+  return std::make_unique<a_member_locator>(tables, std::move(descriptors));
 }

@@ -36,10 +36,9 @@ class MultiTic : public Tic {
   // The members in path order.
   std::vector<const Tic*> archives() const override;
 
- protected:
-  // The members in path order, walked beside the merged names: the first
-  // member that has a stream for a name supplies it.
-  void locate_streams(std::vector<a_stream_ref>& refs) override;
+  // The members in path order, walked beside the names asked for: the
+  // first member that has a stream for a name supplies it.
+  std::unique_ptr<a_stream_locator> stream_locator() const override;
 
  private:
   // Loads and merges the members' tables in path order into toc_.

@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -62,6 +64,16 @@ struct a_stream_ref {
   uint32_t rank = 0;
 };
 static_assert(sizeof(a_stream_ref) <= 24, "one reference per selected file: kept small");
+
+// Which archive holds the stream of each name, asked in name order: for a
+// set, the member that supplies it.
+class a_stream_locator {
+ public:
+  virtual ~a_stream_locator() = default;
+  // The descriptor of the archive holding |name|'s stream, or -1.
+  // REQUIRES: each name asked for is above the one before.
+  virtual int descriptor_of(std::string_view name) = 0;
+};
 
 // Reads the 104-byte header at offset 0 of the archive open on |descriptor|
 // and brings it into this machine's byte order (TicHeader::decode_from);
@@ -165,6 +177,12 @@ class Tic {
   using a_stream_filter = std::function<bool(const a_stream_ref& ref)>;
   int selected_streams(const std::string& options, std::vector<a_stream_ref>& out,
                        const a_stream_filter& keep = nullptr);
+  // The same files one at a time, in name order, each with its rank and
+  // the descriptor of the archive that holds it: nothing is kept per file.
+  // -1, with nothing visited, when the table of contents cannot be read.
+  int for_each_selected_stream(const std::string& options, const std::function<void(const a_stream_ref&)>& visit);
+  // Finds the archive holding each stream, asked in name order.
+  virtual std::unique_ptr<a_stream_locator> stream_locator() const;
 
   // Checks every stream of the archive against its entry's MAC, reading the
   // streams in the order they lie: the failure is about the first file
@@ -197,9 +215,6 @@ class Tic {
   FILE* log_stream;
 
  protected:
-  // Fills the descriptor of each of |refs| (in name order): the archive
-  // holding the stream. A set finds the member that supplies each stream.
-  virtual void locate_streams(std::vector<a_stream_ref>& refs);
   // Loads the tables unless they are loaded (or kept); the failure is about
   // the archive's path.
   Outcome load_tables(bool force);
