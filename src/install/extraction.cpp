@@ -23,7 +23,9 @@
 #include "install/installable_entry.h"
 #include "install/install_steps.h"
 #include "install/install_directory.h"
+#include "install/extraction_feed.h"
 #include "tic/archive/stream_decoder.h"
+#include "tic/archive/stream_order.h"
 #include "tic/archive/tic.h"
 
 namespace {
@@ -52,12 +54,12 @@ std::string reserved_problem(const std::vector<a_reserved_path>& reserved, const
 // files in flight have one: the slots are reused round the look-ahead window.
 struct an_extract_job {
   an_extract_job() = default;
-  an_extract_job(const a_stream_ref* file, const std::string* normalised, bool aside, long long after)
-      : ref(file), path(normalised), beside(aside), depends_on(after) {}
+  explicit an_extract_job(a_fed_file fed)
+      : ref(fed.ref), path(std::move(fed.path)), beside(fed.beside), depends_on(fed.depends_on) {}
 
-  const a_stream_ref* ref = nullptr;
-  const std::string* path = nullptr;  // the name normalised: where the file goes
-  bool beside = false;                // written at its path + kBesideSuffix
+  a_stream_ref ref;
+  std::string path;    // the name normalised: where the file goes
+  bool beside = false;  // written at its path + kBesideSuffix
   // The earlier file in extraction order whose name leads to this one ("a"
   // for "a/x"), or -1: this file is prepared only once that one is in place,
   // so that it meets the path as a one-by-one extraction would.
@@ -127,19 +129,19 @@ class an_extraction {
 void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool may_defer) {
   if (job.depends_on >= 0 && !turn.wait_for_commit(static_cast<size_t>(job.depends_on))) return;
   StreamDecoder decoder(key_, key_length_);
-  if (Outcome opened = decoder.open(*job.ref, &turn); !opened) {
+  if (Outcome opened = decoder.open(job.ref, &turn); !opened) {
     job.failure = opened.failure();
     return;
   }
   job.header_read = true;
   job.entry = decoder.entry();
-  const std::string problem = stream_entry_problem(*job.ref->name, job.entry, job.ref->entry->file_size);
+  const std::string problem = stream_entry_problem(*job.ref.name, job.entry, job.ref.entry->file_size);
   if (!problem.empty()) {
     errno = 0;
     job.failure.set(kStepEntryCheck, problem);
     return;
   }
-  const std::string reserved = reserved_problem(reserved_, *job.path, job.entry.is_directory());
+  const std::string reserved = reserved_problem(reserved_, job.path, job.entry.is_directory());
   if (!reserved.empty()) {
     errno = 0;
     job.failure.set(kStepReserved, reserved);
@@ -148,7 +150,7 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool ma
   // With a backup, no directory is made ahead of the commit: a restore
   // could not tell it from the administrator's own after a kill.
   const bool defer = may_defer && backup_ != nullptr;
-  if (!install_.place_of(*job.path, job.place, job.failure, !defer)) {
+  if (!install_.place_of(job.path, job.place, job.failure, !defer)) {
     if (defer && job.failure.error == ENOENT) {
       job.failure = a_failure{};
       job.deferred = true;
@@ -159,7 +161,7 @@ void an_extraction::prepare(an_extract_job& job, const a_job_turn& turn, bool ma
     remove_temporary(job);
     return;
   }
-  if (Outcome finished = decoder.finish(job.ref->entry->mac); !finished) {
+  if (Outcome finished = decoder.finish(job.ref.entry->mac); !finished) {
     job.failure = finished.failure();
     remove_temporary(job);
   }
@@ -191,7 +193,7 @@ bool an_extraction::decode(an_extract_job& job, StreamDecoder& decoder, const a_
   char buffer[4 * kIoBlockSize];
   // The stream is held to the size its entry gives: decoding stops as soon
   // as it yields more, so that no stream can fill the disk.
-  const uint64_t listed = job.ref->entry->file_size;
+  const uint64_t listed = job.ref.entry->file_size;
   uint64_t written = 0;
   for (;;) {
     if (turn.cancelled()) return job.failure.set(kStepWriteEntry, "extraction stopped");
@@ -230,16 +232,16 @@ void an_extraction::remove_temporary(an_extract_job& job) {
 
 bool an_extraction::fail(an_extract_job& job) {
   remove_temporary(job);
-  job.failure.publish(*job.ref->name);
+  job.failure.publish(*job.ref.name);
   return false;
 }
 
 bool an_extraction::commit(an_extract_job& job) {
-  const TicTocEntry& entry = *job.ref->entry;
+  const TicTocEntry& entry = *job.ref.entry;
   // A stream whose header could not be read fails before the file is
   // announced; any later failure after it, as when the file is written.
   if (!job.header_read) return fail(job);
-  tic_.extraction_progress(job.beside ? *job.ref->name + kBesideSuffix : *job.ref->name, entry.file_size,
+  tic_.extraction_progress(job.beside ? *job.ref.name + kBesideSuffix : *job.ref.name, entry.file_size,
                            job.entry.mode, done_, total_);
   if (job.failure.failed()) return fail(job);
 
@@ -249,8 +251,8 @@ bool an_extraction::commit(an_extract_job& job) {
     // that nothing stood at the path; then the directories are made.
     a_place probe;
     a_failure missing;
-    if (!install_.place_of(*job.path, probe, missing, false) && missing.error == ENOENT) {
-      if (!job.entry.is_directory() && !backup_->back_up_absent(*job.path, job.failure)) return fail(job);
+    if (!install_.place_of(job.path, probe, missing, false) && missing.error == ENOENT) {
+      if (!job.entry.is_directory() && !backup_->back_up_absent(job.path, job.failure)) return fail(job);
       backed_up = true;
     }
     if (!prepare_now(job)) return fail(job);
@@ -260,7 +262,7 @@ bool an_extraction::commit(an_extract_job& job) {
     if (!prepare_now(job)) return fail(job);
   }
   if (backup_ != nullptr && !backed_up &&
-      !backup_->back_up(*job.path, job.place, job.entry.is_directory(), job.failure))
+      !backup_->back_up(job.path, job.place, job.entry.is_directory(), job.failure))
     return fail(job);
   FAIL_POINT_IF(backup_ != nullptr, "backed-up");
   // A directory is told once made; anything else before the rename, so
@@ -269,14 +271,14 @@ bool an_extraction::commit(an_extract_job& job) {
   if (!put_in_place(job)) return fail(job);
   if (job.entry.is_directory()) announce(job);
   FAIL_POINT("put-in-place");
-  if (observer_) observer_(*job.path, recorded(job), job.ref->rank);
+  if (observer_) observer_(job.path, recorded(job), job.ref.rank);
   done_ += entry.file_size;
   return true;
 }
 
 void an_extraction::announce(const an_extract_job& job) {
   if (journal_ == nullptr) return;
-  const std::string& path = *job.path;
+  const std::string& path = job.path;
   const size_t suffix = job.beside ? std::strlen(kBesideSuffix) : 0;
   journal_->placing(path.substr(0, path.size() - suffix), recorded(job), job.beside);
 }
@@ -295,15 +297,15 @@ a_recorded_file an_extraction::recorded(const an_extract_job& job) const {
     file.mode = static_cast<unsigned>(st.st_mode & 07777);
   else
     file.mode = static_cast<unsigned>(job.entry.mode & 0777);
-  file.size = job.ref->entry->file_size;
+  file.size = job.ref.entry->file_size;
   std::memcpy(file.sha256, job.sha256, kDigestSize);
-  std::memcpy(file.mac, job.ref->entry->mac, kDigestSize);
+  std::memcpy(file.mac, job.ref.entry->mac, kDigestSize);
   return file;
 }
 
 bool an_extraction::prepare_now(an_extract_job& job) {
   remove_temporary(job);
-  job = an_extract_job{job.ref, job.path, job.beside, job.depends_on};
+  job = an_extract_job(a_fed_file{job.ref, job.path, job.beside, job.depends_on});
   struct a_now : a_job_turn {
     bool cancelled() const override { return false; }
     bool wait_for_commit(size_t) const override { return true; }
@@ -338,89 +340,46 @@ bool an_extraction::put_in_place(an_extract_job& job) {
   return job.failure.set(kStepCommit);
 }
 
-// Where each file that is written goes (its name normalised, with
-// kBesideSuffix when it goes beside its path), and which earlier file it
-// waits for. Names are nearly always in normal form and written at their
-// path: then the paths are the table's own names, and nothing is kept per
-// file beyond the references.
-class an_extraction_plan {
- public:
-  // |refs| in extraction order (data offset, then name), pointing into |toc|;
-  // |beside| tells for each whether it goes beside its path.
-  an_extraction_plan(const std::vector<a_stream_ref>& refs, const std::vector<char>& beside, const TicToc& toc)
-      : refs_(refs), beside_(beside), toc_(toc) {}
-
-  // Works out the paths. When two files reach one path, records the failure
-  // naming both (the later in byte order first) and returns false.
-  bool make();
-  const std::string& path(size_t i) const { return paths_.empty() ? *refs_[i].name : paths_[i]; }
-  // The latest earlier file in extraction order whose path is a directory
-  // on file |i|'s path ("a" for "a/x"), or -1. Only reads: workers call it.
-  long long depends_on(size_t i) const;
-
- private:
-  // The position in extraction order of the file whose path is |path|, or -1.
-  long long position_of(const std::string& path) const;
-
-  const std::vector<a_stream_ref>& refs_;
-  const std::vector<char>& beside_;
-  const TicToc& toc_;
-  // Only when some path is not its name: every path, and the positions in
-  // path order.
-  std::vector<std::string> paths_;
-  std::vector<uint32_t> by_path_;
+// An entry of the paths' check: a file whose path is not its name, or one
+// whose name is such a path.
+struct a_path_use {
+  std::string path;
+  uint32_t rank;
+  const std::string* name;
 };
 
-bool an_extraction_plan::make() {
-  bool changed = false;
-  for (size_t i = 0; i < refs_.size() && !changed; ++i)
-    changed = beside_[i] != 0 || normalised_path(*refs_[i].name) != *refs_[i].name;
-  // Names of one table differ, and so do their paths while each is its name.
-  if (!changed) return true;
-  paths_.resize(refs_.size());
-  for (size_t i = 0; i < refs_.size(); ++i)
-    paths_[i] = normalised_path(*refs_[i].name) + (beside_[i] != 0 ? kBesideSuffix : "");
-  by_path_.resize(refs_.size());
-  for (size_t i = 0; i < by_path_.size(); ++i) by_path_[i] = static_cast<uint32_t>(i);
-  std::sort(by_path_.begin(), by_path_.end(), [&](uint32_t a, uint32_t b) {
-    return paths_[a] != paths_[b] ? paths_[a] < paths_[b] : refs_[a].rank < refs_[b].rank;
+// Fails, naming both (the later in name order first), when two of the files
+// |each| visits (in name order, with whether each goes beside its path)
+// reach one path. Names are nearly always in normal form and written at
+// their path: those differ, as the names of one table do, and only the
+// files whose path is not their name are held.
+bool check_paths(const std::function<int(const TicExtraction::a_planned_visit&)>& each) {
+  std::vector<a_path_use> moved;
+  each([&](const a_stream_ref& ref, bool beside) {
+    std::string path = normalised_path(*ref.name) + (beside ? kBesideSuffix : "");
+    if (path != *ref.name) moved.push_back({std::move(path), ref.rank, ref.name});
   });
-  for (size_t i = 1; i < by_path_.size(); ++i) {
-    if (paths_[by_path_[i]] != paths_[by_path_[i - 1]]) continue;
+  if (moved.empty()) return true;
+  auto by_path = [](const a_path_use& a, const a_path_use& b) {
+    return a.path != b.path ? a.path < b.path : a.rank < b.rank;
+  };
+  std::sort(moved.begin(), moved.end(), by_path);
+  // The files written at their names that one of those paths reaches.
+  std::vector<a_path_use> met;
+  each([&](const a_stream_ref& ref, bool beside) {
+    if (beside || normalised_path(*ref.name) != *ref.name) return;
+    auto at = std::lower_bound(moved.begin(), moved.end(), *ref.name,
+                               [](const a_path_use& use, const std::string& path) { return use.path < path; });
+    if (at != moved.end() && at->path == *ref.name) met.push_back({*ref.name, ref.rank, ref.name});
+  });
+  moved.insert(moved.end(), met.begin(), met.end());
+  std::sort(moved.begin(), moved.end(), by_path);
+  for (size_t i = 1; i < moved.size(); ++i) {
+    if (moved[i].path != moved[i - 1].path) continue;
     errno = 0;
-    return failure_of(kStepSamePath, *refs_[by_path_[i]].name, "reaches the same path as " + *refs_[by_path_[i - 1]].name)
-        .publish();
+    return failure_of(kStepSamePath, *moved[i].name, "reaches the same path as " + *moved[i - 1].name).publish();
   }
   return true;
-}
-
-long long an_extraction_plan::position_of(const std::string& path) const {
-  if (!paths_.empty()) {
-    auto at = std::lower_bound(by_path_.begin(), by_path_.end(), path,
-                               [&](uint32_t i, const std::string& p) { return paths_[i] < p; });
-    return at != by_path_.end() && paths_[*at] == path ? *at : -1;
-  }
-  // Paths are the names: the table has the entry, and the references,
-  // ordered by data offset and then name, have it where its offset and name
-  // put it (if it is written).
-  auto found = toc_.file_map.find(path);
-  if (found == toc_.file_map.end()) return -1;
-  const TicTocEntry* entry = &found->second;
-  auto at = std::lower_bound(refs_.begin(), refs_.end(), entry, [&](const a_stream_ref& ref, const TicTocEntry* e) {
-    if (ref.entry->data_offset != e->data_offset) return ref.entry->data_offset < e->data_offset;
-    return *ref.name < path;
-  });
-  return at != refs_.end() && at->entry == entry ? at - refs_.begin() : -1;
-}
-
-long long an_extraction_plan::depends_on(size_t i) const {
-  const std::string& name = path(i);
-  long long latest = -1;
-  for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
-    const long long at = position_of(name.substr(0, slash));
-    if (at >= 0 && static_cast<size_t>(at) < i) latest = std::max(latest, at);
-  }
-  return latest;
 }
 
 // Removes what |paths| name below |install| (TicExtraction::set_removals),
@@ -502,38 +461,35 @@ TicExtraction::TicExtraction(Tic& archive, int root, unsigned jobs)
 TicExtraction::TicExtraction(Tic& archive, int root, OrderedJobPool& pool)
     : archive_(archive), root_(root), jobs_(pool.workers()), pool_(&pool) {}
 
-int TicExtraction::planned_streams(const std::string& options, std::vector<a_stream_ref>& refs,
-                                   std::vector<char>& beside) {
+a_file_decision TicExtraction::decide(const a_stream_ref& ref) const {
+  return decision_ ? decision_(normalised_path(*ref.name), ref) : a_file_decision::kWrite;
+}
+
+int TicExtraction::for_each_planned(const std::string& options, const a_planned_visit& visit) {
   // Files left out are never referenced: an upgrade to the same release
   // holds nothing per file here.
-  Tic::a_stream_filter keep;
-  if (decision_)
-    keep = [this](const a_stream_ref& ref) { return decision_(normalised_path(*ref.name), ref) != a_file_decision::kSkip; };
-  if (archive_.selected_streams(options, refs, keep) != 0) {
+  if (archive_.for_each_selected_stream(options, [&](const a_stream_ref& ref) {
+        const a_file_decision decision = decide(ref);
+        if (decision != a_file_decision::kSkip) visit(ref, decision == a_file_decision::kWriteBeside);
+      }) != 0) {
     publish_step(kStepExtractLoadToc);
     return -1;
   }
-  beside.assign(refs.size(), 0);
-  if (!decision_) return 0;
-  for (size_t i = 0; i < refs.size(); ++i)
-    beside[i] = decision_(normalised_path(*refs[i].name), refs[i]) == a_file_decision::kWriteBeside;
   return 0;
 }
 
 unsigned long long TicExtraction::bytes_to_write(const std::string& options) {
-  std::vector<a_stream_ref> refs;
-  std::vector<char> beside;
   unsigned long long total = 0;
-  if (planned_streams(options, refs, beside) == 0)
-    for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
+  if (for_each_planned(options, [&](const a_stream_ref& ref, bool) { total += ref.entry->file_size; }) != 0) return 0;
   return total;
 }
 
 int TicExtraction::check_room(const std::string& options, bool backup, const std::string& directory_name) {
-  std::vector<a_stream_ref> refs;
-  std::vector<char> beside;
-  if (planned_streams(options, refs, beside) != 0) return -1;
-  if (refs.empty()) return 0;
+  size_t files = 0;
+  unsigned long long needed = 0;
+  unsigned long long block = 512;
+  if (for_each_planned(options, [&](const a_stream_ref&, bool) { ++files; }) != 0) return -1;
+  if (files == 0) return 0;
   if (faccessat(root_, ".", W_OK, 0) != 0) {
     failure_of(kStepSpace, directory_name).publish();
     return -1;
@@ -544,20 +500,21 @@ int TicExtraction::check_room(const std::string& options, bool backup, const std
     return -1;
   }
   // Each file takes whole blocks.
-  const unsigned long long block = fs.f_frsize != 0 ? fs.f_frsize : 512;
+  if (fs.f_frsize != 0) block = fs.f_frsize;
   const unsigned long long available = static_cast<unsigned long long>(fs.f_bavail) * block;
-  unsigned long long needed = 0;
-  for (const a_stream_ref& ref : refs) needed += (ref.entry->file_size + block - 1) / block * block;
+  (void)for_each_planned(options, [&](const a_stream_ref& ref, bool) {
+    needed += (ref.entry->file_size + block - 1) / block * block;
+  });
   if (needed <= available) return 0;
   // Files replaced without a backup give their room back.
   unsigned long long freed = 0;
   if (!backup) {
-    for (size_t i = 0; i < refs.size(); ++i) {
-      const std::string path = normalised_path(*refs[i].name) + (beside[i] != 0 ? kBesideSuffix : "");
+    (void)for_each_planned(options, [&](const a_stream_ref& ref, bool beside) {
+      const std::string path = normalised_path(*ref.name) + (beside ? kBesideSuffix : "");
       struct stat st;
       if (fstatat(root_, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
         freed += (static_cast<unsigned long long>(st.st_size) + block - 1) / block * block;
-    }
+    });
   }
   if (needed <= available + freed) return 0;
   errno = ENOSPC;
@@ -599,16 +556,19 @@ bool TicExtraction::held_back() {
 }
 
 int TicExtraction::extract(const std::string& options, const std::string& backup_dir) {
-  std::vector<a_stream_ref> refs;
-  std::vector<char> beside;
-  if (planned_streams(options, refs, beside) != 0) return -1;
-  if (refs.empty() && removals_.empty()) return 0;
-  an_extraction_plan plan(refs, beside, archive_.get_toc());
-  if (!plan.make()) return -1;
-  unsigned long long total = 0;
-  for (const a_stream_ref& ref : refs) total += ref.entry->file_size;
+  StreamOrder order(archive_, options, [this](const a_stream_ref& ref) { return decide(ref) != a_file_decision::kSkip; });
+  if (order.start() != 0) {
+    publish_step(kStepExtractLoadToc);
+    return -1;
+  }
+  const size_t count = order.size();
+  if (count == 0 && removals_.empty()) return 0;
+  if (!check_paths([&](const a_planned_visit& visit) { return for_each_planned(options, visit); })) return -1;
+  const unsigned long long total = order.bytes();
   const size_t window = kLookAheadPerWorker * jobs_;
-  std::vector<an_extract_job> slots(jobs_ <= 1 ? 1 : std::min(window, refs.size()));
+  ExtractionFeed feed(order, [this](const a_stream_ref& ref) { return decide(ref) == a_file_decision::kWriteBeside; },
+                      window);
+  std::vector<an_extract_job> slots(jobs_ <= 1 ? 1 : std::min(window, count));
   auto job = [&](size_t i) -> an_extract_job& { return slots[i % slots.size()]; };
 
   a_failure failure;
@@ -628,9 +588,9 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   std::unique_ptr<OrderedJobPool> own_pool;
   if (pool_ == nullptr) own_pool = std::make_unique<OrderedJobPool>(jobs_);
   const size_t committed = (pool_ != nullptr ? *pool_ : *own_pool).run(
-      refs.size(), window,
+      count, window,
       [&](size_t i, const a_job_turn& turn) {
-        job(i) = an_extract_job{&refs[i], &plan.path(i), beside[i] != 0, plan.depends_on(i)};
+        job(i) = an_extract_job(feed.take(i));
         extraction.prepare(job(i), turn);
       },
       [&](size_t i) {
@@ -641,14 +601,14 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
         return extraction.commit(job(i)) && ERROR == 0;
       },
       [&](size_t i) { extraction.discard(job(i)); });
-  if (committed < refs.size()) {
+  if (committed < count) {
     install.remove_empty_created_directories();
     if (committed == 0 && backup) backup->remove_when_empty();
     return -1;
   }
   if (!removals_.empty()) {
     // Nothing is taken away before the gate has passed either.
-    if (refs.empty() && held_back()) return -1;
+    if (count == 0 && held_back()) return -1;
     if (!remove_paths(install, backup.get(), journal_, removals_)) return -1;
   }
   // "ok" in the log promises that the installed files are on disk.

@@ -108,6 +108,7 @@ class TicExtraction {
   // was put there: its type, permission bits as installed, size, SHA-256 of
   // its content (of the target for a link) and the entry's MAC, and the
   // file's rank among the selected files in name order.
+  using a_planned_visit = std::function<void(const a_stream_ref& ref, bool beside)>;
   using an_observer = std::function<void(const std::string& path, const a_recorded_file& file, uint32_t rank)>;
   void set_commit_observer(an_observer observer) { observer_ = std::move(observer); }
 
@@ -136,9 +137,12 @@ class TicExtraction {
   int root_;
   unsigned jobs_;
   OrderedJobPool* pool_ = nullptr;
-  // The selected files that are written, and whether each goes beside its
-  // path. -1 with the failure recorded when the table cannot be read.
-  int planned_streams(const std::string& options, std::vector<a_stream_ref>& refs, std::vector<char>& beside);
+  // What the decision says about |ref|.
+  a_file_decision decide(const a_stream_ref& ref) const;
+  // Calls |visit(ref, beside)| for each selected file that is written, in
+  // name order, with whether it goes beside its path. -1 with the failure
+  // recorded when the table cannot be read.
+  int for_each_planned(const std::string& options, const a_planned_visit& visit);
   // Before anything is written: the backup directory made, the journal
   // begun. false with the failure recorded.
   bool begin(BackupTree* backup);
