@@ -369,9 +369,8 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
   files.clear();
   bool in_files = false;
   bool bad_file = false;
-  bool out_of_order = false;
   bool listed = false, twice = false;
-  std::string forgery, previous;
+  std::string forgery;
   // Depth 1 holds the record's members; the files are the objects at depth
   // 2 of its member "files". Each is read and dropped from the document.
   head = Json::parse(
@@ -390,11 +389,6 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
           bad_file = true;
         } else if (forgery.empty()) {
           forgery = add_recorded_file(files, name, file);
-          // Every walk of a record beside the tables takes its files in
-          // order.
-          const std::string path = normalised_path(name);
-          if (forgery.empty() && !previous.empty() && path < previous) out_of_order = true;
-          previous = path;
         }
         return false;
       },
@@ -407,7 +401,6 @@ Outcome parse_record_text(const std::string& text, Json& head, std::map<std::str
     return damaged_record("bad file in record");
   }
   if (!forgery.empty()) return forged_record(forgery);
-  if (out_of_order) return damaged_record("files not in name order");
   return Outcome();
 }
 
@@ -439,8 +432,6 @@ Outcome record_from_json(const Json& document, an_install_record& record) {
     }
   }
   std::map<std::string, a_recorded_file> read;
-  std::string previous;
-  bool out_of_order = false;
   for (const Json& file : *files) {
     std::string name;
     a_recorded_file recorded;
@@ -449,10 +440,7 @@ Outcome record_from_json(const Json& document, an_install_record& record) {
     }
     if (const std::string forgery = add_recorded_file(read, name, recorded); !forgery.empty())
       return forged_record(forgery);
-    out_of_order = out_of_order || (!previous.empty() && normalised_path(name) < previous);
-    previous = normalised_path(name);
   }
-  if (out_of_order) return damaged_record("files not in name order");
   for (const auto& [name, file] : read) record.files.put(name, file);
   return Outcome();
 }

@@ -98,8 +98,8 @@ std::string record_members_text(const an_install_record& record, const std::stri
 // normalised path, and a record that names a file install would refuse
 // (installable_name_problem, install/installable_entry.h: "..", an
 // absolute path, a control character, ...) or gives two names for one
-// path is forged: no kestrel wrote it. That fails with kStepForgedRecord;
-// files out of order with kStepDamagedRecord.
+// path is forged: no kestrel wrote it. That fails with kStepForgedRecord.
+// The files may come in any order: earlier kestrels did not sort them.
 Outcome record_from_json(const Json& document, an_install_record& record);
 
 // Reads a record's text held in memory (the record a backup tree keeps;

@@ -7,7 +7,6 @@
 #include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,53 +212,6 @@ Result<bool> RecordStore::load_named(const std::string& name, an_install_record&
   return read;
 }
 
-namespace {
-
-// Earlier kestrels wrote a first install's files in the order they were
-// put in place. Such a record is read whole once, its files sorted by
-// path into an unnamed file in memory, and streamed from there; the next
-// command that writes the record stores it sorted. A record that is no
-// JSON document, or holds no list of files, is left to the stream's own
-// refusal. Empty when it cannot be sorted so.
-UniqueFd sorted_copy(int fd) {
-  std::string text;
-  char buffer[64 * 1024];
-  if (lseek(fd, 0, SEEK_SET) != 0) return UniqueFd();
-  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) != 0;) {
-    if (got < 0) return UniqueFd();
-    text.append(buffer, static_cast<size_t>(got));
-  }
-  Result<Json> parsed = parse_json(text);
-  text.clear();
-  if (!parsed || !parsed->is_object()) return UniqueFd();
-  Json& document = parsed.value();
-  const auto files = document.find("files");
-  if (files == document.end() || !files->is_array()) return UniqueFd();
-  std::vector<std::pair<std::string, size_t>> order;
-  for (size_t i = 0; i < files->size(); ++i) {
-    std::string name;
-    a_recorded_file file;
-    if (!recorded_file_from_json((*files)[i], name, file)) return UniqueFd();
-    order.emplace_back(normalised_path(name), i);
-  }
-  std::sort(order.begin(), order.end());
-  Json sorted = Json::array();
-  for (const auto& [name, i] : order) sorted.push_back(std::move((*files)[i]));
-  *files = std::move(sorted);
-  const std::string out = json_document(document);
-  UniqueFd copy(memfd_create("kestrel-record", MFD_CLOEXEC));
-  if (!copy.valid() || write_full(copy.get(), out.data(), out.size()) != static_cast<ssize_t>(out.size()) ||
-      lseek(copy.get(), 0, SEEK_SET) != 0)
-    return UniqueFd();
-  return copy;
-}
-
-bool out_of_order(const a_failure& failure) {
-  return failure.step == kStepDamagedRecord && failure.cause == "files not in name order";
-}
-
-}  // namespace
-
 // The record is checked whole here, and its files then read from the same
 // descriptor each time they are walked (install/record_stream.h).
 Result<bool> RecordStore::load_file(const std::string& path, an_install_record& record, a_failure* warning) const {
@@ -273,13 +225,7 @@ Result<bool> RecordStore::load_file(const std::string& path, an_install_record& 
   if (!unsafe.empty() && warning == nullptr) return failure_of(kStepUnsafeRecord, path, unsafe);
   if (!unsafe.empty()) *warning = failure_of(kStepUnsafeRecord, path, unsafe);
   Json head;
-  UniqueFd kept(dup(fd.get()));
   Result<std::shared_ptr<const RecordStream>> stream = RecordStream::open(std::move(fd), head);
-  if (!stream && out_of_order(stream.failure()) && kept.valid())
-    if (UniqueFd sorted = sorted_copy(kept.get()); sorted.valid()) {
-      head = Json();
-      stream = RecordStream::open(std::move(sorted), head);
-    }
   Outcome read = stream ? record_from_json(head, record) : Outcome(stream.failure());
   if (!read) {
     a_failure refused = read.failure();

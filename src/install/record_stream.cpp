@@ -1,9 +1,14 @@
 #include "install/record_stream.h"
 
 #include <errno.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "install/install_directory.h"
 #include "install/install_steps.h"
@@ -181,11 +186,12 @@ a_failure drain(a_file_list& list, size_t& count, bool& out_of_order) {
   return failure;
 }
 
-// What is wrong with a record whose list of files was refused (|refused|
-// says why): what a whole reading of it says, so that a refusal reads the
-// same whatever the layout and wherever the fault lies (a forgery is told
-// before a broken order). Only a refused record is read whole.
-a_failure whole_document_failure(int fd, const a_failure& refused) {
+// Whether the record open as |fd| reads as a whole document: a list of
+// files the stream refused is then told as the whole document tells it,
+// so that a refusal reads the same whatever the layout and wherever the
+// fault lies (a forgery is told before a list cut short). Only a refused
+// record is read whole.
+Outcome whole_document_check(int fd) {
   std::string text;
   char block[kScanBlock];
   for (uint64_t at = 0;;) {
@@ -197,8 +203,44 @@ a_failure whole_document_failure(int fd, const a_failure& refused) {
   }
   Json head;
   std::map<std::string, a_recorded_file> files;
-  const Outcome whole = parse_record_text(text, head, files);
-  return whole ? refused : whole.failure();
+  return parse_record_text(text, head, files);
+}
+
+// The record open as |fd| with its files sorted by path, in an unnamed
+// file in memory; empty when it cannot be sorted so.
+UniqueFd sorted_copy(int fd) {
+  std::string text;
+  char buffer[64 * 1024];
+  for (uint64_t at = 0;;) {
+    const ssize_t got = pread_full(fd, buffer, sizeof buffer, at);
+    if (got < 0) return UniqueFd();
+    text.append(buffer, static_cast<size_t>(got));
+    at += static_cast<uint64_t>(got);
+    if (static_cast<size_t>(got) < sizeof buffer) break;
+  }
+  Result<Json> parsed = parse_json(text);
+  text.clear();
+  if (!parsed || !parsed->is_object()) return UniqueFd();
+  Json& document = parsed.value();
+  const auto files = document.find("files");
+  if (files == document.end() || !files->is_array()) return UniqueFd();
+  std::vector<std::pair<std::string, size_t>> order;
+  for (size_t i = 0; i < files->size(); ++i) {
+    std::string name;
+    a_recorded_file file;
+    if (!recorded_file_from_json((*files)[i], name, file)) return UniqueFd();
+    order.emplace_back(normalised_path(name), i);
+  }
+  std::sort(order.begin(), order.end());
+  Json sorted = Json::array();
+  for (const auto& [name, i] : order) sorted.push_back(std::move((*files)[i]));
+  *files = std::move(sorted);
+  const std::string out = json_document(document);
+  UniqueFd copy(memfd_create("kestrel-record", MFD_CLOEXEC));
+  if (!copy.valid() || write_full(copy.get(), out.data(), out.size()) != static_cast<ssize_t>(out.size()) ||
+      lseek(copy.get(), 0, SEEK_SET) != 0)
+    return UniqueFd();
+  return copy;
 }
 
 }  // namespace
@@ -220,10 +262,16 @@ bool RecordStream::Reader::next(std::string& name, a_recorded_file& file) {
   return state_ && state_->list.next(name, file, failure_, out_of_order);
 }
 
+Result<std::shared_ptr<const RecordStream>> RecordStream::open(UniqueFd fd, Json& head) {
+  return read(std::move(fd), head, true);
+}
+
 // The document is read member by member: the list of files one file at a
 // time, everything else into |head|. A list that is refused is told as the
-// whole document would tell it (whole_document_failure).
-Result<std::shared_ptr<const RecordStream>> RecordStream::open(UniqueFd fd, Json& head) {
+// whole document tells it (whole_document_check); one refused only for its
+// order, in a document that reads whole, is a record of an earlier kestrel
+// and is read again, with |may_sort|, from its sorted copy.
+Result<std::shared_ptr<const RecordStream>> RecordStream::read(UniqueFd fd, Json& head, bool may_sort) {
   std::shared_ptr<RecordStream> stream(new RecordStream());
   a_scanner scanner(fd.get(), 0);
   std::string text = "{", key;
@@ -252,7 +300,13 @@ Result<std::shared_ptr<const RecordStream>> RecordStream::open(UniqueFd fd, Json
       stream->files_at_ = scanner.position();
       a_file_list list(scanner);
       const a_failure first = drain(list, stream->count_, out_of_order);
-      if (first.failed()) return whole_document_failure(fd.get(), first);
+      if (first.failed()) {
+        if (Outcome whole = whole_document_check(fd.get()); !whole) return whole.failure();
+        UniqueFd sorted = may_sort && out_of_order ? sorted_copy(fd.get()) : UniqueFd();
+        if (!sorted.valid()) return first;
+        head = Json();
+        return read(std::move(sorted), head, false);
+      }
       text += key + ":[]";
     } else {
       text += key + ":";

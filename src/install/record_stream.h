@@ -11,7 +11,10 @@
 // is checked as an archive's is (installable_name_problem), and the names,
 // normalised, must rise strictly in byte-wise order, which every walk side
 // by side with the tables depends on. Each walk checks them again as it
-// reads them.
+// reads them. Earlier kestrels wrote a first install's files in the order
+// they were put in place: such a record is read whole once, sorted into an
+// unnamed file in memory, and streamed from there; the next command that
+// writes the record stores it sorted.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +60,7 @@ class RecordStream {
 
  private:
   RecordStream() = default;
+  static Result<std::shared_ptr<const RecordStream>> read(UniqueFd fd, Json& head, bool may_sort);
   UniqueFd fd_;
   uint64_t files_at_ = 0;  // just after the list's "["; 0: no list
   size_t count_ = 0;
