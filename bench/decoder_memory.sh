@@ -16,12 +16,7 @@ source bench/payloads.sh
 bench_setup bench-window time
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF -DKESTREL_BENCH=ON >/dev/null
 cmake --build build/bench -j "$cpus" --target make_archive_set >/dev/null
-names=(after)
-programs=("$kestrel")
-if [ -n "${BEFORE:-}" ]; then
-  names+=(before)
-  programs+=("$(realpath "$BEFORE")")
-fi
+bench_programs "$kestrel"
 mkdir -p "$work"
 build/bench/bench/make_archive_set --wide-zstd "$work" 1 8 1
 printf 'archive: %s bytes, 8 files of 96 MiB each\n' "$(stat -c %s "$work/set0.tic")"

@@ -55,6 +55,17 @@ list_tree() {
 # sets kestrel, tictool, cpus and work: the directory $BENCH_DIR, or $1
 # below build/, emptied. The records of the benchmark's installs stay in
 # $work/state, not in the machine's state directory.
+# The kestrels a benchmark measures, in |names| and |programs|: the one
+# given ("after"), and with BEFORE=<kestrel> an earlier one ("before").
+bench_programs() {
+  names=(after)
+  programs=("$1")
+  if [ -n "${BEFORE:-}" ]; then
+    names+=(before)
+    programs+=("$(realpath "$BEFORE")")
+  fi
+}
+
 bench_setup() {
   local default=$1
   shift

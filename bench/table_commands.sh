@@ -19,6 +19,7 @@
 #   INSTALL_RUNS  runs of install, each into an emptied directory (default 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/payloads.sh
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(100000 1000000)
 runs=${RUNS:-5}
@@ -29,12 +30,7 @@ scripts/deps.sh hyperfine time python3
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF -DKESTREL_BENCH=ON >/dev/null
 cmake --build build/bench -j "$(nproc)" --target kestrel make_archive_set >/dev/null
 
-names=(after)
-programs=("$PWD/build/bench/src/kestrel")
-if [ -n "${BEFORE:-}" ]; then
-  names+=(before)
-  programs+=("$(realpath "$BEFORE")")
-fi
+bench_programs "$PWD/build/bench/src/kestrel"
 
 mkdir -p "$work"
 # Each install starts without a record of its directory, as a first install
