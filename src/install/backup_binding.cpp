@@ -47,9 +47,10 @@ Outcome write_whole(int own, const char* name, const a_text_fill& fill) {
   return Outcome();
 }
 
-// The whole of |name| in |own|, at most |limit| bytes; no value and no
+// |name| in |own| opened for reading, when it is a regular file of at most
+// |limit| bytes that no one else may have written; no value and no
 // failure when it is not there.
-Result<std::string> read_whole(int own, const char* name, uint64_t limit) {
+Result<UniqueFd> open_own_file(int own, const char* name, uint64_t limit) {
   UniqueFd fd(openat(own, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (!fd.valid()) return errno == ENOENT ? a_failure{} : failure_of(kStepRestore, kBackupOwnDirectory);
@@ -62,8 +63,17 @@ Result<std::string> read_whole(int own, const char* name, uint64_t limit) {
     errno = 0;
     return failure_of(kStepUnsafeRecord, std::string(kBackupOwnDirectory) + "/" + name, problem);
   }
+  return fd;
+}
+
+// The whole of |name| in |own| (open_own_file).
+Result<std::string> read_whole(int own, const char* name, uint64_t limit) {
+  Result<UniqueFd> fd = open_own_file(own, name, limit);
+  if (!fd) return fd.failure();
+  struct stat st;
+  if (fstat(fd->get(), &st) != 0) return failure_of(kStepRestore, kBackupOwnDirectory);
   std::string text(static_cast<size_t>(st.st_size), '\0');
-  if (read_full(fd.get(), &text[0], text.size()) != static_cast<ssize_t>(text.size()))
+  if (read_full(fd->get(), &text[0], text.size()) != static_cast<ssize_t>(text.size()))
     return failure_of(kStepRestore, kBackupOwnDirectory);
   return text;
 }
@@ -101,10 +111,10 @@ Outcome bind_backup_tree(int root, const std::string& directory, const a_text_fi
   return write_whole(own.get(), kRecord, before);
 }
 
-Result<std::string> kept_record(int root) {
+Result<UniqueFd> kept_record(int root) {
   UniqueFd own = open_own(root, false);
   if (!own.valid()) return errno == ENOENT ? a_failure{} : failure_of(kStepRestore, kBackupOwnDirectory);
-  return read_whole(own.get(), kRecord, kRecordLimit);
+  return open_own_file(own.get(), kRecord, kRecordLimit);
 }
 
 std::string kept_record_name() { return std::string(kBackupOwnDirectory) + "/" + kRecord; }

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/fd.h"
 
 constexpr const char kBackupOwnDirectory[] = ".kestrel-backup";
 
@@ -34,9 +35,9 @@ Outcome bind_backup_tree(int root, const std::string& directory, const a_text_fi
 // does not say (a tree made by hand, or by an earlier kestrel).
 Result<std::string> backup_tree_owner(int root);
 
-// The record kept in the tree open as |root|: no value and no failure when
-// none is kept.
-Result<std::string> kept_record(int root);
+// The record kept in the tree open as |root|, opened for reading: no value
+// and no failure when none is kept.
+Result<UniqueFd> kept_record(int root);
 
 // The kept record's path below the backup directory.
 std::string kept_record_name();

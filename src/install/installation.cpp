@@ -177,8 +177,8 @@ Outcome Installation::restore(const std::string& backup_dir) {
 }
 
 Outcome Installation::put_record_back(const BackupRestore& restore, const std::string& directory, bool apply) {
-  const Result<std::string> kept = restore.kept_record();
-  Outcome put_back = kept ? run_->records.store().put_back(directory, kept.value(), apply)
+  Result<UniqueFd> kept = restore.kept_record();
+  Outcome put_back = kept ? run_->records.store().put_back(directory, std::move(kept.value()), apply)
                           : (kept.failure().failed() ? Outcome(kept.failure()) : Outcome());
   if (put_back) return put_back;
   a_failure failure = put_back.failure();

@@ -351,10 +351,10 @@ Outcome record_before_text(const std::string& directory, const an_install_record
   return Outcome();
 }
 
-Outcome RecordStore::put_back(const std::string& directory, const std::string& text, bool apply) const {
+Outcome RecordStore::put_back(const std::string& directory, UniqueFd text, bool apply) const {
   Json document;
-  std::map<std::string, a_recorded_file> files;
-  if (Outcome parsed = parse_record_text(text, document, files); !parsed) return parsed;
+  Result<std::shared_ptr<const RecordStream>> stream = RecordStream::open(std::move(text), document);
+  if (!stream) return stream.failure();
   std::string named;
   if (!document.is_object() || !bytes_from_json(document.value("directory", Json()), named) || named != directory) {
     a_failure refused = forged_record("");
@@ -368,6 +368,6 @@ Outcome RecordStore::put_back(const std::string& directory, const std::string& t
     if (Outcome read = record_from_json(document, record); !read) return read;
   if (!apply) return Outcome();
   if (no_record) return drop(directory);
-  for (const auto& [name, file] : files) record.files.put(name, file);
+  record.files.attach(std::move(stream.value()));
   return save(record);
 }

@@ -149,11 +149,12 @@ class RecordStore {
   // can be started without losing it.
   Outcome set_aside(const std::string& directory) const;
 
-  // Puts back |text|, the record of |directory| kept before a run
-  // (record_before_text): the record it holds, or no record. Fails with
-  // kStepDamagedRecord when it is not such a text of this directory.
-  // Without |apply| it is only checked.
-  Outcome put_back(const std::string& directory, const std::string& text, bool apply = true) const;
+  // Puts back the record of |directory| kept before a run
+  // (record_before_text), open as |text|: the record it holds, or no
+  // record. Fails with kStepDamagedRecord when it is not such a text of
+  // this directory. Without |apply| it is only checked. The files are
+  // read as a stream, as a record's are.
+  Outcome put_back(const std::string& directory, UniqueFd text, bool apply = true) const;
 
  private:
   // Reads the record file at |path| as load does, whoever's it is.

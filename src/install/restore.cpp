@@ -175,7 +175,7 @@ bool BackupRestore::open(const std::string& path, const std::string& directory, 
   return true;
 }
 
-Result<std::string> BackupRestore::kept_record() const { return ::kept_record(root_.get()); }
+Result<UniqueFd> BackupRestore::kept_record() const { return ::kept_record(root_.get()); }
 
 std::string BackupRestore::kept_record_path() const { return join_path(path_, kept_record_name()); }
 

@@ -64,7 +64,7 @@ class BackupRestore {
 
   // The record kept in the tree for the restore (install/backup_binding.h):
   // no value and no failure when none is kept.
-  Result<std::string> kept_record() const;
+  Result<UniqueFd> kept_record() const;
   // Where it lies, as the backup directory was named.
   std::string kept_record_path() const;
 
