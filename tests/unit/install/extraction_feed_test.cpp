@@ -24,8 +24,9 @@ TEST(ExtractionFeed, EachFileWaitsForTheLatestDirectoryOnItsPathWithinTheWindow)
   TempDir dir;
   std::vector<LaidOutEntry> entries;
   for (const std::string& name : kNames) entries.push_back({name, 1, "stream of " + name, 1, 0, 0, 0, 0});
-  write_file(dir / "a.tic", lay_out_archive(entries, {{"o", "", 0}}, false, "feed").bytes);
-  Tic archive((dir / "a.tic").c_str(), false, nullptr, 0);
+  const std::string archive_path = dir / "a.tic";  // the archive keeps a pointer to it
+  write_file(archive_path, lay_out_archive(entries, {{"o", "", 0}}, false, "feed").bytes);
+  Tic archive(archive_path.c_str(), false, nullptr, 0);
   for (const size_t window : {1, 2, 4}) {
     StreamOrder order(archive, "o");
     ASSERT_EQ(order.start(), 0);

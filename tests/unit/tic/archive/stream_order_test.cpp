@@ -68,11 +68,12 @@ TEST(StreamOrder, ASetInNameOrderMergesItsMembersWithoutHoldingAFile) {
 // are held and sorted; a selection of one option walks its files alone.
 TEST(StreamOrder, StreamsOutOfNameOrderAreHeldAndSorted) {
   TempDir dir;
-  lay_out(dir / "one.tic", {"m", "b", "x", "a"});
-  Tic archive((dir / "one.tic").c_str(), false, nullptr, 0);
+  const std::string one = dir / "one.tic";  // the archive keeps its path's pointer
+  lay_out(one, {"m", "b", "x", "a"});
+  Tic archive(one.c_str(), false, nullptr, 0);
   EXPECT_EQ(walked(archive, "*", nullptr, true), sorted_whole(archive, "*", nullptr));
   lay_out(dir / "two.tic", {"a", "b"}, 0b10);
-  MultiTic set({dir / "one.tic", dir / "two.tic"}, false, nullptr, 0);
+  MultiTic set({one, dir / "two.tic"}, false, nullptr, 0);
   EXPECT_EQ(walked(set, "b", nullptr, true), sorted_whole(set, "b", nullptr));
 }
 
