@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -206,40 +207,62 @@ Outcome whole_document_check(int fd) {
   return parse_record_text(text, head, files);
 }
 
-// The record open as |fd| with its files sorted by path, in an unnamed
-// file in memory; empty when it cannot be sorted so.
-UniqueFd sorted_copy(int fd) {
-  std::string text;
-  char buffer[64 * 1024];
-  for (uint64_t at = 0;;) {
-    const ssize_t got = pread_full(fd, buffer, sizeof buffer, at);
-    if (got < 0) return UniqueFd();
-    text.append(buffer, static_cast<size_t>(got));
-    at += static_cast<uint64_t>(got);
-    if (static_cast<size_t>(got) < sizeof buffer) break;
+// Copies |length| bytes of |from| at |at| to the end of |to|.
+bool copy_range(int from, uint64_t at, uint64_t length, int to) {
+  char block[kScanBlock];
+  while (length > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(length, sizeof block));
+    const ssize_t got = pread_full(from, block, want, at);
+    if (got != static_cast<ssize_t>(want) || write_full(to, block, want) != got) return false;
+    at += want;
+    length -= want;
   }
-  Result<Json> parsed = parse_json(text);
-  text.clear();
-  if (!parsed || !parsed->is_object()) return UniqueFd();
-  Json& document = parsed.value();
-  const auto files = document.find("files");
-  if (files == document.end() || !files->is_array()) return UniqueFd();
-  std::vector<std::pair<std::string, size_t>> order;
-  for (size_t i = 0; i < files->size(); ++i) {
-    std::string name;
-    a_recorded_file file;
-    if (!recorded_file_from_json((*files)[i], name, file)) return UniqueFd();
-    order.emplace_back(normalised_path(name), i);
+  return true;
+}
+
+// The record open as |fd|, whose list of files begins at |files_at|, with
+// its files sorted by path, in an unnamed file in memory: everything but
+// the list byte for byte, each file's object as it stands. Per file the
+// sort holds its path and where its object lies, never the document.
+// Empty when the list cannot be read so (the stream's own refusal then
+// stands).
+UniqueFd sorted_copy(int fd, uint64_t files_at) {
+  struct a_listed {
+    std::string path;
+    uint64_t at;
+    uint32_t length;
+  };
+  std::vector<a_listed> listed;
+  a_scanner scanner(fd, files_at);
+  std::string text, raw;
+  a_recorded_file file;
+  uint64_t list_end = 0;
+  scanner.skip_blanks();
+  while (list_end == 0) {
+    scanner.skip_blanks();
+    const uint64_t at = scanner.position();
+    text.clear();
+    if (!scanner.value(text, kLongestRecordFile)) return UniqueFd();
+    if (!plain_record_file(text, raw, file)) {
+      const Result<Json> parsed = parse_json(text);
+      if (!parsed || !recorded_file_from_json(parsed.value(), raw, file)) return UniqueFd();
+    }
+    listed.push_back({normalised_path(raw), at, static_cast<uint32_t>(text.size())});
+    scanner.skip_blanks();
+    const uint64_t end = scanner.position();
+    const int c = scanner.get();
+    if (c == ']') list_end = end;
+    else if (c != ',') return UniqueFd();
   }
-  std::sort(order.begin(), order.end());
-  Json sorted = Json::array();
-  for (const auto& [name, i] : order) sorted.push_back(std::move((*files)[i]));
-  *files = std::move(sorted);
-  const std::string out = json_document(document);
+  std::stable_sort(listed.begin(), listed.end(), [](const a_listed& a, const a_listed& b) { return a.path < b.path; });
+  struct stat st;
   UniqueFd copy(memfd_create("kestrel-record", MFD_CLOEXEC));
-  if (!copy.valid() || write_full(copy.get(), out.data(), out.size()) != static_cast<ssize_t>(out.size()) ||
-      lseek(copy.get(), 0, SEEK_SET) != 0)
-    return UniqueFd();
+  if (!copy.valid() || fstat(fd, &st) != 0 || !copy_range(fd, 0, files_at, copy.get())) return UniqueFd();
+  for (size_t i = 0; i < listed.size(); ++i) {
+    if ((i > 0 && write_full(copy.get(), ",\n", 2) != 2) || !copy_range(fd, listed[i].at, listed[i].length, copy.get()))
+      return UniqueFd();
+  }
+  if (!copy_range(fd, list_end, static_cast<uint64_t>(st.st_size) - list_end, copy.get())) return UniqueFd();
   return copy;
 }
 
@@ -267,10 +290,10 @@ Result<std::shared_ptr<const RecordStream>> RecordStream::open(UniqueFd fd, Json
 }
 
 // The document is read member by member: the list of files one file at a
-// time, everything else into |head|. A list that is refused is told as the
-// whole document tells it (whole_document_check); one refused only for its
-// order, in a document that reads whole, is a record of an earlier kestrel
-// and is read again, with |may_sort|, from its sorted copy.
+// time, everything else into |head|. A list refused only for its order is
+// a record of an earlier kestrel: with |may_sort| it is read again from
+// its sorted copy, which is checked as any record is. Any other list that
+// is refused is told as the whole document tells it (whole_document_check).
 Result<std::shared_ptr<const RecordStream>> RecordStream::read(UniqueFd fd, Json& head, bool may_sort) {
   std::shared_ptr<RecordStream> stream(new RecordStream());
   a_scanner scanner(fd.get(), 0);
@@ -301,11 +324,10 @@ Result<std::shared_ptr<const RecordStream>> RecordStream::read(UniqueFd fd, Json
       a_file_list list(scanner);
       const a_failure first = drain(list, stream->count_, out_of_order);
       if (first.failed()) {
+        UniqueFd sorted = may_sort && out_of_order ? sorted_copy(fd.get(), stream->files_at_) : UniqueFd();
+        if (sorted.valid()) return read(std::move(sorted), head, false);
         if (Outcome whole = whole_document_check(fd.get()); !whole) return whole.failure();
-        UniqueFd sorted = may_sort && out_of_order ? sorted_copy(fd.get()) : UniqueFd();
-        if (!sorted.valid()) return first;
-        head = Json();
-        return read(std::move(sorted), head, false);
+        return first;
       }
       text += key + ":[]";
     } else {

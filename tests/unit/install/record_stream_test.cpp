@@ -90,9 +90,14 @@ TEST_F(RecordStreamTest, EveryLayoutOfTheDocumentGivesTheSameRecord) {
 TEST_F(RecordStreamTest, ARecordInInstallOrderIsReadSorted) {
   for (const auto& [given, sorted] : std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>>{
            {{"z", "a/b", "B", "a"}, {"B", "a", "a/b", "z"}}, {{"b", "B"}, {"B", "b"}}}) {
-    Result<std::shared_ptr<const RecordStream>> opened = open_text(record_text(lines_of(given)));
-    ASSERT_TRUE(opened.ok()) << opened.failure().text();
-    EXPECT_EQ(walked(opened.value()), sorted);
+    // As written, and on one line with the files between other members.
+    const std::string text = record_text(lines_of(given));
+    for (const std::string& layout : {text, json_document(Json::parse(text), -1)}) {
+      Result<std::shared_ptr<const RecordStream>> opened = open_text(layout);
+      ASSERT_TRUE(opened.ok()) << opened.failure().text();
+      EXPECT_EQ(walked(opened.value()), sorted);
+      EXPECT_EQ(head_["directory"], "/opt/t");
+    }
   }
   Result<std::shared_ptr<const RecordStream>> twice = open_text(record_text(lines_of({"z", "a", "./z"})));
   ASSERT_FALSE(twice.ok());
