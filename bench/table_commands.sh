@@ -3,9 +3,11 @@
 # (list, list -a, space, options, validate, install, verify with the
 # archives and from the record, upgrade to the same release and to a
 # changed one, its dry run as a document) and of those that walk the
-# record alone (status --files --json, remove), on a set of three archives with many entries and 40
-# options, beside the peak of `space`, which holds the tables and nothing
-# else.
+# record alone (status --files --json, status --all, status of a record in
+# the order an earlier kestrel wrote, restore after an upgrade into a
+# backup directory, remove), on a set of three archives with many entries
+# and 40 options, beside the peak of `space`, which holds the tables and
+# nothing else.
 #
 # The sets are written by bench/make_archive_set (its own layout, real
 # streams; not the builder). Time is hyperfine's mean, peak memory GNU
@@ -61,6 +63,32 @@ measure() {
       local first="bash -c '$kestrel install -q -d $inst -o \\* $tics'"
       hyperfine -N --runs "$install_runs" --prepare "$first" --export-json "$json" "$line" >/dev/null
       bash -c "$kestrel install -q -d $inst -o '*' $tics" >/dev/null
+    elif [ "$label" = "restore after upgrade -b" ]; then
+      # Each run restores an upgrade to the changed release made into a
+      # fresh backup directory.
+      local upgrade="rm -rf $work/backup && $kestrel install -q -d $inst -o \\* $tics && $kestrel upgrade -q -d $inst -b $work/backup $next_tics"
+      hyperfine -N --runs "$install_runs" --prepare "bash -c '$upgrade'" --export-json "$json" "$line" >/dev/null
+      bash -c "$upgrade" >/dev/null
+    elif [ "$label" = "status, record in install order" ]; then
+      # The record as earlier kestrels wrote a first install's, its files
+      # in the order they were put in place (shuffled here), in a state
+      # directory of its own: read sorted, never rewritten by status.
+      rm -rf "$state-old" && mkdir -p "$state-old"
+      python3 - "$state" "$state-old" <<'PY'
+import os, random, sys
+for name in os.listdir(sys.argv[1]):
+    if not name.endswith(".json"): continue
+    lines = open(os.path.join(sys.argv[1], name), encoding="latin-1").read().split("\n")
+    start = lines.index(' "files": [')
+    end = next(i for i in range(start + 1, len(lines)) if lines[i].strip() == "]")
+    files = [l.strip().rstrip(",") for l in lines[start + 1:end]]
+    random.Random(3).shuffle(files)
+    body = ["  " + f + ("," if i + 1 < len(files) else "") for i, f in enumerate(files)]
+    with open(os.path.join(sys.argv[2], name), "w", encoding="latin-1") as out:
+        out.write("\n".join(lines[:start + 1] + body + lines[end:]))
+PY
+      line=${line/KESTREL_STATE_DIR=$state /KESTREL_STATE_DIR=$state-old }
+      hyperfine -N --warmup 1 --runs "$runs" --export-json "$json" "$line" >/dev/null
     else
       hyperfine -N --warmup 1 --runs "$runs" --export-json "$json" "$line" >/dev/null
     fi
@@ -99,6 +127,9 @@ for size in "${sizes[@]}"; do
   measure "$size" "upgrade --dry-run --json, changed" upgrade --dry-run --json -d @INST@ $next_tics
   measure "$size" "upgrade, changed release" upgrade -q -d @INST@ $next_tics
   measure "$size" "status --files --json" status --files --json -d @INST@
+  measure "$size" "status --all" status --all
+  measure "$size" "status, record in install order" status -d @INST@
+  measure "$size" "restore after upgrade -b" restore -d @INST@ -b "$work/backup"
   measure "$size" "remove from the record" remove -d @INST@
 done
 

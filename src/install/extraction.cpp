@@ -348,40 +348,6 @@ struct a_path_use {
   const std::string* name;
 };
 
-// Fails, naming both (the later in name order first), when two of the files
-// |each| visits (in name order, with whether each goes beside its path)
-// reach one path. Names are nearly always in normal form and written at
-// their path: those differ, as the names of one table do, and only the
-// files whose path is not their name are held.
-bool check_paths(const std::function<int(const TicExtraction::a_planned_visit&)>& each) {
-  std::vector<a_path_use> moved;
-  each([&](const a_stream_ref& ref, bool beside) {
-    std::string path = normalised_path(*ref.name) + (beside ? kBesideSuffix : "");
-    if (path != *ref.name) moved.push_back({std::move(path), ref.rank, ref.name});
-  });
-  if (moved.empty()) return true;
-  auto by_path = [](const a_path_use& a, const a_path_use& b) {
-    return a.path != b.path ? a.path < b.path : a.rank < b.rank;
-  };
-  std::sort(moved.begin(), moved.end(), by_path);
-  // The files written at their names that one of those paths reaches.
-  std::vector<a_path_use> met;
-  each([&](const a_stream_ref& ref, bool beside) {
-    if (beside || normalised_path(*ref.name) != *ref.name) return;
-    auto at = std::lower_bound(moved.begin(), moved.end(), *ref.name,
-                               [](const a_path_use& use, const std::string& path) { return use.path < path; });
-    if (at != moved.end() && at->path == *ref.name) met.push_back({*ref.name, ref.rank, ref.name});
-  });
-  moved.insert(moved.end(), met.begin(), met.end());
-  std::sort(moved.begin(), moved.end(), by_path);
-  for (size_t i = 1; i < moved.size(); ++i) {
-    if (moved[i].path != moved[i - 1].path) continue;
-    errno = 0;
-    return failure_of(kStepSamePath, *moved[i].name, "reaches the same path as " + *moved[i - 1].name).publish();
-  }
-  return true;
-}
-
 // Removes what |paths| name below |install| (TicExtraction::set_removals),
 // keeping files and links in |backup| first when it is not null. false
 // with the failure recorded.
@@ -478,6 +444,39 @@ int TicExtraction::for_each_planned(const std::string& options, const a_planned_
   return 0;
 }
 
+// Names are nearly always in normal form and written at their path: those
+// differ, as the names of one table do, and only the files whose path is
+// not their name are held, with the files written at a name one of those
+// paths reaches.
+bool TicExtraction::check_paths(const std::string& options) {
+  std::vector<a_path_use> moved;
+  (void)for_each_planned(options, [&](const a_stream_ref& ref, bool beside) {
+    std::string path = normalised_path(*ref.name) + (beside ? kBesideSuffix : "");
+    if (path != *ref.name) moved.push_back({std::move(path), ref.rank, ref.name});
+  });
+  if (moved.empty()) return true;
+  auto by_path = [](const a_path_use& a, const a_path_use& b) {
+    return a.path != b.path ? a.path < b.path : a.rank < b.rank;
+  };
+  std::sort(moved.begin(), moved.end(), by_path);
+  // The files written at their names that one of those paths reaches.
+  std::vector<a_path_use> met;
+  (void)for_each_planned(options, [&](const a_stream_ref& ref, bool beside) {
+    if (beside || normalised_path(*ref.name) != *ref.name) return;
+    auto at = std::lower_bound(moved.begin(), moved.end(), *ref.name,
+                               [](const a_path_use& use, const std::string& path) { return use.path < path; });
+    if (at != moved.end() && at->path == *ref.name) met.push_back({*ref.name, ref.rank, ref.name});
+  });
+  moved.insert(moved.end(), met.begin(), met.end());
+  std::sort(moved.begin(), moved.end(), by_path);
+  for (size_t i = 1; i < moved.size(); ++i) {
+    if (moved[i].path != moved[i - 1].path) continue;
+    errno = 0;
+    return failure_of(kStepSamePath, *moved[i].name, "reaches the same path as " + *moved[i - 1].name).publish();
+  }
+  return true;
+}
+
 unsigned long long TicExtraction::bytes_to_write(const std::string& options) {
   unsigned long long total = 0;
   if (for_each_planned(options, [&](const a_stream_ref& ref, bool) { total += ref.entry->file_size; }) != 0) return 0;
@@ -563,7 +562,7 @@ int TicExtraction::extract(const std::string& options, const std::string& backup
   }
   const size_t count = order.size();
   if (count == 0 && removals_.empty()) return 0;
-  if (!check_paths([&](const a_planned_visit& visit) { return for_each_planned(options, visit); })) return -1;
+  if (!check_paths(options)) return -1;
   const unsigned long long total = order.bytes();
   const size_t window = kLookAheadPerWorker * jobs_;
   ExtractionFeed feed(order, [this](const a_stream_ref& ref) { return decide(ref) == a_file_decision::kWriteBeside; },

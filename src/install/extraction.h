@@ -143,6 +143,9 @@ class TicExtraction {
   // name order, with whether it goes beside its path. -1 with the failure
   // recorded when the table cannot be read.
   int for_each_planned(const std::string& options, const a_planned_visit& visit);
+  // Fails, naming both (the later in name order first), when two of the
+  // files written reach one path. false with the failure recorded.
+  bool check_paths(const std::string& options);
   // Before anything is written: the backup directory made, the journal
   // begun. false with the failure recorded.
   bool begin(BackupTree* backup);
