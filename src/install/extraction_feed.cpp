@@ -7,13 +7,14 @@
 #include "install/install_directory.h"
 
 ExtractionFeed::ExtractionFeed(StreamOrder& order, a_placement beside, size_t window)
-    : order_(order), beside_(std::move(beside)), ring_(2 * std::max<size_t>(window, 1)) {}
+    : order_(order),
+      beside_(std::move(beside)),
+      feed_(window, [this](size_t position, a_fed_file& file) { make(position, file); }) {}
 
-void ExtractionFeed::produce() {
-  a_fed_file& file = ring_[produced_ % ring_.size()];
-  if (produced_ >= ring_.size()) {
+void ExtractionFeed::make(size_t position, a_fed_file& file) {
+  if (position >= feed_.ring_size()) {
     auto known = positions_.find(file.path);
-    if (known != positions_.end() && known->second == produced_ - ring_.size()) positions_.erase(known);
+    if (known != positions_.end() && known->second == position - feed_.ring_size()) positions_.erase(known);
   }
   file = a_fed_file{};
   if (!order_.next(file.ref)) return;  // the position lies past the last file: the pool never takes it
@@ -24,14 +25,5 @@ void ExtractionFeed::produce() {
     auto at = positions_.find(std::string_view(path).substr(0, slash));
     if (at != positions_.end()) file.depends_on = std::max(file.depends_on, static_cast<long long>(at->second));
   }
-  positions_[path] = produced_;
-}
-
-a_fed_file ExtractionFeed::take(size_t position) {
-  std::lock_guard<std::mutex> hold(lock_);
-  while (produced_ <= position) {
-    produce();
-    ++produced_;
-  }
-  return ring_[position % ring_.size()];
+  positions_[path] = position;
 }

@@ -35,10 +35,13 @@
 // once, and whatever a worker keeps for itself stays warm.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/failure.h"
 
@@ -98,6 +101,40 @@ class OrderedJobPool {
   struct a_crew;
   unsigned workers_;
   std::unique_ptr<a_crew> crew_;
+};
+
+// What the jobs of a run work on, made one at a time in job order as the
+// workers take the jobs, from a source read forward (a walk of a million
+// files), instead of made for every job before the run.
+//
+// The workers take job i once each, several at once, so in nearly rising
+// order, and only while i lies less than the window past the first job not
+// yet committed. A ring of twice the window holds the values around those
+// taken: a value made need not outlive the jobs a window after it.
+template <typename T>
+class JobFeed {
+ public:
+  // |make(position, slot)| makes the value of job |position| in |slot|,
+  // which holds the value of job position - ring size (or T()): jobs are
+  // made in order, under the feed's lock.
+  using a_maker = std::function<void(size_t position, T& slot)>;
+  JobFeed(size_t window, a_maker make) : ring_(2 * std::max<size_t>(window, 1)), make_(std::move(make)) {}
+
+  // The value of job |position|. Any thread; REQUIRES: positions taken as
+  // the job pool takes jobs.
+  T take(size_t position) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (; made_ <= position; ++made_) make_(made_, ring_[made_ % ring_.size()]);
+    return ring_[position % ring_.size()];
+  }
+  // How many values the ring holds.
+  size_t ring_size() const { return ring_.size(); }
+
+ private:
+  std::mutex lock_;
+  std::vector<T> ring_;
+  a_maker make_;
+  size_t made_ = 0;
 };
 
 // The number of online processors, at least 1: the number of workers when

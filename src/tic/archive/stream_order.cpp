@@ -3,6 +3,12 @@
 #include <map>
 #include <utility>
 
+namespace {
+
+constexpr int kAnyArchive = -2;
+
+}  // namespace
+
 // One archive's kept streams in name order, walked down the set's table:
 // each name's stream is the archive's when the set's locator says so.
 struct StreamOrder::a_walk {
@@ -13,7 +19,7 @@ struct StreamOrder::a_walk {
   unsigned long long mask = 0;
   uint32_t rank = 0;  // of the next selected file
   std::unique_ptr<a_stream_locator> locator;
-  int descriptor = -1;  // the archive's
+  int descriptor = -1;  // the archive's; kAnyArchive for a walk by name
   bool has = false;
   a_stream_ref current;
 
@@ -24,7 +30,7 @@ struct StreamOrder::a_walk {
       const TicTocEntry& entry = at->second;
       if (entry.data_offset == 0 || (entry.mask & mask) == 0) continue;
       const a_stream_ref ref{&at->first, &entry, locator->descriptor_of(at->first), rank++};
-      if (ref.descriptor != descriptor || (keep && !keep(ref))) continue;
+      if ((descriptor != kAnyArchive && ref.descriptor != descriptor) || (keep && !keep(ref))) continue;
       current = ref;
       has = true;
       ++at;
@@ -33,8 +39,8 @@ struct StreamOrder::a_walk {
   }
 };
 
-StreamOrder::StreamOrder(Tic& set, const std::string& options, Tic::a_stream_filter keep)
-    : set_(set), options_(options), keep_(std::move(keep)) {}
+StreamOrder::StreamOrder(Tic& set, const std::string& options, Tic::a_stream_filter keep, an_order order)
+    : set_(set), options_(options), keep_(std::move(keep)), order_(order) {}
 
 StreamOrder::~StreamOrder() = default;
 
@@ -54,19 +60,25 @@ int StreamOrder::survey(bool& in_name_order) {
 int StreamOrder::start() {
   bool in_name_order = true;
   if (survey(in_name_order) == -1) return -1;
-  if (!in_name_order) {
+  if (order_ == kAsTheyLie && !in_name_order) {
     held_ = true;
     return set_.selected_streams(options_, refs_, keep_);
   }
   const TicToc& table = set_.get_toc();
   const unsigned long long mask = table.options.option_mask(options_);
-  for (const Tic* archive : set_.archives()) {
+  // One walk for all by name; one per archive, merged, as the streams lie.
+  std::vector<int> descriptors{kAnyArchive};
+  if (order_ == kAsTheyLie) {
+    descriptors.clear();
+    for (const Tic* archive : set_.archives()) descriptors.push_back(archive->descriptor());
+  }
+  for (const int descriptor : descriptors) {
     auto walk = std::make_unique<a_walk>();
     walk->at = table.file_map.begin();
     walk->end = table.file_map.end();
     walk->mask = mask;
     walk->locator = set_.stream_locator();
-    walk->descriptor = archive->descriptor();
+    walk->descriptor = descriptor;
     walk->advance(keep_);
     walks_.push_back(std::move(walk));
   }

@@ -7,6 +7,10 @@
 // builder writes them, that order is a merge of one walk in name order per
 // archive, and nothing is held per file. Otherwise every reference is held
 // and sorted: 24 bytes a file.
+//
+// Walked by name instead, the streams come in name order, one walk of the
+// set's table, nothing held per file whatever the archives' layout; each
+// archive is still read forward when its streams lie in name order.
 #pragma once
 
 #include <memory>
@@ -20,7 +24,8 @@ class StreamOrder {
   // |keep| as for Tic::selected_streams: the files it leaves out are passed
   // over, and each kept one has its rank among all the selected files. It
   // is asked more than once about a file, and must give the same answer.
-  StreamOrder(Tic& set, const std::string& options, Tic::a_stream_filter keep = nullptr);
+  enum an_order { kAsTheyLie, kByName };
+  StreamOrder(Tic& set, const std::string& options, Tic::a_stream_filter keep = nullptr, an_order order = kAsTheyLie);
   ~StreamOrder();
   StreamOrder(const StreamOrder&) = delete;
   StreamOrder& operator=(const StreamOrder&) = delete;
@@ -46,6 +51,7 @@ class StreamOrder {
   Tic& set_;
   std::string options_;
   Tic::a_stream_filter keep_;
+  an_order order_;
   size_t count_ = 0;
   unsigned long long bytes_ = 0;
   bool held_ = false;

@@ -28,14 +28,24 @@ void lay_out(const std::string& path, const std::vector<std::string>& names, uin
   write_file(path, lay_out_archive(entries, kOptions, false, kKey).bytes);
 }
 
-Walked walked(Tic& set, const std::string& options, const Tic::a_stream_filter& keep, bool held) {
-  StreamOrder order(set, options, keep);
+Walked walked(Tic& set, const std::string& options, const Tic::a_stream_filter& keep, bool held,
+              StreamOrder::an_order by = StreamOrder::kAsTheyLie) {
+  StreamOrder order(set, options, keep, by);
   EXPECT_EQ(order.start(), 0);
   EXPECT_EQ(order.held(), held);
   Walked out;
   a_stream_ref ref;
   while (order.next(ref)) out.emplace_back(*ref.name, ref.descriptor, ref.rank);
   EXPECT_EQ(out.size(), order.size());
+  return out;
+}
+
+// The same, one at a time in name order.
+Walked by_name(Tic& set, const std::string& options, const Tic::a_stream_filter& keep) {
+  Walked out;
+  EXPECT_EQ(set.for_each_selected_stream(options, [&](const a_stream_ref& ref) {
+    if (!keep || keep(ref)) out.emplace_back(*ref.name, ref.descriptor, ref.rank);
+  }), 0);
   return out;
 }
 
@@ -50,6 +60,7 @@ Walked sorted_whole(Tic& set, const std::string& options, const Tic::a_stream_fi
 // Three members whose names interleave, share names (the first member with
 // a stream supplies it) and whose first streams all lie at 104; with a
 // filter that leaves every third file out, ranks still count them all.
+// Walked by name, each comes with the member that supplies it.
 TEST(StreamOrder, ASetInNameOrderMergesItsMembersWithoutHoldingAFile) {
   TempDir dir;
   lay_out(dir / "m0.tic", {"B", "a/x", "a/y", "z"});
@@ -61,17 +72,21 @@ TEST(StreamOrder, ASetInNameOrderMergesItsMembersWithoutHoldingAFile) {
     const Walked expected = sorted_whole(set, "*", keep);
     EXPECT_EQ(walked(set, "*", keep, false), expected);
     EXPECT_EQ(expected.size(), keep ? 8u : 12u);
+    EXPECT_EQ(walked(set, "*", keep, false, StreamOrder::kByName), by_name(set, "*", keep));
   }
 }
 
 // Streams that do not lie in name order (as another writer may lay them)
-// are held and sorted; a selection of one option walks its files alone.
+// are held and sorted, unless walked by name; a selection of one option
+// walks its files alone.
 TEST(StreamOrder, StreamsOutOfNameOrderAreHeldAndSorted) {
   TempDir dir;
   const std::string one = dir / "one.tic";  // the archive keeps its path's pointer
   lay_out(one, {"m", "b", "x", "a"});
   Tic archive(one.c_str(), false, nullptr, 0);
   EXPECT_EQ(walked(archive, "*", nullptr, true), sorted_whole(archive, "*", nullptr));
+  EXPECT_EQ(walked(archive, "*", nullptr, false, StreamOrder::kByName), by_name(archive, "*", nullptr))
+      << "by name, nothing is held";
   lay_out(dir / "two.tic", {"a", "b"}, 0b10);
   MultiTic set({one, dir / "two.tic"}, false, nullptr, 0);
   EXPECT_EQ(walked(set, "b", nullptr, true), sorted_whole(set, "b", nullptr));
