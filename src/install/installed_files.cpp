@@ -174,7 +174,9 @@ bool compare_in_name_order(Tic& set, const std::string& options, size_t count, c
       count, jobs, window,
       [&](size_t i, const a_job_turn& turn) {
         a_compare_job& job = slot(i) = a_compare_job{};
-        if (!feed.take(i, job.ref)) return;  // stopped: the job is thrown away
+        // Stopped, the job is thrown away; a walk that ended short is a
+        // table that changed under the command.
+        if (!feed.take(i, job.ref)) return void(job.stream_failure = refusal_of(kStepExtractLoadToc, ""));
         job.file.name = *job.ref.name;
         comparison.run(job, turn);
       },
@@ -182,7 +184,7 @@ bool compare_in_name_order(Tic& set, const std::string& options, size_t count, c
         a_compare_job& job = slot(i);
         if (job.stream_failure.failed()) {
           feed.stop();
-          job.stream_failure.publish(*job.ref.name);
+          job.stream_failure.publish(job.ref.name != nullptr ? *job.ref.name : std::string());
           return false;
         }
         const an_installed_file& file = job.file;

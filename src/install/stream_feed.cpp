@@ -25,6 +25,9 @@ void StreamFeed::walk(Tic& set, const std::string& options) {
   (void)set.for_each_selected_stream(options, [&](const a_stream_ref& ref) {
     if (going) going = put(ref);
   });
+  const std::lock_guard<std::mutex> lock(mutex_);
+  walked_ = true;
+  filled_.notify_all();
 }
 
 bool StreamFeed::put(const a_stream_ref& ref) {
@@ -47,9 +50,9 @@ bool StreamFeed::take(size_t rank, a_stream_ref& ref) {
   const size_t slot = rank % ring_.size();
   std::unique_lock<std::mutex> lock(mutex_);
   ++takers_waiting_;
-  filled_.wait(lock, [&] { return stopped_ || holds_[slot] == rank; });
+  filled_.wait(lock, [&] { return stopped_ || walked_ || holds_[slot] == rank; });
   --takers_waiting_;
-  if (stopped_) return false;
+  if (stopped_ || holds_[slot] != rank) return false;
   ref = ring_[slot];
   holds_[slot] = kFree;
   --held_;

@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,7 +28,9 @@ class StreamFeed {
   StreamFeed(const StreamFeed&) = delete;
   StreamFeed& operator=(const StreamFeed&) = delete;
 
-  // The stream of |rank|, waited for: false once the feed is stopped.
+  // The stream of |rank|, waited for: false once the feed is stopped, or
+  // when the walk ended without reaching it (the tables hold fewer
+  // selected streams than the caller counted).
   // REQUIRES: each rank is taken once at most.
   bool take(size_t rank, a_stream_ref& ref);
   // Ends the walk early: every take from now on returns false.
@@ -49,5 +52,6 @@ class StreamFeed {
   size_t takers_waiting_ = 0;
   bool walk_waiting_ = false;
   bool stopped_ = false;
+  bool walked_ = false;  // the walk has ended
   std::thread thread_;
 };

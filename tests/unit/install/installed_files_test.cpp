@@ -110,8 +110,9 @@ TEST_F(CompareWithSet, ADamagedStreamHandsNothingOutAndTheFirstByNameIsTold) {
 
 // A job that waits for a rank the walk cannot reach yet (the ranks before
 // it fill the ring and are not taken) is let go when the feed stops, as it
-// is when a comparison fails.
-TEST_F(CompareWithSet, AStoppedFeedLetsGoOfAJobWaitingForItsStream) {
+// is when a comparison fails; one that waits for a rank past the last is
+// let go when the walk ends, so a table shorter than counted never hangs.
+TEST_F(CompareWithSet, AJobWaitingForItsStreamIsLetGoWhenTheFeedStopsOrTheWalkEnds) {
   const ArchiveKey key;
   MultiTic set({dir_ / "one.tic", dir_ / "two.tic"}, false, key.bytes(), key.length());
   ASSERT_EQ(set.read_toc(false), 0);
@@ -124,6 +125,11 @@ TEST_F(CompareWithSet, AStoppedFeedLetsGoOfAJobWaitingForItsStream) {
   feed.stop();
   waiting.join();
   EXPECT_FALSE(taken);
+  // A rank past the last is let go once the walk ends.
+  StreamFeed whole(set, "o", 8);
+  EXPECT_FALSE(whole.take(5, ref));
+  ASSERT_TRUE(whole.take(4, ref));
+  EXPECT_EQ(*ref.name, "d/x");
 }
 
 }  // namespace
