@@ -52,11 +52,9 @@ void ComparisonSpool::flush() {
 }
 
 void ComparisonSpool::rewind() {
-  if (fd_.valid()) {
-    // Once reading, the block holds what was read last, already written.
-    if (!reading_) flush();
-    block_.clear();
-  }
+  if (!reading_ && fd_.valid()) flush();
+  // Once reading from the temporary, the block holds what was read last.
+  if (fd_.valid()) block_.clear();
   reading_ = true;
   read_ = 0;
   taken_ = 0;

@@ -1,7 +1,5 @@
 #include "install/stream_feed.h"
 
-#include <cstdint>
-
 StreamFeed::StreamFeed(Tic& set, const std::string& options, size_t capacity)
     : ring_(capacity < 1 ? 1 : capacity), holds_(ring_.size(), kFree) {
   thread_ = std::thread([this, &set, options] { walk(set, options); });
