@@ -112,7 +112,8 @@ Outcome Installation::compare(const an_install_request& request, ArchiveCheck& c
   const ArchiveKey key;
   MultiTic set(request.archives, false, key.bytes(), key.length());
   if (Outcome checked = check_archives(set, check); !checked) return fail(checked.failure());
-  if (compare_installed_files(set, request.options, run_->root.get(), key.bytes(), key.length(), jobs_, each) != 0)
+  if (compare_installed_files(set, request.options, run_->root.get(), key.bytes(), key.length(), jobs_,
+                              run_->records.store().directory(), each) != 0)
     return fail(recorded_failure(where_));
   return Outcome();
 }

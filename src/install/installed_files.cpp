@@ -11,8 +11,10 @@
 
 #include "platform/fd.h"
 #include "platform/ordered_jobs.h"
+#include "install/comparison_spool.h"
 #include "install/installable_entry.h"
 #include "install/install_directory.h"
+#include "install/stream_feed.h"
 #include "tic/archive/stream_decoder.h"
 #include "tic/archive/tic.h"
 
@@ -29,22 +31,19 @@ mode_t process_umask() {
   return mask;
 }
 
+// References the walk holds ahead of the jobs, at the least: the walk is
+// woken once for half of them.
+constexpr size_t kFeedAhead = 1024;
+
 struct a_compare_job {
-  const a_stream_ref* ref = nullptr;
+  a_stream_ref ref;  // a copy: the feed's slot is taken by the next ones
   an_installed_file file;
   a_failure stream_failure;
 };
 
-// What is kept of each compared file until the files are handed out in name
-// order: the common case in a few words; a file with a link on its way or a
-// problem is kept whole beside (see an_installed_file).
-struct a_compared_file {
-  const std::string* name = nullptr;  // the table's own
-  uint32_t mode = 0;
-  uint32_t differences = 0;
-  dev_t device = 0;
-  ino_t inode = 0;
-};
+// The files with a link on their way or a problem, by rank: rare, and kept
+// whole until they are handed out (see an_installed_file).
+using a_kept_whole = std::map<uint32_t, an_installed_file>;
 
 class a_comparison {
  public:
@@ -73,12 +72,12 @@ class a_comparison {
 
 void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
   StreamDecoder decoder(key_, key_length_);
-  if (Outcome opened = decoder.open(*job.ref, &turn); !opened) {
+  if (Outcome opened = decoder.open(job.ref, &turn); !opened) {
     job.stream_failure = opened.failure();
     return;
   }
   const a_stream_entry& entry = decoder.entry();
-  const std::string problem = stream_entry_problem(*job.ref->name, entry, job.ref->entry->file_size);
+  const std::string problem = stream_entry_problem(*job.ref.name, entry, job.ref.entry->file_size);
   if (!problem.empty()) {
     errno = 0;
     job.stream_failure.set(kStepEntryCheck, problem);
@@ -89,7 +88,7 @@ void a_comparison::run(a_compare_job& job, const a_job_turn& turn) const {
   examine(job.file, entry, content);
   if (content.valid() && !compare_content(job, decoder, content.get(), turn)) return;
   // The data not compared is still read: the whole stream must match its MAC.
-  if (Outcome finished = decoder.finish(job.ref->entry->mac); !finished) job.stream_failure = finished.failure();
+  if (Outcome finished = decoder.finish(job.ref.entry->mac); !finished) job.stream_failure = finished.failure();
 }
 
 void a_comparison::examine(an_installed_file& file, const a_stream_entry& entry, UniqueFd& content) const {
@@ -159,63 +158,88 @@ bool a_comparison::compare_content(a_compare_job& job, StreamDecoder& decoder, i
   }
 }
 
-}  // namespace
-
-int compare_installed_files(Tic& set, const std::string& options, int root, const unsigned char* key,
-                            int key_length, unsigned jobs, const std::function<void(const an_installed_file&)>& each) {
-  std::vector<a_stream_ref> refs;
-  if (set.selected_streams(options, refs) != 0) {
-    publish_step(kStepExtractLoadToc);
-    return -1;
-  }
-  if (jobs < 1) jobs = 1;
+// Compares the |count| selected files in name order, up to |jobs| at once,
+// each result kept in |spool| in turn and the rare file that needs more
+// whole in |whole|: false, with the failure of the first stream in name
+// order that fails published about its file, when one does.
+bool compare_in_name_order(Tic& set, const std::string& options, size_t count, const a_comparison& comparison,
+                           unsigned jobs, ComparisonSpool& spool, a_kept_whole& whole) {
+  if (count == 0) return true;
   const size_t window = kLookAheadPerWorker * jobs;
-  // Only the files in flight are whole; each one committed is kept in its
-  // place in name order.
-  std::vector<a_compare_job> slots(jobs <= 1 ? 1 : std::min(window, std::max<size_t>(refs.size(), 1)));
+  // Only the files in flight are whole.
+  std::vector<a_compare_job> slots(jobs <= 1 ? 1 : std::min(window, count));
   auto slot = [&](size_t i) -> a_compare_job& { return slots[i % slots.size()]; };
-  std::vector<a_compared_file> found(refs.size());
-  std::map<uint32_t, an_installed_file> whole;
-  const a_comparison comparison(root, key, key_length, process_umask());
+  StreamFeed feed(set, options, std::max(window, kFeedAhead));
   const size_t committed = run_ordered_jobs(
-      refs.size(), jobs, window,
+      count, jobs, window,
       [&](size_t i, const a_job_turn& turn) {
         a_compare_job& job = slot(i) = a_compare_job{};
-        job.ref = &refs[i];
-        job.file.name = *refs[i].name;
+        // Stopped, the job is thrown away; a walk that ended short is a
+        // table that changed under the command.
+        if (!feed.take(i, job.ref)) return void(job.stream_failure = refusal_of(kStepExtractLoadToc, ""));
+        job.file.name = *job.ref.name;
         comparison.run(job, turn);
       },
       [&](size_t i) {
         a_compare_job& job = slot(i);
         if (job.stream_failure.failed()) {
-          job.stream_failure.publish(*job.ref->name);
+          feed.stop();
+          job.stream_failure.publish(job.ref.name != nullptr ? *job.ref.name : std::string());
           return false;
         }
         const an_installed_file& file = job.file;
-        found[job.ref->rank] = {job.ref->name, static_cast<uint32_t>(file.mode), file.differences, file.device,
-                                file.inode};
-        if (!file.link.empty() || file.problem.failed()) whole.emplace(job.ref->rank, std::move(job.file));
+        spool.add({static_cast<uint32_t>(file.mode), file.differences, file.device, file.inode});
+        if (!file.link.empty() || file.problem.failed()) whole.emplace(job.ref.rank, std::move(job.file));
         return true;
       },
       [](size_t) {});
-  if (committed < refs.size()) return -1;
-  refs = std::vector<a_stream_ref>();
+  return committed == count;
+}
+
+// Hands |each| every selected file in name order with its result from
+// |spool| (or |whole|): -1, with the failure published about the file,
+// when a result cannot be read back.
+int hand_out(Tic& set, const std::string& options, ComparisonSpool& spool, const a_kept_whole& whole,
+             const std::function<void(const an_installed_file&)>& each) {
+  spool.rewind();
+  uint32_t rank = 0;
+  bool lost = false;
   an_installed_file file;
-  for (size_t rank = 0; rank < found.size(); ++rank) {
-    auto kept = whole.find(static_cast<uint32_t>(rank));
-    if (kept != whole.end()) {
-      each(kept->second);
-      continue;
+  a_compared_file compared;
+  set.for_each_selected(options, false, [&](const std::string& name, const TicTocEntry&) {
+    if (lost) return;
+    if (!spool.next(compared)) {
+      failure_of(kStepReadInstalled, name, "comparison lost").publish();
+      lost = true;
+      return;
     }
-    const a_compared_file& f = found[rank];
-    file.name = *f.name;
-    file.mode = f.mode;
-    file.differences = f.differences;
-    file.device = f.device;
-    file.inode = f.inode;
+    const auto kept = whole.find(rank++);
+    if (kept != whole.end()) return each(kept->second);
+    file.name = name;
+    file.mode = compared.mode;
+    file.differences = compared.differences;
+    file.device = static_cast<dev_t>(compared.device);
+    file.inode = static_cast<ino_t>(compared.inode);
     each(file);
+  });
+  return lost ? -1 : 0;
+}
+
+}  // namespace
+
+int compare_installed_files(Tic& set, const std::string& options, int root, const unsigned char* key,
+                            int key_length, unsigned jobs, const std::string& spool_directory,
+                            const std::function<void(const an_installed_file&)>& each) {
+  size_t count = 0;
+  if (set.for_each_selected(options, false, [&count](const std::string&, const TicTocEntry&) { ++count; }) == -1) {
+    publish_step(kStepExtractLoadToc);
+    return -1;
   }
-  return 0;
+  const a_comparison comparison(root, key, key_length, process_umask());
+  ComparisonSpool spool(spool_directory);
+  a_kept_whole whole;
+  if (!compare_in_name_order(set, options, count, comparison, jobs < 1 ? 1 : jobs, spool, whole)) return -1;
+  return hand_out(set, options, spool, whole, each);
 }
 
 a_removal remove_installed_file(int root, const an_installed_file& file, a_failure& failure) {

@@ -52,14 +52,18 @@ struct an_installed_file {
 };
 
 // Compares every file |options| selects from |set| with what lies below the
-// directory |root|, decoding up to |jobs| streams at once; |key| is the
-// archive key. Once every stream has been checked, hands |each| one record
-// per selected file, in name order. 0, or -1 with the failure recorded
-// (error.h) and nothing handed out when the table of contents cannot be
-// read or a stream cannot be decoded, holds an entry install would refuse,
-// or does not match its MAC (the first such stream in stream order).
+// directory |root|, in name order, decoding up to |jobs| streams at once;
+// |key| is the archive key. Once every stream has been checked, hands
+// |each| one record per selected file, in name order. 0, or -1 with the
+// failure recorded (error.h) and nothing handed out when the table of
+// contents cannot be read or a stream cannot be decoded, holds an entry
+// install would refuse, or does not match its MAC (the first such stream in
+// name order). What is found of each file waits in an unnamed temporary in
+// |spool_directory| (install/comparison_spool.h) until the files are handed
+// out.
 int compare_installed_files(Tic& set, const std::string& options, int root, const unsigned char* key,
-                            int key_length, unsigned jobs, const std::function<void(const an_installed_file&)>& each);
+                            int key_length, unsigned jobs, const std::string& spool_directory,
+                            const std::function<void(const an_installed_file&)>& each);
 
 // How remove_installed_file ended.
 enum class a_removal {
