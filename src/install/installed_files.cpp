@@ -14,8 +14,8 @@
 #include "install/comparison_spool.h"
 #include "install/installable_entry.h"
 #include "install/install_directory.h"
-#include "install/stream_feed.h"
 #include "tic/archive/stream_decoder.h"
+#include "tic/archive/stream_order.h"
 #include "tic/archive/tic.h"
 
 namespace {
@@ -30,10 +30,6 @@ mode_t process_umask() {
   umask(mask);
   return mask;
 }
-
-// References the walk holds ahead of the jobs, at the least: the walk is
-// woken once for half of them.
-constexpr size_t kFeedAhead = 1024;
 
 struct a_compare_job {
   a_stream_ref ref;  // a copy: the feed's slot is taken by the next ones
@@ -162,29 +158,30 @@ bool a_comparison::compare_content(a_compare_job& job, StreamDecoder& decoder, i
 // each result kept in |spool| in turn and the rare file that needs more
 // whole in |whole|: false, with the failure of the first stream in name
 // order that fails published about its file, when one does.
-bool compare_in_name_order(Tic& set, const std::string& options, size_t count, const a_comparison& comparison,
-                           unsigned jobs, ComparisonSpool& spool, a_kept_whole& whole) {
+bool compare_in_name_order(StreamOrder& order, const a_comparison& comparison, unsigned jobs, ComparisonSpool& spool,
+                           a_kept_whole& whole) {
+  const size_t count = order.size();
   if (count == 0) return true;
   const size_t window = kLookAheadPerWorker * jobs;
   // Only the files in flight are whole.
   std::vector<a_compare_job> slots(jobs <= 1 ? 1 : std::min(window, count));
   auto slot = [&](size_t i) -> a_compare_job& { return slots[i % slots.size()]; };
-  StreamFeed feed(set, options, std::max(window, kFeedAhead));
+  JobFeed<a_stream_ref> feed(window, [&order](size_t, a_stream_ref& ref) {
+    ref = a_stream_ref{};
+    order.next(ref);
+  });
   const size_t committed = run_ordered_jobs(
       count, jobs, window,
       [&](size_t i, const a_job_turn& turn) {
         a_compare_job& job = slot(i) = a_compare_job{};
-        // Stopped, the job is thrown away; a walk that ended short is a
-        // table that changed under the command.
-        if (!feed.take(i, job.ref)) return void(job.stream_failure = refusal_of(kStepExtractLoadToc, ""));
+        job.ref = feed.take(i);
         job.file.name = *job.ref.name;
         comparison.run(job, turn);
       },
       [&](size_t i) {
         a_compare_job& job = slot(i);
         if (job.stream_failure.failed()) {
-          feed.stop();
-          job.stream_failure.publish(job.ref.name != nullptr ? *job.ref.name : std::string());
+          job.stream_failure.publish(*job.ref.name);
           return false;
         }
         const an_installed_file& file = job.file;
@@ -230,15 +227,15 @@ int hand_out(Tic& set, const std::string& options, ComparisonSpool& spool, const
 int compare_installed_files(Tic& set, const std::string& options, int root, const unsigned char* key,
                             int key_length, unsigned jobs, const std::string& spool_directory,
                             const std::function<void(const an_installed_file&)>& each) {
-  size_t count = 0;
-  if (set.for_each_selected(options, false, [&count](const std::string&, const TicTocEntry&) { ++count; }) == -1) {
+  StreamOrder order(set, options, nullptr, StreamOrder::kByName);
+  if (order.start() == -1) {
     publish_step(kStepExtractLoadToc);
     return -1;
   }
   const a_comparison comparison(root, key, key_length, process_umask());
   ComparisonSpool spool(spool_directory);
   a_kept_whole whole;
-  if (!compare_in_name_order(set, options, count, comparison, jobs < 1 ? 1 : jobs, spool, whole)) return -1;
+  if (!compare_in_name_order(order, comparison, jobs < 1 ? 1 : jobs, spool, whole)) return -1;
   return hand_out(set, options, spool, whole, each);
 }
 

@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <thread>
 
 #include "crypto/archive_key.h"
 #include "install/comparison_spool.h"
-#include "install/stream_feed.h"
 #include "platform/error_word.h"
 #include "support/archive_writer.h"
 #include "support/fresh_error_word.h"
@@ -106,30 +104,6 @@ TEST_F(CompareWithSet, ADamagedStreamHandsNothingOutAndTheFirstByNameIsTold) {
     EXPECT_TRUE(out.empty()) << jobs << " jobs";
     EXPECT_EQ(recorded_failure("").subject, "a") << jobs << " jobs";
   }
-}
-
-// A job that waits for a rank the walk cannot reach yet (the ranks before
-// it fill the ring and are not taken) is let go when the feed stops, as it
-// is when a comparison fails; one that waits for a rank past the last is
-// let go when the walk ends, so a table shorter than counted never hangs.
-TEST_F(CompareWithSet, AJobWaitingForItsStreamIsLetGoWhenTheFeedStopsOrTheWalkEnds) {
-  const ArchiveKey key;
-  MultiTic set({dir_ / "one.tic", dir_ / "two.tic"}, false, key.bytes(), key.length());
-  ASSERT_EQ(set.read_toc(false), 0);
-  StreamFeed feed(set, "o", 2);
-  a_stream_ref ref;
-  ASSERT_TRUE(feed.take(1, ref));
-  EXPECT_EQ(*ref.name, "Z");
-  bool taken = true;
-  std::thread waiting([&] { taken = feed.take(4, ref); });
-  feed.stop();
-  waiting.join();
-  EXPECT_FALSE(taken);
-  // A rank past the last is let go once the walk ends.
-  StreamFeed whole(set, "o", 8);
-  EXPECT_FALSE(whole.take(5, ref));
-  ASSERT_TRUE(whole.take(4, ref));
-  EXPECT_EQ(*ref.name, "d/x");
 }
 
 }  // namespace
