@@ -8,9 +8,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "platform/fd.h"
+#include "install/block_spool.h"
 
 struct a_compared_file {
   uint32_t mode = 0;         // file type and permission bits of the archive's entry
@@ -18,36 +17,30 @@ struct a_compared_file {
   uint64_t device = 0;       // the object compared, when there was one
   uint64_t inode = 0;
 };
+static_assert(sizeof(a_compared_file) == 24, "no padding is written");
 
 class ComparisonSpool {
  public:
   // The temporary goes in |directory| (or the system's temporary directory).
-  explicit ComparisonSpool(const std::string& directory);
-  ComparisonSpool(const ComparisonSpool&) = delete;
-  ComparisonSpool& operator=(const ComparisonSpool&) = delete;
+  explicit ComparisonSpool(const std::string& directory) { spool_.open(directory); }
 
-  void add(const a_compared_file& file);
-  size_t size() const { return count_; }
+  void add(const a_compared_file& file) { spool_.add(file); }
+  size_t size() const { return spool_.size(); }
   // Whether the words are held in memory rather than in a temporary.
-  bool in_memory() const { return !fd_.valid(); }
+  bool in_memory() const { return spool_.in_memory(); }
 
-  // Reading, from the first; add no more after it begins.
-  void rewind();
+  // Reading, from the first.
+  void rewind() { read_ = 0; }
   // The next one: false after the last, or when what was added cannot be
   // read back (errno then tells why): a reader that knows how many it added
   // tells the two apart.
-  bool next(a_compared_file& file);
+  bool next(a_compared_file& file) {
+    if (!spool_.get(read_, file)) return false;
+    ++read_;
+    return true;
+  }
 
  private:
-  // Writes the block to the temporary; see add.
-  void flush();
-
-  UniqueFd fd_;
-  std::vector<a_compared_file> block_;  // added and not written, or read and not taken
-  size_t written_ = 0;                  // entries in the temporary
-  size_t count_ = 0;
-  size_t read_ = 0;   // entries read back from the temporary
-  size_t taken_ = 0;  // entries of the block taken
-  bool lost_ = false;  // the temporary failed and what it held is gone
-  bool reading_ = false;
+  BlockSpool<a_compared_file> spool_;
+  size_t read_ = 0;
 };

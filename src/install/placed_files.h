@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "install/block_spool.h"
 #include "install/recorded_file.h"
-#include "platform/fd.h"
 
 class PlacedFiles {
  public:
@@ -29,21 +29,12 @@ class PlacedFiles {
   // |file| was put in place for the selected file |rank| (at its path or
   // beside it).
   void add(uint32_t rank, const a_recorded_file& file);
-  size_t size() const { return added_; }
+  size_t size() const { return entries_.size(); }
   // What was put in place for |rank|: false when nothing was.
   bool get(uint32_t rank, a_recorded_file& file);
 
  private:
-  void flush();
-
   static constexpr uint32_t kNone = UINT32_MAX;
-  std::vector<uint32_t> place_;  // by rank
-  UniqueFd fd_;
-  std::vector<a_recorded_file> block_;     // written entries not yet in the file
-  std::vector<a_recorded_file> memory_;    // every entry, without a file
-  std::vector<a_recorded_file> read_;      // the block read last
-  uint64_t read_from_ = UINT64_MAX;        // its first entry
-  uint32_t added_ = 0;
-  uint32_t flushed_ = 0;
-  bool failed_ = false;
+  std::vector<uint32_t> place_;  // by rank, the entry's place in the spool
+  BlockSpool<a_recorded_file> entries_;
 };
