@@ -428,7 +428,7 @@ TicExtraction::TicExtraction(Tic& archive, int root, OrderedJobPool& pool)
     : archive_(archive), root_(root), jobs_(pool.workers()), pool_(&pool) {}
 
 a_file_decision TicExtraction::decide(const a_stream_ref& ref) const {
-  return decision_ ? decision_(normalised_path(*ref.name), ref) : a_file_decision::kWrite;
+  return decision_ ? decision_(ref) : a_file_decision::kWrite;
 }
 
 int TicExtraction::for_each_planned(const std::string& options, const a_planned_visit& visit) {
@@ -484,26 +484,30 @@ unsigned long long TicExtraction::bytes_to_write(const std::string& options) {
 }
 
 int TicExtraction::check_room(const std::string& options, bool backup, const std::string& directory_name) {
+  // Measured first, so that one walk sums what the files take in whole
+  // blocks; a failure counts only when there is something to write.
+  struct statvfs fs;
+  const bool measured = fstatvfs(root_, &fs) == 0;
+  const int measure_error = errno;
+  const unsigned long long block = measured && fs.f_frsize != 0 ? fs.f_frsize : 512;
   size_t files = 0;
   unsigned long long needed = 0;
-  unsigned long long block = 512;
-  if (for_each_planned(options, [&](const a_stream_ref&, bool) { ++files; }) != 0) return -1;
+  if (for_each_planned(options, [&](const a_stream_ref& ref, bool) {
+        ++files;
+        needed += (ref.entry->file_size + block - 1) / block * block;
+      }) != 0)
+    return -1;
   if (files == 0) return 0;
   if (faccessat(root_, ".", W_OK, 0) != 0) {
     failure_of(kStepSpace, directory_name).publish();
     return -1;
   }
-  struct statvfs fs;
-  if (fstatvfs(root_, &fs) != 0) {
+  if (!measured) {
+    errno = measure_error;
     failure_of(kStepSpace, directory_name).publish();
     return -1;
   }
-  // Each file takes whole blocks.
-  if (fs.f_frsize != 0) block = fs.f_frsize;
   const unsigned long long available = static_cast<unsigned long long>(fs.f_bavail) * block;
-  (void)for_each_planned(options, [&](const a_stream_ref& ref, bool) {
-    needed += (ref.entry->file_size + block - 1) / block * block;
-  });
   if (needed <= available) return 0;
   // Files replaced without a backup give their room back.
   unsigned long long freed = 0;

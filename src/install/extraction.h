@@ -95,12 +95,12 @@ class TicExtraction {
   // (ERROR, platform/error_word.h).
   int extract(const std::string& options, const std::string& backup_dir);
 
-  // Asked once per selected file, with its normalised path and its
-  // reference (entry and rank), before anything is decoded: which files
-  // are written, and where. Without
+  // Asked of each selected file, by its reference (entry and rank),
+  // before anything is decoded and each time the files are walked (it must
+  // answer alike each time): which files are written, and where. Without
   // a decision every selected file is written at its path. check_room and
   // bytes_to_write count only what is written.
-  using a_decision = std::function<a_file_decision(const std::string& path, const a_stream_ref& ref)>;
+  using a_decision = std::function<a_file_decision(const a_stream_ref& ref)>;
   void set_decision(a_decision decision) { decision_ = std::move(decision); }
 
   // Called on the calling thread for every file just put in place, in

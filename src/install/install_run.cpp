@@ -91,7 +91,7 @@ Outcome InstallRun::plan(Tic& set, TicExtraction& extraction) {
   if (Outcome checked = check_selection(set, selection_); !checked) return checked;
   if (Outcome planned = upgrade_->plan->plan(root_, jobs_, set, selection_); !planned) return planned;
   const UpgradePlan* plan = upgrade_->plan.get();
-  extraction.set_decision([plan](const std::string&, const a_stream_ref& ref) { return plan->decision(ref); });
+  extraction.set_decision([plan](const a_stream_ref& ref) { return plan->decision(ref); });
   std::vector<std::string> removals;
   removals.reserve(plan->removals().size());
   for (const UpgradePlan::a_removal& removal : plan->removals()) removals.push_back(removal.path);
