@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "crypto/sha256.h"
-#include "install/install_directory.h"
 #include "install/install_steps.h"
 #include "install/record_stream.h"
 #include "platform/fail_point.h"

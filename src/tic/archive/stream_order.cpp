@@ -28,7 +28,7 @@ struct StreamOrder::a_walk {
     has = false;
     for (; at != end; ++at) {
       const TicTocEntry& entry = at->second;
-      if (entry.data_offset == 0 || (entry.mask & mask) == 0) continue;
+      if (!selects(entry, mask, false)) continue;
       const a_stream_ref ref{&at->first, &entry, locator->descriptor_of(at->first), rank++};
       if ((descriptor != kAnyArchive && ref.descriptor != descriptor) || (keep && !keep(ref))) continue;
       current = ref;

@@ -65,6 +65,12 @@ struct a_stream_ref {
 };
 static_assert(sizeof(a_stream_ref) <= 24, "one reference per selected file: kept small");
 
+// Whether the option mask |mask| selects |entry|: an entry with a stream
+// in one of its options, or with |all| any entry in one.
+inline bool selects(const TicTocEntry& entry, unsigned long long mask, bool all) {
+  return (all || entry.data_offset != 0) && (entry.mask & mask) != 0;
+}
+
 // Which archive holds the stream of each name, asked in name order: for a
 // set, the member that supplies it.
 class a_stream_locator {
@@ -244,7 +250,7 @@ int Tic::for_each_selected(const std::string& options, bool all, Visit visit) {
   if (read_toc(false) == -1) return -1;
   const unsigned long long mask = std::as_const(toc_.options).option_mask(options);
   for (const auto& [name, entry] : toc_.file_map) {
-    if ((all || entry.data_offset != 0) && (entry.mask & mask) != 0) visit(name, entry);
+    if (selects(entry, mask, all)) visit(name, entry);
   }
   return 0;
 }
